@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package the panel, the simulator, the tests and the fuzzers need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config
+  # Qt 6: Core, Gui, Widgets, Xml (in qt6-base-dev), Svg, SerialPort
+  qt6-base-dev qt6-svg-dev qt6-serialport-dev libgl-dev
+  # HTTP(S) for the web bridge
+  libcurl4-openssl-dev
+  # an independent Modbus master/slave for the tests
+  libmodbus-dev
+  # fuzzing (libFuzzer and its sanitizer runtime come with clang)
+  clang libclang-rt-dev
+  # syntax check of the Windows-only sources
+  g++-mingw-w64-x86-64-posix
+  # rendering the panel to a picture without a display
+  xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

@@ -37,17 +37,15 @@ bool OrderFits(const TzTag &aTag, int aSize)
 }
 
 // The low 64 bits of the value truncated toward zero, as two's complement (no undefined casts
-// for values outside the integer range).
+// for values outside the integer range; infinities carry no bits).
 uint64_t TruncatedLowBits(double aValue)
 {
-    const double truncated = std::trunc(aValue);
-    constexpr double twoTo64 = 18446744073709551616.0;
-    double wrapped = std::fmod(truncated, twoTo64);
-    if (wrapped < 0)
-        wrapped += twoTo64;
-    if (wrapped >= twoTo64)
+    if (!std::isfinite(aValue))
         return 0;
-    return static_cast<uint64_t>(wrapped);
+    constexpr double twoTo64 = 18446744073709551616.0;
+    const double magnitude = std::fmod(std::fabs(std::trunc(aValue)), twoTo64);
+    const uint64_t low = static_cast<uint64_t>(magnitude);
+    return aValue < 0 ? ~low + 1 : low;
 }
 
 // Encodes the value as the value type's bytes (least significant first) and reports the number
@@ -158,7 +156,7 @@ TStringBytes BuildModbusWriteRTU(const TzTag &aTag, double aValue, double *aCarr
         return TStringBytes();
 
     if (aTag.WriteCmd == 5) {
-        const bool on = TruncatedLowBits(aValue) != 0;
+        const bool on = std::trunc(aValue) != 0;
         TStringBytes frame = FrameHeader(aTag, 5, 8);
         frame.SetByte(5, on ? 0xFF : 0x00);
         frame.SetByte(6, 0x00);
@@ -200,7 +198,8 @@ bool ParseModbusAnswer(const TStringBytes &aAnswer, TzTag *aTag)
         aTag->ModbusError = true;
         if (size >= 3) {
             aTag->ModbusErrorCode = at(3);
-            aTag->ModbusErrorCodeStr = QStringLiteral("%1h").arg(at(3), 2, 16, QLatin1Char('0')).toUpper();
+            aTag->ModbusErrorCodeStr =
+                QStringLiteral("%1").arg(at(3), 2, 16, QLatin1Char('0')).toUpper() + QStringLiteral("h");
         }
         aTag->DataFull = aAnswer.AsBytes();
         return false;

@@ -1,0 +1,29 @@
+#pragma once
+// The version window: the program's version history, newest first, with a small "work in progress"
+// animation in the newest heading.
+
+#include <QWidget>
+
+class QLabel;
+class QScrollArea;
+class QTimer;
+
+class TfrmVerInfo : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmVerInfo(QWidget *aParent = nullptr);
+
+    QLabel *labWorking = nullptr;
+    QScrollArea *ScrollBox = nullptr;
+    QTimer *Timer1 = nullptr;
+    int WorkingCount = 0;
+
+    // One step of the heading animation (every 250 ms).
+    void Timer1Timer();
+
+protected:
+    void showEvent(QShowEvent *aEvent) override;
+    void wheelEvent(QWheelEvent *aEvent) override;
+};

@@ -1,0 +1,32 @@
+#pragma once
+// The panel's record of one output: state read back, command pending, pulse-width parameters and
+// safe state.
+
+class QAbstractButton;
+
+class TzDiscretOutParams
+{
+public:
+    bool Enabled() const { return fEnabled; }
+    void SetEnabled(bool aValue);
+    // Pulsing means a duty factor strictly between "always open" (0) and "always closed" (1000).
+    bool ShimOn() const { return ShimKoef >= 1 && ShimKoef <= 999; }
+    bool IsOn() const { return fIsOn; }
+    // A state read back from the module ends any pending command.
+    void SetIsOn(bool aValue)
+    {
+        fIsOn = aValue;
+        IsWait = false;
+    }
+
+    bool fEnabled = false;
+    bool fShimOn = false;
+    bool fIsOn = false;
+    QAbstractButton *Btn = nullptr;
+    bool IsWait = false;
+    QAbstractButton *BtnShim = nullptr;
+    int ShimScale = 0;
+    int ShimPeriod = 0;
+    int ShimKoef = 0;
+    int ShimSafe = 0;
+};

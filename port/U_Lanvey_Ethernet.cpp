@@ -1,0 +1,242 @@
+#include "port/U_Lanvey_Ethernet.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point aStart)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - aStart).count();
+}
+
+constexpr int DatagramCapacity = 8192;
+// A flood of stale datagrams must not hold a send up for ever.
+constexpr int MaxStaleDatagrams = 10000;
+// Every receive starts this late, so an answer is never taken up earlier.
+constexpr int ReceiveDelayMs = 15;
+
+QString DottedAddress(uint32_t aValue)
+{
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(aValue & 0xFF)
+        .arg((aValue >> 8) & 0xFF)
+        .arg((aValue >> 16) & 0xFF)
+        .arg(aValue >> 24);
+}
+
+} // namespace
+
+std::function<void(const QString &)> TEthernet_COM_Simulator::LogHook;
+
+TEthernet_COM_Simulator::TEthernet_COM_Simulator(void *)
+{
+}
+
+TEthernet_COM_Simulator::~TEthernet_COM_Simulator()
+{
+    Close();
+    ClearAdress();
+}
+
+void TEthernet_COM_Simulator::WriteToLog(const QString &aText)
+{
+    if (LogHook)
+        LogHook(aText);
+}
+
+void TEthernet_COM_Simulator::ClearAdress()
+{
+    AIPStrings.clear();
+    WorkSocketsPropertys.clear();
+    WorkSockets.Clear();
+}
+
+uint32_t TEthernet_COM_Simulator::IPValue(const QString &aIP)
+{
+    uint32_t value = 0;
+    int part = 0;
+    uint32_t digits = 0;
+    bool haveDigits = false;
+    auto endPart = [&] {
+        if (haveDigits && part < 4)
+            value += digits << (8 * part);
+        if (haveDigits)
+            ++part;
+        digits = 0;
+        haveDigits = false;
+    };
+    for (const QChar c : aIP) {
+        if (c.isDigit() && c.unicode() < 128) {
+            digits = digits * 10 + uint32_t(c.unicode() - '0');
+            haveDigits = true;
+        } else if (c == u'.') {
+            endPart();
+        }
+    }
+    endPart();
+    return value;
+}
+
+void TEthernet_COM_Simulator::AddAddress(const QString &aIP, uint16_t aPort)
+{
+    TObjIPStrings entry;
+    entry.IP = aIP.toLatin1();
+    entry.Port = aPort;
+    entry.valueIP = IPValue(aIP);
+    const auto same = std::find_if(WorkSocketsPropertys.begin(), WorkSocketsPropertys.end(),
+                                   [&](const TPropertySockets &s) { return s.Port == aPort; });
+    if (same != WorkSocketsPropertys.end()) {
+        entry.SocketIndex = int32_t(same - WorkSocketsPropertys.begin());
+    } else {
+        TPropertySockets socket;
+        socket.Port = aPort;
+        WorkSocketsPropertys.push_back(socket);
+        entry.SocketIndex = WorkSockets.AddSlot();
+    }
+    AIPStrings.push_back(entry);
+}
+
+int TEthernet_COM_Simulator::Open()
+{
+    int bound = 0;
+    for (int i = 0; i < int(WorkSocketsPropertys.size()); ++i) {
+        if (!WorkSockets.Create(i))
+            throw ESocketError("socket");
+        if (WorkSockets.Bind(i, WorkSocketsPropertys[i].Port))
+            ++bound;
+    }
+    return bound;
+}
+
+void TEthernet_COM_Simulator::Close()
+{
+    WorkSockets.CloseAll();
+}
+
+TPropertySockets TEthernet_COM_Simulator::SocketEntry(int aIndex) const
+{
+    TPropertySockets entry = WorkSocketsPropertys.at(size_t(aIndex));
+    entry.Open = WorkSockets.IsOpen(aIndex);
+    entry.RecvBind = WorkSockets.IsBound(aIndex);
+    return entry;
+}
+
+QByteArray TEthernet_COM_Simulator::BuildPack(uint16_t aNumber, const TStringBytes &aCommand)
+{
+    QByteArray pack;
+    pack.reserve(HeaderSize + aCommand.Size());
+    pack.append(char(PackVersion));
+    pack.append(char(aCommand.Size()));
+    pack.append(char(aNumber >> 8));
+    pack.append(char(aNumber & 0xFF));
+    pack.append(char(PackTypeRequest));
+    pack.append(aCommand.AsBytes());
+    return pack;
+}
+
+void TEthernet_COM_Simulator::ClearAllEvents()
+{
+    uint8_t scrap[DatagramCapacity];
+    for (int n = 0; n < MaxStaleDatagrams; ++n) {
+        int slot = -1;
+        const TzUdpSocketSet::TWait wait = WorkSockets.Wait(0, slot);
+        if (wait != TzUdpSocketSet::TWait::Readable && wait != TzUdpSocketSet::TWait::Other)
+            return;
+        uint32_t sender;
+        uint16_t senderPort;
+        WorkSockets.RecvFrom(slot, scrap, sizeof scrap, sender, senderPort);
+    }
+}
+
+void TEthernet_COM_Simulator::Send(const TStringBytes &aCommand)
+{
+    TzUdpSocketSet::RaiseThreadPriority();
+    if (!WorkSockets.Ready())
+        throw ESocketError("socket library");
+    ClearAllEvents();
+    for (const TObjIPStrings &entry : AIPStrings) {
+        const QByteArray pack = BuildPack(Number, aCommand);
+        Number = uint16_t(Number + 1);
+        if (WorkSockets.IsOpen(entry.SocketIndex) && WorkSockets.IsBound(entry.SocketIndex))
+            WorkSockets.SendTo(entry.SocketIndex, entry.IP.constData(), entry.Port,
+                               reinterpret_cast<const uint8_t *>(pack.constData()), size_t(pack.size()));
+    }
+}
+
+TStringBytes TEthernet_COM_Simulator::Recv()
+{
+    if (!WorkSockets.Ready())
+        throw ESocketError("socket library");
+    WriteToLog(QStringLiteral("-> Прием данных ->"));
+    const Clock::time_point t0 = Clock::now();
+    bool foreignSeen = false;
+    uint8_t datagram[DatagramCapacity];
+    for (;;) {
+        // Closed sockets (the engine stopped) end the receive at once.
+        if (!WorkSockets.AnyOpen())
+            return TStringBytes();
+        // A wait period; after a foreign sender a new one starts, but all of them together end
+        // within twice the wait time.
+        const Clock::time_point periodStart = Clock::now();
+        int64_t periodLength = AWaitTime;
+        if (foreignSeen)
+            periodLength = std::min<int64_t>(periodLength, 2 * int64_t(AWaitTime) - MsSince(t0));
+        bool newPeriod = false;
+        while (!newPeriod) {
+            if (!foreignSeen)
+                WorkSockets.Sleep(ReceiveDelayMs);
+            // What is left of the period; skipped packets and the delay above count against it.
+            const int64_t remaining = foreignSeen ? periodLength - MsSince(periodStart)
+                                                  : periodLength - std::max<int64_t>(0, MsSince(periodStart) - ReceiveDelayMs);
+            if (remaining <= 0)
+                return TStringBytes();
+            int slot = -1;
+            const TzUdpSocketSet::TWait wait = WorkSockets.Wait(int(std::min<int64_t>(remaining, 1 << 30)), slot);
+            if (wait == TzUdpSocketSet::TWait::Other)
+                continue;
+            if (wait != TzUdpSocketSet::TWait::Readable)
+                return TStringBytes();
+
+            std::memset(&Ethernet_Lanvey, 0, sizeof Ethernet_Lanvey);
+            uint32_t sender = 0;
+            uint16_t senderPort = 0;
+            const int received = WorkSockets.RecvFrom(slot, datagram, sizeof datagram, sender, senderPort);
+            if (received < 0)
+                continue;
+            std::memcpy(&Ethernet_Lanvey, datagram, std::min<size_t>(size_t(received), sizeof Ethernet_Lanvey));
+            TPropertySockets &socket = WorkSocketsPropertys[size_t(slot)];
+            socket.RecvAddr = sender;
+            socket.RecvPort = senderPort;
+
+            if ((Ethernet_Lanvey.Version >> 4) != 1 || (Ethernet_Lanvey.PackType & 0x0F) == 2)
+                continue;
+            if (!CheckSenderAddress(sender, socket.Port)) {
+                WriteToLog(QStringLiteral("RECV <--  ***  Ответ не с ожидаемого адреса : ")
+                           + DottedAddress(sender) + u':' + QString::number(socket.Port));
+                foreignSeen = true;
+                if (MsSince(t0) > 2 * int64_t(AWaitTime))
+                    return TStringBytes();
+                newPeriod = true;
+                continue;
+            }
+            return TStringBytes::FromRaw(Ethernet_Lanvey.Data, Ethernet_Lanvey.Length);
+        }
+    }
+}
+
+bool TEthernet_COM_Simulator::CheckSenderAddress(uint32_t aAddr, uint16_t aPort) const
+{
+    WriteToLog(QStringLiteral("RECV <--  ***  Проверка элементов: ") + QString::number(AIPStrings.size()));
+    for (const TObjIPStrings &entry : AIPStrings) {
+        WriteToLog(QStringLiteral("RECV <--  ***  Проверка : ")
+                   + QString::asprintf("ip %d:%d (%s) и %d:%d", int(entry.valueIP), int(entry.Port),
+                                       entry.IP.constData(), int(aAddr), int(aPort)));
+        if (entry.valueIP == aAddr && entry.Port == aPort)
+            return true;
+    }
+    return false;
+}

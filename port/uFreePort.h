@@ -1,0 +1,225 @@
+#pragma once
+// The port engine: TzFreePort takes finished Modbus frames on the interface thread, queues them,
+// and its worker TzFreePortThread exchanges them one at a time with a serial line or, over
+// Ethernet, with the Lanvey-Ethernet converter. Every outcome is handed to the interface thread
+// synchronously: the worker waits until the callback has run, or until the engine stops.
+
+#include "common/uStringBytes.h"
+#include "port/uSerialSettings.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class TEthernet_COM_Simulator;
+class TzSerialLine;
+
+// Process-wide Ethernet settings, written by the interface thread before an engine starts.
+inline constexpr const char *EthernetFactoryHost = "192.168.1.100";
+extern QString EthernetHost;
+extern int32_t EthernetPort;
+extern int32_t EthernetWaitTime;
+extern int32_t EthernetTries;
+extern int32_t EthernetFindTries;
+
+// Outcome codes of an exchange.
+inline constexpr uint32_t ErrAnswerOK = 0;
+inline constexpr uint32_t ErrNoAnswer = 512;
+inline constexpr uint32_t ErrAnswerCRC = 4626;
+inline constexpr uint32_t ErrPortFailure = 4294967295u;
+
+// Codes of OpenInterface: the step that failed.
+inline constexpr uint32_t OpenErrCreateFile = 128;
+inline constexpr uint32_t OpenErrGetCommState = 1;
+inline constexpr uint32_t OpenErrSetCommState = 2;
+inline constexpr uint32_t OpenErrSetupComm = 4;
+inline constexpr uint32_t OpenErrGetCommTimeouts = 8;
+inline constexpr uint32_t OpenErrSetCommTimeouts = 16;
+inline constexpr uint32_t OpenErrGetCommMask = 32;
+inline constexpr uint32_t OpenErrSetCommMask = 64;
+
+// Request numbers run 1..MaxRequestUID, then 0, 1, ...
+inline constexpr uint32_t MaxRequestUID = 20000000;
+
+// One queued request.
+struct TzReq
+{
+    TStringBytes Cmd;
+    uint32_t UID = 0;
+    int32_t DevAddr = -1;
+    uint32_t Timestamp = 0;
+};
+
+// The outcome of one exchange.
+struct TzAnswerRec
+{
+    int32_t ComPort = 0;
+    uint32_t UID = 0;
+    TStringBytes Answer; // empty unless ErrCode is 0
+    uint32_t ErrCode = 0;
+    uint32_t Time = 0;   // ms from the start of the exchange to the end of reception
+};
+
+// The answer callback, bound to its object by the caller (a lambda or std::bind_front).
+using TAsyncAnswer = std::function<void(const TzAnswerRec &aAnswerRec)>;
+
+// Makes the Ethernet transport; tests pass their own to exercise the re-creation rule.
+using TzTransportFactory = std::function<std::unique_ptr<TEthernet_COM_Simulator>()>;
+
+// The port name an engine made from a number opens: "COMn" on Windows, "/dev/ttySn" elsewhere.
+QString DefaultPortName(int32_t aComPort);
+
+// What the worker and its facade share for the hand-over of outcomes. A delivery posted to the
+// interface thread keeps only a weak reference, so it finds out on arrival whether its engine
+// still exists.
+struct TzDeliveryGate
+{
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Stopping = false;   // the engine is being destroyed: nobody waits for deliveries any more
+    bool Delivered = false;  // the delivery posted last has finished
+    bool InDelivery = false; // a callback is running on the interface thread
+    TAsyncAnswer Callback;
+};
+
+class TzFreePortThread : public QThread
+{
+public:
+    TzFreePortThread(std::mutex *aCS, std::shared_ptr<TzDeliveryGate> aGate, QObject *aReceiver);
+    ~TzFreePortThread() override;
+
+    bool RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
+    uint32_t OpenInterface(const QString &aPortName);
+    bool CloseInterface();
+    bool IsActive() const;
+    void SetIpAndPort(const QString &aIPAddr, int32_t aPort);
+    void ReInitECS();
+    // Opens the transport with the Ethernet settings; false when no socket could be bound.
+    bool OpenEthernet();
+    // Closes the transport's sockets; an exchange under way ends at once.
+    void CloseEthernet();
+    void SetTransportFactory(TzTransportFactory aFactory);
+    // Wakes the worker from its pause and from a pending hand-over for good.
+    void BeginStopping();
+
+    TzDCB &LocDCB();
+    TzTimeouts &LocTimeouts();
+    std::shared_ptr<TEthernet_COM_Simulator> CurrentECS() const;
+
+    std::atomic<uint32_t> GlobUID{0};
+    std::atomic<int32_t> ComPort{0};
+    std::atomic<bool> ByEthernet{false};
+    std::atomic<bool> ByEthernetFinding{false};
+    // Outcome of the last exchange or open; duration of the last exchange.
+    std::atomic<uint32_t> ErrorCode{0};
+    uint32_t GetDataTime = 0;
+
+    // The queue, head first; guarded by *CS.
+    std::deque<std::shared_ptr<TzReq>> RequestList;
+    std::mutex *CS;
+
+protected:
+    void run() override { Execute(); }
+
+private:
+    void Execute();
+    void SendAsyncToLine(const TzReq &aReq);
+    bool GetData_ComPort();
+    bool ExchangeBySerial();
+    void ExchangeByEthernet();
+    void SendByEthernet();
+    bool RecvByEthernet();
+    int EthernetCallBound() const;
+    bool CheckModbusCRC() const;
+    void SyncProc();
+    void PauseBetweenLooks();
+
+    std::shared_ptr<TzDeliveryGate> fGate;
+    QObject *fReceiver; // lives in the interface thread; deliveries are posted to it
+
+    QString FNamePort;
+    TzLineState FDCB;
+    TzLineTimeouts FComTO;
+    uint32_t FCommEvtMask = 0;
+    std::unique_ptr<TzSerialLine> FLine;
+
+    uint32_t QuantitySend = 0;
+    uint32_t QuantityRealSend = 0;
+    uint32_t QuantityGet = 0;
+    uint32_t QuantityRealGet = 0;
+    uint8_t PortBufferIn[256] = {};
+    uint8_t PortBufferOut[256] = {};
+    TStringBytes ResultArray;
+    bool ResultOK = false;
+    uint32_t CurrUID = 0;
+
+    std::unique_ptr<TzDCB> fLocDCB;
+    std::unique_ptr<TzTimeouts> fLocTimeouts;
+
+    // The transport; swapped under fECSMutex, used by the worker through its own reference.
+    mutable std::mutex fECSMutex;
+    std::shared_ptr<TEthernet_COM_Simulator> ECS;
+    TzTransportFactory fTransportFactory;
+    // Ethernet settings taken on the interface thread when the engine starts, so the worker
+    // never reads the globals while the panel writes them.
+    QString fHost;
+    int32_t fPort = 0;
+    int32_t fWaitTime = 0;
+    std::atomic<int32_t> fTries{0};
+    std::atomic<int32_t> fFindTries{0};
+    std::atomic<bool> fEthernetOpen{false};
+};
+
+class TzFreePort
+{
+public:
+    explicit TzFreePort(int32_t aComPort);
+    // Opens the serial port of this name; ComPort is the number made of its digits.
+    explicit TzFreePort(const QString &aPortName);
+    ~TzFreePort();
+    TzFreePort(const TzFreePort &) = delete;
+    TzFreePort &operator=(const TzFreePort &) = delete;
+
+    bool Start();
+    // Closes the port or the sockets; the worker keeps running and fails what is still queued.
+    bool Stop();
+    bool SendCmd(const TStringBytes &aCmd, int32_t aDevAddr);
+    bool SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
+    void ClearRequestList();
+    void SetIpAndPort(const QString &aIPAddr, int32_t aPort);
+
+    TAsyncAnswer OnAsyncAnswerProc() const { return fAsyncAnswerProc; }
+    void SetOnAsyncAnswerProc(const TAsyncAnswer &aProc);
+    uint32_t LastUID() const { return Port->GlobUID; }
+    int32_t ComPort() const { return fComPort; }
+    void SetComPort(int32_t aComPort);
+    QString PortName() const { return fPortName; }
+    void SetPortName(const QString &aPortName);
+    TzDCB &LocDCB() { return Port->LocDCB(); }
+    TzTimeouts &LocTimeouts() { return Port->LocTimeouts(); }
+    bool ByEthernet() const { return Port->ByEthernet; }
+    void SetByEthernet(bool aValue) { Port->ByEthernet = aValue; }
+    bool ByEthernetFinding() const { return Port->ByEthernetFinding; }
+    void SetByEthernetFinding(bool aValue) { Port->ByEthernetFinding = aValue; }
+    // Replaces the Ethernet transport's maker; call before Start.
+    void SetTransportFactory(TzTransportFactory aFactory) { Port->SetTransportFactory(std::move(aFactory)); }
+
+    std::unique_ptr<TzFreePortThread> Port;
+
+private:
+    TAsyncAnswer fAsyncAnswerProc;
+    int32_t fComPort = 0;
+    QString fPortName;
+    bool fNameFromNumber = false;
+    std::mutex CS;
+    std::shared_ptr<TzDeliveryGate> fGate;
+    QObject *fReceiver;
+};

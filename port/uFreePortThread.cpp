@@ -1,0 +1,433 @@
+// The worker of the port engine: the queue, the exchange with the serial line or the Ethernet
+// transport, and the synchronous hand-over of each outcome to the interface thread.
+
+#include "port/uFreePort.h"
+
+#include "common/uUtils.h"
+#include "port/U_Lanvey_Ethernet.h"
+#include "port/uModbusCRC.h"
+#include "port/uSerialLine.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t AnswerCapacity = 255;
+constexpr uint32_t QueueSize = 256;
+constexpr uint32_t EventMaskRxCharErr = 0x0081; // EV_RXCHAR | EV_ERR
+constexpr auto PauseBetweenLooks = std::chrono::milliseconds(10);
+// How often a worker waiting for a hand-over checks whether the program is closing.
+constexpr auto ClosingCheck = std::chrono::milliseconds(100);
+
+} // namespace
+
+TzFreePortThread::TzFreePortThread(std::mutex *aCS, std::shared_ptr<TzDeliveryGate> aGate, QObject *aReceiver)
+    : CS(aCS), fGate(std::move(aGate)), fReceiver(aReceiver), FLine(std::make_unique<TzSerialLine>())
+{
+    fHost = EthernetHost;
+    fPort = EthernetPort;
+    fWaitTime = EthernetWaitTime;
+    ReInitECS();
+}
+
+TzFreePortThread::~TzFreePortThread()
+{
+    BeginStopping();
+    requestInterruption();
+    wait();
+}
+
+// ---- queue ----
+
+bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority)
+{
+    if (aCmd.Size() == 0)
+        return false;
+    const QByteArray bytes = aCmd.AsBytes();
+    {
+        std::lock_guard lock(*CS);
+        for (const auto &queued : RequestList)
+            if (queued->Cmd.AsBytes() == bytes)
+                return false;
+    }
+    uint32_t uid = GlobUID + 1;
+    if (uid > MaxRequestUID)
+        uid = 0;
+    GlobUID = uid;
+    auto request = std::make_shared<TzReq>();
+    request->Cmd = aCmd;
+    request->UID = uid;
+    request->DevAddr = aDevAddr;
+    request->Timestamp = GetTickCount32();
+
+    std::lock_guard lock(*CS);
+    const int count = int(RequestList.size());
+    if (aPriority < 1)
+        RequestList.push_back(request);
+    else if (aPriority < count - 1)
+        RequestList.insert(RequestList.begin() + aPriority, request);
+    else if (count > 0)
+        RequestList.insert(RequestList.begin() + (count - 1), request);
+    else
+        RequestList.push_back(request);
+    return true;
+}
+
+// ---- worker loop ----
+
+void TzFreePortThread::Execute()
+{
+    try {
+        while (!isInterruptionRequested()) {
+            std::shared_ptr<TzReq> request;
+            {
+                std::lock_guard lock(*CS);
+                if (!RequestList.empty())
+                    request = RequestList.front();
+            }
+            if (request) {
+                SendAsyncToLine(*request);
+                // By identity: forced requests may have been placed before it meanwhile, and
+                // ClearRequestList may have dropped it already.
+                std::lock_guard lock(*CS);
+                const auto it = std::find(RequestList.begin(), RequestList.end(), request);
+                if (it != RequestList.end())
+                    RequestList.erase(it);
+            }
+            this->PauseBetweenLooks();
+        }
+    } catch (const std::exception &) {
+        // A failure no exchange expects ends the loop; nothing more is served.
+    }
+    std::lock_guard lock(*CS);
+    RequestList.clear();
+}
+
+void TzFreePortThread::PauseBetweenLooks()
+{
+    std::unique_lock lock(fGate->Mutex);
+    fGate->Changed.wait_for(lock, ::PauseBetweenLooks, [this] { return fGate->Stopping; });
+}
+
+void TzFreePortThread::BeginStopping()
+{
+    {
+        std::lock_guard lock(fGate->Mutex);
+        fGate->Stopping = true;
+    }
+    fGate->Changed.notify_all();
+}
+
+void TzFreePortThread::SendAsyncToLine(const TzReq &aReq)
+{
+    ResultOK = false;
+    std::memset(PortBufferOut, 0, sizeof PortBufferOut);
+    QuantitySend = aReq.Cmd.Size();
+    for (uint32_t i = 0; i < QuantitySend; ++i)
+        PortBufferOut[i] = aReq.Cmd.GetByte(uint8_t(i + 1));
+    QuantityGet = AnswerCapacity;
+
+    const bool ok = GetData_ComPort();
+    ResultArray = TStringBytes::FromRaw(PortBufferIn, ok ? int(QuantityRealGet) : 0);
+    ResultOK = ok;
+    if (!isInterruptionRequested()) {
+        CurrUID = aReq.UID;
+        SyncProc();
+    }
+}
+
+// The hand-over: post the outcome to the interface thread and wait until it has been handled,
+// or until the engine is being destroyed (then nobody will handle it).
+void TzFreePortThread::SyncProc()
+{
+    const std::shared_ptr<TzDeliveryGate> gate = fGate;
+    {
+        std::lock_guard lock(gate->Mutex);
+        if (gate->Stopping || !gate->Callback)
+            return;
+        gate->Delivered = false;
+    }
+    TzAnswerRec record;
+    record.ComPort = ComPort;
+    record.UID = CurrUID;
+    record.Answer = ResultArray;
+    record.ErrCode = ErrorCode;
+    record.Time = GetDataTime;
+
+    const std::weak_ptr<TzDeliveryGate> weakGate = gate;
+    QMetaObject::invokeMethod(
+        fReceiver,
+        [weakGate, record] {
+            const std::shared_ptr<TzDeliveryGate> arrived = weakGate.lock();
+            if (!arrived)
+                return;
+            TAsyncAnswer callback;
+            {
+                std::lock_guard lock(arrived->Mutex);
+                if (!arrived->Stopping) {
+                    callback = arrived->Callback;
+                    arrived->InDelivery = true;
+                }
+            }
+            // No lock is held here: the callback may queue requests, stop or destroy the engine.
+            if (callback)
+                callback(record);
+            {
+                std::lock_guard lock(arrived->Mutex);
+                arrived->InDelivery = false;
+                arrived->Delivered = true;
+            }
+            arrived->Changed.notify_all();
+        },
+        Qt::QueuedConnection);
+
+    std::unique_lock lock(gate->Mutex);
+    while (!gate->Delivered && !gate->Stopping && !QCoreApplication::closingDown())
+        gate->Changed.wait_for(lock, ClosingCheck);
+}
+
+// ---- one exchange ----
+
+bool TzFreePortThread::GetData_ComPort()
+{
+    std::memset(PortBufferIn, 0, sizeof PortBufferIn);
+    QuantityRealGet = 0;
+    const uint32_t start = GetTickCount32();
+    bool portFailed = false;
+    if (ByEthernet)
+        ExchangeByEthernet();
+    else
+        portFailed = !ExchangeBySerial();
+    GetDataTime = GetTickCount32() - start;
+
+    if (portFailed)
+        return false;
+    if (QuantityRealGet == 0) {
+        ErrorCode = ErrNoAnswer;
+        return false;
+    }
+    if (CheckModbusCRC())
+        return true;
+    ErrorCode = ErrAnswerCRC;
+    return false;
+}
+
+bool TzFreePortThread::ExchangeBySerial()
+{
+    FLine->Purge(true, false);
+    FLine->Purge(false, true);
+    ErrorCode = ErrAnswerOK;
+    FLine->Write(PortBufferOut, QuantitySend, QuantityRealSend);
+    FLine->Read(PortBufferIn, QuantityGet, QuantityRealGet);
+    if (!FLine->ClearErrors()) {
+        ErrorCode = ErrPortFailure;
+        return false;
+    }
+    return true;
+}
+
+void TzFreePortThread::ExchangeByEthernet()
+{
+    const int attempts = ByEthernetFinding ? 1 : int(fTries);
+    for (int i = 0; i < attempts; ++i) {
+        SendByEthernet();
+        if (RecvByEthernet())
+            break;
+        // A stopped engine ends the exchange at once instead of trying again.
+        if (!fEthernetOpen)
+            break;
+    }
+}
+
+int TzFreePortThread::EthernetCallBound() const
+{
+    return std::max(1, int(ByEthernetFinding ? fFindTries : fTries));
+}
+
+void TzFreePortThread::SendByEthernet()
+{
+    const TStringBytes command = TStringBytes::FromRaw(PortBufferOut, int(QuantitySend));
+    for (int i = 0; i < EthernetCallBound(); ++i) {
+        try {
+            CurrentECS()->Send(command);
+            return;
+        } catch (const std::exception &) {
+            ReInitECS();
+        }
+    }
+}
+
+bool TzFreePortThread::RecvByEthernet()
+{
+    ErrorCode = ErrAnswerOK;
+    std::memset(PortBufferIn, 0, sizeof PortBufferIn);
+    TStringBytes answer;
+    for (int i = 0; i < EthernetCallBound(); ++i) {
+        try {
+            answer = CurrentECS()->Recv();
+            break;
+        } catch (const std::exception &) {
+            ReInitECS();
+        }
+    }
+    QuantityRealGet = answer.Size();
+    for (uint32_t i = 0; i < QuantityRealGet; ++i)
+        PortBufferIn[i] = answer.GetByte(uint8_t(i + 1));
+    if (QuantityRealGet == 0) {
+        ErrorCode = ErrNoAnswer;
+        return false;
+    }
+    return true;
+}
+
+bool TzFreePortThread::CheckModbusCRC() const
+{
+    return ::CheckModbusCRC(PortBufferIn, int(QuantityRealGet));
+}
+
+// ---- serial port ----
+
+uint32_t TzFreePortThread::OpenInterface(const QString &aPortName)
+{
+    FNamePort = aPortName;
+    uint32_t code = 0;
+    if (!FLine->Open(aPortName.toStdString()))
+        code = OpenErrCreateFile;
+    else if (!FLine->GetState(FDCB))
+        code = OpenErrGetCommState;
+    if (code == 0) {
+        LocDCB().Flags = DcbFlag::Binary;
+        LocDCB().AssignTo(FDCB);
+        if (!FLine->SetState(FDCB))
+            code = OpenErrSetCommState;
+        else if (!FLine->SetupQueues(QueueSize, QueueSize))
+            code = OpenErrSetupComm;
+        else if (!FLine->GetTimeouts(FComTO))
+            code = OpenErrGetCommTimeouts;
+    }
+    if (code == 0) {
+        LocTimeouts().AssignTo(FComTO);
+        if (!FLine->SetTimeouts(FComTO))
+            code = OpenErrSetCommTimeouts;
+        else if (!FLine->GetEventMask(FCommEvtMask))
+            code = OpenErrGetCommMask;
+        else if (!FLine->SetEventMask(EventMaskRxCharErr))
+            code = OpenErrSetCommMask;
+    }
+    ErrorCode = code;
+    return code;
+}
+
+bool TzFreePortThread::CloseInterface()
+{
+    if (!FLine->IsOpen())
+        return true;
+    FLine->Purge(true, false);
+    FLine->Purge(false, true);
+    return FLine->Close();
+}
+
+bool TzFreePortThread::IsActive() const
+{
+    return FLine->IsOpen();
+}
+
+TzDCB &TzFreePortThread::LocDCB()
+{
+    if (!fLocDCB)
+        fLocDCB = std::make_unique<TzDCB>();
+    return *fLocDCB;
+}
+
+TzTimeouts &TzFreePortThread::LocTimeouts()
+{
+    if (!fLocTimeouts)
+        fLocTimeouts = std::make_unique<TzTimeouts>();
+    return *fLocTimeouts;
+}
+
+// ---- Ethernet transport ----
+
+std::shared_ptr<TEthernet_COM_Simulator> TzFreePortThread::CurrentECS() const
+{
+    std::lock_guard lock(fECSMutex);
+    return ECS;
+}
+
+void TzFreePortThread::SetTransportFactory(TzTransportFactory aFactory)
+{
+    fTransportFactory = std::move(aFactory);
+    ReInitECS();
+}
+
+void TzFreePortThread::ReInitECS()
+{
+    std::shared_ptr<TEthernet_COM_Simulator> fresh =
+        fTransportFactory ? std::shared_ptr<TEthernet_COM_Simulator>(fTransportFactory())
+                          : std::make_shared<TEthernet_COM_Simulator>();
+    QString host;
+    int32_t port, waitTime;
+    {
+        std::lock_guard lock(fECSMutex);
+        host = fHost;
+        port = fPort;
+        waitTime = fWaitTime;
+    }
+    fresh->ClearAdress();
+    fresh->AddAddress(host, uint16_t(port));
+    fresh->SetWaitTime(waitTime);
+    // A transport re-created while the engine runs is opened at once, or every later exchange
+    // of this engine would wait in vain.
+    if (fEthernetOpen) {
+        try {
+            fresh->Open();
+        } catch (const std::exception &) {
+        }
+    }
+    std::shared_ptr<TEthernet_COM_Simulator> old;
+    {
+        std::lock_guard lock(fECSMutex);
+        old = std::exchange(ECS, fresh);
+    }
+}
+
+void TzFreePortThread::SetIpAndPort(const QString &aIPAddr, int32_t aPort)
+{
+    const std::shared_ptr<TEthernet_COM_Simulator> ecs = CurrentECS();
+    ecs->ClearAdress();
+    ecs->AddAddress(aIPAddr, uint16_t(aPort));
+}
+
+bool TzFreePortThread::OpenEthernet()
+{
+    {
+        std::lock_guard lock(fECSMutex);
+        fHost = EthernetHost;
+        fPort = EthernetPort;
+        fWaitTime = EthernetWaitTime;
+    }
+    fTries = EthernetTries;
+    fFindTries = EthernetFindTries;
+    SetIpAndPort(EthernetHost, EthernetPort);
+    const std::shared_ptr<TEthernet_COM_Simulator> ecs = CurrentECS();
+    ecs->SetWaitTime(EthernetWaitTime);
+    int bound = 0;
+    try {
+        bound = ecs->Open();
+    } catch (const std::exception &) {
+        bound = 0;
+    }
+    fEthernetOpen = bound > 0;
+    return bound > 0;
+}
+
+void TzFreePortThread::CloseEthernet()
+{
+    fEthernetOpen = false;
+    CurrentECS()->Close();
+}

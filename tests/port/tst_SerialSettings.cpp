@@ -1,0 +1,208 @@
+// The partial serial settings and the Win32 read-end rule they feed.
+
+#include "port/uSerialLine.h"
+#include "port/uSerialSettings.h"
+
+#include <QtTest>
+
+class TestSerialSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void clearedDcbChangesNothingButTheBinaryBitOnOpen();
+    void dcbOverlay_data();
+    void dcbOverlay();
+    void charactersApplyOnlyWhenSet();
+    void timeoutsOverlayOnlySetFields();
+    void readEndRule_data();
+    void readEndRule();
+    void comDevicePath_data();
+    void comDevicePath();
+};
+
+namespace {
+
+TzLineState SampleState()
+{
+    TzLineState s;
+    s.BaudRate = 19200;
+    s.Flags = 0x4011;
+    s.XonLim = 2048;
+    s.XoffLim = 512;
+    s.ByteSize = 7;
+    s.Parity = DcbCode::EvenParity;
+    s.StopBits = DcbCode::TwoStopBits;
+    s.XonChar = 0x11;
+    s.XoffChar = 0x13;
+    return s;
+}
+
+bool Same(const TzLineState &a, const TzLineState &b)
+{
+    return a.BaudRate == b.BaudRate && a.Flags == b.Flags && a.XonLim == b.XonLim && a.XoffLim == b.XoffLim
+        && a.ByteSize == b.ByteSize && a.Parity == b.Parity && a.StopBits == b.StopBits && a.XonChar == b.XonChar
+        && a.XoffChar == b.XoffChar && a.ErrorChar == b.ErrorChar && a.EofChar == b.EofChar && a.EvtChar == b.EvtChar;
+}
+
+} // namespace
+
+void TestSerialSettings::clearedDcbChangesNothingButTheBinaryBitOnOpen()
+{
+    TzDCB dcb;
+    TzLineState state = SampleState();
+    state.Flags = 0x4010;
+    dcb.AssignTo(state);
+    TzLineState expected = SampleState();
+    expected.Flags = 0x4010;
+    QVERIFY(Same(state, expected));
+
+    // What the engine does on open: the binary bit is added to the line's own flags.
+    dcb.Flags = DcbFlag::Binary;
+    dcb.AssignTo(state);
+    QCOMPARE(state.Flags, 0x4011u);
+}
+
+void TestSerialSettings::dcbOverlay_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("onlyMyFlags");
+    QTest::addColumn<uint>("expected");
+
+    QTest::newRow("baud set") << "BaudRate" << 115200 << false << 115200u;
+    QTest::newRow("baud 2147483647 reads as unset") << "BaudRate" << 2147483647 << false << 19200u;
+    QTest::newRow("flags are added") << "Flags" << 0x0004 << false << 0x4015u;
+    QTest::newRow("only my flags replaces") << "Flags" << 0x0004 << true << 0x0004u;
+    QTest::newRow("only my flags, flags unset, gives 0") << "Flags" << 2147483647 << true << 0u;
+    QTest::newRow("XonLim 70000 truncated to 16 bits") << "XonLim" << 70000 << false << 4464u;
+    QTest::newRow("XoffLim") << "XoffLim" << 100 << false << 100u;
+    QTest::newRow("ByteSize") << "ByteSize" << 8 << false << 8u;
+    QTest::newRow("ByteSize 264 truncated to 8 bits") << "ByteSize" << 264 << false << 8u;
+    QTest::newRow("Parity odd") << "Parity" << 1 << false << 1u;
+    QTest::newRow("StopBits one") << "StopBits" << 0 << false << 0u;
+}
+
+void TestSerialSettings::dcbOverlay()
+{
+    QFETCH(QString, field);
+    QFETCH(int, value);
+    QFETCH(bool, onlyMyFlags);
+    QFETCH(uint, expected);
+
+    TzDCB dcb;
+    dcb.OnlyMyFlags = onlyMyFlags;
+    int32_t *target = field == "BaudRate" ? &dcb.BaudRate
+                    : field == "Flags"    ? &dcb.Flags
+                    : field == "XonLim"   ? &dcb.XonLim
+                    : field == "XoffLim"  ? &dcb.XoffLim
+                    : field == "ByteSize" ? &dcb.ByteSize
+                    : field == "Parity"   ? &dcb.Parity
+                                          : &dcb.StopBits;
+    *target = value;
+    TzLineState state = SampleState();
+    dcb.AssignTo(state);
+    const uint actual = field == "BaudRate" ? state.BaudRate
+                      : field == "Flags"    ? state.Flags
+                      : field == "XonLim"   ? state.XonLim
+                      : field == "XoffLim"  ? state.XoffLim
+                      : field == "ByteSize" ? state.ByteSize
+                      : field == "Parity"   ? state.Parity
+                                            : state.StopBits;
+    QCOMPARE(actual, expected);
+}
+
+void TestSerialSettings::charactersApplyOnlyWhenSet()
+{
+    TzDCB dcb;
+    TzLineState state = SampleState();
+    dcb.AssignTo(state);
+    QCOMPARE(state.EofChar, char(0));
+
+    dcb.SetEofChar('\x1a');
+    dcb.SetXoffChar('\x19');
+    QVERIFY(dcb.bEofChar && dcb.bXoffChar && !dcb.bXonChar);
+    dcb.AssignTo(state);
+    QCOMPARE(state.EofChar, '\x1a');
+    QCOMPARE(state.XoffChar, '\x19');
+    QCOMPARE(state.XonChar, '\x11');
+
+    // Clear drops the flags but keeps the characters.
+    dcb.Clear();
+    QVERIFY(!dcb.bEofChar);
+    QCOMPARE(dcb.EofChar(), '\x1a');
+}
+
+void TestSerialSettings::timeoutsOverlayOnlySetFields()
+{
+    TzLineTimeouts line{7, 7, 7, 7, 7};
+    TzTimeouts timeouts;
+    timeouts.AssignTo(line);
+    QCOMPARE(line.ReadIntervalTimeout, 7u);
+
+    // The panel's time-outs.
+    timeouts.ReadIntervalTimeout = 50;
+    timeouts.ReadTotalTimeoutMultiplier = 1;
+    timeouts.ReadTotalTimeoutConstant = 400;
+    timeouts.WriteTotalTimeoutConstant = 100;
+    timeouts.AssignTo(line);
+    QCOMPARE(line.ReadIntervalTimeout, 50u);
+    QCOMPARE(line.ReadTotalTimeoutMultiplier, 1u);
+    QCOMPARE(line.ReadTotalTimeoutConstant, 400u);
+    QCOMPARE(line.WriteTotalTimeoutMultiplier, 7u);
+    QCOMPARE(line.WriteTotalTimeoutConstant, 100u);
+}
+
+void TestSerialSettings::readEndRule_data()
+{
+    QTest::addColumn<uint>("interval");
+    QTest::addColumn<uint>("multiplier");
+    QTest::addColumn<uint>("constant");
+    QTest::addColumn<bool>("atOnce");
+    QTest::addColumn<bool>("firstByte");
+    QTest::addColumn<quint64>("total");
+    QTest::addColumn<quint64>("gap");
+
+    const quint64 none = UINT64_MAX;
+    QTest::newRow("panel: 50 gap, 655 total") << 50u << 1u << 400u << false << false << quint64(655) << quint64(50);
+    QTest::newRow("search: 10 gap, constant only") << 10u << 0u << 300u << false << false << quint64(300) << quint64(10);
+    QTest::newRow("no time-outs: wait for all bytes") << 0u << 0u << 0u << false << false << none << none;
+    QTest::newRow("MAXDWORD, 0, 0: return at once") << 0xFFFFFFFFu << 0u << 0u << true << false << none << none;
+    QTest::newRow("MAXDWORD, MAXDWORD, c: first byte") << 0xFFFFFFFFu << 0xFFFFFFFFu << 250u << false << true
+                                                        << quint64(250) << none;
+    QTest::newRow("large multiplier does not overflow") << 0u << 0xFFFFFFFEu << 5u << false << false
+                                                         << quint64(0xFFFFFFFEull * 255 + 5) << none;
+}
+
+void TestSerialSettings::readEndRule()
+{
+    QFETCH(uint, interval);
+    QFETCH(uint, multiplier);
+    QFETCH(uint, constant);
+    const TzReadEndRule rule = TzReadEndRule::From(TzLineTimeouts{interval, multiplier, constant, 0, 0}, 255);
+    QTEST(rule.ReturnAtOnce, "atOnce");
+    QTEST(rule.ReturnOnFirstByte, "firstByte");
+    QTEST(quint64(rule.TotalMs), "total");
+    QTEST(quint64(rule.IntervalMs), "gap");
+}
+
+void TestSerialSettings::comDevicePath_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("COM1") << "COM1" << "COM1";
+    QTest::newRow("COM9") << "COM9" << "COM9";
+    QTest::newRow("COM10") << "COM10" << "\\\\.\\COM10";
+    QTest::newRow("COM255") << "COM255" << "\\\\.\\COM255";
+    QTest::newRow("device path unchanged") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+}
+
+void TestSerialSettings::comDevicePath()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, path);
+    QCOMPARE(QString::fromStdString(Win32ComDevicePath(name.toStdString())), path);
+}
+
+QTEST_GUILESS_MAIN(TestSerialSettings)
+#include "tst_SerialSettings.moc"

@@ -38,12 +38,20 @@ const VersionNotes History[] = {
     {" ver 0.1 alpha", "- Первая версия: подключение к модулю и чтение регистров."},
 };
 
+TfrmVerInfo *gVerInfo = nullptr;
+
 } // namespace
+
+TfrmVerInfo *VerInfoWindow()
+{
+    return gVerInfo;
+}
 
 TfrmVerInfo::TfrmVerInfo(QWidget *aParent)
     : QWidget(aParent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("frmVerInfo"));
+    gVerInfo = this;
     setWindowTitle(QStringLiteral("История версий"));
     setFixedSize(505, 457);
 
@@ -85,6 +93,12 @@ TfrmVerInfo::TfrmVerInfo(QWidget *aParent)
     connect(Timer1, &QTimer::timeout, this, &TfrmVerInfo::Timer1Timer);
     Timer1->start();
     Timer1Timer();
+}
+
+TfrmVerInfo::~TfrmVerInfo()
+{
+    if (gVerInfo == this)
+        gVerInfo = nullptr;
 }
 
 void TfrmVerInfo::Timer1Timer()

@@ -14,6 +14,7 @@ class TfrmVerInfo : public QWidget
 
 public:
     explicit TfrmVerInfo(QWidget *aParent = nullptr);
+    ~TfrmVerInfo() override;
 
     QLabel *labWorking = nullptr;
     QScrollArea *ScrollBox = nullptr;
@@ -27,3 +28,6 @@ protected:
     void showEvent(QShowEvent *aEvent) override;
     void wheelEvent(QWheelEvent *aEvent) override;
 };
+
+// The process-wide version window, or null before it is created.
+TfrmVerInfo *VerInfoWindow();

@@ -1,0 +1,48 @@
+// quadrel-panel: the Quadrel control panel.
+//   quadrel-panel [test] [/autorun]
+//   quadrel-panel --screenshot FILE.png [--after MS]   render the window to a picture and exit
+
+#include "app/uApplication.h"
+#include "app/uMain.h"
+#include "diagnostics/uTempLog.h"
+#include "diagnostics/uVerInfo.h"
+#include "panel/uQuadrel.h"
+
+#include <QTimer>
+
+namespace {
+
+QString OptionValue(const QStringList &aArguments, const QString &aOption)
+{
+    const int at = aArguments.indexOf(aOption);
+    return at >= 0 && at + 1 < aArguments.size() ? aArguments[at + 1] : QString();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    TzApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Панель управления Quadrel"));
+    RegisterQuadrelFrame();
+    const QStringList arguments = QApplication::arguments();
+
+    // The log window exists before the main window, so nothing the frame reports while it is being
+    // built is lost. Closing the main window ends the program even while these two are open.
+    TfrmTempLog log;
+    log.setAttribute(Qt::WA_QuitOnClose, false);
+    TfrmVerInfo versions;
+    versions.setAttribute(Qt::WA_QuitOnClose, false);
+    TfrmMain mainWindow;
+    mainWindow.show();
+
+    const QString screenshot = OptionValue(arguments, QStringLiteral("--screenshot"));
+    if (!screenshot.isEmpty()) {
+        const int after = OptionValue(arguments, QStringLiteral("--after")).toInt();
+        QTimer::singleShot(after > 0 ? after : 1500, &mainWindow, [&mainWindow, screenshot] {
+            const bool saved = mainWindow.grab().save(screenshot);
+            QApplication::exit(saved ? 0 : 1);
+        });
+    }
+    return app.exec();
+}

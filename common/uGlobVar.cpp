@@ -1,0 +1,3 @@
+#include "common/uGlobVar.h"
+
+bool TestMode = false;

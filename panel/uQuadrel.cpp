@@ -1,0 +1,386 @@
+// Construction, teardown and layout of the panel frame, and its frame-wide services (exception
+// and message-box handling, the port list).
+
+#include "panel/uQuadrel.h"
+
+#include "app/uApplication.h"
+#include "common/uUtils.h"
+#include "diagnostics/uTempLog.h"
+#include "diagnostics/uVerInfo.h"
+#include "panel/uFrameGlob.h"
+#include "panel/uPictureLabel.h"
+#include "panel/uRelayGrid.h"
+#include "port/uFreePort.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUuid>
+
+namespace {
+
+const char *const ProjectFileName = "DefaultProject.xml";
+
+// The five per-output tags: offset from the output's base register, name, and encoding.
+struct OutputTagKind
+{
+    int Offset;
+    const char *Name;
+    int RegType;
+    int ValType;
+    int DataSize;
+    int DataType;
+    int ReadCmd;
+    int WriteCmd;
+};
+
+const OutputTagKind OutputTagKinds[] = {
+    {0, "Реле #", 1, 8, 1, 17, 1, 5},
+    {3, "DOUT Shim Scale #", 3, 2, 2, 2, 3, 6},
+    {4, "DOUT Shim Period #", 3, 2, 2, 2, 3, 6},
+    {5, "DOUT Shim Koef #", 3, 2, 2, 2, 3, 6},
+    {8, "DOUT State Safe #", 1, 8, 1, 17, 1, 5},
+};
+
+} // namespace
+
+TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
+{
+    InitMode = true;
+    setObjectName(QStringLiteral("TfrQuadrel"));
+    CreateControls();
+
+    SetAppExceptionHandler([this](QObject *aSender, const QString &aMessage) { AppException(aSender, aMessage); });
+    ModbusAnswerList.clear();
+
+    const QString projectFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/Projects/");
+    if (QDir().mkpath(projectFolder))
+        ProjectPath = projectFolder + QString::fromLatin1(ProjectFileName);
+
+    Connected = false;
+    AniSlide = 0;
+    AniDirect = 1;
+    ArrowStep = 1;
+    TableRelaysA_IsOn = false;
+    TableRelaysB_IsOn = false;
+    DoItOnceOnStart = true;
+
+    panFind->hide();
+    FindListBox->clear();
+    FindProgress->setRange(1, 247);
+
+    imgHat->setVisible(IsNewYearSeason());
+
+    ConnectPager->setCurrentWidget(PageConnCOM);
+    EnumSerialPorts();
+    ClearLabels(QStringLiteral("..."));
+
+    CreateNewStyleRelaysGrid();
+    CreateShimBtns();
+
+    Device = std::make_unique<TzDevice>();
+    Device->DevAddr = DevAddr;
+    Device->DevType = 3;
+    Device->DevVersion = 100;
+    Device->DevVersionStr = QStringLiteral("1.00");
+    Device->Freq = 100;
+    Device->DevName = QStringLiteral("Quadrel");
+    try {
+        if (Device->LoadFromRes(QStringLiteral("XMLDATA"))) {
+            AddOtherQuadrelTags(Device.get());
+        } else {
+            TempLogAdd(QStringLiteral("Ошибка загрузки таблицы регистров"), LogNavy);
+            if (!SilenceMode)
+                MessageBoxNew(this,
+                              QStringLiteral("Ошибка загрузки таблицы регистров\r\nПродолжение работы не "
+                                             "рекомендуется\r\nОбратитесь к разработчикам"),
+                              QStringLiteral("Уведомление"), 0x30);
+        }
+    } catch (const std::exception &error) {
+        // A missing or unreadable template is reported like any other error; the rest of the frame is
+        // still built, so the operator keeps a working window and a usable options file.
+        AppException(this, QString::fromUtf8(error.what()));
+    }
+
+    cbComPortChange();
+    ConnectSignals();
+    InterfaceTimer->start();
+    ArrowTimer->start();
+    InitMode = false;
+}
+
+TfrQuadrel::~TfrQuadrel()
+{
+    InterfaceTimer->stop();
+    OprosTimer->stop();
+    ConnectBtnTimer->stop();
+    if (FreePort)
+        FreePort->Stop();
+    // The engine goes before the device: its last hand-overs find the frame gone and are dropped.
+    FreePort.reset();
+    SetAppExceptionHandler(nullptr);
+}
+
+void TfrQuadrel::AddOtherQuadrelTags(TzDevice *aDevice)
+{
+    if (!aDevice)
+        return;
+    for (const OutputTagKind &kind : OutputTagKinds) {
+        for (int n = 1; n <= 20; ++n) {
+            TzTag *tag = aDevice->AddTag();
+            tag->ID = 4096 + 128 * (n - 1) + kind.Offset;
+            tag->Reg = tag->ID;
+            tag->OPCName = QString::fromUtf8(kind.Name) + QString::number(n);
+            tag->RegType = kind.RegType;
+            tag->ValType = kind.ValType;
+            tag->DataSize = kind.DataSize;
+            tag->DataType = kind.DataType;
+            tag->ReadCmd = kind.ReadCmd;
+            tag->WriteCmd = kind.WriteCmd;
+            tag->Enabled = false;
+            tag->CanRead = false;
+            tag->Order = QStringLiteral("21");
+            tag->OrderMas = QByteArray("\x02\x01", 2);
+            tag->SegSize = 1;
+            tag->Offset = 0;
+            tag->Force = true;
+            tag->ReadPriority = 1;
+            tag->WritePriority = 1;
+            tag->GUID = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
+        }
+    }
+    for (const int id : {600170, 600470})
+        if (TzTag *block = aDevice->GetTagByID(id))
+            block->OnResponse = [this](TzTag *aTag) { ShimAllCallback(aTag); };
+    for (const int id : {60013, 60014})
+        if (TzTag *safe = aDevice->GetTagByID(id))
+            safe->OnResponse = [this](TzTag *aTag) { StatusSafeCallback(aTag); };
+}
+
+void TfrQuadrel::EnumSerialPorts()
+{
+    const QSignalBlocker quiet(cbComPort);
+    cbComPort->clear();
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+#ifdef Q_OS_WIN
+        cbComPort->addItem(info.portName());
+#else
+        cbComPort->addItem(info.systemLocation());
+#endif
+    }
+    if (cbComPort->count() == 0) {
+        for (int n = 1; n <= 255; ++n) {
+#ifdef Q_OS_WIN
+            cbComPort->addItem(QStringLiteral("COM%1").arg(n));
+#else
+            cbComPort->addItem(QStringLiteral("/dev/ttyS%1").arg(n - 1));
+#endif
+        }
+    }
+    cbComPort->setCurrentIndex(0);
+}
+
+void TfrQuadrel::AddPortOnTop(const QString &aPortName)
+{
+    const int existing = cbComPort->findText(aPortName);
+    if (existing >= 0)
+        cbComPort->removeItem(existing);
+    cbComPort->insertItem(0, aPortName);
+    cbComPort->setCurrentIndex(0);
+}
+
+QString TfrQuadrel::PortCaption() const
+{
+    const QString name = cbComPort->currentText();
+    if (name.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive))
+        return QStringLiteral("COM%1").arg(ComPort);
+    return name;
+}
+
+void TfrQuadrel::CreateShimBtns()
+{
+    DOUTs[1].BtnShim = btnDOUT1Pan;
+    btnDOUT1Pan->setCheckable(true);
+    btnDOUT1Pan->setProperty("tag", 1);
+    const QSize size = btnDOUT1Pan->size();
+    const QPoint first = btnDOUT1Pan->pos();
+    QPushButton *left = btnDOUT1Pan;
+    for (int n = 2; n <= 20; ++n) {
+        auto *button = new QPushButton(QStringLiteral("#%1").arg(n), btnDOUT1Pan->parentWidget());
+        button->setObjectName(QStringLiteral("btnDOUT%1Pan").arg(n));
+        button->setCheckable(true);
+        button->setEnabled(btnDOUT1Pan->isEnabled());
+        button->resize(size);
+        button->setProperty("tag", n);
+        if ((n - 1) % 5 == 0) {
+            const int row = (n - 1) / 5;
+            button->move(first.x(), first.y() + row * (size.height() + 6));
+        } else {
+            const int gap = n % 5 == 2 ? 8 : 6;
+            button->move(left->x() + left->width() + gap, left->y());
+        }
+        connect(button, &QPushButton::clicked, this, [this, n] { btnDOUT1PanClick(n); });
+        DOUTs[n].BtnShim = button;
+        left = button;
+    }
+    connect(btnDOUT1Pan, &QPushButton::clicked, this, [this] { btnDOUT1PanClick(1); });
+    for (int n = 1; n <= 20; ++n) {
+        DOUTs[n].BtnShim->setIcon(QIcon(PanelPicture(n == 1 ? QStringLiteral("shim_on") : QStringLiteral("shim_off"),
+                                                     QSize(12, 12))));
+        DOUTs[n].SetEnabled(true);
+    }
+    btnDOUT1Pan->setChecked(true);
+}
+
+void TfrQuadrel::CreateNewStyleRelaysGrid()
+{
+    SG_Relays->PictureOf = [this](int aCol, int aRow) { return RelayPicture(aCol == 1 ? aRow : aRow + 10); };
+    SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
+    SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
+    connect(SG_Relays, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *aItem) {
+        if (aItem->column() == 2 || aItem->column() == 5)
+            ProjSaveTimer->start();
+    });
+    SG_Relays->Refresh();
+    FrameResize();
+}
+
+void TfrQuadrel::FrameResize()
+{
+    const int right = width() - 1;
+    imgLogo->move(right - imgLogo->width(), -8);
+    imgHat->move(imgLogo->x() - 4, imgLogo->y() + 2);
+    int top = imgLogo->y() + imgLogo->height();
+    for (QPushButton *button : {btnHelp, btnVerInfo, btnTempLog}) {
+        button->move(right - button->width(), top);
+        top += button->height() + 5;
+    }
+    const int gridTop = labDOUTS->y() + labDOUTS->height() + 2;
+    SG_Relays->setGeometry(8, gridTop, std::max(100, width() - 16), std::max(100, height() - gridTop - 8));
+    panSnake->raise();
+    labDOUTS->setGeometry(SG_Relays->x(), labDOUTS->y(), SG_Relays->width(), labDOUTS->height());
+}
+
+void TfrQuadrel::resizeEvent(QResizeEvent *aEvent)
+{
+    QFrame::resizeEvent(aEvent);
+    FrameResize();
+}
+
+void TfrQuadrel::btnHelpClick()
+{
+    QMessageBox::information(this, QStringLiteral("Уведомление"),
+                             QStringLiteral("Справка находится в процессе разработки ") + QChar(0x263A));
+}
+
+void TfrQuadrel::FrameClick()
+{
+    CloseAllPanel();
+}
+
+void TfrQuadrel::mousePressEvent(QMouseEvent *aEvent)
+{
+    if (aEvent->button() == Qt::LeftButton)
+        FrameClick();
+    QFrame::mousePressEvent(aEvent);
+}
+
+void TfrQuadrel::AppException(QObject *, const QString &aMessage)
+{
+    TempLogAdd(QStringLiteral("Ошибка: ") + aMessage, LogNavy);
+}
+
+int TfrQuadrel::MessageBoxNew(QWidget *hWnd, const QString &lpText, const QString &lpCaption, int uType)
+{
+    if (SilenceMode) {
+        TempLogAdd(lpText, LogNavy);
+        return 0;
+    }
+    // The Win32 icon bits of uType: 0x10 stop, 0x20 question, 0x30 warning, 0x40 information.
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (uType & 0xF0) {
+    case 0x10: icon = QMessageBox::Critical; break;
+    case 0x20: icon = QMessageBox::Question; break;
+    case 0x30: icon = QMessageBox::Warning; break;
+    case 0x40: icon = QMessageBox::Information; break;
+    default: break;
+    }
+    QMessageBox box(icon, lpCaption, lpText, QMessageBox::Ok, hWnd ? hWnd : this);
+    box.setObjectName(QStringLiteral("MessageBoxNew"));
+    return box.exec() == QMessageBox::Ok ? 1 : 0;
+}
+
+void TfrQuadrel::btnRS485Click(QWidget *Sender)
+{
+    if (Sender == btnComPort) {
+        PopupPanel(btnComPort, panComPort, alRight);
+        panFind->move(panComPort->x() + panComPort->width() + 1, panComPort->y());
+        TryFindPanVisible();
+    } else if (Sender == btnRS485) {
+        PopupPanel(btnRS485, panRS485, alRight);
+    } else if (Sender == btnDOUT) {
+        PopupPanel(btnComPort, panDOUT, alRight);
+        btnDOUT1PanClick(CurrDoutIndx);
+        panShim->move(panDOUT->x() + panDOUT->width() - 1, panDOUT->y() + 248);
+    }
+    panShim->setVisible(panDOUT->isVisible());
+    panProxy->hide();
+    for (QPushButton *button : {btnComPort, btnRS485, btnDOUT})
+        button->setChecked(CurrPanel && CurrPanel->isVisible()
+                           && ((button == btnComPort && CurrPanel == panComPort)
+                               || (button == btnRS485 && CurrPanel == panRS485)
+                               || (button == btnDOUT && CurrPanel == panDOUT)));
+}
+
+QWidget *TfrQuadrel::MainWindow() const
+{
+    return window();
+}
+
+void TfrQuadrel::ConnectSignals()
+{
+    connect(btnConnect, &QPushButton::clicked, this, &TfrQuadrel::btnConnectClick);
+    connect(btnHelp, &QPushButton::clicked, this, &TfrQuadrel::btnHelpClick);
+    for (QPushButton *button : {btnComPort, btnRS485, btnDOUT})
+        connect(button, &QPushButton::clicked, this, [this, button] { btnRS485Click(button); });
+    connect(btnTempLog, &QPushButton::clicked, this, [] {
+        if (TfrmTempLog *log = TempLogWindow())
+            log->setVisible(!log->isVisible());
+    });
+    connect(btnVerInfo, &QPushButton::clicked, this, [] {
+        if (TfrmVerInfo *versions = VerInfoWindow())
+            versions->setVisible(!versions->isVisible());
+    });
+    connect(imgRefreshPortList, &TzPictureLabel::clicked, this, &TfrQuadrel::EnumSerialPorts);
+
+    connect(ConnectBtnTimer, &QTimer::timeout, this, &TfrQuadrel::ConnectBtnTimerTimer);
+    connect(AniTimer, &QTimer::timeout, this, &TfrQuadrel::AniTimerTimer);
+    connect(OprosTimer, &QTimer::timeout, this, &TfrQuadrel::OprosTimerTimer);
+    connect(InterfaceTimer, &QTimer::timeout, this, &TfrQuadrel::InterfaceTimerTimer);
+    connect(ArrowTimer, &QTimer::timeout, this, &TfrQuadrel::ArrowTimerTimer);
+
+    for (QComboBox *combo : {cbComPort, cbLineBaudRate, cbLineFormat, cbLineFormatEth})
+        connect(combo, &QComboBox::currentIndexChanged, this, &TfrQuadrel::cbComPortChange);
+    connect(cbComPort, &QComboBox::editTextChanged, this, &TfrQuadrel::cbComPortChange);
+    for (QLineEdit *edit : {txtLineAddr, txtLineTimeout, txtEthernetAddr, txtEthernetPort, txtEthernetTimeout,
+                            txtLineAddrEth})
+        connect(edit, &QLineEdit::textChanged, this, &TfrQuadrel::cbComPortChange);
+    connect(ConnectPager, &QTabWidget::currentChanged, this, &TfrQuadrel::ConnectPagerChange);
+}
+
+void RegisterQuadrelFrame()
+{
+    RegisterFrameClass(QStringLiteral("TfrQuadrel"), [](QWidget *aOwner) { return new TfrQuadrel(aOwner); });
+    RegisterDevFrame(QStringLiteral("Quadrel"), 100, QStringLiteral("TfrQuadrel"));
+}

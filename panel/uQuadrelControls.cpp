@@ -1,0 +1,261 @@
+// Builds the frame's controls: names, captions, hints, accessible names and their fixed places.
+
+#include "panel/uPictureLabel.h"
+#include "panel/uQuadrel.h"
+#include "panel/uRelayGrid.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList LineSpeeds{"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400", "57600", "115200"};
+const QStringList LineFormats{"MODBUS RTU 8N1", "MODBUS RTU 8O1", "MODBUS RTU 8E1", "MODBUS RTU 8N2"};
+
+QPushButton *Button(QWidget *aParent, const char *aName, const QString &aCaption, const QRect &aGeometry,
+                    bool aCheckable = false)
+{
+    auto *button = new QPushButton(aCaption, aParent);
+    button->setObjectName(QString::fromLatin1(aName));
+    button->setGeometry(aGeometry);
+    button->setCheckable(aCheckable);
+    return button;
+}
+
+QLabel *Label(QWidget *aParent, const char *aName, const QString &aText, const QRect &aGeometry)
+{
+    auto *label = new QLabel(aText, aParent);
+    label->setObjectName(QString::fromLatin1(aName));
+    label->setGeometry(aGeometry);
+    return label;
+}
+
+// A digits-only field, as the connection and device pages use them.
+QLineEdit *DigitsEdit(QWidget *aParent, const char *aName, const QString &aText, const QString &aAccessibleName,
+                      int aMaxLength = 6)
+{
+    auto *edit = new QLineEdit(aText, aParent);
+    edit->setObjectName(QString::fromLatin1(aName));
+    edit->setAccessibleName(aAccessibleName);
+    edit->setMaxLength(aMaxLength);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), edit));
+    return edit;
+}
+
+QComboBox *Combo(QWidget *aParent, const char *aName, const QStringList &aItems, int aSelected,
+                 const QString &aAccessibleName)
+{
+    auto *combo = new QComboBox(aParent);
+    combo->setObjectName(QString::fromLatin1(aName));
+    combo->addItems(aItems);
+    combo->setCurrentIndex(aSelected);
+    combo->setAccessibleName(aAccessibleName);
+    return combo;
+}
+
+QFrame *PopupFrame(QWidget *aParent, const char *aName, const QSize &aSize)
+{
+    auto *panel = new QFrame(aParent);
+    panel->setObjectName(QString::fromLatin1(aName));
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setAutoFillBackground(true);
+    panel->resize(aSize);
+    panel->hide();
+    return panel;
+}
+
+} // namespace
+
+void TfrQuadrel::CreateControls()
+{
+    // Left column: the panel buttons and the connect button.
+    btnComPort = Button(this, "btnComPort", QStringLiteral("СОМ-порт"), QRect(8, 8, 200, 28), true);
+    btnRS485 = Button(this, "btnRS485", QStringLiteral("Устройство"), QRect(8, 40, 200, 28), true);
+    btnDOUT = Button(this, "btnDOUT", QStringLiteral("Широтно импульсная модуляция"), QRect(8, 72, 200, 28), true);
+    btnReset = Button(this, "btnReset", QStringLiteral("Перезагрузить"), QRect(8, 104, 200, 28));
+    btnConnect = Button(this, "btnConnect", QStringLiteral("Подключиться"), QRect(8, 140, 112, 32));
+    labAni = Label(this, "labAni", QString(), QRect(8, 174, 112, 14));
+    labAni->hide();
+    imgArrow = new TzPictureLabel(QStringLiteral("imgArrow"), QStringLiteral("arrow"),
+                                  QStringLiteral("Нажмите, чтобы подключиться"), this);
+    imgArrow->move(128, 146);
+
+    // Status block.
+    const QStringList captions{"Адрес:", "Скорость:", "Формат:", "Версия ПО:", "Питание:", "Очередь: "};
+    for (int i = 0; i < captions.size(); ++i)
+        Label(this, "", captions[i], QRect(224, 8 + 20 * i, 80, 18));
+    labAddr = Label(this, "labAddr", QStringLiteral("..."), QRect(308, 8, 100, 18));
+    labBaudRate = Label(this, "labBaudRate", QStringLiteral("..."), QRect(308, 28, 100, 18));
+    labFormat = Label(this, "labFormat", QStringLiteral("..."), QRect(308, 48, 100, 18));
+    labVerPO = Label(this, "labVerPO", QStringLiteral("..."), QRect(308, 68, 100, 18));
+    labPower1 = Label(this, "labPower1", QStringLiteral("0.00 В"), QRect(308, 88, 70, 18));
+    labPower1->setAutoFillBackground(true);
+    labPower1->setAlignment(Qt::AlignCenter);
+    labTest = Label(this, "labTest", QStringLiteral("..."), QRect(308, 108, 100, 18));
+    labDate = Label(this, "labDate", QStringLiteral("..."), QRect(308, 128, 100, 18));
+    labTime = Label(this, "labTime", QStringLiteral("..."), QRect(308, 128, 100, 18));
+    labDate->hide();
+    labTime->hide();
+    btnPortObserver = Button(this, "btnPortObserver", QStringLiteral("Монитор обмена"), QRect(224, 140, 150, 28));
+    btnPortObserver->setToolTip(QStringLiteral("Запросы и ответы на линии"));
+    btnPortObserver->hide();
+
+    // Top right: logo and the window buttons; FrameResize keeps them at the right edge.
+    imgLogo = new TzPictureLabel(QStringLiteral("imgLogo"), QStringLiteral("logo"), QStringLiteral("Quadrel"), this);
+    imgHat = new TzPictureLabel(QStringLiteral("imgHat"), QStringLiteral("hat"), QString(), this);
+    imgHat->setAccessibleName(QString());
+    btnHelp = Button(this, "btnHelp", QStringLiteral("Справка"), QRect(0, 0, 90, 24));
+    btnVerInfo = Button(this, "btnVerInfo", QStringLiteral("ver 0.7a"), QRect(0, 0, 90, 24));
+    btnTempLog = Button(this, "btnTempLog", QStringLiteral(" Лог"), QRect(0, 0, 90, 24));
+    btnAutorun = Button(this, "btnAutorun", QStringLiteral("Автозапуск"), QRect(420, 104, 130, 28), true);
+    btnAutorun->hide();
+
+    // Test features, shown only in test mode.
+    cbStyles = Combo(this, "cbStyles", {QStringLiteral("Terminal")}, 0, QStringLiteral("Стиль оформления"));
+    cbStyles->setGeometry(420, 8, 130, 24);
+    chkRemoteControl = new QCheckBox(QStringLiteral("Разрешить удалённое управление"), this);
+    chkRemoteControl->setObjectName(QStringLiteral("chkRemoteControl"));
+    chkRemoteControl->setGeometry(420, 40, 230, 24);
+    imgProxySettings = new TzPictureLabel(QStringLiteral("imgProxySettings"), QStringLiteral("info"),
+                                          QStringLiteral("Настройки прокси"), this);
+    imgProxySettings->move(420, 72);
+    imgOpenNano = new TzPictureLabel(QStringLiteral("imgOpenNano"), QStringLiteral("info"),
+                                     QStringLiteral("Открыть страницу управления"), this);
+    imgOpenNano->move(448, 72);
+    for (QWidget *test : std::initializer_list<QWidget *>{cbStyles, chkRemoteControl, imgProxySettings, imgOpenNano})
+        test->hide();
+
+    // The output grid.
+    labDOUTS = Label(this, "labDOUTS", QStringLiteral("Дискретные выходы"), QRect(8, 196, 400, 18));
+    SG_Relays = new TzRelayGrid(this);
+
+    // Connection panel with its two pages.
+    panComPort = PopupFrame(this, "panComPort", QSize(330, 230));
+    ConnectPager = new QTabWidget(panComPort);
+    ConnectPager->setObjectName(QStringLiteral("ConnectPager"));
+    ConnectPager->setGeometry(4, 4, 322, 222);
+
+    PageConnCOM = new QWidget;
+    PageConnCOM->setObjectName(QStringLiteral("PageConnCOM"));
+    auto *comForm = new QFormLayout(PageConnCOM);
+    cbComPort = Combo(PageConnCOM, "cbComPort", {}, -1, QStringLiteral("СОМ-порт"));
+    cbComPort->setEditable(true);
+    cbComPort->setMinimumWidth(150);
+    imgRefreshPortList = new TzPictureLabel(QStringLiteral("imgRefreshPortList"), QStringLiteral("refresh"),
+                                            QStringLiteral("Обновить список портов"), PageConnCOM);
+    imgFindDevice = new TzPictureLabel(QStringLiteral("imgFindDevice"), QStringLiteral("find_idle"),
+                                       QStringLiteral("Поиск устройств"), PageConnCOM);
+    auto *portRow = new QHBoxLayout;
+    portRow->addWidget(cbComPort, 1);
+    portRow->addWidget(imgRefreshPortList);
+    portRow->addWidget(imgFindDevice);
+    comForm->addRow(QStringLiteral("Порт:"), portRow);
+    cbLineBaudRate = Combo(PageConnCOM, "cbLineBaudRate", LineSpeeds, 3, QStringLiteral("Скорость обмена"));
+    comForm->addRow(QStringLiteral("Скорость:"), cbLineBaudRate);
+    cbLineFormat = Combo(PageConnCOM, "cbLineFormat", LineFormats, 0, QStringLiteral("Формат символа"));
+    comForm->addRow(QStringLiteral("Формат:"), cbLineFormat);
+    txtLineAddr = DigitsEdit(PageConnCOM, "txtLineAddr", QStringLiteral("16"), QStringLiteral("Адрес прибора"));
+    txtLineAddr->setToolTip(QStringLiteral("Адрес прибора\r\nДиапазон: 1..247"));
+    comForm->addRow(QStringLiteral("Адрес:"), txtLineAddr);
+    txtLineTimeout = DigitsEdit(PageConnCOM, "txtLineTimeout", QStringLiteral("20"), QStringLiteral("Сетевой таймаут"));
+    comForm->addRow(QStringLiteral("Таймаут, мс:"), txtLineTimeout);
+    ConnectPager->addTab(PageConnCOM, QStringLiteral("   СОМ-порт"));
+
+    PageConnEthernet = new QWidget;
+    PageConnEthernet->setObjectName(QStringLiteral("PageConnEthernet"));
+    auto *ethForm = new QFormLayout(PageConnEthernet);
+    txtEthernetAddr = new QLineEdit(PageConnEthernet);
+    txtEthernetAddr->setObjectName(QStringLiteral("txtEthernetAddr"));
+    txtEthernetAddr->setAccessibleName(QStringLiteral("IP-адрес"));
+    txtEthernetAddr->setMaxLength(15);
+    imgFindDeviceEth = new TzPictureLabel(QStringLiteral("imgFindDeviceEth"), QStringLiteral("find_idle"),
+                                          QStringLiteral("Поиск устройств"), PageConnEthernet);
+    auto *addrRow = new QHBoxLayout;
+    addrRow->addWidget(txtEthernetAddr, 1);
+    addrRow->addWidget(imgFindDeviceEth);
+    ethForm->addRow(QStringLiteral("IP-адрес:"), addrRow);
+    txtEthernetPort = DigitsEdit(PageConnEthernet, "txtEthernetPort", QStringLiteral("40000"), QStringLiteral("Порт"));
+    ethForm->addRow(QStringLiteral("Порт:"), txtEthernetPort);
+    txtEthernetTimeout = DigitsEdit(PageConnEthernet, "txtEthernetTimeout", QStringLiteral("200"),
+                                    QStringLiteral("Время ожидания ответа"), 4);
+    ethForm->addRow(QStringLiteral("Ожидание, мс:"), txtEthernetTimeout);
+    cbLineFormatEth = Combo(PageConnEthernet, "cbLineFormatEth", LineFormats, 0, QStringLiteral("Формат символа"));
+    ethForm->addRow(QStringLiteral("Формат:"), cbLineFormatEth);
+    txtLineAddrEth = DigitsEdit(PageConnEthernet, "txtLineAddrEth", QStringLiteral("16"), QStringLiteral("Адрес прибора"));
+    txtLineAddrEth->setToolTip(QStringLiteral("Адрес прибора\r\nДиапазон: 1..247"));
+    ethForm->addRow(QStringLiteral("Адрес:"), txtLineAddrEth);
+    ConnectPager->addTab(PageConnEthernet, QStringLiteral("     Ethernet"));
+
+    // Search results, beside the connection panel.
+    panFind = PopupFrame(this, "panFind", QSize(200, 230));
+    auto *findColumn = new QVBoxLayout(panFind);
+    FindListBox = new QListWidget(panFind);
+    FindListBox->setObjectName(QStringLiteral("FindListBox"));
+    FindListBox->setAccessibleName(QStringLiteral("Найденные устройства"));
+    FindProgress = new QProgressBar(panFind);
+    FindProgress->setObjectName(QStringLiteral("FindProgress"));
+    FindProgress->setAccessibleName(QStringLiteral("Ход поиска"));
+    findColumn->addWidget(FindListBox);
+    findColumn->addWidget(FindProgress);
+
+    // Device settings panel.
+    panRS485 = PopupFrame(this, "panRS485", QSize(300, 200));
+    auto *deviceForm = new QFormLayout(panRS485);
+    deviceForm->addRow(new QLabel(QStringLiteral("Устройство"), panRS485));
+    txtAddr = DigitsEdit(panRS485, "txtAddr", QStringLiteral("16"), QStringLiteral("Адрес прибора"));
+    txtAddr->setToolTip(QStringLiteral("Адрес прибора\r\nДиапазон: 1..247"));
+    deviceForm->addRow(QStringLiteral("Адрес:"), txtAddr);
+    cbBaudRate = Combo(panRS485, "cbBaudRate", LineSpeeds, 3, QStringLiteral("Скорость обмена"));
+    deviceForm->addRow(QStringLiteral("Скорость:"), cbBaudRate);
+    cbFormat = Combo(panRS485, "cbFormat", LineFormats, 0, QStringLiteral("Формат символа"));
+    deviceForm->addRow(QStringLiteral("Формат:"), cbFormat);
+    txtMAC = new QLabel(QStringLiteral("AA-BB-CC-DD-EE-FF"), panRS485);
+    txtMAC->setObjectName(QStringLiteral("txtMAC"));
+    txtMAC->setAccessibleName(QStringLiteral("Идентификатор"));
+    txtMAC->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    deviceForm->addRow(QStringLiteral("ID:"), txtMAC);
+
+    // Pulse-width panel with its selector row, and the calculator beside it.
+    panDOUT = PopupFrame(this, "panDOUT", QSize(330, 300));
+    btnDOUT1Pan = Button(panDOUT, "btnDOUT1Pan", QStringLiteral("#1"), QRect(8, 8, 52, 26));
+    panShim = PopupFrame(this, "panShim", QSize(250, 200));
+
+    // Light sequences and the all-outputs commands.
+    panSnake = PopupFrame(this, "panSnake", QSize(230, 170));
+    btnSnakeOn = Button(panSnake, "btnSnakeOn", QStringLiteral("Включить"), QRect(8, 8, 105, 26));
+    btnRunner = Button(panSnake, "btnRunner", QStringLiteral("Runner"), QRect(117, 8, 105, 26), true);
+    btnAllOn = Button(panSnake, "btnAllOn", QStringLiteral("Включить все (быстро)"), QRect(8, 40, 214, 26));
+    btnAllOff = Button(panSnake, "btnAllOff", QStringLiteral("Отключить все (быстро)"), QRect(8, 70, 214, 26));
+    btnAllOnSlow = Button(panSnake, "btnAllOnSlow", QStringLiteral("Включить все (по очереди)"), QRect(8, 100, 214, 26));
+    btnAllOffSlow = Button(panSnake, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"),
+                           QRect(8, 130, 214, 26));
+    panProxy = PopupFrame(this, "panProxy", QSize(300, 200));
+
+    // Timers.
+    auto timer = [this](const char *aName, int aInterval, bool aSingleShot = false) {
+        auto *t = new QTimer(this);
+        t->setObjectName(QString::fromLatin1(aName));
+        t->setInterval(aInterval);
+        t->setSingleShot(aSingleShot);
+        return t;
+    };
+    ConnectBtnTimer = timer("ConnectBtnTimer", 1000);
+    AniTimer = timer("AniTimer", 100);
+    OprosTimer = timer("OprosTimer", 250);
+    InterfaceTimer = timer("InterfaceTimer", 500);
+    ArrowTimer = timer("ArrowTimer", 30);
+    ProjSaveTimer = timer("ProjSaveTimer", 5000, true);
+    SnakeTimer = timer("SnakeTimer", 450);
+}

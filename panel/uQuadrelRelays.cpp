@@ -1,0 +1,154 @@
+// The twenty outputs: commands, displayed states, safe states, pulse-width parameters read back,
+// and the output grid's handlers.
+
+#include "panel/uQuadrel.h"
+
+#include "common/uUtils.h"
+#include "panel/uPictureLabel.h"
+#include "panel/uRelayGrid.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+
+namespace {
+
+constexpr int FirstOutputCoil = 4096;
+constexpr int OutputStride = 128;
+
+} // namespace
+
+void TfrQuadrel::SendDOUT(int aIndex, bool aOn)
+{
+    SetRegByID(FirstOutputCoil + OutputStride * (aIndex - 1), aOn ? 1 : 0, false);
+}
+
+void TfrQuadrel::SetDOUT(int aIndex, bool aOn)
+{
+    if (aIndex < 1 || aIndex > 20)
+        return;
+    DOUTs[size_t(aIndex)].SetIsOn(aOn);
+    SG_Relays->Refresh();
+}
+
+void TfrQuadrel::SetDOUT_Temp(int)
+{
+    // The per-output buttons of the older layout do not exist; the grid shows the pending state.
+}
+
+void TfrQuadrel::PressRelay(int aIndex)
+{
+    if (aIndex < 1 || aIndex > 20)
+        return;
+    CloseAllPanel();
+    TzDiscretOutParams &output = DOUTs[size_t(aIndex)];
+    output.IsWait = true;
+    output.ShimKoef = output.IsOn() ? 0 : 1000;
+    if (chkRemoteControl->isChecked()) {
+        // Remote control hands the command to the web bridge, which is not part of this build yet;
+        // nothing is written to the module directly.
+        return;
+    }
+    SendDOUT(aIndex, !output.IsOn());
+}
+
+void TfrQuadrel::StatusSafeCallback(TzTag *aTag)
+{
+    if (!aTag)
+        return;
+    const int value = static_cast<int>(std::trunc(aTag->Value()));
+    if (aTag->ID == 60013)
+        for (int n = 17; n <= 20; ++n)
+            DOUTs[size_t(n)].ShimSafe = IsBitSet(value, uint8_t(n - 17)) ? 1 : 0;
+    int safe16 = 0;
+    if (TryValueByID(60014, safe16))
+        for (int n = 1; n <= 16; ++n)
+            DOUTs[size_t(n)].ShimSafe = IsBitSet(safe16, uint8_t(n - 1)) ? 1 : 0;
+}
+
+void TfrQuadrel::ShimAllCallback(TzTag *aTag)
+{
+    if (!aTag || (aTag->ID != 600170 && aTag->ID != 600470))
+        return;
+    const QByteArray &data = aTag->Data;
+    if (data.size() < 60)
+        return;
+    const int first = aTag->ID == 600170 ? 1 : 11;
+    auto word = [&data](int aOffset) { return (uint8_t(data[aOffset]) << 8) | uint8_t(data[aOffset + 1]); };
+    for (int i = 0; i < 10; ++i) {
+        TzDiscretOutParams &output = DOUTs[size_t(first + i)];
+        output.ShimScale = word(6 * i);
+        output.ShimPeriod = word(6 * i + 2);
+        output.ShimKoef = word(6 * i + 4);
+    }
+}
+
+void TfrQuadrel::btnDOUT1PanClick(int aIndex)
+{
+    if (aIndex < 1 || aIndex > 20)
+        return;
+    CurrDoutIndx = aIndex;
+    for (int n = 1; n <= 20; ++n) {
+        QAbstractButton *button = DOUTs[size_t(n)].BtnShim;
+        if (!button)
+            continue;
+        button->setChecked(n == aIndex);
+        button->setIcon(QIcon(PanelPicture(n == aIndex ? QStringLiteral("shim_on") : QStringLiteral("shim_off"),
+                                           QSize(12, 12))));
+    }
+}
+
+void TfrQuadrel::SG_RelaysMouseDown(int aCol, int aRow)
+{
+    if (aRow == 0) {
+        // Header pictures switch ten outputs, always directly on the module.
+        if (aCol == 1) {
+            TableRelaysA_IsOn = !TableRelaysA_IsOn;
+            for (int n = 1; n <= 10; ++n)
+                SendDOUT(n, TableRelaysA_IsOn);
+        } else if (aCol == 4) {
+            TableRelaysB_IsOn = !TableRelaysB_IsOn;
+            for (int n = 11; n <= 20; ++n)
+                SendDOUT(n, TableRelaysB_IsOn);
+        }
+    } else if (aRow >= 1 && aRow <= 10) {
+        if (aCol == 2 || aCol == 5) {
+            SG_Relays->EditDescription(aCol, aRow);
+        } else {
+            SG_Relays->CloseEditor();
+            if (aCol == 1)
+                PressRelay(aRow);
+            else if (aCol == 4)
+                PressRelay(aRow + 10);
+        }
+    }
+    SG_Relays->Refresh();
+}
+
+QString TfrQuadrel::RelayPicture(int aIndex) const
+{
+    if (aIndex < 1 || aIndex > 20)
+        return QStringLiteral("dout_off");
+    const TzDiscretOutParams &output = DOUTs[size_t(aIndex)];
+    if (!Connected)
+        return QStringLiteral("dout_off");
+    if (output.IsWait)
+        return QStringLiteral("dout_wait");
+    if (output.ShimOn())
+        return QStringLiteral("dout_pulse");
+    if (output.IsOn())
+        return QStringLiteral("dout_on");
+    return QStringLiteral("dout_off");
+}
+
+QString TfrQuadrel::RelayStateText(int aIndex) const
+{
+    const QString picture = RelayPicture(aIndex);
+    QString state = QStringLiteral("выключен");
+    if (picture == QStringLiteral("dout_on"))
+        state = QStringLiteral("включён");
+    else if (picture == QStringLiteral("dout_wait"))
+        state = QStringLiteral("ожидание");
+    else if (picture == QStringLiteral("dout_pulse"))
+        state = QStringLiteral("ШИМ");
+    return QStringLiteral("Выход %1: %2").arg(aIndex).arg(state);
+}

@@ -112,6 +112,12 @@ void TzFreePort::SetOnAsyncAnswerProc(const TAsyncAnswer &aProc)
     }
 }
 
+bool TzFreePort::HandOverPending() const
+{
+    std::lock_guard lock(fGate->Mutex);
+    return fGate->Posted;
+}
+
 void TzFreePort::SetComPort(int32_t aComPort)
 {
     fComPort = aComPort;

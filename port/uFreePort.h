@@ -85,6 +85,7 @@ struct TzDeliveryGate
     std::mutex Mutex;
     std::condition_variable Changed;
     bool Stopping = false;   // the engine is being destroyed: nobody waits for deliveries any more
+    bool Posted = false;     // the worker waits for the delivery it posted
     bool Delivered = false;  // the delivery posted last has finished
     bool InDelivery = false; // a callback is running on the interface thread
     TAsyncAnswer Callback;
@@ -209,6 +210,8 @@ public:
     void SetByEthernet(bool aValue) { Port->ByEthernet = aValue; }
     bool ByEthernetFinding() const { return Port->ByEthernetFinding; }
     void SetByEthernetFinding(bool aValue) { Port->ByEthernetFinding = aValue; }
+    // The worker has posted an outcome and waits for it to be handled.
+    bool HandOverPending() const;
     // Replaces the Ethernet transport's maker; call before Start.
     void SetTransportFactory(TzTransportFactory aFactory) { Port->SetTransportFactory(std::move(aFactory)); }
 

@@ -151,6 +151,7 @@ void TzFreePortThread::SyncProc()
         if (gate->Stopping || !gate->Callback)
             return;
         gate->Delivered = false;
+        gate->Posted = true;
     }
     TzAnswerRec record;
     record.ComPort = ComPort;
@@ -189,6 +190,7 @@ void TzFreePortThread::SyncProc()
     std::unique_lock lock(gate->Mutex);
     while (!gate->Delivered && !gate->Stopping && !QCoreApplication::closingDown())
         gate->Changed.wait_for(lock, ClosingCheck);
+    gate->Posted = false;
 }
 
 // ---- one exchange ----
@@ -327,8 +329,7 @@ bool TzFreePortThread::CloseInterface()
 {
     if (!FLine->IsOpen())
         return true;
-    FLine->Purge(true, false);
-    FLine->Purge(false, true);
+    // Close() ends a pending read first, then purges both queues and releases the line.
     return FLine->Close();
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -74,6 +75,7 @@ struct TzSerialLine::TImpl
     // from under a pending read; a pending call is woken through WakeFd first.
     std::mutex IoMutex;
     int Fd = -1;
+    std::atomic<bool> Opened{false}; // readable without waiting for a pending call
     int WakeFd = -1;
     bool HungUp = false;
     TzLineTimeouts Timeouts;
@@ -144,6 +146,7 @@ bool TzSerialLine::Open(const std::string &aDevice)
         ::tcsetattr(fd, TCSANOW, &tio);
     }
     fImpl->Fd = fd;
+    fImpl->Opened = true;
     fImpl->HungUp = false;
     fImpl->Timeouts = TzLineTimeouts();
     fImpl->DrainWake();
@@ -152,8 +155,7 @@ bool TzSerialLine::Open(const std::string &aDevice)
 
 bool TzSerialLine::IsOpen() const
 {
-    std::lock_guard lock(fImpl->IoMutex);
-    return fImpl->Fd >= 0;
+    return fImpl->Opened;
 }
 
 bool TzSerialLine::Close()
@@ -169,6 +171,7 @@ bool TzSerialLine::Close()
         ::ioctl(fImpl->Fd, TIOCNXCL);
         ok = ::close(fImpl->Fd) == 0;
         fImpl->Fd = -1;
+        fImpl->Opened = false;
     }
     fImpl->DrainWake();
     return ok;

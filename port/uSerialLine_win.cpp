@@ -4,6 +4,7 @@
 
 #include "port/uSerialLine.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -33,6 +34,7 @@ struct TzSerialLine::TImpl
 {
     std::mutex IoMutex;
     HANDLE Handle = INVALID_HANDLE_VALUE;
+    std::atomic<bool> Opened{false}; // readable without waiting for a pending call
     HANDLE AbortEvent = nullptr; // manual reset: raised by Close(), lowered by Open()
     HANDLE IoEvent = nullptr;
 
@@ -78,13 +80,13 @@ bool TzSerialLine::Open(const std::string &aDevice)
         return false;
     ResetEvent(fImpl->AbortEvent);
     fImpl->Handle = handle;
+    fImpl->Opened = true;
     return true;
 }
 
 bool TzSerialLine::IsOpen() const
 {
-    std::lock_guard lock(fImpl->IoMutex);
-    return fImpl->Handle != INVALID_HANDLE_VALUE;
+    return fImpl->Opened;
 }
 
 bool TzSerialLine::Close()
@@ -99,6 +101,7 @@ bool TzSerialLine::Close()
     if (!CloseHandle(fImpl->Handle))
         return false;
     fImpl->Handle = INVALID_HANDLE_VALUE;
+    fImpl->Opened = false;
     return true;
 }
 

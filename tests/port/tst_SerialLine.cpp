@@ -224,6 +224,8 @@ void TestSerialLine::closeEndsAPendingRead()
     });
     QTest::qWait(100);
     QVERIFY(!done);
+    // Asking whether the line is open must not wait for the pending read.
+    QVERIFY(line.IsOpen());
     QVERIFY(line.Close());
     QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     reader.join();

@@ -1,0 +1,568 @@
+// The port engine end to end: libmodbus as the slave on a pty, scripted devices for the faults,
+// a UDP peer as the converter, and the hand-over under stop and destroy.
+
+#include "PortTestPeers.h"
+#include "port/U_Lanvey_Ethernet.h"
+#include "port/uFreePort.h"
+#include "port/uSerialLine.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <thread>
+
+class TestFreePort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void placement_data();
+    void placement();
+    void emptyAndDuplicateFramesAreRefused();
+    void requestNumbersWrapAfter20000000();
+
+    void libmodbusSlaveAnswersThroughTheEngine();
+    void faultyDevices_data();
+    void faultyDevices();
+    void withoutCallbackRequestsAreStillServed();
+    void unpluggedDeviceGivesPortFailure();
+    void startOnHeldOrAbsentPortFails();
+    void stopKeepsTheWorkerAndFailsWhatIsQueued();
+    void callbackMayQueueAndStop();
+
+    void destroyWhileAHandOverIsPending();
+    void destroyDuringALongRead();
+    void destroyFromInsideTheCallback();
+
+    void ethernetExchange();
+    void silentConverterIsTriedEthernetTriesTimes_data();
+    void silentConverterIsTriedEthernetTriesTimes();
+    void ethernetStartFailsWhenNoSocketCanBeBound();
+    void stopDuringEthernetWaitEndsTheExchangeAtOnce();
+    void failingTransportIsRecreated();
+
+private:
+    std::vector<TzAnswerRec> fAnswers;
+    TAsyncAnswer Collector() { return [this](const TzAnswerRec &a) { fAnswers.push_back(a); }; }
+};
+
+namespace {
+
+const char *ConverterIP = "127.0.0.2";
+
+QByteArray ReadHolding(int aAddr, int aRegister, int aCount)
+{
+    QByteArray body;
+    body.append(char(aAddr)).append('\x03');
+    body.append(char(aRegister >> 8)).append(char(aRegister & 0xFF));
+    body.append(char(aCount >> 8)).append(char(aCount & 0xFF));
+    return WithCrc(body);
+}
+
+// An engine on the pty with the panel's line settings and time-outs.
+std::unique_ptr<TzFreePort> SerialEngine(const TPtyPair &aPty, TzLineTimeouts aTimeouts = {50, 1, 400, 50, 100})
+{
+    auto port = std::make_unique<TzFreePort>(aPty.SlavePath);
+    port->LocDCB().BaudRate = 9600;
+    port->LocDCB().ByteSize = 8;
+    port->LocDCB().Parity = 0;
+    port->LocDCB().StopBits = 0;
+    port->LocTimeouts().ReadIntervalTimeout = int32_t(aTimeouts.ReadIntervalTimeout);
+    port->LocTimeouts().ReadTotalTimeoutMultiplier = int32_t(aTimeouts.ReadTotalTimeoutMultiplier);
+    port->LocTimeouts().ReadTotalTimeoutConstant = int32_t(aTimeouts.ReadTotalTimeoutConstant);
+    port->LocTimeouts().WriteTotalTimeoutMultiplier = int32_t(aTimeouts.WriteTotalTimeoutMultiplier);
+    port->LocTimeouts().WriteTotalTimeoutConstant = int32_t(aTimeouts.WriteTotalTimeoutConstant);
+    return port;
+}
+
+QList<QByteArray> Queue(TzFreePort &aPort)
+{
+    QList<QByteArray> frames;
+    for (const auto &request : aPort.Port->RequestList)
+        frames << request->Cmd.AsBytes();
+    return frames;
+}
+
+// The converter: answers each request datagram with the payload Reply gives (none when empty).
+class TConverter
+{
+public:
+    using TReply = std::function<QByteArray(const QByteArray &aFrame)>;
+    TConverter(uint16_t aPort, TReply aReply)
+        : fPeer(ConverterIP, aPort), fThread([this, aPort, reply = std::move(aReply)](std::stop_token aStop) {
+              while (!aStop.stop_requested()) {
+                  const QByteArray datagram = fPeer.Receive(50);
+                  if (datagram.size() < 5)
+                      continue;
+                  ++fReceived;
+                  const QByteArray payload = reply(datagram.mid(5));
+                  if (!payload.isEmpty()) {
+                      QByteArray answer;
+                      answer.append('\x10').append(char(payload.size())).append(datagram.mid(2, 2)).append('\x10');
+                      fPeer.SendTo("127.0.0.1", aPort, answer + payload);
+                  }
+              }
+          })
+    {
+    }
+    int Received() const { return fReceived; }
+
+private:
+    TUdpPeer fPeer;
+    std::atomic<int> fReceived{0};
+    std::jthread fThread;
+};
+
+struct TEthernetSettings
+{
+    TEthernetSettings(uint16_t aPort, int aWait, int aTries)
+    {
+        EthernetHost = QString::fromLatin1(ConverterIP);
+        EthernetPort = aPort;
+        EthernetWaitTime = aWait;
+        EthernetTries = aTries;
+    }
+    ~TEthernetSettings()
+    {
+        EthernetHost = QString::fromLatin1(EthernetFactoryHost);
+        EthernetPort = 40000;
+        EthernetWaitTime = 200;
+        EthernetTries = 3;
+    }
+};
+
+} // namespace
+
+void TestFreePort::init()
+{
+    fAnswers.clear();
+}
+
+void TestFreePort::cleanup()
+{
+    fAnswers.clear();
+}
+
+// ---- queue ----
+
+void TestFreePort::placement_data()
+{
+    QTest::addColumn<int>("queued");
+    QTest::addColumn<int>("priority");
+    QTest::addColumn<int>("expectedIndex");
+    QTest::newRow("priority 1, empty queue: appended") << 0 << 1 << 0;
+    QTest::newRow("priority 1, (A): in front") << 1 << 1 << 0;
+    QTest::newRow("priority 1, (A, B): between") << 2 << 1 << 1;
+    QTest::newRow("priority 1, (A, B, C): index 1") << 3 << 1 << 1;
+    QTest::newRow("priority 1, five queued: index 1") << 5 << 1 << 1;
+    QTest::newRow("priority 3, five queued: index 3") << 5 << 3 << 3;
+    QTest::newRow("priority 4, five queued: before the last") << 5 << 4 << 4;
+    QTest::newRow("priority 10, three queued: before the last") << 3 << 10 << 2;
+    QTest::newRow("priority 0: tail") << 3 << 0 << 3;
+    QTest::newRow("negative priority: tail") << 3 << -5 << 3;
+}
+
+void TestFreePort::placement()
+{
+    QFETCH(int, queued);
+    QFETCH(int, priority);
+    QFETCH(int, expectedIndex);
+    TzFreePort port(1); // never started: the queue only fills
+    QList<QByteArray> expected;
+    for (int i = 0; i < queued; ++i) {
+        QVERIFY(port.SendCmd(ReadHolding(1, i, 1), 1));
+        expected << ReadHolding(1, i, 1);
+    }
+    const QByteArray forced = ReadHolding(2, 0, 1);
+    QVERIFY(port.SendCmdForce(forced, 2, priority));
+    expected.insert(expectedIndex, forced);
+    QCOMPARE(Queue(port), expected);
+    QCOMPARE(port.LastUID(), uint32_t(queued + 1));
+    QCOMPARE(port.Port->RequestList[expectedIndex]->DevAddr, 2);
+}
+
+void TestFreePort::emptyAndDuplicateFramesAreRefused()
+{
+    TzFreePort port(1);
+    QVERIFY(!port.SendCmd(TStringBytes(QByteArray()), 1));
+    QVERIFY(!port.SendCmd(TStringBytes(), 1));
+    QCOMPARE(port.LastUID(), 0u);
+    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    QVERIFY(port.SendCmd(ReadHolding(1, 1, 1), 1));
+    QVERIFY(!port.SendCmd(ReadHolding(1, 0, 1), 1));
+    QVERIFY(!port.SendCmdForce(ReadHolding(1, 1, 1), 1, 1));
+    QCOMPARE(port.LastUID(), 2u);
+    // A prefix of a queued frame is a different frame.
+    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1).left(7), 1));
+    QCOMPARE(port.Port->RequestList.size(), size_t(3));
+    port.ClearRequestList();
+    QVERIFY(port.Port->RequestList.empty());
+    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    QCOMPARE(port.LastUID(), 4u);
+}
+
+void TestFreePort::requestNumbersWrapAfter20000000()
+{
+    TzFreePort port(1);
+    port.Port->GlobUID = 19999999;
+    QList<uint32_t> numbers;
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(port.SendCmd(ReadHolding(1, i, 1), 1));
+        numbers << port.LastUID();
+    }
+    QCOMPARE(numbers, (QList<uint32_t>{20000000, 0, 1}));
+    QCOMPARE(port.Port->RequestList[1]->UID, 0u);
+}
+
+// ---- serial exchanges ----
+
+void TestFreePort::libmodbusSlaveAnswersThroughTheEngine()
+{
+    TPtyPair pty;
+    TLibmodbusSlave slave(pty.MasterFd);
+    auto port = SerialEngine(pty);
+    port->SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port->Start());
+
+    QVERIFY(port->SendCmd(ReadHolding(1, 5, 1), 1));
+    const uint32_t first = port->LastUID();
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 8), 1));
+    // Register 200 does not exist: the exception answer is an ordinary, well-checked frame.
+    QVERIFY(port->SendCmd(ReadHolding(1, 200, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(3), 20000);
+
+    QCOMPARE(fAnswers[0].UID, first);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[0].Answer.AsBytes(), WithCrc(Hex("01 03 02 10 05")));
+    QCOMPARE(fAnswers[0].ComPort, port->ComPort());
+    QCOMPARE(fAnswers[1].Answer.AsBytes(),
+             WithCrc(Hex("01 03 10 10 00 10 01 10 02 10 03 10 04 10 05 10 06 10 07")));
+    QCOMPARE(fAnswers[2].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[2].Answer.AsBytes(), WithCrc(Hex("01 83 02")));
+    QCOMPARE(slave.Served(), 3);
+
+    // Once its outcome is delivered, the same frame is accepted again with a new number.
+    QVERIFY(port->SendCmd(ReadHolding(1, 5, 1), 1));
+    QCOMPARE(port->LastUID(), first + 3);
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(4), 20000);
+    QCOMPARE(fAnswers[3].UID, first + 3);
+}
+
+void TestFreePort::faultyDevices_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<uint>("errCode");
+    QTest::addColumn<int>("minTime");
+    QTest::newRow("corrupted byte") << "corrupt" << uint(ErrAnswerCRC) << 0;
+    QTest::newRow("checksum bytes swapped") << "swapped" << uint(ErrAnswerCRC) << 0;
+    QTest::newRow("one byte only") << "short" << uint(ErrAnswerCRC) << 0;
+    // 1 x 255 + 400 ms of silence with the panel's time-outs.
+    QTest::newRow("silent device") << "silent" << uint(ErrNoAnswer) << 650;
+}
+
+void TestFreePort::faultyDevices()
+{
+    QFETCH(QString, fault);
+    QFETCH(uint, errCode);
+    QFETCH(int, minTime);
+    TPtyPair pty;
+    TScriptedDevice device(pty.MasterFd, [fault](const QByteArray &) {
+        QByteArray answer = WithCrc(Hex("01 03 02 00 49"));
+        if (fault == "corrupt")
+            answer[3] = char(answer[3] ^ 0x01);
+        else if (fault == "swapped")
+            std::swap(answer[5], answer[6]);
+        else if (fault == "short")
+            answer = answer.left(1);
+        else
+            answer.clear();
+        return answer;
+    });
+    auto port = SerialEngine(pty);
+    port->SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, errCode);
+    QCOMPARE(fAnswers[0].Answer.Size(), uint8_t(0));
+    QVERIFY2(fAnswers[0].Time >= uint32_t(minTime), qPrintable(QString::number(fAnswers[0].Time)));
+    QCOMPARE(device.Requests().at(0), ReadHolding(1, 0, 1));
+}
+
+void TestFreePort::withoutCallbackRequestsAreStillServed()
+{
+    TPtyPair pty;
+    TLibmodbusSlave slave(pty.MasterFd);
+    auto port = SerialEngine(pty);
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    QVERIFY(port->SendCmd(ReadHolding(1, 1, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(slave.Served(), 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(Queue(*port).isEmpty(), 20000);
+}
+
+void TestFreePort::unpluggedDeviceGivesPortFailure()
+{
+    TPtyPair pty;
+    TScriptedDevice device(pty.MasterFd, [&pty](const QByteArray &) {
+        pty.Unplug();
+        return QByteArray();
+    });
+    auto port = SerialEngine(pty, {50, 1, 5000, 50, 100});
+    port->SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrPortFailure);
+    QCOMPARE(fAnswers[0].Answer.Size(), uint8_t(0));
+    // The line stays gone for what follows.
+    QVERIFY(port->SendCmd(ReadHolding(1, 1, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    QCOMPARE(fAnswers[1].ErrCode, ErrPortFailure);
+}
+
+void TestFreePort::startOnHeldOrAbsentPortFails()
+{
+    TPtyPair pty;
+    TzSerialLine holder;
+    QVERIFY(holder.Open(pty.SlavePath.toStdString()));
+    auto port = SerialEngine(pty);
+    QVERIFY(!port->Start());
+    QCOMPARE(port->Port->ErrorCode.load(), OpenErrCreateFile);
+    QVERIFY(!port->Port->isRunning());
+    port.reset(); // Destroy completes with a worker that never ran
+
+    TzFreePort absent(QStringLiteral("/dev/quadrel-no-such-port7"));
+    QCOMPARE(absent.ComPort(), 7);
+    QVERIFY(!absent.Start());
+    QVERIFY(!absent.Port->isRunning());
+
+    // A line the engine cannot set up fails at the settings step.
+    holder.Close();
+    auto badSpeed = SerialEngine(pty);
+    badSpeed->LocDCB().BaudRate = 12345;
+    QVERIFY(!badSpeed->Start());
+    QCOMPARE(badSpeed->Port->ErrorCode.load(), OpenErrSetCommState);
+}
+
+void TestFreePort::stopKeepsTheWorkerAndFailsWhatIsQueued()
+{
+    TPtyPair pty;
+    TLibmodbusSlave slave(pty.MasterFd);
+    auto port = SerialEngine(pty);
+    port->SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port->Start());
+    QVERIFY(port->Stop());
+    QVERIFY(port->Port->isRunning());
+    QVERIFY(!port->Port->IsActive());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    QVERIFY(port->SendCmd(ReadHolding(1, 1, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrPortFailure);
+    QCOMPARE(fAnswers[1].ErrCode, ErrPortFailure);
+    QCOMPARE(slave.Served(), 0);
+    QVERIFY(port->Stop()); // stopping twice is harmless
+}
+
+void TestFreePort::callbackMayQueueAndStop()
+{
+    TPtyPair pty;
+    TLibmodbusSlave slave(pty.MasterFd);
+    auto port = SerialEngine(pty);
+    TzFreePort *engine = port.get();
+    port->SetOnAsyncAnswerProc([&](const TzAnswerRec &aAnswer) {
+        fAnswers.push_back(aAnswer);
+        if (fAnswers.size() == 1)
+            QVERIFY(engine->SendCmd(ReadHolding(1, 9, 1), 1)); // no lock is held here
+        else if (fAnswers.size() == 2)
+            engine->Stop();
+    });
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    QVERIFY(port->SendCmd(ReadHolding(1, 1, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(3), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    // The request queued by the callback went behind the one already waiting.
+    QCOMPARE(fAnswers[1].Answer.AsBytes(), WithCrc(Hex("01 03 02 10 01")));
+    QCOMPARE(fAnswers[2].ErrCode, ErrPortFailure);
+}
+
+// ---- hand-over under stop and destroy ----
+
+void TestFreePort::destroyWhileAHandOverIsPending()
+{
+    TPtyPair pty;
+    TLibmodbusSlave slave(pty.MasterFd);
+    auto port = SerialEngine(pty);
+    port->SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    // No events are processed here, so the worker stays in its hand-over.
+    QElapsedTimer timer;
+    timer.start();
+    while (!port->HandOverPending() && timer.elapsed() < 20000)
+        QThread::msleep(5);
+    QVERIFY(port->HandOverPending());
+    port.reset();
+    // The posted delivery finds its engine gone and does nothing.
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(fAnswers.empty());
+}
+
+void TestFreePort::destroyDuringALongRead()
+{
+    TPtyPair pty;
+    TScriptedDevice device(pty.MasterFd, [](const QByteArray &) { return QByteArray(); });
+    auto port = SerialEngine(pty, {0, 0, 120000, 0, 0});
+    port->SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(device.RequestCount(), 1, 20000);
+    QElapsedTimer timer;
+    timer.start();
+    port.reset();
+    // Far less than the two minutes the read would take.
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QCoreApplication::processEvents();
+    QVERIFY(fAnswers.empty());
+}
+
+void TestFreePort::destroyFromInsideTheCallback()
+{
+    TPtyPair pty;
+    TLibmodbusSlave slave(pty.MasterFd);
+    TzFreePort *port = SerialEngine(pty).release();
+    bool destroyed = false;
+    port->SetOnAsyncAnswerProc([&](const TzAnswerRec &aAnswer) {
+        fAnswers.push_back(aAnswer);
+        delete port;
+        port = nullptr;
+        destroyed = true;
+    });
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
+    QVERIFY(port->SendCmd(ReadHolding(1, 1, 1), 1));
+    QTRY_VERIFY_WITH_TIMEOUT(destroyed, 20000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    QCOMPARE(fAnswers.size(), size_t(1));
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+}
+
+// ---- Ethernet ----
+
+void TestFreePort::ethernetExchange()
+{
+    const uint16_t udpPort = FreeUdpPort();
+    TEthernetSettings settings(udpPort, 200, 3);
+    TConverter converter(udpPort, [](const QByteArray &aFrame) {
+        return aFrame == ReadHolding(1, 0, 1) ? WithCrc(Hex("01 03 02 00 49")) : QByteArray();
+    });
+    TzFreePort port(5);
+    port.SetByEthernet(true);
+    port.SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port.Start());
+    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[0].Answer.AsBytes(), WithCrc(Hex("01 03 02 00 49")));
+    QCOMPARE(fAnswers[0].ComPort, 5);
+    QCOMPARE(converter.Received(), 1);
+    QCOMPARE(port.Port->CurrentECS()->WaitTime(), 200);
+}
+
+void TestFreePort::silentConverterIsTriedEthernetTriesTimes_data()
+{
+    QTest::addColumn<bool>("finding");
+    QTest::addColumn<int>("attempts");
+    QTest::newRow("connection: EthernetTries") << false << 3;
+    QTest::newRow("bus search: one attempt") << true << 1;
+}
+
+void TestFreePort::silentConverterIsTriedEthernetTriesTimes()
+{
+    QFETCH(bool, finding);
+    QFETCH(int, attempts);
+    const uint16_t udpPort = FreeUdpPort();
+    TEthernetSettings settings(udpPort, 200, 3);
+    TConverter converter(udpPort, [](const QByteArray &) { return QByteArray(); });
+    TzFreePort port(1);
+    port.SetByEthernet(true);
+    port.SetByEthernetFinding(finding);
+    port.SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port.Start());
+    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrNoAnswer);
+    QCOMPARE(fAnswers[0].Answer.Size(), uint8_t(0));
+    QTRY_COMPARE_WITH_TIMEOUT(converter.Received(), attempts, 20000);
+    // Each attempt: 15 ms, then the 200 ms wait (about 645 ms for three).
+    QVERIFY2(fAnswers[0].Time >= uint32_t(attempts * 210), qPrintable(QString::number(fAnswers[0].Time)));
+}
+
+void TestFreePort::ethernetStartFailsWhenNoSocketCanBeBound()
+{
+    const uint16_t udpPort = FreeUdpPort();
+    TEthernetSettings settings(udpPort, 200, 3);
+    TUdpPeer holder("0.0.0.0", udpPort, false);
+    QVERIFY(holder.Ok());
+    TzFreePort port(1);
+    port.SetByEthernet(true);
+    QVERIFY(!port.Start());
+    QVERIFY(!port.Port->isRunning());
+}
+
+void TestFreePort::stopDuringEthernetWaitEndsTheExchangeAtOnce()
+{
+    const uint16_t udpPort = FreeUdpPort();
+    TEthernetSettings settings(udpPort, 60000, 3);
+    TConverter converter(udpPort, [](const QByteArray &) { return QByteArray(); });
+    TzFreePort port(1);
+    port.SetByEthernet(true);
+    port.SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port.Start());
+    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(converter.Received(), 1, 20000);
+    QVERIFY(port.Stop());
+    // Three waits of a minute each would follow without the stop.
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrNoAnswer);
+    QCOMPARE(converter.Received(), 1);
+}
+
+void TestFreePort::failingTransportIsRecreated()
+{
+    // The first transport made fails every send; the ones made after it work.
+    class TFailingTransport : public TEthernet_COM_Simulator
+    {
+    public:
+        void Send(const TStringBytes &) override { throw ESocketError("sendto"); }
+    };
+    const uint16_t udpPort = FreeUdpPort();
+    TEthernetSettings settings(udpPort, 500, 3);
+    TConverter converter(udpPort, [](const QByteArray &) { return WithCrc(Hex("01 03 02 00 01")); });
+    int made = 0;
+    TzFreePort port(1);
+    port.SetTransportFactory([&made]() -> std::unique_ptr<TEthernet_COM_Simulator> {
+        if (made++ == 0)
+            return std::make_unique<TFailingTransport>();
+        return std::make_unique<TEthernet_COM_Simulator>();
+    });
+    port.SetByEthernet(true);
+    port.SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port.Start());
+    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    QCOMPARE(made, 2);
+    // The re-created transport took the settings and was opened, since the engine runs.
+    QCOMPARE(port.Port->CurrentECS()->SocketEntry(0).Port, udpPort);
+    QVERIFY(port.Port->CurrentECS()->SocketEntry(0).RecvBind);
+}
+
+QTEST_GUILESS_MAIN(TestFreePort)
+#include "tst_FreePort.moc"

@@ -1,0 +1,476 @@
+// The panel frame without a line: construction, validation, screen rules, answer dispatch.
+
+#include "app/uApplication.h"
+#include "common/uGlobVar.h"
+#include "diagnostics/uTempLog.h"
+#include "panel/uBlinker.h"
+#include "panel/uPictureLabel.h"
+#include "panel/uQuadrel.h"
+#include "panel/uRelayGrid.h"
+#include "port/uFreePort.h"
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+namespace {
+
+void SetTag(TfrQuadrel &aFrame, int aID, double aValue)
+{
+    TzTag *tag = aFrame.Device->GetTagByID(aID);
+    QVERIFY2(tag, qPrintable(QString::number(aID)));
+    tag->SetValue(aValue);
+}
+
+} // namespace
+
+class TestQuadrelFrame : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void constructionBuildsTheModel();
+    void perOutputTags_data();
+    void perOutputTags();
+    void addressOutOfRangeIsCorrectedAndNothingStarts_data();
+    void addressOutOfRangeIsCorrectedAndNothingStarts();
+    void shortTimeoutIsRaisedAndTheAttemptGoesOn();
+    void ethernetFieldsAreValidated();
+    void afterFirstUpdateShowsTheModule();
+    void identifierNeedsAllThreeWords();
+    void valueReadBackRefusesStaleOrFailedTags();
+    void interfaceTimerShowsStatesAndVoltage();
+    void sequenceRunningFreezesTheGrid();
+    void safeStatesFromTheirRegisters();
+    void pulseParametersFromTheBlocks();
+    void gridPicturesAndClicksOffline();
+    void unknownAnswerNumberIsLogged();
+    void testModeShowsTheTestFeatures();
+    void animations();
+    void popupPanels();
+    void exceptionsReachTheLog();
+    void gridIsAccessible();
+
+private:
+    TfrmTempLog *fLog = nullptr;
+    TfrQuadrel *fFrame = nullptr;
+};
+
+void TestQuadrelFrame::init()
+{
+    TestMode = false;
+    fLog = new TfrmTempLog;
+    fFrame = new TfrQuadrel;
+    fFrame->resize(800, 750);
+    fFrame->SilenceMode = true;
+}
+
+void TestQuadrelFrame::cleanup()
+{
+    delete fFrame;
+    delete fLog;
+    fFrame = nullptr;
+    fLog = nullptr;
+}
+
+void TestQuadrelFrame::constructionBuildsTheModel()
+{
+    QVERIFY(fFrame->Device->Ready);
+    QCOMPARE(int(fFrame->Device->Tags.size()), 19 + 100);
+    QVERIFY(!fFrame->InitMode);
+    QVERIFY(!fFrame->Connected);
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
+    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("16"));
+    QCOMPARE(fFrame->cbLineBaudRate->currentText(), QStringLiteral("9600"));
+    QCOMPARE(fFrame->BaudRate, 9600);
+    QCOMPARE(fFrame->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8N1"));
+    QVERIFY(fFrame->cbComPort->count() > 0);
+    QVERIFY(fFrame->Device->GetTagByID(600170)->OnResponse);
+    QVERIFY(fFrame->Device->GetTagByID(60013)->OnResponse);
+    QVERIFY(!fFrame->Device->GetTagByID(60015)->OnResponse);
+    for (int n = 1; n <= 20; ++n) {
+        QVERIFY(fFrame->DOUTs[size_t(n)].BtnShim);
+        QCOMPARE(fFrame->DOUTs[size_t(n)].BtnShim->text(), QStringLiteral("#%1").arg(n));
+        QVERIFY(fFrame->DOUTs[size_t(n)].Enabled());
+    }
+    // Four rows of five selector buttons.
+    QCOMPARE(fFrame->DOUTs[6].BtnShim->x(), fFrame->DOUTs[1].BtnShim->x());
+    QVERIFY(fFrame->DOUTs[6].BtnShim->y() > fFrame->DOUTs[1].BtnShim->y());
+    QCOMPARE(fFrame->DOUTs[2].BtnShim->x(), fFrame->DOUTs[1].BtnShim->x() + fFrame->DOUTs[1].BtnShim->width() + 8);
+    QCOMPARE(fFrame->DOUTs[3].BtnShim->x(), fFrame->DOUTs[2].BtnShim->x() + fFrame->DOUTs[2].BtnShim->width() + 6);
+    QVERIFY(!fFrame->btnRS485->isEnabled() || !fFrame->Connected);
+}
+
+void TestQuadrelFrame::perOutputTags_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("readCmd");
+    QTest::addColumn<int>("writeCmd");
+    QTest::addColumn<int>("valType");
+    QTest::newRow("first coil") << 4096 << "Реле #1" << 1 << 5 << 8;
+    QTest::newRow("coil 12") << 5504 << "Реле #12" << 1 << 5 << 8;
+    QTest::newRow("scale 1") << 4099 << "DOUT Shim Scale #1" << 3 << 6 << 2;
+    QTest::newRow("period 20") << 6532 << "DOUT Shim Period #20" << 3 << 6 << 2;
+    QTest::newRow("koef 2") << 4229 << "DOUT Shim Koef #2" << 3 << 6 << 2;
+    QTest::newRow("last safe coil") << 6536 << "DOUT State Safe #20" << 1 << 5 << 8;
+}
+
+void TestQuadrelFrame::perOutputTags()
+{
+    QFETCH(int, id);
+    QFETCH(QString, name);
+    QFETCH(int, readCmd);
+    QFETCH(int, writeCmd);
+    QFETCH(int, valType);
+    const TzTag *tag = fFrame->Device->GetTagByID(id);
+    QVERIFY(tag);
+    QCOMPARE(tag->Reg, id);
+    QCOMPARE(tag->OPCName, name);
+    QCOMPARE(tag->ReadCmd, readCmd);
+    QCOMPARE(tag->WriteCmd, writeCmd);
+    QCOMPARE(tag->ValType, valType);
+    QVERIFY(!tag->Enabled);
+    QVERIFY(!tag->CanRead);
+    QVERIFY(tag->Force);
+    QCOMPARE(tag->WritePriority, 1);
+    QVERIFY(QRegularExpression("^\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}$")
+                .match(tag->GUID)
+                .hasMatch());
+}
+
+void TestQuadrelFrame::addressOutOfRangeIsCorrectedAndNothingStarts_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("corrected");
+    QTest::newRow("0") << "0" << "1";
+    QTest::newRow("248") << "248" << "247";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestQuadrelFrame::addressOutOfRangeIsCorrectedAndNothingStarts()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, corrected);
+    fFrame->txtLineAddr->setText(typed);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QCOMPARE(fFrame->txtLineAddr->text(), corrected);
+    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), fFrame->txtLineAddr);
+    QVERIFY(!fFrame->FreePort);
+    QVERIFY(fFrame->btnConnect->isEnabled());
+    QVERIFY(!fFrame->ConnectBtnTimer->isActive());
+}
+
+void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
+{
+    fFrame->AddPortOnTop(QStringLiteral("/dev/quadrel-no-such-port"));
+    fFrame->txtLineTimeout->setText("5");
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QCOMPARE(fFrame->txtLineTimeout->text(), QStringLiteral("30"));
+    QVERIFY(fFrame->FreePort); // the attempt went on
+    QVERIFY(!fFrame->btnConnect->isEnabled());
+    // The port does not exist: in silent mode the notice becomes a log line, then the maroon line.
+    const QStringList lines = fLog->Lines();
+    QCOMPARE(lines[0], QStringLiteral("/dev/quadrel-no-such-port занят или недоступен"));
+    QCOMPARE(fLog->LineColor(0), LogMaroon);
+    QCOMPARE(lines[1], QStringLiteral("Выбранный СОМ-порт занят или недоступен"));
+    // The one-second check gives the button back and reports the failed attempt.
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), 10000);
+    QCOMPARE(fLog->Lines()[0], QStringLiteral("Неудачное подключение: [Адр:16, /dev/quadrel-no-such-port, 9600, "
+                                              "MODBUS RTU 8N1]"));
+    QVERIFY(!fFrame->ConnectBtnTimer->isActive());
+}
+
+void TestQuadrelFrame::ethernetFieldsAreValidated()
+{
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    fFrame->txtEthernetAddr->setText("0.1.2.3");
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), fFrame->txtEthernetAddr);
+    QVERIFY(!fFrame->FreePort);
+
+    fFrame->txtEthernetAddr->setText("127.0.0.2");
+    fFrame->txtEthernetTimeout->setText("20");
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QCOMPARE(fFrame->txtEthernetTimeout->text(), QStringLiteral("50"));
+    QVERIFY(!fFrame->FreePort);
+
+    fFrame->txtEthernetTimeout->setText("200");
+    fFrame->txtEthernetPort->setText("70000");
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QCOMPARE(fFrame->txtEthernetPort->text(), QStringLiteral("65535"));
+    QVERIFY(!fFrame->FreePort);
+}
+
+void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
+{
+    fFrame->Connected = true;
+    SetTag(*fFrame, 36864, 73);
+    SetTag(*fFrame, 36869, 100);
+    SetTag(*fFrame, 36866, 0x0102);
+    SetTag(*fFrame, 36867, 0x0304);
+    SetTag(*fFrame, 36868, 0x0506);
+    SetTag(*fFrame, 28676, 16);
+    SetTag(*fFrame, 28672, 3);
+    SetTag(*fFrame, 28673, 2);
+    fFrame->cbFormat->setCurrentIndex(1);
+    fFrame->AfterFirstUpdate();
+    QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("1.00"));
+    QCOMPARE(fFrame->Device->DevPOVersionStr, QStringLiteral("1.00"));
+    QCOMPARE(fFrame->Device->DevVersion, 73);
+    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(fFrame->txtAddr->text(), QStringLiteral("16"));
+    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("9600"));
+    QCOMPARE(fFrame->cbBaudRate->currentIndex(), 3);
+    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("ASCII 7E1"));
+    QCOMPARE(fFrame->cbFormat->currentIndex(), -1);
+    QVERIFY(fFrame->OprosTimer->isActive());
+    QVERIFY(fFrame->btnRS485->isEnabled());
+    QCOMPARE(fFrame->CurrDoutIndx, 1);
+    fFrame->OprosTimer->stop();
+}
+
+void TestQuadrelFrame::identifierNeedsAllThreeWords()
+{
+    fFrame->Connected = true;
+    fFrame->txtMAC->setText("AA-BB-CC-DD-EE-FF");
+    SetTag(*fFrame, 36866, 0x0102);
+    SetTag(*fFrame, 36867, 0x0304);
+    fFrame->AfterFirstUpdate();
+    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("..."));
+    fFrame->OprosTimer->stop();
+}
+
+void TestQuadrelFrame::valueReadBackRefusesStaleOrFailedTags()
+{
+    int value = 0;
+    QVERIFY(!fFrame->TryValueByID(60016, value)); // never answered: quality 32
+    SetTag(*fFrame, 60016, 7.9);
+    QVERIFY(fFrame->TryValueByID(60016, value));
+    QCOMPARE(value, 7);
+    fFrame->Device->GetTagByID(60016)->ModbusError = true;
+    QVERIFY(!fFrame->TryValueByID(60016, value));
+    fFrame->Device->GetTagByID(60016)->ModbusError = false;
+    fFrame->Device->GetTagByID(60016)->SetQuality(QualityRejected);
+    QVERIFY(!fFrame->TryValueByID(60016, value));
+    SetTag(*fFrame, 4096, 1); // per-output tags are disabled: never read back
+    QVERIFY(!fFrame->TryValueByID(4096, value));
+    QVERIFY(!fFrame->TryValueByID(123456, value));
+}
+
+void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
+{
+    fFrame->Connected = true;
+    SetTag(*fFrame, 60016, 0x8001);
+    SetTag(*fFrame, 60015, 0x0008);
+    SetTag(*fFrame, 24582, 24582);
+    SetTag(*fFrame, 36881, 0x8000);
+    fFrame->DOUTs[5].IsWait = true;
+    fFrame->InterfaceTimerTimer();
+    for (int n = 1; n <= 20; ++n)
+        QCOMPARE(fFrame->DOUTs[size_t(n)].IsOn(), n == 1 || n == 16 || n == 20);
+    QVERIFY(!fFrame->DOUTs[5].IsWait);
+    QCOMPARE(fFrame->labPower1->text(), QStringLiteral("24.58 В"));
+    QCOMPARE(fFrame->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0));
+    QCOMPARE(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
+    QVERIFY(fFrame->btnPortObserver->isVisibleTo(fFrame));
+    QCOMPARE(fFrame->labTest->text(), QStringLiteral("0"));
+    QCOMPARE(fFrame->RelayPicture(1), QStringLiteral("dout_on"));
+    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
+
+    SetTag(*fFrame, 36881, 0x0001);
+    fFrame->InterfaceTimerTimer();
+    QCOMPARE(fFrame->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
+    QCOMPARE(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+
+    fFrame->Connected = false;
+    fFrame->InterfaceTimerTimer();
+    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Подключиться"));
+    QVERIFY(!fFrame->btnPortObserver->isVisibleTo(fFrame));
+    QCOMPARE(fFrame->RelayPicture(1), QStringLiteral("dout_off")); // offline: always the off picture
+}
+
+void TestQuadrelFrame::sequenceRunningFreezesTheGrid()
+{
+    fFrame->Connected = true;
+    SetTag(*fFrame, 60016, 0xFFFF);
+    fFrame->btnRunner->setChecked(true);
+    fFrame->InterfaceTimerTimer();
+    QVERIFY(!fFrame->DOUTs[1].IsOn());
+    fFrame->btnRunner->setChecked(false);
+    fFrame->InterfaceTimerTimer();
+    QVERIFY(fFrame->DOUTs[1].IsOn());
+}
+
+void TestQuadrelFrame::safeStatesFromTheirRegisters()
+{
+    TzTag *safe17to20 = fFrame->Device->GetTagByID(60013);
+    safe17to20->SetValue(0x0002);
+    fFrame->StatusSafeCallback(safe17to20);
+    QCOMPARE(fFrame->DOUTs[18].ShimSafe, 1);
+    QCOMPARE(fFrame->DOUTs[17].ShimSafe, 0);
+    QCOMPARE(fFrame->DOUTs[1].ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
+    TzTag *safe1to16 = fFrame->Device->GetTagByID(60014);
+    safe1to16->SetValue(0x0001);
+    fFrame->StatusSafeCallback(safe1to16);
+    QCOMPARE(fFrame->DOUTs[1].ShimSafe, 1);
+    QCOMPARE(fFrame->DOUTs[2].ShimSafe, 0);
+    QCOMPARE(fFrame->DOUTs[18].ShimSafe, 1);
+}
+
+void TestQuadrelFrame::pulseParametersFromTheBlocks()
+{
+    TzTag *second = fFrame->Device->GetTagByID(600470);
+    QByteArray data(60, '\0');
+    data[0] = 0x00, data[1] = 0x0A;  // output 11: unit 10
+    data[2] = 0x03, data[3] = 0xE8;  // period 1000
+    data[4] = 0x01, data[5] = char(0xF4); // fill 500
+    data[58] = 0x03, data[59] = char(0xE8); // output 20: fill 1000
+    second->Data = data;
+    fFrame->ShimAllCallback(second);
+    QCOMPARE(fFrame->DOUTs[11].ShimScale, 10);
+    QCOMPARE(fFrame->DOUTs[11].ShimPeriod, 1000);
+    QCOMPARE(fFrame->DOUTs[11].ShimKoef, 500);
+    QCOMPARE(fFrame->DOUTs[20].ShimKoef, 1000);
+    second->Data = data.left(59);
+    fFrame->DOUTs[11].ShimKoef = 7;
+    fFrame->ShimAllCallback(second);
+    QCOMPARE(fFrame->DOUTs[11].ShimKoef, 7); // short data changes nothing
+}
+
+void TestQuadrelFrame::gridPicturesAndClicksOffline()
+{
+    fFrame->SG_RelaysMouseDown(4, 2); // output 12
+    QVERIFY(fFrame->DOUTs[12].IsWait);
+    QCOMPARE(fFrame->DOUTs[12].ShimKoef, 1000);
+    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_off"));
+    fFrame->Connected = true;
+    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_wait"));
+    fFrame->DOUTs[3].ShimKoef = 500;
+    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_pulse"));
+    fFrame->SG_RelaysMouseDown(0, 3); // number column: nothing
+    QVERIFY(!fFrame->DOUTs[3].IsWait);
+    QVERIFY(!fFrame->FreePort);
+}
+
+void TestQuadrelFrame::unknownAnswerNumberIsLogged()
+{
+    TzAnswerRec rec;
+    rec.UID = 77;
+    rec.Answer = QByteArray::fromHex("01030200058443");
+    fFrame->ModbusAsyncAnswer(rec);
+    QCOMPARE(fLog->Lines()[0], QStringLiteral("Неизвестный UID (77):   Ответ: 1.3.2.0.5.132"));
+    QCOMPARE(fLog->LineColor(0), LogMaroon);
+}
+
+void TestQuadrelFrame::testModeShowsTheTestFeatures()
+{
+    fFrame->InterfaceTimerTimer();
+    QVERIFY(!fFrame->panSnake->isVisibleTo(fFrame));
+    QVERIFY(!fFrame->chkRemoteControl->isVisibleTo(fFrame));
+    TestMode = true;
+    fFrame->InterfaceTimerTimer();
+    QVERIFY(fFrame->panSnake->isVisibleTo(fFrame));
+    QVERIFY(fFrame->cbStyles->isVisibleTo(fFrame));
+    QVERIFY(fFrame->chkRemoteControl->isVisibleTo(fFrame));
+    // Placed once, at the bottom-right corner.
+    QCOMPARE(fFrame->panSnake->x() + fFrame->panSnake->width(), fFrame->width() - 12);
+    TestMode = false;
+}
+
+void TestQuadrelFrame::animations()
+{
+    fFrame->Anima(true);
+    QVERIFY(!fFrame->btnConnect->isEnabled());
+    QStringList shown;
+    for (int i = 0; i < 21; ++i) {
+        fFrame->AniTimerTimer();
+        shown << QString::number(fFrame->labAni->text().size());
+    }
+    QCOMPARE(shown.join(','), QStringLiteral("2,3,4,5,6,7,8,9,10,9,8,7,6,5,4,3,2,1,0,1,2"));
+    fFrame->Anima(false);
+    QVERIFY(fFrame->btnConnect->isEnabled());
+    QCOMPARE(fFrame->AniSlide, 0);
+
+    QList<int> lefts;
+    for (int i = 0; i < 30; ++i) {
+        fFrame->ArrowTimerTimer();
+        lefts << fFrame->imgArrow->x();
+    }
+    QCOMPARE(*std::min_element(lefts.begin(), lefts.end()), 127);
+    QCOMPARE(*std::max_element(lefts.begin(), lefts.end()), 136);
+}
+
+void TestQuadrelFrame::popupPanels()
+{
+    fFrame->show();
+    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
+    QVERIFY(fFrame->panComPort->isVisible());
+    QCOMPARE(fFrame->panComPort->x(), fFrame->btnComPort->x() + fFrame->btnComPort->width());
+    QVERIFY(!fFrame->panFind->isVisible()); // nothing found yet
+    fFrame->FindListBox->addItem("16");
+    fFrame->TryFindPanVisible();
+    QVERIFY(fFrame->panFind->isVisible());
+    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton); // second click closes
+    QVERIFY(!fFrame->panComPort->isVisible());
+    fFrame->btnRS485->setEnabled(true);
+    QTest::mouseClick(fFrame->btnRS485, Qt::LeftButton);
+    QVERIFY(fFrame->panRS485->isVisible());
+    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton); // one panel at a time
+    QVERIFY(!fFrame->panRS485->isVisible());
+    QVERIFY(fFrame->panComPort->isVisible());
+    fFrame->FrameClick();
+    QVERIFY(!fFrame->panComPort->isVisible());
+    QVERIFY(!fFrame->panFind->isVisible());
+    QVERIFY(!fFrame->btnComPort->isChecked());
+}
+
+void TestQuadrelFrame::exceptionsReachTheLog()
+{
+    QPushButton thrower;
+    connect(&thrower, &QPushButton::clicked, [] { throw ERangeError(); });
+    QTest::mouseClick(&thrower, Qt::LeftButton);
+    QCOMPARE(fLog->Lines()[0], QStringLiteral("Ошибка: range check error"));
+    QCOMPARE(fLog->LineColor(0), LogNavy);
+}
+
+void TestQuadrelFrame::gridIsAccessible()
+{
+    fFrame->Connected = true;
+    SetTag(*fFrame, 60016, 0x0001);
+    fFrame->InterfaceTimerTimer();
+    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(fFrame->SG_Relays);
+    QVERIFY(grid);
+    QAccessibleTableInterface *table = grid->tableInterface();
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), 10);
+    QCOMPARE(table->columnCount(), 6);
+    QAccessibleInterface *cell = table->cellAt(0, 1);
+    QVERIFY(cell);
+    QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("Выход 1: включён"));
+    QCOMPARE(table->cellAt(1, 4)->text(QAccessible::Name), QStringLiteral("Выход 12: выключен"));
+    QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Дискретные выходы"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(fFrame->txtLineAddr)->text(QAccessible::Name),
+             QStringLiteral("Адрес прибора"));
+}
+
+int main(int argc, char *argv[])
+{
+    TzApplication app(argc, argv);
+    TestQuadrelFrame test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_QuadrelFrame.moc"

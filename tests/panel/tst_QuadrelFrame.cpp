@@ -54,6 +54,7 @@ private slots:
     void pulseParametersFromTheBlocks();
     void gridPicturesAndClicksOffline();
     void unknownAnswerNumberIsLogged();
+    void exceptionIsCountedAndALaterAnswerDecodesAgain();
     void testModeShowsTheTestFeatures();
     void animations();
     void popupPanels();
@@ -373,6 +374,47 @@ void TestQuadrelFrame::unknownAnswerNumberIsLogged()
     fFrame->ModbusAsyncAnswer(rec);
     QCOMPARE(fLog->Lines()[0], QStringLiteral("Неизвестный UID (77):   Ответ: 1.3.2.0.5.132"));
     QCOMPARE(fLog->LineColor(0), LogMaroon);
+}
+
+void TestQuadrelFrame::exceptionIsCountedAndALaterAnswerDecodesAgain()
+{
+    TzTag *states = fFrame->Device->GetTagByID(60016);
+    auto pending = [this, states](uint32_t aCode) {
+        auto record = std::make_unique<TzModbusAnswer>();
+        record->Tag = states;
+        record->Code = aCode;
+        fFrame->ModbusAnswerList.push_back(std::move(record));
+    };
+    pending(5);
+    pending(6);
+    pending(7);
+    TzAnswerRec rec;
+    rec.UID = 5;
+    rec.Answer = QByteArray::fromHex("108302C0F1");
+    fFrame->ModbusAsyncAnswer(rec);
+    QVERIFY(states->ModbusError);
+    QCOMPARE(states->Quality(), QualityRejected);
+    QCOMPARE(fFrame->ModbusErrors[2], 1);
+    QVERIFY(fLog->Lines().contains(QStringLiteral("Ошибок 02h: 1")));
+    QCOMPARE(fFrame->PendingAnswers(), 2);
+
+    // A transport error: quality 0, nothing decoded.
+    rec.UID = 6;
+    rec.Answer = TStringBytes();
+    rec.ErrCode = 512;
+    fFrame->ModbusAsyncAnswer(rec);
+    QCOMPARE(states->Quality(), QualityFailed);
+
+    // The next regular answer is decoded again and clears the exception.
+    rec.UID = 7;
+    rec.ErrCode = 0;
+    rec.Answer = QByteArray::fromHex("10030280016425");
+    fFrame->ModbusAsyncAnswer(rec);
+    QVERIFY(!states->ModbusError);
+    QCOMPARE(states->Quality(), QualityGood);
+    QCOMPARE(states->Value(), double(0x8001));
+    QCOMPARE(fFrame->Device->Status, dsGood);
+    QCOMPARE(fFrame->PendingAnswers(), 0);
 }
 
 void TestQuadrelFrame::testModeShowsTheTestFeatures()

@@ -1,0 +1,109 @@
+#include "sim/uSimFaults.h"
+
+#include <algorithm>
+
+TSimBytes SimCorruptCrc(TSimBytes aFrame)
+{
+    if (!aFrame.empty())
+        aFrame.back() ^= 0xFF;
+    return aFrame;
+}
+
+TzSimFaultSettings TzSimFaults::Settings() const
+{
+    std::lock_guard lock(fMutex);
+    return fSettings;
+}
+
+void TzSimFaults::Apply(const TzSimFaultSettings &aSettings)
+{
+    std::lock_guard lock(fMutex);
+    fSettings = aSettings;
+}
+
+void TzSimFaults::SetAnswerDelay(int aMs)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.AnswerDelayMs = std::max(0, aMs);
+}
+
+void TzSimFaults::SetSilent(bool aOn)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.Silent = aOn;
+}
+
+void TzSimFaults::SetCorruptCrc(bool aOn)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.CorruptCrc = aOn;
+}
+
+void TzSimFaults::SetStaleAnswers(int aCount, int aDelayMs)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.StaleCount = std::max(0, aCount);
+    fSettings.StaleDelayMs = std::max(0, aDelayMs);
+}
+
+void TzSimFaults::SetForeignSender(TzSimDecoy aMode)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.ForeignSender = aMode;
+}
+
+void TzSimFaults::SetVersion2(TzSimDecoy aMode)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.Version2 = aMode;
+}
+
+void TzSimFaults::SetType2(TzSimDecoy aMode)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.Type2 = aMode;
+}
+
+std::vector<TzSimPlannedSend> TzSimFaults::Plan(const TSimBytes &aAnswer, bool aDatagrams)
+{
+    std::lock_guard lock(fMutex);
+    if (fSettings.Silent)
+        return {};
+    int delay = fSettings.AnswerDelayMs;
+    const char *note = "";
+    if (fSettings.StaleCount > 0) {
+        --fSettings.StaleCount;
+        delay = fSettings.StaleDelayMs;
+        note = "stale";
+    }
+    TSimBytes answer = fSettings.CorruptCrc ? SimCorruptCrc(aAnswer) : aAnswer;
+    if (fSettings.CorruptCrc)
+        note = "corrupt CRC";
+
+    std::vector<TzSimPlannedSend> plan;
+    bool replaced = false;
+    if (aDatagrams) {
+        const struct
+        {
+            TzSimDecoy Mode;
+            TzSimSendKind Kind;
+            const char *Note;
+        } decoys[] = {
+            {fSettings.ForeignSender, TzSimSendKind::Foreign, "foreign sender"},
+            {fSettings.Version2, TzSimSendKind::Version2, "version 2"},
+            {fSettings.Type2, TzSimSendKind::Type2, "type 2"},
+        };
+        // Every "before" decoy precedes whatever carries the answer.
+        for (const auto &decoy : decoys)
+            if (decoy.Mode == TzSimDecoy::Before)
+                plan.push_back({delay, decoy.Kind, SimCorruptCrc(answer), decoy.Note});
+        for (const auto &decoy : decoys)
+            if (decoy.Mode == TzSimDecoy::Instead) {
+                plan.push_back({delay, decoy.Kind, answer, decoy.Note});
+                replaced = true;
+            }
+    }
+    if (!replaced)
+        plan.push_back({delay, TzSimSendKind::Answer, answer, note});
+    return plan;
+}

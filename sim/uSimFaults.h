@@ -1,0 +1,72 @@
+#pragma once
+// Faults on demand: how the simulator distorts, delays or withholds its answers, switched at run
+// time from any thread. Plan() turns one answer into the transmissions that actually go out.
+
+#include "sim/uSimTypes.h"
+
+#include <mutex>
+
+// Where a decoy datagram (from a foreign address, or of version 2 or type 2) goes.
+enum class TzSimDecoy
+{
+    Off,
+    Before,  // a decoy precedes the real answer; it carries the answer with a broken CRC, so a
+             // master that wrongly takes it reports a checksum error instead of passing
+    Instead, // the decoy, carrying the correct answer, replaces the real answer
+};
+
+struct TzSimFaultSettings
+{
+    int AnswerDelayMs = 0;  // every answer goes out this late
+    bool Silent = false;    // requests are logged, nothing is answered
+    bool CorruptCrc = false;
+    int StaleCount = 0;     // the next StaleCount answers go out StaleDelayMs late
+    int StaleDelayMs = 1000;
+    // The converter only (UDP).
+    TzSimDecoy ForeignSender = TzSimDecoy::Off;
+    TzSimDecoy Version2 = TzSimDecoy::Off;
+    TzSimDecoy Type2 = TzSimDecoy::Off;
+};
+
+enum class TzSimSendKind
+{
+    Answer,
+    Foreign,
+    Version2,
+    Type2,
+};
+
+struct TzSimPlannedSend
+{
+    int DelayMs = 0;
+    TzSimSendKind Kind = TzSimSendKind::Answer;
+    TSimBytes Frame;
+    const char *Note = ""; // written to the frame log beside the bytes
+};
+
+class TzSimFaults
+{
+public:
+    TzSimFaultSettings Settings() const;
+    void Apply(const TzSimFaultSettings &aSettings);
+    void Reset() { Apply({}); }
+
+    void SetAnswerDelay(int aMs);
+    void SetSilent(bool aOn);
+    void SetCorruptCrc(bool aOn);
+    void SetStaleAnswers(int aCount, int aDelayMs);
+    void SetForeignSender(TzSimDecoy aMode);
+    void SetVersion2(TzSimDecoy aMode);
+    void SetType2(TzSimDecoy aMode);
+
+    // The transmissions for one answer, in sending order. aDatagrams: the transport can send the
+    // converter's decoys (they are dropped on a serial line). Consumes one stale answer.
+    std::vector<TzSimPlannedSend> Plan(const TSimBytes &aAnswer, bool aDatagrams);
+
+private:
+    mutable std::mutex fMutex;
+    TzSimFaultSettings fSettings;
+};
+
+// The frame with its last (CRC) byte inverted.
+TSimBytes SimCorruptCrc(TSimBytes aFrame);

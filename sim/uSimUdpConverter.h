@@ -1,0 +1,65 @@
+#pragma once
+// The Lanvey-Ethernet converter: a UDP socket on a given address and port (SO_REUSEADDR, so the
+// panel can bind the same port on the wildcard address) that unwraps each datagram's frame, puts
+// it on the bus and sends the answer back to the sender wrapped in the converter's header.
+
+#include "sim/uSimBus.h"
+#include "sim/uSimFaults.h"
+#include "sim/uSimFrameLog.h"
+#include "sim/uSimSendQueue.h"
+#include "sim/uSimWaker.h"
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class TzSimUdpConverter
+{
+public:
+    TzSimUdpConverter(TzSimBus &aBus, TzSimFrameLog &aLog, TzSimFaults &aFaults);
+    ~TzSimUdpConverter();
+    TzSimUdpConverter(const TzSimUdpConverter &) = delete;
+    TzSimUdpConverter &operator=(const TzSimUdpConverter &) = delete;
+
+    // Binds aHost:aPort (port 0 picks a free one) and serves it. Decoys of the foreign-sender
+    // fault leave from aForeignHost, an address the panel does not know.
+    bool Start(const std::string &aHost, uint16_t aPort, const std::string &aForeignHost = "127.0.0.3");
+    void Stop();
+
+    bool Running() const { return fThread.joinable(); }
+    uint16_t Port() const { return fPort; }
+    std::string LastError() const;
+
+private:
+    struct TPending
+    {
+        TSimBytes Datagram;
+        sockaddr_in To{};
+        bool FromForeign = false;
+        std::string Note;
+    };
+
+    void Run();
+    void Serve(const uint8_t *aData, size_t aSize, const sockaddr_in &aFrom);
+    void SendDatagram(const TPending &aPending);
+    void Fail(const std::string &aError);
+    void CloseAll();
+
+    TzSimBus &fBus;
+    TzSimFrameLog &fLog;
+    TzSimFaults &fFaults;
+    TzSimWaker fWaker;
+    std::thread fThread;
+    std::atomic<bool> fStopping{false};
+    int fFd = -1;
+    int fForeignFd = -1;
+    uint16_t fPort = 0;
+    mutable std::mutex fErrorMutex;
+    std::string fError;
+    TzSimSendQueue<TPending> fQueue;
+};
+
+std::string SimAddressText(const sockaddr_in &aAddr);

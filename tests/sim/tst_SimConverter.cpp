@@ -1,0 +1,206 @@
+// The simulator as the Lanvey-Ethernet converter, against plain UDP sockets on loopback.
+
+#include "SimTestHelpers.h"
+#include "sim/uSimLanveyPack.h"
+#include "sim/uSimulator.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+namespace {
+
+// A UDP socket on aHost:aPort with SO_REUSEADDR, as the panel's transport binds it.
+class TUdp
+{
+public:
+    TUdp(const char *aHost, uint16_t aPort)
+    {
+        fFd = socket(AF_INET, SOCK_DGRAM, 0);
+        const int on = 1;
+        setsockopt(fFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(aPort);
+        inet_pton(AF_INET, aHost, &addr.sin_addr);
+        fBound = bind(fFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    }
+    ~TUdp() { close(fFd); }
+    bool Ok() const { return fBound; }
+    void SendTo(const char *aHost, uint16_t aPort, const TSimBytes &aData)
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(aPort);
+        inet_pton(AF_INET, aHost, &to.sin_addr);
+        sendto(fFd, aData.data(), aData.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    }
+    // One datagram within aTimeoutMs (empty when none) and the dotted address it came from.
+    TSimBytes Receive(int aTimeoutMs, std::string *aFrom = nullptr)
+    {
+        pollfd p{fFd, POLLIN, 0};
+        if (poll(&p, 1, aTimeoutMs) <= 0)
+            return {};
+        uint8_t buffer[1024];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = recvfrom(fFd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &length);
+        if (aFrom != nullptr) {
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+            *aFrom = text;
+        }
+        return n > 0 ? TSimBytes(buffer, buffer + n) : TSimBytes{};
+    }
+
+private:
+    int fFd = -1;
+    bool fBound = false;
+};
+
+TSimBytes Concat(TSimBytes a, const TSimBytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const TSimBytes Probe = WithCrc({16, 4, 0x90, 0x00, 0x00, 0x01});
+const TSimBytes ProbeAnswer = WithCrc({16, 4, 2, 0, 73});
+
+} // namespace
+
+class tst_SimConverter : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TzSimulator> fSim;
+    uint16_t fPort = 0;
+
+private slots:
+    void init()
+    {
+        fSim = std::make_unique<TzSimulator>();
+        QVERIFY(fSim->Bus().AddModule(16));
+        QVERIFY2(fSim->StartUdp("127.0.0.2", 0), fSim->Udp().LastError().c_str());
+        fPort = fSim->Udp().Port();
+        QVERIFY(fPort != 0);
+    }
+    void cleanup() { fSim.reset(); }
+
+    void answersTheSenderWithTheFramedAnswer()
+    {
+        // The panel's way: its own socket on the wildcard address and the converter's port.
+        TUdp panel("0.0.0.0", fPort);
+        QVERIFY(panel.Ok());
+        const TSimBytes request = Concat({0x10, 0x08, 0xFF, 0xFF, 0x10}, Probe);
+        panel.SendTo("127.0.0.2", fPort, request);
+        std::string from;
+        const TSimBytes answer = panel.Receive(5000, &from);
+        QCOMPARE(answer, Concat({0x10, 0x07, 0xFF, 0xFF, 0x10}, ProbeAnswer));
+        QCOMPARE(from, std::string("127.0.0.2"));
+
+        // The sequence number is echoed; the log holds the header apart from the RTU frame.
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0x00, 0x00, 0x10}, Probe));
+        QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0x00, 0x00, 0x10}, ProbeAnswer));
+        QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Count(), size_t(4), 5000);
+        const auto entries = fSim->Log().Entries();
+        QCOMPARE(entries[0].Wrapper, TSimBytes({0x10, 0x08, 0xFF, 0xFF, 0x10}));
+        QCOMPARE(entries[0].Frame, Probe);
+        QCOMPARE(entries[1].Wrapper, TSimBytes({0x10, 0x07, 0xFF, 0xFF, 0x10}));
+        QCOMPARE(entries[1].Frame, ProbeAnswer);
+        QVERIFY(QString::fromStdString(entries[1].Channel).startsWith("udp 127.0.0.1:"));
+    }
+
+    void dropsWhatIsNotAConverterPacket_data()
+    {
+        QTest::addColumn<TSimBytes>("datagram");
+        QTest::newRow("version 2") << Concat({0x20, 0x08, 0, 1, 0x10}, Probe);
+        QTest::newRow("length beyond the datagram") << Concat({0x10, 0x09, 0, 1, 0x10}, Probe);
+        QTest::newRow("header only, cut") << TSimBytes{0x10, 0x00, 0x00};
+        QTest::newRow("frame with a bad CRC") << Concat({0x10, 0x08, 0, 1, 0x10}, SimCorruptCrc(Probe));
+        QTest::newRow("frame for another address") << Concat({0x10, 0x08, 0, 1, 0x10}, WithCrc({17, 4, 0x90, 0, 0, 1}));
+    }
+    void dropsWhatIsNotAConverterPacket()
+    {
+        QFETCH(TSimBytes, datagram);
+        TUdp panel("127.0.0.1", 0);
+        panel.SendTo("127.0.0.2", fPort, datagram);
+        QVERIFY(panel.Receive(300).empty());
+        QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Count(), size_t(1), 5000);
+        QCOMPARE(fSim->Log().Entries()[0].Direction, TzSimDirection::Received);
+        // The converter goes on serving.
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 2, 0x10}, Probe));
+        QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0, 2, 0x10}, ProbeAnswer));
+    }
+
+    void decoys_data()
+    {
+        QTest::addColumn<int>("fault"); // 0 foreign sender, 1 version 2, 2 type 2
+        QTest::addColumn<bool>("before");
+        QTest::addColumn<QString>("decoyFrom");
+        QTest::addColumn<TSimBytes>("decoyHeader");
+        QTest::newRow("foreign sender instead") << 0 << false << "127.0.0.3" << TSimBytes{0x10, 0x07, 0, 5, 0x10};
+        QTest::newRow("foreign sender before") << 0 << true << "127.0.0.3" << TSimBytes{0x10, 0x07, 0, 5, 0x10};
+        QTest::newRow("version 2 instead") << 1 << false << "127.0.0.2" << TSimBytes{0x20, 0x07, 0, 5, 0x10};
+        QTest::newRow("version 2 before") << 1 << true << "127.0.0.2" << TSimBytes{0x20, 0x07, 0, 5, 0x10};
+        QTest::newRow("type 2 instead") << 2 << false << "127.0.0.2" << TSimBytes{0x10, 0x07, 0, 5, 0x12};
+        QTest::newRow("type 2 before") << 2 << true << "127.0.0.2" << TSimBytes{0x10, 0x07, 0, 5, 0x12};
+    }
+    void decoys()
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, before);
+        QFETCH(QString, decoyFrom);
+        QFETCH(TSimBytes, decoyHeader);
+        const TzSimDecoy mode = before ? TzSimDecoy::Before : TzSimDecoy::Instead;
+        if (fault == 0)
+            fSim->Faults().SetForeignSender(mode);
+        else if (fault == 1)
+            fSim->Faults().SetVersion2(mode);
+        else
+            fSim->Faults().SetType2(mode);
+
+        TUdp panel("127.0.0.1", 0);
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 5, 0x10}, Probe));
+        std::string from;
+        const TSimBytes decoy = panel.Receive(5000, &from);
+        QCOMPARE(QString::fromStdString(from), decoyFrom);
+        // A decoy before the answer carries a broken CRC; one instead of it the true answer.
+        QCOMPARE(decoy, Concat(decoyHeader, before ? SimCorruptCrc(ProbeAnswer) : ProbeAnswer));
+        const TSimBytes next = panel.Receive(before ? 5000 : 300, &from);
+        if (before) {
+            QCOMPARE(next, Concat({0x10, 0x07, 0, 5, 0x10}, ProbeAnswer));
+            QCOMPARE(from, std::string("127.0.0.2"));
+        } else {
+            QVERIFY(next.empty());
+        }
+        // Switched off, the converter answers plainly again.
+        fSim->Faults().Reset();
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 6, 0x10}, Probe));
+        QCOMPARE(panel.Receive(5000, &from), Concat({0x10, 0x07, 0, 6, 0x10}, ProbeAnswer));
+    }
+
+    void staleAnswerComesAfterTheNextOne()
+    {
+        TUdp panel("127.0.0.1", 0);
+        fSim->Faults().SetStaleAnswers(1, 500);
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 1, 0x10}, Probe));
+        QVERIFY(panel.Receive(100).empty());
+        const TSimBytes second = WithCrc({16, 3, 0xEA, 0x70, 0, 1});
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 2, 0x10}, second));
+        QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0, 2, 0x10}, WithCrc({16, 3, 2, 0, 0})));
+        QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0, 1, 0x10}, ProbeAnswer));
+    }
+
+    void bindFailureIsReported()
+    {
+        TzSimulator other;
+        QVERIFY(!other.StartUdp("not-an-address", 40000));
+        QVERIFY(!other.Udp().LastError().empty());
+        QVERIFY(!other.Udp().Running());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SimConverter)
+#include "tst_SimConverter.moc"

@@ -1,0 +1,126 @@
+// The command line of quadrel-sim.
+
+#include "sim/uSimOptions.h"
+
+#include <QtTest>
+
+namespace {
+
+bool Parse(const QStringList &aArgs, TzSimOptions &aOptions, std::string &aError)
+{
+    std::vector<std::string> args;
+    for (const QString &arg : aArgs)
+        args.push_back(arg.toStdString());
+    return SimParseOptions(args, aOptions, aError);
+}
+
+} // namespace
+
+class tst_SimOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaults()
+    {
+        TzSimOptions o;
+        std::string error;
+        QVERIFY(Parse({}, o, error));
+        QCOMPARE(o.Modules, std::vector<uint8_t>({16}));
+        QVERIFY(o.Serial);
+        QVERIFY(o.Device.empty());
+        QVERIFY(!o.Udp);
+        QVERIFY(!o.Firmware);
+        QCOMPARE(o.Faults.AnswerDelayMs, 0);
+    }
+
+    void everything()
+    {
+        TzSimOptions o;
+        std::string error;
+        QVERIFY2(Parse({"--module", "16", "--module", "17", "--foreign", "20:12", "--firmware", "100", "--id",
+                        "0x0102,0x0304,0x0506", "--power-status", "0x8000", "--device", "/dev/ttyUSB1", "--baud",
+                        "19200", "--format", "8E1", "--udp", "127.0.0.5:4001", "--log", "f.txt", "--delay", "300",
+                        "--stale", "2:900", "--foreign-sender", "before", "--type2", "instead", "--silent",
+                        "--corrupt-crc", "--duration", "5"},
+                       o, error),
+                 error.c_str());
+        QCOMPARE(o.Modules, std::vector<uint8_t>({16, 17}));
+        QCOMPARE(o.Foreign.size(), size_t(1));
+        QCOMPARE(o.Foreign[0], std::make_pair(uint8_t(20), uint16_t(12)));
+        QCOMPARE(*o.Firmware, uint16_t(100));
+        QCOMPARE((*o.Identifier)[2], uint16_t(0x0506));
+        QCOMPARE(*o.PowerStatus, uint16_t(0x8000));
+        QCOMPARE(o.Device, std::string("/dev/ttyUSB1"));
+        QCOMPARE(o.BaudRate, 19200);
+        QCOMPARE(o.Parity, 'E');
+        QCOMPARE(o.StopBits, 1);
+        QVERIFY(o.Udp);
+        QCOMPARE(o.UdpHost, std::string("127.0.0.5"));
+        QCOMPARE(o.UdpPort, uint16_t(4001));
+        QCOMPARE(o.LogFile, std::string("f.txt"));
+        QCOMPARE(o.Faults.AnswerDelayMs, 300);
+        QCOMPARE(o.Faults.StaleCount, 2);
+        QCOMPARE(o.Faults.StaleDelayMs, 900);
+        QCOMPARE(o.Faults.ForeignSender, TzSimDecoy::Before);
+        QCOMPARE(o.Faults.Type2, TzSimDecoy::Instead);
+        QCOMPARE(o.Faults.Version2, TzSimDecoy::Off);
+        QVERIFY(o.Faults.Silent);
+        QVERIFY(o.Faults.CorruptCrc);
+        QCOMPARE(o.DurationSec, 5);
+    }
+
+    void udpPortAlone()
+    {
+        TzSimOptions o;
+        std::string error;
+        QVERIFY(Parse({"--no-serial", "--udp", "40000"}, o, error));
+        QVERIFY(!o.Serial);
+        QCOMPARE(o.UdpHost, std::string("127.0.0.2"));
+        QCOMPARE(o.UdpPort, uint16_t(40000));
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"};
+        QTest::newRow("stray argument") << QStringList{"16"};
+        QTest::newRow("address 0") << QStringList{"--module", "0"};
+        QTest::newRow("address 248") << QStringList{"--module", "248"};
+        QTest::newRow("foreign of type 73") << QStringList{"--foreign", "20:73"};
+        QTest::newRow("foreign without type") << QStringList{"--foreign", "20"};
+        QTest::newRow("format 7N1") << QStringList{"--format", "7N1"};
+        QTest::newRow("udp port 0") << QStringList{"--udp", "127.0.0.2:0"};
+        QTest::newRow("nothing to serve") << QStringList{"--no-serial"};
+        QTest::newRow("decoy mode") << QStringList{"--version2", "sometimes"};
+        QTest::newRow("stale without delay") << QStringList{"--stale", "3"};
+        QTest::newRow("identifier of two words") << QStringList{"--id", "1,2"};
+        QTest::newRow("firmware 70000") << QStringList{"--firmware", "70000"};
+        QTest::newRow("delay text") << QStringList{"--delay", "soon"};
+    }
+    void refused()
+    {
+        QFETCH(QStringList, args);
+        TzSimOptions o;
+        std::string error;
+        QVERIFY(!Parse(args, o, error));
+        QVERIFY(!error.empty());
+    }
+
+    void helpNamesEveryOption()
+    {
+        const QString help = QString::fromStdString(SimHelpText());
+        QVERIFY(help.startsWith("Usage: quadrel-sim [options]"));
+        for (const char *option : {"--module", "--foreign", "--firmware", "--hardware", "--id", "--power-status",
+                                   "--supply", "--noise", "--device", "--baud", "--format", "--any-speed",
+                                   "--no-serial", "--udp", "--foreign-address", "--log", "--delay", "--silent",
+                                   "--corrupt-crc", "--stale", "--foreign-sender", "--version2", "--type2",
+                                   "--duration", "--help"})
+            QVERIFY2(help.contains(option), option);
+        QVERIFY(help.contains("21930"));
+        QVERIFY(help.contains("/dev/pts/"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SimOptions)
+#include "tst_SimOptions.moc"

@@ -22,6 +22,7 @@ private slots:
     void answerPayloadIsReturned();
     void packetsThatAreNotTheAnswerAreSkipped_data();
     void packetsThatAreNotTheAnswerAreSkipped();
+    void skippedPacketsShortenTheWaitOnlyByTheTimePassed();
     void staleAnswerIsDroppedBySend();
     void silentConverterGivesEmptyAfterTheWait();
     void foreignSendersEndTheWaitWithinTwiceTheWaitTime();
@@ -136,6 +137,25 @@ void TestLanveyEthernet::packetsThatAreNotTheAnswerAreSkipped()
     QCOMPARE(fTransport->Recv().AsBytes(), real);
     if (!logged.isEmpty())
         QVERIFY2(fLog.contains(logged.arg(fPort)), qPrintable(fLog.join('\n')));
+}
+
+void TestLanveyEthernet::skippedPacketsShortenTheWaitOnlyByTheTimePassed()
+{
+    QCOMPARE(fTransport->Open(), 1);
+    fTransport->SetWaitTime(1000);
+    fTransport->Send(Hex("01 03 00 00 00 01 84 0A"));
+    QVERIFY(!fConverter->Receive(5000).isEmpty());
+    // Packets of type 2 every 50 ms, then the answer half-way through the wait. Taking the whole
+    // time since the start of the wait off the remainder at every skip would give up long before.
+    const QByteArray real = WithCrc(Hex("01 03 02 00 05"));
+    std::jthread converter([&] {
+        for (int i = 0; i < 10; ++i) {
+            QThread::msleep(50);
+            fConverter->SendTo("127.0.0.1", fPort, Answer(real, 0x10, 0x12));
+        }
+        fConverter->SendTo("127.0.0.1", fPort, Answer(real));
+    });
+    QCOMPARE(fTransport->Recv().AsBytes(), real);
 }
 
 void TestLanveyEthernet::staleAnswerIsDroppedBySend()

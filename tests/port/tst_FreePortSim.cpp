@@ -1,0 +1,289 @@
+// The port engine against the simulated Quadrel module: on a pty with the panel's settings, and
+// through the simulated converter over UDP, with the simulator's faults and its frame log as the
+// witness of what crossed the line.
+
+#include "PortTestPeers.h"
+#include "port/uFreePort.h"
+#include "sim/uSimulator.h"
+
+#include <QtTest>
+
+class TestFreePortSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void readComesBackExactly();
+    void serialFaults_data();
+    void serialFaults();
+    void deviceUnpluggedMidExchange();
+    void forcedRequestsOvertakeTheQueue();
+    void requestNumbersWrapWhileServing();
+
+    void converterSequenceStartsAtFFFF();
+    void converterDecoys_data();
+    void converterDecoys();
+    void staleConverterAnswerIsNeverTaken();
+
+private:
+    std::unique_ptr<TzFreePort> SerialEngine(const std::string &aPath);
+    std::unique_ptr<TzFreePort> EthernetEngine();
+
+    std::vector<TzAnswerRec> fAnswers;
+    std::unique_ptr<TzSimulator> fSim;
+    uint16_t fUdpPort = 0;
+};
+
+namespace {
+
+constexpr int Module = 1;
+
+QByteArray Read(int aFunction, int aRegister, int aCount)
+{
+    QByteArray body;
+    body.append(char(Module)).append(char(aFunction));
+    body.append(char(aRegister >> 8)).append(char(aRegister & 0xFF));
+    body.append(char(aCount >> 8)).append(char(aCount & 0xFF));
+    return WithCrc(body);
+}
+
+QByteArray Bytes(const TSimBytes &aBytes)
+{
+    return QByteArray(reinterpret_cast<const char *>(aBytes.data()), qsizetype(aBytes.size()));
+}
+
+QList<QByteArray> Frames(TzSimulator &aSim, TzSimDirection aDirection)
+{
+    QList<QByteArray> frames;
+    for (const TSimBytes &frame : aSim.Log().Frames(aDirection))
+        frames << Bytes(frame);
+    return frames;
+}
+
+} // namespace
+
+void TestFreePortSim::init()
+{
+    fAnswers.clear();
+    fSim = std::make_unique<TzSimulator>();
+    QVERIFY(fSim->Bus().AddModule(Module));
+    EthernetHost = QString::fromLatin1(EthernetFactoryHost);
+    EthernetPort = 40000;
+    EthernetWaitTime = 200;
+    EthernetTries = 3;
+}
+
+std::unique_ptr<TzFreePort> TestFreePortSim::SerialEngine(const std::string &aPath)
+{
+    auto port = std::make_unique<TzFreePort>(QString::fromStdString(aPath));
+    port->SetOnAsyncAnswerProc([this](const TzAnswerRec &a) { fAnswers.push_back(a); });
+    port->LocDCB().BaudRate = 9600;
+    port->LocDCB().ByteSize = 8;
+    port->LocDCB().Parity = 0;
+    port->LocDCB().StopBits = 0;
+    TzTimeouts &timeouts = port->LocTimeouts();
+    timeouts.ReadIntervalTimeout = 50;
+    timeouts.ReadTotalTimeoutMultiplier = 1;
+    timeouts.ReadTotalTimeoutConstant = 400;
+    timeouts.WriteTotalTimeoutMultiplier = 50;
+    timeouts.WriteTotalTimeoutConstant = 100;
+    return port;
+}
+
+std::unique_ptr<TzFreePort> TestFreePortSim::EthernetEngine()
+{
+    fUdpPort = FreeUdpPort();
+    if (!fSim->StartUdp("127.0.0.2", fUdpPort))
+        return nullptr;
+    EthernetHost = QStringLiteral("127.0.0.2");
+    EthernetPort = fUdpPort;
+    auto port = std::make_unique<TzFreePort>(1);
+    port->SetByEthernet(true);
+    port->SetOnAsyncAnswerProc([this](const TzAnswerRec &a) { fAnswers.push_back(a); });
+    return port;
+}
+
+// ---- serial line ----
+
+void TestFreePortSim::readComesBackExactly()
+{
+    const std::string path = fSim->StartPty();
+    QVERIFY(!path.empty());
+    auto port = SerialEngine(path);
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[0].Answer.AsBytes(), WithCrc(Hex("01 04 02 00 49"))); // device type 73
+    QCOMPARE(Frames(*fSim, TzSimDirection::Received), QList<QByteArray>{Read(4, 36864, 1)});
+    QCOMPARE(Frames(*fSim, TzSimDirection::Sent).value(0), fAnswers[0].Answer.AsBytes());
+}
+
+void TestFreePortSim::serialFaults_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<uint>("errCode");
+    QTest::newRow("corrupt CRC") << false << uint(ErrAnswerCRC);
+    QTest::newRow("silent device") << true << uint(ErrNoAnswer);
+}
+
+void TestFreePortSim::serialFaults()
+{
+    QFETCH(bool, silent);
+    QFETCH(uint, errCode);
+    fSim->Faults().SetSilent(silent);
+    fSim->Faults().SetCorruptCrc(!silent);
+    const std::string path = fSim->StartPty();
+    QVERIFY(!path.empty());
+    auto port = SerialEngine(path);
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(Read(3, 60017, 8), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, errCode);
+    QCOMPARE(fAnswers[0].Answer.Size(), uint8_t(0));
+    if (silent) // 1 x 255 + 400 ms with the panel's time-outs
+        QVERIFY2(fAnswers[0].Time >= 650, qPrintable(QString::number(fAnswers[0].Time)));
+    else
+        QCOMPARE(Frames(*fSim, TzSimDirection::Sent).size(), 1);
+}
+
+void TestFreePortSim::deviceUnpluggedMidExchange()
+{
+    fSim->Faults().SetAnswerDelay(3000);
+    const std::string path = fSim->StartPty();
+    QVERIFY(!path.empty());
+    auto port = SerialEngine(path);
+    port->LocTimeouts().ReadTotalTimeoutConstant = 10000;
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(Read(3, 60017, 8), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(Frames(*fSim, TzSimDirection::Received).size(), 1, 20000);
+    fSim->Stop(); // the pty goes away while the engine waits for the answer
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QVERIFY(fAnswers[0].ErrCode != ErrAnswerOK);
+    QCOMPARE(fAnswers[0].Answer.Size(), uint8_t(0));
+    QVERIFY(port->SendCmd(Read(3, 60018, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    QVERIFY(fAnswers[1].ErrCode != ErrAnswerOK);
+}
+
+void TestFreePortSim::forcedRequestsOvertakeTheQueue()
+{
+    // Slow answers keep A on the line while the others are queued.
+    fSim->Faults().SetAnswerDelay(1000);
+    const std::string path = fSim->StartPty();
+    QVERIFY(!path.empty());
+    auto port = SerialEngine(path);
+    port->LocTimeouts().ReadTotalTimeoutConstant = 5000;
+    QVERIFY(port->Start());
+    const QByteArray a = Read(3, 60017, 1), b = Read(3, 60018, 1), c = Read(3, 60019, 1);
+    const QByteArray x = Read(3, 60020, 1), y = Read(3, 60021, 1);
+    QVERIFY(port->SendCmd(a, Module));
+    // A is on the line (it stays at the head of the queue until delivered): the queue is (A).
+    QTRY_COMPARE_WITH_TIMEOUT(Frames(*fSim, TzSimDirection::Received).size(), 1, 20000);
+    QVERIFY(port->SendCmdForce(x, Module, 1)); // (X, A): in front of the only request
+    QVERIFY(port->SendCmd(b, Module));         // (X, A, B)
+    QVERIFY(port->SendCmd(c, Module));         // (X, A, B, C)
+    QVERIFY(port->SendCmdForce(y, Module, 1)); // (X, Y, A, B, C)
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(5), 30000);
+    // A finished first and was removed by identity, not as the head; then the head each time.
+    QCOMPARE(Frames(*fSim, TzSimDirection::Received), (QList<QByteArray>{a, x, y, b, c}));
+    for (const TzAnswerRec &answer : fAnswers)
+        QCOMPARE(answer.ErrCode, ErrAnswerOK);
+}
+
+void TestFreePortSim::requestNumbersWrapWhileServing()
+{
+    const std::string path = fSim->StartPty();
+    QVERIFY(!path.empty());
+    auto port = SerialEngine(path);
+    QVERIFY(port->Start());
+    port->Port->GlobUID = 19999999;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(port->SendCmd(Read(3, 60017 + i, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(3), 20000);
+    QCOMPARE(fAnswers[0].UID, 20000000u);
+    QCOMPARE(fAnswers[1].UID, 0u);
+    QCOMPARE(fAnswers[2].UID, 1u);
+    for (const TzAnswerRec &answer : fAnswers)
+        QCOMPARE(answer.ErrCode, ErrAnswerOK);
+}
+
+// ---- converter ----
+
+void TestFreePortSim::converterSequenceStartsAtFFFF()
+{
+    auto port = EthernetEngine();
+    QVERIFY(port);
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(Hex("01 03 00 00 00 01 84 0A"), Module));
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    QList<QByteArray> datagrams;
+    for (const TzSimFrameLogEntry &entry : fSim->Log().Entries())
+        if (entry.Direction == TzSimDirection::Received)
+            datagrams << Bytes(entry.Wrapper) + Bytes(entry.Frame);
+    QCOMPARE(datagrams.value(0), Hex("10 08 FF FF 10 01 03 00 00 00 01 84 0A"));
+    QCOMPARE(datagrams.value(1).left(5), Hex("10 08 00 00 10"));
+    QCOMPARE(fAnswers[1].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[1].Answer.AsBytes(), WithCrc(Hex("01 04 02 00 49")));
+}
+
+void TestFreePortSim::converterDecoys_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<uint>("errCode");
+    // A decoy before the answer is skipped; a decoy instead of it leaves no answer.
+    for (const char *kind : {"foreign sender", "version 2", "type 2"}) {
+        QTest::addRow("%s before the answer", kind) << QString(kind) << int(TzSimDecoy::Before) << uint(ErrAnswerOK);
+        QTest::addRow("%s instead of the answer", kind) << QString(kind) << int(TzSimDecoy::Instead) << uint(ErrNoAnswer);
+    }
+}
+
+void TestFreePortSim::converterDecoys()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, mode);
+    QFETCH(uint, errCode);
+    const auto decoy = TzSimDecoy(mode);
+    if (kind == "foreign sender")
+        fSim->Faults().SetForeignSender(decoy);
+    else if (kind == "version 2")
+        fSim->Faults().SetVersion2(decoy);
+    else
+        fSim->Faults().SetType2(decoy);
+    auto port = EthernetEngine();
+    QVERIFY(port);
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, errCode);
+    if (errCode == ErrAnswerOK)
+        QCOMPARE(fAnswers[0].Answer.AsBytes(), WithCrc(Hex("01 04 02 00 49")));
+    else
+        QCOMPARE(Frames(*fSim, TzSimDirection::Received).size(), EthernetTries);
+}
+
+void TestFreePortSim::staleConverterAnswerIsNeverTaken()
+{
+    // The first answer leaves 400 ms late: the first attempt gives up, the second is answered,
+    // and the late answer arrives while the engine is idle.
+    fSim->Faults().SetStaleAnswers(1, 400);
+    auto port = EthernetEngine();
+    QVERIFY(port);
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(Read(3, 60017, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    QTRY_COMPARE_WITH_TIMEOUT(Frames(*fSim, TzSimDirection::Sent).size(), 2, 20000);
+
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    QCOMPARE(fAnswers[1].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[1].Answer.AsBytes(), WithCrc(Hex("01 04 02 00 49")));
+}
+
+QTEST_GUILESS_MAIN(TestFreePortSim)
+#include "tst_FreePortSim.moc"

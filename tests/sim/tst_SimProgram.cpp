@@ -1,0 +1,66 @@
+// quadrel-sim as a program: the pty path as the first line, a working module behind it, the
+// frame log file, --help, and refusal of a bad command line.
+
+#include "SimTestHelpers.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_SimProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void servesAPtyAndLogsToAFile()
+    {
+        QTemporaryDir dir;
+        const QString logFile = dir.filePath("frames.txt");
+        QProcess sim;
+        sim.start(QUADREL_SIM_PATH, {"--module", "16", "--foreign", "20:12", "--power-status", "0x8000", "--log",
+                                     logFile, "--duration", "120"});
+        QVERIFY(sim.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 10000);
+        const QString path = QString::fromUtf8(sim.readLine()).trimmed();
+        QVERIFY2(path.startsWith("/dev/pts/"), qPrintable(path));
+
+        TSimRawLine line(path.toStdString());
+        QVERIFY(line.Ok());
+        QCOMPARE(line.Exchange(WithCrc({16, 4, 0x90, 0x11, 0, 1})), WithCrc({16, 4, 2, 0x80, 0}));
+        QCOMPARE(line.Exchange(WithCrc({20, 4, 0x90, 0x00, 0, 2})), WithCrc({20, 4, 4, 0, 12, 0, 1}));
+
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(logFile).size() > 0 && [&] {
+            QFile f(logFile);
+            f.open(QIODevice::ReadOnly);
+            return f.readAll().count('\n') >= 4;
+        }(), 10000);
+        QFile f(logFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines[0].contains("RX serial  10 04 90 11 00 01"), qPrintable(lines[0]));
+        QVERIFY2(lines[1].contains("TX serial  10 04 02 80 00"), qPrintable(lines[1]));
+
+        sim.terminate(); // SIGTERM: a clean stop
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+    }
+
+    void helpAndBadArguments()
+    {
+        QProcess help;
+        help.start(QUADREL_SIM_PATH, {"--help"});
+        QVERIFY(help.waitForFinished(10000));
+        QCOMPARE(help.exitCode(), 0);
+        QVERIFY(help.readAllStandardOutput().contains("--foreign-sender"));
+
+        QProcess bad;
+        bad.start(QUADREL_SIM_PATH, {"--module", "300"});
+        QVERIFY(bad.waitForFinished(10000));
+        QCOMPARE(bad.exitCode(), 2);
+        QVERIFY(bad.readAllStandardError().contains("--module"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SimProgram)
+#include "tst_SimProgram.moc"

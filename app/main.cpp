@@ -1,14 +1,20 @@
 // quadrel-panel: the Quadrel control panel.
-//   quadrel-panel [test] [/autorun]
+//   quadrel-panel [test] [/autorun]        the panel, for a module on a serial port or a converter
+//   quadrel-panel --demo                   the panel with a simulated module, already selected
+//   quadrel-panel --connect                connect at start with the selected settings
 //   quadrel-panel --screenshot FILE.png [--after MS]   render the window to a picture and exit
 
 #include "app/uApplication.h"
+#include "app/uDemo.h"
 #include "app/uMain.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "panel/uQuadrel.h"
 
+#include <QPushButton>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -34,7 +40,17 @@ int main(int argc, char *argv[])
     TfrmVerInfo versions;
     versions.setAttribute(Qt::WA_QuitOnClose, false);
     TfrmMain mainWindow;
+
+    TzDemo demo;
+    if (arguments.contains(QStringLiteral("--demo"))) {
+        QString error;
+        if (!demo.Start(mainWindow.Frame(), &error))
+            std::fprintf(stderr, "quadrel-panel: the simulated module did not start: %s\n", qPrintable(error));
+    }
     mainWindow.show();
+
+    if (arguments.contains(QStringLiteral("--connect")) && mainWindow.Frame())
+        QTimer::singleShot(0, mainWindow.Frame(), [&mainWindow] { mainWindow.Frame()->btnConnect->click(); });
 
     const QString screenshot = OptionValue(arguments, QStringLiteral("--screenshot"));
     if (!screenshot.isEmpty()) {

@@ -1,0 +1,364 @@
+// The panel against the simulated module, over a pseudo-terminal and through the simulated
+// converter: the real widgets are clicked, and what crossed the line is read from the simulator's
+// frame log.
+
+#include "app/uApplication.h"
+#include "diagnostics/uTempLog.h"
+#include "panel/uQuadrel.h"
+#include "panel/uRelayGrid.h"
+#include "port/uFreePort.h"
+#include "port/uModbusCRC.h"
+#include "sim/uSimulator.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint8_t ModuleAddress = 16;
+constexpr int LineTimeout = 15000;
+
+// One request as the simulator received it: function, register, count or value.
+struct Request
+{
+    int Function = 0;
+    int Reg = 0;
+    int Word = 0;
+    bool operator==(const Request &) const = default;
+};
+
+QString Describe(const QList<Request> &aRequests)
+{
+    QStringList parts;
+    for (const Request &r : aRequests)
+        parts << QStringLiteral("%1:%2:%3").arg(r.Function).arg(r.Reg).arg(r.Word);
+    return parts.join(' ');
+}
+
+QList<Request> ReceivedRequests(TzSimulator &aSim, size_t aFrom = 0)
+{
+    QList<Request> requests;
+    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
+    for (size_t i = aFrom; i < frames.size(); ++i) {
+        const TSimBytes &f = frames[i];
+        if (f.size() != 8 || f[0] != ModuleAddress || !CheckModbusCRC(f.data(), int(f.size())))
+            continue;
+        requests << Request{f[1], (f[2] << 8) | f[3], (f[4] << 8) | f[5]};
+    }
+    return requests;
+}
+
+size_t ReceivedCount(TzSimulator &aSim)
+{
+    return aSim.Log().Frames(TzSimDirection::Received).size();
+}
+
+// The readable template tags, in template order. The device-type read is the probe's own frame,
+// which the engine still holds while the probe's answer is being handled, so it is refused as a
+// duplicate and the cycle goes on without it.
+const QList<Request> FirstCycle{{3, 28672, 1}, {3, 28673, 1}, {3, 28676, 1}, {3, 28680, 1},
+                                {4, 36865, 1}, {4, 36866, 1}, {4, 36867, 1}, {4, 36868, 1}, {4, 36869, 1},
+                                {4, 24582, 1}, {4, 36881, 1}, {3, 60013, 1}, {3, 60014, 1}, {3, 60015, 1},
+                                {3, 60016, 1}, {3, 60017, 30}, {3, 60047, 30}};
+const QList<Request> PollCycle{{4, 24582, 1}, {4, 36881, 1}, {3, 60013, 1}, {3, 60014, 1},
+                               {3, 60015, 1}, {3, 60016, 1}, {3, 60017, 30}, {3, 60047, 30}};
+
+// A UDP port number free on the address right now.
+uint16_t FreeUdpPort(const char *aHost)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, aHost, &address.sin_addr);
+    socklen_t length = sizeof address;
+    uint16_t port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+QPoint CellCentre(TzRelayGrid *aGrid, int aCol, int aRow)
+{
+    return aGrid->visualItemRect(aGrid->item(aRow - 1, aCol)).center();
+}
+
+} // namespace
+
+class TestQuadrelLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectsOverAPseudoTerminal();
+    void clickSwitchesAnOutputAheadOfPolls();
+    void headerClickWritesTenCoils();
+    void pulsingOutputShowsThePulsePicture();
+    void powerAlarmPaintsTheVoltage();
+    void deviceOfAnotherTypeFails();
+    void busyPortIsReported();
+    void connectsThroughTheConverter();
+    void reconnectAfterDisconnectDuringTheFirstCycle();
+
+private:
+    void ConnectSerial();
+    void WaitForPolling();
+
+    std::unique_ptr<TzSimulator> fSim;
+    TfrmTempLog *fLog = nullptr;
+    TfrQuadrel *fFrame = nullptr;
+    QString fPath;
+};
+
+void TestQuadrelLine::init()
+{
+    fSim = std::make_unique<TzSimulator>();
+    fLog = new TfrmTempLog;
+    fFrame = new TfrQuadrel;
+    fFrame->resize(800, 750);
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+}
+
+void TestQuadrelLine::cleanup()
+{
+    delete fFrame;
+    delete fLog;
+    fSim.reset();
+    fFrame = nullptr;
+    fLog = nullptr;
+}
+
+void TestQuadrelLine::ConnectSerial()
+{
+    fPath = QString::fromStdString(fSim->StartPty());
+    QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
+    fFrame->AddPortOnTop(fPath);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+}
+
+void TestQuadrelLine::WaitForPolling()
+{
+    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+}
+
+void TestQuadrelLine::connectsOverAPseudoTerminal()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) {
+        aModule.SetFirmwareVersion(215);
+        aModule.SetIdentifier(0x0102, 0x0304, 0x0506);
+    });
+    ConnectSerial();
+    WaitForPolling();
+
+    // The probe first, then the whole template once, then the periodic reads.
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim).size() >= 1 + FirstCycle.size() + PollCycle.size(), LineTimeout);
+    const QList<Request> requests = ReceivedRequests(*fSim);
+    QCOMPARE(requests.front(), (Request{4, 36864, 1}));
+    QCOMPARE(Describe(requests.mid(1, FirstCycle.size())), Describe(FirstCycle));
+    QCOMPARE(Describe(requests.mid(1 + FirstCycle.size(), PollCycle.size())), Describe(PollCycle));
+
+    QVERIFY(fLog->Lines().contains(QStringLiteral("Успешное подключение: [Адр:16, %1, 9600, RTU 8N1]").arg(fPath)));
+    QCOMPARE(fLog->LineColor(int(fLog->Lines().indexOf(
+                 QStringLiteral("Успешное подключение: [Адр:16, %1, 9600, RTU 8N1]").arg(fPath)))),
+             LogGreen);
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("9600"));
+    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8N1"));
+    QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("2.15"));
+    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+                             LineTimeout);
+    QCOMPARE(fFrame->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
+    QVERIFY(fFrame->btnRS485->isEnabled());
+    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
+
+    // Disconnecting stops the traffic.
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+    QVERIFY(!fFrame->OprosTimer->isActive());
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
+    QVERIFY(fFrame->btnConnect->isEnabled());
+}
+
+void TestQuadrelLine::clickSwitchesAnOutputAheadOfPolls()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    ConnectSerial();
+    WaitForPolling();
+    // Let the queue fill with polls, then switch output 12 (row 2 of the right half).
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->PendingAnswers() >= 4, LineTimeout);
+    const size_t mark = ReceivedCount(*fSim);
+    QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 4, 2));
+    QVERIFY(fFrame->DOUTs[12].IsWait);
+    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_wait"));
+
+    const Request write{5, 5504, 0xFF00};
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, mark).contains(write), LineTimeout);
+    // Forced: at most the exchange already on the line goes before it.
+    QVERIFY2(ReceivedRequests(*fSim, mark).indexOf(write) <= 1, qPrintable(Describe(ReceivedRequests(*fSim, mark))));
+    const auto frames = fSim->Log().Frames(TzSimDirection::Received);
+    const TSimBytes expected{0x10, 0x05, 0x15, 0x80, 0xFF, 0x00};
+    QVERIFY(std::any_of(frames.begin() + long(mark), frames.end(), [&expected](const TSimBytes &f) {
+        return f.size() == 8 && std::equal(expected.begin(), expected.end(), f.begin());
+    }));
+
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(12), QStringLiteral("dout_on"), LineTimeout);
+    bool on = false;
+    fSim->Bus().WithModule(ModuleAddress, [&on](TzSimModule &aModule, uint64_t aNow) { on = aModule.OutputState(12, aNow); });
+    QVERIFY(on);
+}
+
+void TestQuadrelLine::headerClickWritesTenCoils()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    ConnectSerial();
+    WaitForPolling();
+    const size_t mark = ReceivedCount(*fSim);
+    QHeaderView *header = fFrame->SG_Relays->horizontalHeader();
+    const QPoint section(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section);
+    QVERIFY(fFrame->TableRelaysA_IsOn);
+    for (int n = 1; n <= 10; ++n) {
+        const Request write{5, 4096 + 128 * (n - 1), 0xFF00};
+        QTRY_VERIFY2_WITH_TIMEOUT(ReceivedRequests(*fSim, mark).contains(write), qPrintable(QString::number(n)),
+                                  LineTimeout);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(10), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fFrame->RelayPicture(11), QStringLiteral("dout_off"));
+}
+
+void TestQuadrelLine::pulsingOutputShowsThePulsePicture()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) {
+        QVERIFY(aModule.SetPwm(3, 10, 1000, 500, aNow));
+    });
+    ConnectSerial();
+    WaitForPolling();
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_pulse"), LineTimeout);
+    QCOMPARE(fFrame->DOUTs[3].ShimKoef, 500);
+    QCOMPARE(fFrame->DOUTs[3].ShimPeriod, 1000);
+    QCOMPARE(fFrame->RelayPicture(4), QStringLiteral("dout_off"));
+    // A click shows the wait picture until the state is read back.
+    QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 1, 3));
+    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_wait"));
+}
+
+void TestQuadrelLine::powerAlarmPaintsTheVoltage()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) { aModule.SetPowerStatus(0x8000); });
+    ConnectSerial();
+    WaitForPolling();
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0), LineTimeout);
+    QCOMPARE(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+}
+
+void TestQuadrelLine::deviceOfAnotherTypeFails()
+{
+    QVERIFY(fSim->Bus().AddForeignDevice(ModuleAddress, 42));
+    ConnectSerial();
+    QVERIFY(!fFrame->btnConnect->isEnabled());
+    const QString failed = QStringLiteral("Неудачное подключение: [Адр:16, %1, 9600, MODBUS RTU 8N1]");
+    QTRY_VERIFY_WITH_TIMEOUT(fLog->Lines().contains(failed.arg(fPath)), LineTimeout);
+    QCOMPARE(fLog->LineColor(int(fLog->Lines().indexOf(failed.arg(fPath)))), LogMaroon);
+    QVERIFY(!fFrame->Connected);
+    QVERIFY(fFrame->btnConnect->isEnabled());
+    // Only the probe went out.
+    QCOMPARE(Describe(ReceivedRequests(*fSim)), Describe({{4, 36864, 1}}));
+}
+
+void TestQuadrelLine::busyPortIsReported()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fPath = QString::fromStdString(fSim->StartPty());
+    QVERIFY(!fPath.isEmpty());
+    TzFreePort holder(fPath);
+    QVERIFY(holder.Start());
+    fFrame->AddPortOnTop(fPath);
+
+    QString notice;
+    QTimer::singleShot(0, this, [&notice] {
+        // The notice is modal: read it and close it as the operator would.
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()), 10000);
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        notice = box->windowTitle() + '|' + box->text();
+        box->accept();
+    });
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QCOMPARE(notice, QStringLiteral("Уведомление|Выбранный СОМ-порт занят или недоступен"));
+    QCOMPARE(fLog->Lines().front(), QStringLiteral("%1 занят или недоступен").arg(fPath));
+    QCOMPARE(fLog->LineColor(0), LogMaroon);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
+    QVERIFY(!fFrame->Connected);
+    holder.Stop();
+}
+
+void TestQuadrelLine::connectsThroughTheConverter()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    const uint16_t port = FreeUdpPort("127.0.0.2");
+    QVERIFY(port != 0);
+    QVERIFY(fSim->StartUdp("127.0.0.2", port));
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
+    fFrame->txtEthernetPort->setText(QString::number(port));
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("Ethernet"));
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim).size() >= 1 + FirstCycle.size(), LineTimeout);
+    QCOMPARE(Describe(ReceivedRequests(*fSim).mid(1, FirstCycle.size())), Describe(FirstCycle));
+    QVERIFY(fSim->Log().Entries().front().Channel.rfind("udp", 0) == 0);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+}
+
+void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    // Slow answers keep the first cycle going long enough to cut it short.
+    fSim->Faults().SetAnswerDelay(40);
+    ConnectSerial();
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
+    QVERIFY(!fFrame->OprosTimer->isActive());
+    QVERIFY(fFrame->Device->IsLocked);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+
+    // Let the stopped engine report what it still held, and the module finish the answer it was
+    // working on, so no stale answer meets the next probe on the line.
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
+                              fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
+    fSim->Faults().SetAnswerDelay(0);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+}
+
+int main(int argc, char *argv[])
+{
+    TzApplication app(argc, argv);
+    TestQuadrelLine test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_QuadrelLine.moc"

@@ -44,11 +44,19 @@ TzSimModule *TzSimBus::FindModule(uint8_t aAddress)
     return nullptr;
 }
 
-std::optional<TSimBytes> TzSimBus::HandleFrame(const TSimBytes &aFrame, const TzSimLineParams &aLine)
+std::optional<TSimBytes> TzSimBus::HandleFrame(const TSimBytes &aFrame, const TzSimLineParams &aLine,
+                                               std::string *aWhySilent)
 {
-    // Address, function and CRC at least; a frame that fails its CRC is noise to every slave.
-    if (aFrame.size() < 4 || aFrame.size() > 256 || !CheckModbusCRC(aFrame.data(), static_cast<int>(aFrame.size())))
+    auto silent = [&](const std::string &aWhy) -> std::optional<TSimBytes> {
+        if (aWhySilent != nullptr)
+            *aWhySilent = aWhy;
         return std::nullopt;
+    };
+    // Address, function and CRC at least; a frame that fails its CRC is noise to every slave.
+    if (aFrame.size() < 4 || aFrame.size() > 256)
+        return silent("not a frame: " + std::to_string(aFrame.size()) + " bytes");
+    if (!CheckModbusCRC(aFrame.data(), static_cast<int>(aFrame.size())))
+        return silent("bad CRC");
     const uint8_t address = aFrame[0];
     const TSimBytes pdu(aFrame.begin() + 1, aFrame.end() - 2);
 
@@ -61,21 +69,25 @@ std::optional<TSimBytes> TzSimBus::HandleFrame(const TSimBytes &aFrame, const Tz
             for (const auto &slave : fSlaves)
                 if (slave->HearsLine(aLine))
                     slave->Process(pdu, now);
-        return std::nullopt;
+        return silent("broadcast");
     }
+    bool present = false;
     for (const auto &slave : fSlaves) {
-        if (slave->Address() != address || !slave->HearsLine(aLine))
+        if (slave->Address() != address)
+            continue;
+        present = true;
+        if (!slave->HearsLine(aLine))
             continue;
         TSimBytes answer = slave->Process(pdu, now);
         if (answer.empty())
-            return std::nullopt;
+            return silent("no answer");
         answer.insert(answer.begin(), address);
         const uint16_t crc = CalcModbusCRC(answer.data(), static_cast<int>(answer.size()));
         answer.push_back(static_cast<uint8_t>(crc & 0xFF));
         answer.push_back(static_cast<uint8_t>(crc >> 8));
         return answer;
     }
-    return std::nullopt;
+    return silent(present ? "line settings differ from the slave's" : "no slave at " + std::to_string(address));
 }
 
 std::optional<uint16_t> TzSimBus::ReadRegister(uint8_t aAddress, uint16_t aReg)

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 class TzSimBus
 {
@@ -22,7 +23,9 @@ public:
 
     // One request frame as framed by the line's silence; the answer frame, or nothing when no
     // slave answers (bad CRC, nobody at the address, a broadcast, line settings no slave hears).
-    std::optional<TSimBytes> HandleFrame(const TSimBytes &aFrame, const TzSimLineParams &aLine = {});
+    // aWhySilent, when given, says why no answer came ("bad CRC", "no slave at 17", ...).
+    std::optional<TSimBytes> HandleFrame(const TSimBytes &aFrame, const TzSimLineParams &aLine = {},
+                                         std::string *aWhySilent = nullptr);
 
     // Runs aAction on the module currently answering at aAddress under the bus lock; false when
     // there is none. Tests and the demo read and set registers through it.

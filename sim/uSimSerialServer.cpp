@@ -179,8 +179,9 @@ void TzSimSerialServer::Run()
 
 void TzSimSerialServer::FrameComplete(TSimBytes aFrame)
 {
-    fLog.Add(TzSimDirection::Received, "serial", aFrame);
-    const std::optional<TSimBytes> answer = fBus.HandleFrame(aFrame, LineParams());
+    std::string whySilent;
+    const std::optional<TSimBytes> answer = fBus.HandleFrame(aFrame, LineParams(), &whySilent);
+    fLog.Add(TzSimDirection::Received, "serial", aFrame, {}, whySilent);
     if (!answer)
         return;
     for (TzSimPlannedSend &send : fFaults.Plan(*answer, false)) {

@@ -143,10 +143,11 @@ void TzSimUdpConverter::Serve(const uint8_t *aData, size_t aSize, const sockaddr
         fLog.Add(TzSimDirection::Received, channel, TSimBytes(aData, aData + aSize), {}, "not a converter packet, dropped");
         return;
     }
-    fLog.Add(TzSimDirection::Received, channel, packet->Payload, packet->Header);
     // The converter's own serial side is set up to match its modules, so line settings never
     // stand in the way here.
-    const std::optional<TSimBytes> answer = fBus.HandleFrame(packet->Payload);
+    std::string whySilent;
+    const std::optional<TSimBytes> answer = fBus.HandleFrame(packet->Payload, {}, &whySilent);
+    fLog.Add(TzSimDirection::Received, channel, packet->Payload, packet->Header, whySilent);
     if (!answer)
         return;
     for (const TzSimPlannedSend &send : fFaults.Plan(*answer, true)) {

@@ -128,6 +128,12 @@ private slots:
         const auto received = fSim->Log().Frames(TzSimDirection::Received);
         QCOMPARE(received.size(), size_t(5));
         QCOMPARE(received[2], bad);
+        // The log says why each unanswered request went unanswered.
+        const auto entries = fSim->Log().Entries();
+        QCOMPARE(entries[2].Note, std::string("bad CRC"));
+        QCOMPARE(entries[3].Note, std::string("bad CRC"));
+        QCOMPARE(entries[4].Note, std::string("no slave at 17"));
+        QVERIFY(entries[5].Note.empty());
     }
 
     void moduleAnswersOnlyAtItsSpeed()
@@ -136,6 +142,8 @@ private slots:
             TSimRawLine line(fPath, 19200);
             QVERIFY(line.Ok());
             QVERIFY(line.Exchange(WithCrc({16, 4, 0x90, 0x00, 0, 1}), 300).empty());
+            QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Count(), size_t(1), 5000);
+            QCOMPARE(fSim->Log().Entries()[0].Note, std::string("line settings differ from the slave's"));
         }
         // Speed code 5 (19200) and a restart: now 19200 is heard and 9600 is not.
         QVERIFY(ConnectModbus());

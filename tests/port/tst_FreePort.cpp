@@ -80,6 +80,7 @@ std::unique_ptr<TzFreePort> SerialEngine(const TPtyPair &aPty, TzLineTimeouts aT
 
 QList<QByteArray> Queue(TzFreePort &aPort)
 {
+    std::lock_guard lock(*aPort.Port->CS);
     QList<QByteArray> frames;
     for (const auto &request : aPort.Port->RequestList)
         frames << request->Cmd.AsBytes();

@@ -55,6 +55,18 @@ const OutputTagKind OutputTagKinds[] = {
 
 } // namespace
 
+std::unique_ptr<TzDevice> NewQuadrelDevice(int aAddress)
+{
+    auto device = std::make_unique<TzDevice>();
+    device->DevAddr = aAddress;
+    device->DevType = 3;
+    device->DevVersion = 100;
+    device->DevVersionStr = QStringLiteral("1.00");
+    device->Freq = 100;
+    device->DevName = QStringLiteral("Quadrel");
+    return device;
+}
+
 TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
 {
     InitMode = true;
@@ -89,13 +101,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     CreateNewStyleRelaysGrid();
     CreateShimBtns();
 
-    Device = std::make_unique<TzDevice>();
-    Device->DevAddr = DevAddr;
-    Device->DevType = 3;
-    Device->DevVersion = 100;
-    Device->DevVersionStr = QStringLiteral("1.00");
-    Device->Freq = 100;
-    Device->DevName = QStringLiteral("Quadrel");
+    Device = NewQuadrelDevice(DevAddr);
     try {
         if (Device->LoadFromRes(QStringLiteral("XMLDATA"))) {
             AddOtherQuadrelTags(Device.get());

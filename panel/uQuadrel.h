@@ -224,5 +224,8 @@ private:
     QWidget *MainWindow() const;
 };
 
+// A device with the Quadrel's identity at that address, before its template is loaded.
+std::unique_ptr<TzDevice> NewQuadrelDevice(int aAddress);
+
 // Registers TfrQuadrel as the frame of ("Quadrel", 100).
 void RegisterQuadrelFrame();

@@ -166,13 +166,7 @@ void TfrQuadrel::Pulse()
     if (!FreePort)
         return;
     // The previous probe's record, if its answer never came, was dropped with the pending list.
-    PulseDevice = std::make_unique<TzDevice>();
-    PulseDevice->DevAddr = DevAddr;
-    PulseDevice->DevType = 3;
-    PulseDevice->DevVersion = 100;
-    PulseDevice->DevVersionStr = QStringLiteral("1.00");
-    PulseDevice->Freq = 100;
-    PulseDevice->DevName = QStringLiteral("Quadrel");
+    PulseDevice = NewQuadrelDevice(DevAddr);
     PulseTag = PulseDevice->AddTag();
     PulseTag->ID = 36864;
     PulseTag->Reg = 36864;

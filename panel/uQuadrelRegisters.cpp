@@ -11,6 +11,7 @@
 #include <QLineEdit>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -133,22 +134,38 @@ bool TfrQuadrel::TryValueByID(int aID, int &aValue) const
     return true;
 }
 
-bool TfrQuadrel::CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax)
+namespace {
+
+// Reads an integer from the field; text that is not one flashes the field.
+bool ReadEditInt(QLineEdit *aEdit, int &aNumber)
 {
     if (!aEdit)
         return false;
+    if (TryStrToInt(aEdit->text(), aNumber))
+        return true;
+    BlinkEdit(aEdit);
+    return false;
+}
+
+// The limit the number breaks (the minimum or the maximum), if any.
+std::optional<int> BrokenLimit(int aNumber, int aMin, int aMax)
+{
+    if (aMin != NoLimit && aNumber < aMin)
+        return aMin;
+    if (aMax != NoLimit && aNumber > aMax)
+        return aMax;
+    return std::nullopt;
+}
+
+} // namespace
+
+bool TfrQuadrel::CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax)
+{
     int number = 0;
-    if (!TryStrToInt(aEdit->text(), number)) {
-        BlinkEdit(aEdit);
+    if (!ReadEditInt(aEdit, number))
         return false;
-    }
-    if (aMin != NoLimit && number < aMin) {
-        aEdit->setText(QString::number(aMin));
-        BlinkEdit(aEdit);
-        return false;
-    }
-    if (aMax != NoLimit && number > aMax) {
-        aEdit->setText(QString::number(aMax));
+    if (const std::optional<int> limit = BrokenLimit(number, aMin, aMax)) {
+        aEdit->setText(QString::number(*limit));
         BlinkEdit(aEdit);
         return false;
     }
@@ -158,14 +175,8 @@ bool TfrQuadrel::CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int 
 
 bool TfrQuadrel::CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax)
 {
-    if (!aEdit)
-        return false;
     int number = 0;
-    if (!TryStrToInt(aEdit->text(), number)) {
-        BlinkEdit(aEdit);
-        return false;
-    }
-    if ((aMin != NoLimit && number < aMin) || (aMax != NoLimit && number > aMax))
+    if (!ReadEditInt(aEdit, number) || BrokenLimit(number, aMin, aMax))
         return false;
     aValue = number;
     return true;

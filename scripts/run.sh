@@ -4,10 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-find build -path '*_autogen/timestamp' -delete 2>/dev/null || true
-cmake --build build --parallel 2 --target quadrel-panel
+bash scripts/build.sh quadrel-panel
 
 if [ $# -eq 0 ]; then
   set -- --demo

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -53,6 +54,7 @@ private slots:
     void safeStatesFromTheirRegisters();
     void pulseParametersFromTheBlocks();
     void gridPicturesAndClicksOffline();
+    void gridDragTypingAndWheel();
     void unknownAnswerNumberIsLogged();
     void exceptionIsCountedAndALaterAnswerDecodesAgain();
     void testModeShowsTheTestFeatures();
@@ -364,6 +366,48 @@ void TestQuadrelFrame::gridPicturesAndClicksOffline()
     fFrame->SG_RelaysMouseDown(0, 3); // number column: nothing
     QVERIFY(!fFrame->DOUTs[3].IsWait);
     QVERIFY(!fFrame->FreePort);
+}
+
+void TestQuadrelFrame::gridDragTypingAndWheel()
+{
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    TzRelayGrid *grid = fFrame->SG_Relays;
+    auto centre = [grid](int aCol, int aRow) { return grid->visualItemRect(grid->item(aRow - 1, aCol)).center(); };
+
+    // Dragging down the picture column toggles every output passed over.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre(1, 1));
+    for (const int row : {2, 3}) {
+        QMouseEvent move(QEvent::MouseMove, centre(1, row), grid->viewport()->mapToGlobal(centre(1, row)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(grid->viewport(), &move);
+    }
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(1, 3));
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(fFrame->DOUTs[size_t(n)].IsWait, n <= 3);
+
+    // Typing lands only in descriptions; an edit there starts the five-second project save.
+    grid->setCurrentCell(0, 0);
+    QTest::keyClicks(grid, "x");
+    QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("1"));
+    QVERIFY(!fFrame->ProjSaveTimer->isActive());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(2, 1));
+    QLineEdit *editor = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((editor = grid->viewport()->findChild<QLineEdit *>()) != nullptr, 5000);
+    QTest::keyClicks(editor, "Pump 3");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(grid->Description(1), QStringLiteral("Pump 3"), 5000);
+    QVERIFY(fFrame->ProjSaveTimer->isActive());
+    QCOMPARE(fFrame->ProjSaveTimer->interval(), 5000);
+
+    // Each wheel step scrolls five lines.
+    grid->resize(grid->width(), 160);
+    QTRY_VERIFY_WITH_TIMEOUT(grid->verticalScrollBar()->maximum() >= 5, 5000);
+    grid->verticalScrollBar()->setValue(0);
+    QWheelEvent wheel(QPointF(10, 10), grid->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(grid->viewport(), &wheel);
+    QCOMPARE(grid->verticalScrollBar()->value(), std::min(5, grid->verticalScrollBar()->maximum()));
 }
 
 void TestQuadrelFrame::unknownAnswerNumberIsLogged()

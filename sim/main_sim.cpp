@@ -1,13 +1,19 @@
 // quadrel-sim: serves a simulated Quadrel bus on a pty, a serial port and/or as the converter
-// until interrupted (or for --duration seconds).
+// until interrupted (or for --duration seconds), taking console commands on standard input.
 
+#include "sim/uSimConsole.h"
 #include "sim/uSimOptions.h"
 #include "sim/uSimulator.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
+#include <string>
 
 int main(int argc, char **argv)
 {
@@ -22,7 +28,7 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    // The transports' threads inherit the blocked set, so only sigtimedwait below sees these.
+    // The transports' threads inherit the blocked set, so only the signalfd below sees these.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -88,12 +94,39 @@ int main(int argc, char **argv)
     std::printf("\n");
     std::fflush(stdout);
 
-    if (options.DurationSec > 0) {
-        const timespec limit{options.DurationSec, 0};
-        sigtimedwait(&stopSignals, nullptr, &limit);
-    } else {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+    // Run until a stop signal or the end of --duration; lines on standard input are commands.
+    const int signals = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    bool stdinOpen = true;
+    std::string pending;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.DurationSec);
+    for (;;) {
+        int waitMs = -1;
+        if (options.DurationSec > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            waitMs = int(left.count());
+        }
+        pollfd fds[2] = {{signals, POLLIN, 0}, {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+        if (poll(fds, 2, waitMs) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents & POLLIN)
+            break;
+        if (fds[1].revents & (POLLIN | POLLHUP)) {
+            char buffer[512];
+            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0) {
+                stdinOpen = false; // no console: serve on until stopped
+                continue;
+            }
+            pending.append(buffer, size_t(n));
+            for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+                const std::string reply = SimConsoleCommand(sim, pending.substr(0, end));
+                if (!reply.empty())
+                    std::printf("%s\n", reply.c_str());
+            }
+            std::fflush(stdout);
+        }
     }
     sim.Stop();
     return 0;

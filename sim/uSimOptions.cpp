@@ -45,6 +45,12 @@ converter --foreign-sender, --version2, --type2, which take "before" (a decoy wi
 CRC precedes the real answer) or "instead" (the decoy carries the answer, the real one is not
 sent). Decoys from a foreign sender leave from --foreign-address.
 
+Console: while it runs, quadrel-sim takes one command per line on standard input and answers
+with one line: delay MS, silent on|off, corrupt-crc on|off, stale COUNT MS,
+foreign-sender|version2|type2 before|instead|off, reset-faults, read ADDR REG,
+write ADDR REG VALUE (as a master's write would, 0x55AA to 60000 restarts), power-status ADDR
+VALUE, firmware ADDR VALUE, help.
+
 Examples:
   quadrel-sim                         one module at 16 on a new pty
   quadrel-sim --module 16 --module 17 --foreign 20:12 --log frames.txt

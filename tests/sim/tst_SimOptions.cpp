@@ -1,5 +1,6 @@
-// The command line of quadrel-sim.
+// The command line of quadrel-sim and the commands it takes while it runs.
 
+#include "sim/uSimConsole.h"
 #include "sim/uSimOptions.h"
 
 #include <QtTest>
@@ -119,6 +120,64 @@ private slots:
             QVERIFY2(help.contains(option), option);
         QVERIFY(help.contains("21930"));
         QVERIFY(help.contains("/dev/pts/"));
+    }
+
+    void console_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("read") << "read 16 36864" << "36864 = 73";
+        QTest::newRow("read hex") << "read 16 0x9005" << "36869 = 215";
+        QTest::newRow("read unmapped") << "read 16 1" << "error: register 1 does not exist";
+        QTest::newRow("read absent module") << "read 17 36864" << "error: no module at 17";
+        QTest::newRow("read foreign device") << "read 20 36864" << "error: no module at 20";
+        QTest::newRow("write") << "write 16 60016 5" << "ok: 60016 := 5";
+        QTest::newRow("write refused") << "write 16 4101 1001" << "error: exception 3";
+        QTest::newRow("write input register") << "write 16 36864 1" << "error: exception 2";
+        QTest::newRow("power status") << "power-status 16 0x8000" << "ok: power-status of 16 := 32768";
+        QTest::newRow("delay") << "delay 250" << "ok: answers 250 ms late";
+        QTest::newRow("silent") << "silent on" << "ok: silent on";
+        QTest::newRow("stale") << "stale 2 900" << "ok: the next 2 answers 900 ms late";
+        QTest::newRow("decoy") << "type2 before" << "ok: type2 before";
+        QTest::newRow("blank") << "   " << "";
+        QTest::newRow("unknown") << "frobnicate" << "error: cannot do \"frobnicate\"; commands:";
+        QTest::newRow("missing value") << "delay" << "error: cannot do";
+        QTest::newRow("bad switch") << "silent maybe" << "error: cannot do";
+    }
+    void console()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, reply);
+        TzSimulator sim;
+        QVERIFY(sim.Bus().AddModule(16));
+        QVERIFY(sim.Bus().AddForeignDevice(20, 12));
+        const QString answer = QString::fromStdString(SimConsoleCommand(sim, command.toStdString()));
+        QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.startsWith(reply), qPrintable(answer));
+    }
+
+    void consoleCommandsTakeEffect()
+    {
+        TzSimulator sim;
+        QVERIFY(sim.Bus().AddModule(16));
+        SimConsoleCommand(sim, "delay 250");
+        SimConsoleCommand(sim, "stale 2 900");
+        SimConsoleCommand(sim, "foreign-sender instead");
+        SimConsoleCommand(sim, "corrupt-crc on");
+        SimConsoleCommand(sim, "power-status 16 49152");
+        SimConsoleCommand(sim, "write 16 60016 0x8001");
+        TzSimFaultSettings f = sim.Faults().Settings();
+        QCOMPARE(f.AnswerDelayMs, 250);
+        QCOMPARE(f.StaleCount, 2);
+        QCOMPARE(f.StaleDelayMs, 900);
+        QCOMPARE(f.ForeignSender, TzSimDecoy::Instead);
+        QVERIFY(f.CorruptCrc);
+        QCOMPARE(*sim.Bus().ReadRegister(16, 36881), uint16_t(49152));
+        QCOMPARE(*sim.Bus().ReadRegister(16, 60016), uint16_t(0x8001));
+        SimConsoleCommand(sim, "reset-faults");
+        f = sim.Faults().Settings();
+        QCOMPARE(f.AnswerDelayMs, 0);
+        QVERIFY(!f.CorruptCrc);
+        QCOMPARE(f.ForeignSender, TzSimDecoy::Off);
     }
 };
 

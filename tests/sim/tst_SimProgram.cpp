@@ -40,6 +40,13 @@ private slots:
         QVERIFY2(lines[0].contains("RX serial  10 04 90 11 00 01"), qPrintable(lines[0]));
         QVERIFY2(lines[1].contains("TX serial  10 04 02 80 00"), qPrintable(lines[1]));
 
+        // A console command on standard input switches a fault at run time.
+        sim.write("silent on\n");
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += sim.readAll()).contains("ok: silent on\n"), 10000);
+        QVERIFY(output.contains("modules: 16 20(type 12)\n"));
+        QVERIFY(line.Exchange(WithCrc({16, 4, 0x90, 0x11, 0, 1}), 300).empty());
+
         sim.terminate(); // SIGTERM: a clean stop
         QVERIFY(sim.waitForFinished(10000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);

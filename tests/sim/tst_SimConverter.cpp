@@ -4,6 +4,7 @@
 #include "sim/uSimLanveyPack.h"
 #include "sim/uSimulator.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -191,6 +192,25 @@ private slots:
         panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 2, 0x10}, second));
         QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0, 2, 0x10}, WithCrc({16, 3, 2, 0, 0})));
         QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0, 1, 0x10}, ProbeAnswer));
+    }
+
+    void stopsPromptlyWithAnAnswerPending()
+    {
+        TUdp panel("127.0.0.1", 0);
+        fSim->Faults().SetAnswerDelay(60000);
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 1, 0x10}, Probe));
+        QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Count(), size_t(1), 5000);
+        QElapsedTimer timer;
+        timer.start();
+        fSim->Stop();
+        QVERIFY(timer.elapsed() < 30000); // far below the pending answer's minute
+        QVERIFY(!fSim->Udp().Running());
+        QVERIFY(panel.Receive(200).empty());
+        // Started again on the same port, it serves at once.
+        fSim->Faults().Reset();
+        QVERIFY(fSim->StartUdp("127.0.0.2", fPort));
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 2, 0x10}, Probe));
+        QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0, 2, 0x10}, ProbeAnswer));
     }
 
     void bindFailureIsReported()

@@ -5,7 +5,9 @@
 //   quadrel-panel --screenshot FILE.png [--after MS]   render the window to a picture and exit
 
 #include "app/uApplication.h"
+#ifdef QUADREL_HAS_DEMO
 #include "app/uDemo.h"
+#endif
 #include "app/uMain.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
@@ -41,12 +43,17 @@ int main(int argc, char *argv[])
     versions.setAttribute(Qt::WA_QuitOnClose, false);
     TfrmMain mainWindow;
 
+#ifdef QUADREL_HAS_DEMO
     TzDemo demo;
     if (arguments.contains(QStringLiteral("--demo"))) {
         QString error;
         if (!demo.Start(mainWindow.Frame(), &error))
             std::fprintf(stderr, "quadrel-panel: the simulated module did not start: %s\n", qPrintable(error));
     }
+#else
+    if (arguments.contains(QStringLiteral("--demo")))
+        std::fprintf(stderr, "quadrel-panel: this build has no simulated module\n");
+#endif
     mainWindow.show();
 
     if (arguments.contains(QStringLiteral("--connect")) && mainWindow.Frame())

@@ -17,6 +17,8 @@ TzDemo::~TzDemo() = default;
 bool TzDemo::Start(TfrQuadrel *aFrame, QString *aError)
 {
     fSim = std::make_unique<TzSimulator>();
+    // A demo may run for days: keep only the newest frames in memory.
+    fSim->Log().SetCapacity(1000);
     fSim->Bus().AddModule(DemoAddress);
     fSim->Bus().WithModule(DemoAddress, [](TzSimModule &aModule, uint64_t aNow) {
         aModule.SetIdentifier(0x0A1B, 0x2C3D, 0x4E5F);

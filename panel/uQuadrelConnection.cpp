@@ -311,6 +311,10 @@ void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
 
 void TfrQuadrel::AfterFirstUpdate()
 {
+    // The answers of a first cycle cut short by a disconnect still arrive, as failures; they must
+    // not fill the labels of an idle panel or start polling.
+    if (!Connected)
+        return;
     int value = 0;
     if (TryValueByID(36864, value))
         Device->DevVersion = value;

@@ -47,6 +47,7 @@ private slots:
     void shortTimeoutIsRaisedAndTheAttemptGoesOn();
     void ethernetFieldsAreValidated();
     void afterFirstUpdateShowsTheModule();
+    void afterFirstUpdateLeavesAnIdlePanelAlone();
     void identifierNeedsAllThreeWords();
     void valueReadBackRefusesStaleOrFailedTags();
     void interfaceTimerShowsStatesAndVoltage();
@@ -241,6 +242,14 @@ void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
     QVERIFY(fFrame->btnRS485->isEnabled());
     QCOMPARE(fFrame->CurrDoutIndx, 1);
     fFrame->OprosTimer->stop();
+}
+
+void TestQuadrelFrame::afterFirstUpdateLeavesAnIdlePanelAlone()
+{
+    SetTag(*fFrame, 28676, 16);
+    fFrame->AfterFirstUpdate();
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
+    QVERIFY(!fFrame->OprosTimer->isActive());
 }
 
 void TestQuadrelFrame::identifierNeedsAllThreeWords()

@@ -347,6 +347,9 @@ void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
     // Let the stopped engine report what it still held, and the module finish the answer it was
     // working on, so no stale answer meets the next probe on the line.
     QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
+    QVERIFY(!fFrame->Device->IsLocked);
+    QVERIFY(!fFrame->OprosTimer->isActive());
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
     QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
                               fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
     fSim->Faults().SetAnswerDelay(0);

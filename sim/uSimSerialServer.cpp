@@ -34,18 +34,6 @@ TzSimSerialServer::~TzSimSerialServer()
     Stop();
 }
 
-std::string TzSimSerialServer::LastError() const
-{
-    std::lock_guard lock(fErrorMutex);
-    return fError;
-}
-
-void TzSimSerialServer::Fail(const std::string &aError)
-{
-    std::lock_guard lock(fErrorMutex);
-    fError = aError + ": " + std::strerror(errno);
-}
-
 void TzSimSerialServer::CloseAll()
 {
     if (fFd >= 0)

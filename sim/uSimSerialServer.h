@@ -4,6 +4,7 @@
 // and writes the answers, as late as the faults say.
 
 #include "sim/uSimBus.h"
+#include "sim/uSimLastError.h"
 #include "sim/uSimFaults.h"
 #include "sim/uSimFrameLog.h"
 #include "sim/uSimSendQueue.h"
@@ -30,7 +31,7 @@ public:
 
     bool Running() const { return fThread.joinable(); }
     std::string Path() const { return fPath; }
-    std::string LastError() const;
+    std::string LastError() const { return fError.Get(); }
     // On a pty, a module answers only when the speed the panel set matches its own (as on a real
     // line); off, every speed is heard.
     void SetCheckLineSpeed(bool aOn) { fCheckSpeed = aOn; }
@@ -47,7 +48,7 @@ private:
     void WriteFrame(const TSimBytes &aFrame, const std::string &aNote);
     TzSimLineParams LineParams() const;
     void FollowModuleSettings();
-    void Fail(const std::string &aError);
+    void Fail(const std::string &aError) { fError.SetFromErrno(aError); }
     void CloseAll();
 
     TzSimBus &fBus;
@@ -64,7 +65,6 @@ private:
     int fBaudRate = 9600;
     char fParity = 'N';
     int fStopBits = 1;
-    mutable std::mutex fErrorMutex;
-    std::string fError;
+    TzSimLastError fError;
     TzSimSendQueue<TPending> fQueue; // touched by the server's thread only
 };

@@ -56,18 +56,6 @@ TzSimUdpConverter::~TzSimUdpConverter()
     Stop();
 }
 
-std::string TzSimUdpConverter::LastError() const
-{
-    std::lock_guard lock(fErrorMutex);
-    return fError;
-}
-
-void TzSimUdpConverter::Fail(const std::string &aError)
-{
-    std::lock_guard lock(fErrorMutex);
-    fError = aError + ": " + std::strerror(errno);
-}
-
 void TzSimUdpConverter::CloseAll()
 {
     if (fFd >= 0)

@@ -4,6 +4,7 @@
 // it on the bus and sends the answer back to the sender wrapped in the converter's header.
 
 #include "sim/uSimBus.h"
+#include "sim/uSimLastError.h"
 #include "sim/uSimFaults.h"
 #include "sim/uSimFrameLog.h"
 #include "sim/uSimSendQueue.h"
@@ -31,7 +32,7 @@ public:
 
     bool Running() const { return fThread.joinable(); }
     uint16_t Port() const { return fPort; }
-    std::string LastError() const;
+    std::string LastError() const { return fError.Get(); }
 
 private:
     struct TPending
@@ -45,7 +46,7 @@ private:
     void Run();
     void Serve(const uint8_t *aData, size_t aSize, const sockaddr_in &aFrom);
     void SendDatagram(const TPending &aPending);
-    void Fail(const std::string &aError);
+    void Fail(const std::string &aError) { fError.SetFromErrno(aError); }
     void CloseAll();
 
     TzSimBus &fBus;
@@ -57,8 +58,7 @@ private:
     int fFd = -1;
     int fForeignFd = -1;
     uint16_t fPort = 0;
-    mutable std::mutex fErrorMutex;
-    std::string fError;
+    TzSimLastError fError;
     TzSimSendQueue<TPending> fQueue;
 };
 

@@ -30,19 +30,6 @@ bool ToSwitch(const std::string &aText, bool &aOn)
     return true;
 }
 
-bool ToDecoy(const std::string &aText, TzSimDecoy &aMode)
-{
-    if (aText == "before")
-        aMode = TzSimDecoy::Before;
-    else if (aText == "instead")
-        aMode = TzSimDecoy::Instead;
-    else if (aText == "off")
-        aMode = TzSimDecoy::Off;
-    else
-        return false;
-    return true;
-}
-
 } // namespace
 
 std::string SimConsoleHelp()
@@ -85,7 +72,7 @@ std::string SimConsoleCommand(TzSimulator &aSim, const std::string &aLine)
         faults.SetStaleAnswers(int(a), int(b));
         return "ok: the next " + std::to_string(a) + " answers " + std::to_string(b) + " ms late";
     }
-    if ((cmd == "foreign-sender" || cmd == "version2" || cmd == "type2") && argc == 1 && ToDecoy(words[1], mode)) {
+    if ((cmd == "foreign-sender" || cmd == "version2" || cmd == "type2") && argc == 1 && ParseSimDecoy(words[1], mode)) {
         if (cmd == "foreign-sender")
             faults.SetForeignSender(mode);
         else if (cmd == "version2")

@@ -107,3 +107,16 @@ std::vector<TzSimPlannedSend> TzSimFaults::Plan(const TSimBytes &aAnswer, bool a
         plan.push_back({delay, TzSimSendKind::Answer, answer, note});
     return plan;
 }
+
+bool ParseSimDecoy(const std::string &aText, TzSimDecoy &aMode)
+{
+    if (aText == "before")
+        aMode = TzSimDecoy::Before;
+    else if (aText == "instead")
+        aMode = TzSimDecoy::Instead;
+    else if (aText == "off")
+        aMode = TzSimDecoy::Off;
+    else
+        return false;
+    return true;
+}

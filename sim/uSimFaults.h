@@ -5,6 +5,7 @@
 #include "sim/uSimTypes.h"
 
 #include <mutex>
+#include <string>
 
 // Where a decoy datagram (from a foreign address, or of version 2 or type 2) goes.
 enum class TzSimDecoy
@@ -43,6 +44,10 @@ struct TzSimPlannedSend
     TSimBytes Frame;
     const char *Note = ""; // written to the frame log beside the bytes
 };
+
+// "before", "instead" or "off", as the program's options and console commands name a decoy mode;
+// false (aMode untouched) for any other text.
+bool ParseSimDecoy(const std::string &aText, TzSimDecoy &aMode);
 
 class TzSimFaults
 {

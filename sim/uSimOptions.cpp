@@ -67,19 +67,6 @@ bool ToInt(const QString &aText, int aMin, int aMax, int &aValue)
     return true;
 }
 
-bool ToDecoy(const QString &aText, TzSimDecoy &aMode)
-{
-    if (aText == "before")
-        aMode = TzSimDecoy::Before;
-    else if (aText == "instead")
-        aMode = TzSimDecoy::Instead;
-    else if (aText == "off")
-        aMode = TzSimDecoy::Off;
-    else
-        return false;
-    return true;
-}
-
 struct TParser
 {
     QCommandLineParser Parser;
@@ -234,7 +221,7 @@ bool SimParseOptions(const std::vector<std::string> &aArgs, TzSimOptions &aOptio
         TzSimDecoy *Target;
     } decoys[] = {{"foreign-sender", &o.Faults.ForeignSender}, {"version2", &o.Faults.Version2}, {"type2", &o.Faults.Type2}};
     for (const auto &decoy : decoys)
-        if (parser.isSet(decoy.Name) && !ToDecoy(parser.value(decoy.Name), *decoy.Target))
+        if (parser.isSet(decoy.Name) && !ParseSimDecoy(parser.value(decoy.Name).toStdString(), *decoy.Target))
             return fail(std::string("--") + decoy.Name + " must be before, instead or off");
     if (parser.isSet("duration") && !ToInt(parser.value("duration"), 1, 86400 * 365, o.DurationSec))
         return fail("--duration needs seconds");

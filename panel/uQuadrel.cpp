@@ -349,11 +349,6 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
                                || (button == btnDOUT && CurrPanel == panDOUT)));
 }
 
-QWidget *TfrQuadrel::MainWindow() const
-{
-    return window();
-}
-
 void TfrQuadrel::ConnectSignals()
 {
     connect(btnConnect, &QPushButton::clicked, this, &TfrQuadrel::btnConnectClick);

@@ -221,7 +221,6 @@ private:
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();
     void ConnectSignals();
-    QWidget *MainWindow() const;
 };
 
 // A device with the Quadrel's identity at that address, before its template is loaded.

@@ -241,8 +241,11 @@ void TfrmPortObserver::ConnectSignals()
     connect(btnSave, &QPushButton::clicked, this, &TfrmPortObserver::btnSaveClick);
     connect(btnFilters, &QPushButton::toggled, this, [this](bool aDown) {
         gbFilters->setVisible(aDown);
-        if (aDown)
+        if (aDown) {
+            gbFilters->layout()->activate();
+            gbFilters->adjustSize();
             gbFilters->raise();
+        }
     });
     connect(rbHex, &QRadioButton::toggled, this, [this] { Model->SetHex(rbHex->isChecked()); });
     connect(rbStatica, &QRadioButton::toggled, this, [this](bool aOn) {

@@ -363,6 +363,7 @@ void TfrQuadrel::ConnectSignals()
         if (TfrmVerInfo *versions = VerInfoWindow())
             versions->setVisible(!versions->isVisible());
     });
+    connect(btnPortObserver, &QPushButton::clicked, this, &TfrQuadrel::btnPortObserverClick);
     connect(imgRefreshPortList, &TzPictureLabel::clicked, this, &TfrQuadrel::EnumSerialPorts);
 
     connect(ConnectBtnTimer, &QTimer::timeout, this, &TfrQuadrel::ConnectBtnTimerTimer);

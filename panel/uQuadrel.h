@@ -106,6 +106,9 @@ public:
     void btnDOUT1PanClick(int aIndex);
     void btnRS485Click(QWidget *Sender);
 
+    // --- port observer (uQuadrelObserver.cpp) ---
+    void btnPortObserverClick();
+
     // --- state ---
     bool InitMode = false;
     bool SilenceMode = false;

@@ -29,6 +29,8 @@ class QWidget;
 class TzFreePort;
 class TzPictureLabel;
 class TzRelayGrid;
+class TfrmFindDevice;
+class TStringBytes;
 struct TzAnswerRec;
 
 // Where a pop-up panel opens next to the button that opened it.
@@ -105,6 +107,22 @@ public:
     void ShimAllCallback(TzTag *aTag);
     void btnDOUT1PanClick(int aIndex);
     void btnRS485Click(QWidget *Sender);
+
+    // --- bus search (uQuadrelSearch.cpp) ---
+    void CreateSearchControls();
+    void imgFindDeviceClick();
+    bool FindStart();
+    void FindStop();
+    void FindAddrProc(int aAddr, const TStringBytes &Answer);
+    void FindProcessProc(int aPos);
+    void FindListBoxClick();
+    void FindListBoxDblClick();
+    void SetFindFieldsEnabled(bool aEnabled);
+    // Writes the options file; the hook where taking over a search result saves the settings.
+    void SaveOptions();
+    std::unique_ptr<TfrmFindDevice> FindDevice;
+    int FindProcessAniPos = 1;
+    QCheckBox *chkFindAllSettings = nullptr;
 
     // --- state ---
     bool InitMode = false;

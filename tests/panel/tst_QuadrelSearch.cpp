@@ -174,6 +174,8 @@ void TestQuadrelSearch::passesListEachModuleOnce()
                                                            fFrame->chkFindAllSettings})
         QVERIFY2(!field->isEnabled(), qPrintable(field->objectName()));
     QVERIFY(!fFrame->btnConnect->isEnabled());
+    // The connection panel stays open, the result panel opens beside it.
+    QVERIFY(fFrame->panComPort->isVisible());
     QVERIFY(fFrame->panFind->isVisible());
     QVERIFY(fFrame->FindProgress->isVisible());
 

@@ -35,7 +35,12 @@ void TzPictureLabel::SetPicture(const QString &aPicture)
 
 void TzPictureLabel::mousePressEvent(QMouseEvent *aEvent)
 {
-    if (aEvent->button() == Qt::LeftButton)
+    if (aEvent->button() == Qt::LeftButton) {
+        // Taken here: passed on, the press would reach the frame, which closes its pop-up panels,
+        // and with them the panel this picture sits on.
+        aEvent->accept();
         emit clicked();
+        return;
+    }
     QLabel::mousePressEvent(aEvent);
 }

@@ -11,6 +11,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
+#include "search/uFindDevice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -72,6 +73,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     InitMode = true;
     setObjectName(QStringLiteral("TfrQuadrel"));
     CreateControls();
+    CreateSearchControls();
 
     SetAppExceptionHandler([this](QObject *aSender, const QString &aMessage) { AppException(aSender, aMessage); });
     ModbusAnswerList.clear();
@@ -128,6 +130,8 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
 
 TfrQuadrel::~TfrQuadrel()
 {
+    // The search first: its engine ends, and no outcome reaches the controls being destroyed.
+    FindDevice.reset();
     InterfaceTimer->stop();
     OprosTimer->stop();
     ConnectBtnTimer->stop();

@@ -29,6 +29,8 @@ class QWidget;
 class TzFreePort;
 class TzPictureLabel;
 class TzRelayGrid;
+class TfrmFindDevice;
+class TStringBytes;
 struct TzAnswerRec;
 
 // Where a pop-up panel opens next to the button that opened it.
@@ -108,6 +110,21 @@ public:
 
     // --- port observer (uQuadrelObserver.cpp) ---
     void btnPortObserverClick();
+    // --- bus search (uQuadrelSearch.cpp) ---
+    void CreateSearchControls();
+    void imgFindDeviceClick();
+    bool FindStart();
+    void FindStop();
+    void FindAddrProc(int aAddr, const TStringBytes &Answer);
+    void FindProcessProc(int aPos);
+    void FindListBoxClick();
+    void FindListBoxDblClick();
+    void SetFindFieldsEnabled(bool aEnabled);
+    // Writes the options file; the hook where taking over a search result saves the settings.
+    void SaveOptions();
+    std::unique_ptr<TfrmFindDevice> FindDevice;
+    int FindProcessAniPos = 1;
+    QCheckBox *chkFindAllSettings = nullptr;
 
     // --- state ---
     bool InitMode = false;

@@ -11,6 +11,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
+#include "search/uFindDevice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -149,6 +150,8 @@ void TfrQuadrel::DoConnect()
 
 void TfrQuadrel::Disconnect()
 {
+    if (FindDevice && FindDevice->InFindProgress())
+        FindStop();
     OprosTimer->stop();
     if (FreePort)
         FreePort->Stop();

@@ -120,6 +120,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     }
 
     cbComPortChange();
+    CreateWebBridge();
     ConnectSignals();
     InterfaceTimer->start();
     ArrowTimer->start();

@@ -116,7 +116,7 @@ QString FailureReason(CURLcode aCode)
     case CURLE_TOO_MANY_REDIRECTS:
         return QStringLiteral("слишком много перенаправлений");
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return QStringLiteral("неподдерживаемый адрес");
+        return QStringLiteral("неподдерживаемый протокол");
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:

@@ -9,27 +9,39 @@
 
 namespace {
 
-// A picture button as assistive technology sees it: a button with the press action.
-class TzPictureButtonAccessible : public QAccessibleWidget
+// A picture as assistive technology sees it: a graphic, or a button with the press action once it
+// acts as one. The interface is made when the picture is built (setting its name announces it), so
+// it looks at the picture's kind each time it is asked.
+class TzPictureAccessible : public QAccessibleWidget
 {
 public:
-    explicit TzPictureButtonAccessible(TzPictureLabel *aPicture) : QAccessibleWidget(aPicture, QAccessible::Button) {}
+    explicit TzPictureAccessible(TzPictureLabel *aPicture) : QAccessibleWidget(aPicture, QAccessible::Graphic) {}
 
-    QStringList actionNames() const override { return {pressAction()}; }
+    QAccessible::Role role() const override { return IsButton() ? QAccessible::Button : QAccessible::Graphic; }
+    QStringList actionNames() const override { return IsButton() ? QStringList{pressAction()} : QStringList(); }
     void doAction(const QString &aAction) override
     {
-        if (aAction == pressAction() && widget()->isEnabled())
-            static_cast<TzPictureLabel *>(widget())->Press();
+        if (IsButton() && aAction == pressAction() && widget()->isEnabled())
+            Picture()->Press();
     }
+
+private:
+    TzPictureLabel *Picture() const { return static_cast<TzPictureLabel *>(widget()); }
+    bool IsButton() const { return Picture()->IsKeyboardButton(); }
 };
 
-QAccessibleInterface *PictureButtonFactory(const QString &aClassName, QObject *aObject)
+QAccessibleInterface *PictureFactory(const QString &aClassName, QObject *aObject)
 {
     if (aClassName == QLatin1String("TzPictureLabel"))
-        if (auto *picture = qobject_cast<TzPictureLabel *>(aObject); picture && picture->IsKeyboardButton())
-            return new TzPictureButtonAccessible(picture);
+        if (auto *picture = qobject_cast<TzPictureLabel *>(aObject))
+            return new TzPictureAccessible(picture);
     return nullptr;
 }
+
+const bool PictureFactoryInstalled = [] {
+    QAccessible::installFactory(&PictureFactory);
+    return true;
+}();
 
 } // namespace
 
@@ -64,11 +76,7 @@ void TzPictureLabel::SetPicture(const QString &aPicture)
 
 void TzPictureLabel::MakeKeyboardButton()
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(&PictureButtonFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    Q_UNUSED(PictureFactoryInstalled);
     fKeyboardButton = true;
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);

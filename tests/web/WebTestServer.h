@@ -71,6 +71,7 @@ public:
         if (aTls) {
             auto *tls = new QSslServer;
             tls->setSslConfiguration(*aTls);
+            QObject::connect(tls, &QSslServer::startedEncryptionHandshake, [this] { ++Handshakes; });
             fServer.reset(tls);
         } else {
             fServer = std::make_unique<QTcpServer>();
@@ -112,6 +113,7 @@ public:
     Responder Answer = [](const TzSeenRequest &) { return HttpAnswer(""); };
     QList<TzSeenRequest> Requests;
     int Accepted = 0;
+    int Handshakes = 0; // TLS handshakes begun, whether they succeed or not
 
 private:
     void Accept()

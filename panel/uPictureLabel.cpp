@@ -1,8 +1,49 @@
 #include "panel/uPictureLabel.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QSvgRenderer>
+
+namespace {
+
+// A picture as assistive technology sees it: a graphic, or a button with the press action once it
+// acts as one. The interface is made when the picture is built (setting its name announces it), so
+// it looks at the picture's kind each time it is asked.
+class TzPictureAccessible : public QAccessibleWidget
+{
+public:
+    explicit TzPictureAccessible(TzPictureLabel *aPicture) : QAccessibleWidget(aPicture, QAccessible::Graphic) {}
+
+    QAccessible::Role role() const override { return IsButton() ? QAccessible::Button : QAccessible::Graphic; }
+    QStringList actionNames() const override { return IsButton() ? QStringList{pressAction()} : QStringList(); }
+    void doAction(const QString &aAction) override
+    {
+        if (IsButton() && aAction == pressAction() && widget()->isEnabled())
+            Picture()->Press();
+    }
+
+private:
+    TzPictureLabel *Picture() const { return static_cast<TzPictureLabel *>(widget()); }
+    bool IsButton() const { return Picture()->IsKeyboardButton(); }
+};
+
+QAccessibleInterface *PictureFactory(const QString &aClassName, QObject *aObject)
+{
+    if (aClassName == QLatin1String("TzPictureLabel"))
+        if (auto *picture = qobject_cast<TzPictureLabel *>(aObject))
+            return new TzPictureAccessible(picture);
+    return nullptr;
+}
+
+const bool PictureFactoryInstalled = [] {
+    QAccessible::installFactory(&PictureFactory);
+    return true;
+}();
+
+} // namespace
 
 QPixmap PanelPicture(const QString &aName, const QSize &aSize)
 {
@@ -33,6 +74,14 @@ void TzPictureLabel::SetPicture(const QString &aPicture)
     setPixmap(PanelPicture(aPicture, size));
 }
 
+void TzPictureLabel::MakeKeyboardButton()
+{
+    Q_UNUSED(PictureFactoryInstalled);
+    fKeyboardButton = true;
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+}
+
 void TzPictureLabel::mousePressEvent(QMouseEvent *aEvent)
 {
     if (aEvent->button() == Qt::LeftButton) {
@@ -43,4 +92,27 @@ void TzPictureLabel::mousePressEvent(QMouseEvent *aEvent)
         return;
     }
     QLabel::mousePressEvent(aEvent);
+}
+
+void TzPictureLabel::keyPressEvent(QKeyEvent *aEvent)
+{
+    if (fKeyboardButton && (aEvent->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
+        && (aEvent->key() == Qt::Key_Space || aEvent->key() == Qt::Key_Return || aEvent->key() == Qt::Key_Enter)) {
+        aEvent->accept();
+        emit clicked();
+        return;
+    }
+    QLabel::keyPressEvent(aEvent);
+}
+
+void TzPictureLabel::paintEvent(QPaintEvent *aEvent)
+{
+    QLabel::paintEvent(aEvent);
+    if (!fKeyboardButton || !hasFocus())
+        return;
+    QPainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = rect();
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }

@@ -122,6 +122,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     }
 
     cbComPortChange();
+    CreateWebBridge();
     ConnectSignals();
     InterfaceTimer->start();
     ArrowTimer->start();

@@ -2,12 +2,16 @@
 // TfrQuadrel: the panel frame for one Quadrel module — connection settings, output grid, status
 // labels and the module model. Each duty lives in its own source file: construction and layout
 // (uQuadrel.cpp, uQuadrelControls.cpp), connection and polling (uQuadrelConnection.cpp), register
-// access (uQuadrelRegisters.cpp) and the outputs (uQuadrelRelays.cpp).
+// access (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp) and the web bridge
+// (uQuadrelWeb.cpp).
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
 
+#include <QDateTime>
 #include <QFrame>
+#include <QList>
+#include <QPair>
 #include <QPointer>
 #include <QString>
 
@@ -32,6 +36,7 @@ class TzRelayGrid;
 class TfrmFindDevice;
 class TStringBytes;
 struct TzAnswerRec;
+struct TzCallbackInfo;
 
 // Where a pop-up panel opens next to the button that opened it.
 enum TzPanelAlign { alNone, alTop, alBottom, alLeft, alRight };
@@ -125,6 +130,29 @@ public:
     std::unique_ptr<TfrmFindDevice> FindDevice;
     int FindProcessAniPos = 1;
     QCheckBox *chkFindAllSettings = nullptr;
+    // --- web bridge (uQuadrelWeb.cpp) ---
+    // Builds the proxy panel, connects the bridge's controls and starts its one-second poll.
+    void CreateWebBridge();
+    void PHP_Call_TimerTimer();
+    void ReqCallback(const TzCallbackInfo &aInfo);
+    // Asks the service to switch output aIndex; the module is written by a later poll's answer.
+    void SendRemoteOutput(int aIndex, bool aOn);
+    void imgOpenNanoClick();
+    void imgProxySettingsClick();
+    void btnHTTP_ApplyClick();
+    void btnHTTP_CancelClick();
+    // The service's base address; an empty text restores the built-in one.
+    void SetHttpBase(const QString &aBase);
+    QString HttpBase() const { return fHttpBase; }
+    // The address of a page of the service, with this module's identifier and the access key.
+    QString ServiceUrl(const QString &aEndpoint, const QList<QPair<QString, QString>> &aExtra = {}) const;
+    void CopyProxySettings();
+    void UpdateRemoteHint();
+    void NoteServiceOutcome(const TzCallbackInfo &aInfo);
+
+    // --- web-bridge settings in the options file ---
+    void SaveHTTPOptions();
+    void LoadHTTPOptions();
 
     // --- state ---
     bool InitMode = false;
@@ -150,6 +178,11 @@ public:
     bool DoItOnceOnStart = true;
     std::array<int, 10> ModbusErrors{}; // 1..9; element 0 unused
     QString ProjectPath;
+    bool PollInFlight = false;                 // a poll of the service awaits its answer
+    std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
+    QDateTime WebLastAnswer;                   // when the service last answered
+    QDateTime WebFailingSince;                 // first failure since then; invalid while it answers
+    QString WebFailReason;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -220,6 +253,15 @@ public:
 
     QFrame *panSnake = nullptr;
     QFrame *panProxy = nullptr;
+    QCheckBox *chkProxyUse = nullptr;
+    QLineEdit *txtProxyServer = nullptr;
+    QLineEdit *txtProxyPort = nullptr;
+    QCheckBox *chkProxyNeedPass = nullptr;
+    QLineEdit *txtProxyUser = nullptr;
+    QLineEdit *txtProxyPass = nullptr;
+    QLineEdit *txtAuthKey = nullptr;
+    QPushButton *btnHTTP_Apply = nullptr;
+    QPushButton *btnHTTP_Cancel = nullptr;
     QComboBox *cbStyles = nullptr;
     QCheckBox *chkRemoteControl = nullptr;
 
@@ -232,6 +274,7 @@ public:
     QTimer *ArrowTimer = nullptr;
     QTimer *ProjSaveTimer = nullptr;
     QTimer *SnakeTimer = nullptr;
+    QTimer *PHP_Call_Timer = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -241,6 +284,8 @@ private:
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();
     void ConnectSignals();
+
+    QString fHttpBase;
 };
 
 // A device with the Quadrel's identity at that address, before its template is loaded.

@@ -44,8 +44,9 @@ void TfrQuadrel::PressRelay(int aIndex)
     output.IsWait = true;
     output.ShimKoef = output.IsOn() ? 0 : 1000;
     if (chkRemoteControl->isChecked()) {
-        // Remote control hands the command to the web bridge, which is not part of this build yet;
-        // nothing is written to the module directly.
+        // Remote control hands the command to the web service; the module is written when a later
+        // poll of the service brings the requested state.
+        SendRemoteOutput(aIndex, !output.IsOn());
         return;
     }
     SendDOUT(aIndex, !output.IsOn());

@@ -12,6 +12,8 @@ packages=(
   libcurl4-openssl-dev
   # an independent Modbus master/slave for the tests
   libmodbus-dev
+  # the web bridge's tests make their own certificate authority
+  openssl
   # fuzzing (libFuzzer and its sanitizer runtime come with clang)
   clang libclang-rt-dev
   # syntax check of the Windows-only sources

@@ -10,6 +10,7 @@
 #include "panel/uFrameGlob.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSettingsPlace.h"
 #include "port/uFreePort.h"
 
 #include <QCheckBox>
@@ -72,11 +73,12 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     InitMode = true;
     setObjectName(QStringLiteral("TfrQuadrel"));
     CreateControls();
+    CreateOptionControls();
 
     SetAppExceptionHandler([this](QObject *aSender, const QString &aMessage) { AppException(aSender, aMessage); });
     ModbusAnswerList.clear();
 
-    const QString projectFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/Projects/");
+    const QString projectFolder = ProjectFolder();
     if (QDir().mkpath(projectFolder))
         ProjectPath = projectFolder + QString::fromLatin1(ProjectFileName);
 
@@ -97,6 +99,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ConnectPager->setCurrentWidget(PageConnCOM);
     EnumSerialPorts();
     ClearLabels(QStringLiteral("..."));
+    LoadOptions();
 
     CreateNewStyleRelaysGrid();
     CreateShimBtns();
@@ -118,9 +121,12 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
         // still built, so the operator keeps a working window and a usable options file.
         AppException(this, QString::fromUtf8(error.what()));
     }
+    LoadHTTPOptions();
+    LoadProject(ProjectPath);
 
     cbComPortChange();
     ConnectSignals();
+    ConnectOptionSignals();
     InterfaceTimer->start();
     ArrowTimer->start();
     InitMode = false;
@@ -131,6 +137,9 @@ TfrQuadrel::~TfrQuadrel()
     InterfaceTimer->stop();
     OprosTimer->stop();
     ConnectBtnTimer->stop();
+    AutostartTimer->stop();
+    ProjSaveTimer->stop();
+    SaveProject(ProjectPath);
     if (FreePort)
         FreePort->Stop();
     // The engine goes before the device: its last hand-overs find the frame gone and are dropped.
@@ -255,7 +264,8 @@ void TfrQuadrel::CreateNewStyleRelaysGrid()
     SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
     connect(SG_Relays, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *aItem) {
-        if (aItem->column() == 2 || aItem->column() == 5)
+        // A running timer is not restarted: edits are saved 5 s after the first one.
+        if ((aItem->column() == 2 || aItem->column() == 5) && !InitMode && !ProjSaveTimer->isActive())
             ProjSaveTimer->start();
     });
     SG_Relays->Refresh();

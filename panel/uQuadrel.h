@@ -6,14 +6,17 @@
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
+#include "panel/uOptionsFile.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QPointer>
 #include <QString>
 
 #include <array>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -27,6 +30,7 @@ class QTabWidget;
 class QTimer;
 class QWidget;
 class TzFreePort;
+class TzFormStyler;
 class TzPictureLabel;
 class TzRelayGrid;
 struct TzAnswerRec;
@@ -106,6 +110,22 @@ public:
     void btnDOUT1PanClick(int aIndex);
     void btnRS485Click(QWidget *Sender);
 
+    // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
+    void SaveOptions();
+    void LoadOptions();
+    void SaveHTTPOptions();
+    void LoadHTTPOptions();
+    void chkAutorunClick(QObject *Sender);
+    void AutostartTimerTimer();
+    void AdvFormStyler1Change();
+    // Whether the main window starts minimised: an autorun start with "Autorun_mini" set.
+    bool StartMinimised() const;
+
+    // --- project file (uQuadrelProject.cpp) ---
+    bool SaveProject(const QString &aFilename);
+    bool LoadProject(const QString &aFilename);
+    void ProjSaveTimerTimer();
+
     // --- state ---
     bool InitMode = false;
     bool SilenceMode = false;
@@ -130,6 +150,15 @@ public:
     bool DoItOnceOnStart = true;
     std::array<int, 10> ModbusErrors{}; // 1..9; element 0 unused
     QString ProjectPath;
+    bool Autorun_mini = false;
+    bool Autostart = false;
+    bool Autostart_Delay_On = false;
+    int Autostart_Delay_Value = 10;
+    // How the line engine ends an answer, kept in the options file.
+    TzAnswerEnd AnswerEnd = TzAnswerEnd::Length;
+    // The web service's base address, kept in the options file when it holds one.
+    std::optional<QString> HTTPBase;
+    TzFormStyler *AdvFormStyler1 = nullptr;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -201,6 +230,21 @@ public:
     QFrame *panSnake = nullptr;
     QFrame *panProxy = nullptr;
     QComboBox *cbStyles = nullptr;
+    QFrame *panAutorun = nullptr;
+    QCheckBox *chkAutorun = nullptr;
+    QCheckBox *chkAutoStart = nullptr;
+    QCheckBox *chkAutoStartDelay = nullptr;
+    QLineEdit *txtAutostartDelay = nullptr;
+    QCheckBox *chkAutorunMini = nullptr;
+    QCheckBox *chkProxyUse = nullptr;
+    QLineEdit *txtProxyServer = nullptr;
+    QLineEdit *txtProxyPort = nullptr;
+    QCheckBox *chkProxyNeedPass = nullptr;
+    QLineEdit *txtProxyUser = nullptr;
+    QLineEdit *txtProxyPass = nullptr;
+    QLineEdit *txtAuthKey = nullptr;
+    QPushButton *btnHTTP_Apply = nullptr;
+    QPushButton *btnHTTP_Cancel = nullptr;
     QCheckBox *chkRemoteControl = nullptr;
 
     TzRelayGrid *SG_Relays = nullptr;
@@ -212,6 +256,7 @@ public:
     QTimer *ArrowTimer = nullptr;
     QTimer *ProjSaveTimer = nullptr;
     QTimer *SnakeTimer = nullptr;
+    QTimer *AutostartTimer = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -221,6 +266,13 @@ private:
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();
     void ConnectSignals();
+    // uQuadrelOptions.cpp: the autorun and proxy panels, the style list and their handlers.
+    void CreateOptionControls();
+    void ConnectOptionSignals();
+    // One log line per failure of a settings file; the same failure again is not repeated until
+    // a save of that file succeeds.
+    void ReportSaveResult(const QString &aFileName, bool aSaved, const QString &aError);
+    QHash<QString, QString> fSaveErrors;
 };
 
 // A device with the Quadrel's identity at that address, before its template is loaded.

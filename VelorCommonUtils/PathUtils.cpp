@@ -55,7 +55,8 @@ QString CombinePath(const QString &aBase, const QString &aPath, QChar aSeparator
         result.chop(1);
     if (aBase.startsWith(aSeparator))
         result.prepend(aSeparator);
-    if (aBase.size() >= 2 && aBase[1] == aSeparator)
+    // A UNC base keeps both of its leading separators; a relative "A\B" stays relative.
+    if (aBase.startsWith(twoSeparators))
         result.prepend(aSeparator);
     return result;
 }

@@ -105,6 +105,10 @@ void TfrQuadrel::CreateOptionControls()
     autorunColumn->addLayout(delayRow);
     autorunColumn->addWidget(chkAutorunMini);
 
+    // The delayed project save is never early, however busy the machine: edits are batched in
+    // windows of full five seconds.
+    ProjSaveTimer->setTimerType(Qt::PreciseTimer);
+
     AutostartTimer = new QTimer(this);
     AutostartTimer->setObjectName(QStringLiteral("AutostartTimer"));
     AutostartTimer->setInterval(1000);

@@ -9,6 +9,7 @@
 #include "app/uDemo.h"
 #endif
 #include "app/uMain.h"
+#include "VelorCommonUtils/VelorFilePath.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "panel/uQuadrel.h"
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
     TzApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Панель управления Quadrel"));
     RegisterQuadrelFrame();
+    InitStandardPaths();
     const QStringList arguments = QApplication::arguments();
 
     // The log window exists before the main window, so nothing the frame reports while it is being
@@ -54,7 +56,7 @@ int main(int argc, char *argv[])
     if (arguments.contains(QStringLiteral("--demo")))
         std::fprintf(stderr, "quadrel-panel: this build has no simulated module\n");
 #endif
-    mainWindow.show();
+    mainWindow.ShowAtStart();
 
     if (arguments.contains(QStringLiteral("--connect")) && mainWindow.Frame())
         QTimer::singleShot(0, mainWindow.Frame(), [&mainWindow] { mainWindow.Frame()->btnConnect->click(); });

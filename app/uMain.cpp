@@ -101,6 +101,14 @@ bool TfrmMain::nativeEvent(const QByteArray &aEventType, void *aMessage, qintptr
     return QWidget::nativeEvent(aEventType, aMessage, aResult);
 }
 
+void TfrmMain::ShowAtStart()
+{
+    if (fFrame && fFrame->StartMinimised())
+        showMinimized();
+    else
+        show();
+}
+
 bool TfrmMain::StayOnTop() const
 {
     return windowFlags().testFlag(Qt::WindowStaysOnTopHint);

@@ -24,6 +24,8 @@ public:
     bool StayOnTop() const;
 
     TfrQuadrel *Frame() const { return fFrame; }
+    // Shows the window, minimised when the frame was started by autorun and asked for it.
+    void ShowAtStart();
     QAction *actTestMode = nullptr;
     QAction *actStayOnTop = nullptr;
     bool First = true;

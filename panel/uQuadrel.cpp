@@ -10,6 +10,7 @@
 #include "panel/uFrameGlob.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSettingsPlace.h"
 #include "port/uFreePort.h"
 #include "search/uFindDevice.h"
 
@@ -74,11 +75,12 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     setObjectName(QStringLiteral("TfrQuadrel"));
     CreateControls();
     CreateSearchControls();
+    CreateOptionControls();
 
     SetAppExceptionHandler([this](QObject *aSender, const QString &aMessage) { AppException(aSender, aMessage); });
     ModbusAnswerList.clear();
 
-    const QString projectFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/Projects/");
+    const QString projectFolder = ProjectFolder();
     if (QDir().mkpath(projectFolder))
         ProjectPath = projectFolder + QString::fromLatin1(ProjectFileName);
 
@@ -99,6 +101,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ConnectPager->setCurrentWidget(PageConnCOM);
     EnumSerialPorts();
     ClearLabels(QStringLiteral("..."));
+    LoadOptions();
 
     CreateNewStyleRelaysGrid();
     CreateShimBtns();
@@ -120,10 +123,12 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
         // still built, so the operator keeps a working window and a usable options file.
         AppException(this, QString::fromUtf8(error.what()));
     }
+    CreateWebBridge(); // builds the proxy panel and loads the web-bridge settings into it
+    LoadProject(ProjectPath);
 
     cbComPortChange();
-    CreateWebBridge();
     ConnectSignals();
+    ConnectOptionSignals();
     InterfaceTimer->start();
     ArrowTimer->start();
     InitMode = false;
@@ -136,6 +141,9 @@ TfrQuadrel::~TfrQuadrel()
     InterfaceTimer->stop();
     OprosTimer->stop();
     ConnectBtnTimer->stop();
+    AutostartTimer->stop();
+    ProjSaveTimer->stop();
+    SaveProject(ProjectPath);
     if (FreePort)
         FreePort->Stop();
     // The engine goes before the device: its last hand-overs find the frame gone and are dropped.
@@ -260,7 +268,8 @@ void TfrQuadrel::CreateNewStyleRelaysGrid()
     SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
     connect(SG_Relays, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *aItem) {
-        if (aItem->column() == 2 || aItem->column() == 5)
+        // A running timer is not restarted: edits are saved 5 s after the first one.
+        if ((aItem->column() == 2 || aItem->column() == 5) && !InitMode && !ProjSaveTimer->isActive())
             ProjSaveTimer->start();
     });
     SG_Relays->Refresh();

@@ -7,17 +7,20 @@
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
+#include "panel/uOptionsFile.h"
 
 #include <QDateTime>
 #include <QFrame>
 #include <QList>
 #include <QPair>
+#include <QHash>
 #include <QPointer>
 #include <QString>
 
 #include <array>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -31,6 +34,7 @@ class QTabWidget;
 class QTimer;
 class QWidget;
 class TzFreePort;
+class TzFormStyler;
 class TzPictureLabel;
 class TzRelayGrid;
 class TfrmFindDevice;
@@ -125,8 +129,6 @@ public:
     void FindListBoxClick();
     void FindListBoxDblClick();
     void SetFindFieldsEnabled(bool aEnabled);
-    // Writes the options file; the hook where taking over a search result saves the settings.
-    void SaveOptions();
     std::unique_ptr<TfrmFindDevice> FindDevice;
     int FindProcessAniPos = 1;
     QCheckBox *chkFindAllSettings = nullptr;
@@ -150,9 +152,21 @@ public:
     void UpdateRemoteHint();
     void NoteServiceOutcome(const TzCallbackInfo &aInfo);
 
-    // --- web-bridge settings in the options file ---
+    // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
+    void SaveOptions();
+    void LoadOptions();
     void SaveHTTPOptions();
     void LoadHTTPOptions();
+    void chkAutorunClick(QObject *Sender);
+    void AutostartTimerTimer();
+    void AdvFormStyler1Change();
+    // Whether the main window starts minimised: an autorun start with "Autorun_mini" set.
+    bool StartMinimised() const;
+
+    // --- project file (uQuadrelProject.cpp) ---
+    bool SaveProject(const QString &aFilename);
+    bool LoadProject(const QString &aFilename);
+    void ProjSaveTimerTimer();
 
     // --- state ---
     bool InitMode = false;
@@ -183,6 +197,15 @@ public:
     QDateTime WebLastAnswer;                   // when the service last answered
     QDateTime WebFailingSince;                 // first failure since then; invalid while it answers
     QString WebFailReason;
+    bool Autorun_mini = false;
+    bool Autostart = false;
+    bool Autostart_Delay_On = false;
+    int Autostart_Delay_Value = 10;
+    // How the line engine ends an answer, kept in the options file.
+    TzAnswerEnd AnswerEnd = TzAnswerEnd::Length;
+    // The web service's base address, kept in the options file when it holds one.
+    std::optional<QString> HTTPBase;
+    TzFormStyler *AdvFormStyler1 = nullptr;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -263,6 +286,12 @@ public:
     QPushButton *btnHTTP_Apply = nullptr;
     QPushButton *btnHTTP_Cancel = nullptr;
     QComboBox *cbStyles = nullptr;
+    QFrame *panAutorun = nullptr;
+    QCheckBox *chkAutorun = nullptr;
+    QCheckBox *chkAutoStart = nullptr;
+    QCheckBox *chkAutoStartDelay = nullptr;
+    QLineEdit *txtAutostartDelay = nullptr;
+    QCheckBox *chkAutorunMini = nullptr;
     QCheckBox *chkRemoteControl = nullptr;
 
     TzRelayGrid *SG_Relays = nullptr;
@@ -275,6 +304,7 @@ public:
     QTimer *ProjSaveTimer = nullptr;
     QTimer *SnakeTimer = nullptr;
     QTimer *PHP_Call_Timer = nullptr;
+    QTimer *AutostartTimer = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -286,6 +316,13 @@ private:
     void ConnectSignals();
 
     QString fHttpBase;
+    // uQuadrelOptions.cpp: the autorun and proxy panels, the style list and their handlers.
+    void CreateOptionControls();
+    void ConnectOptionSignals();
+    // One log line per failure of a settings file; the same failure again is not repeated until
+    // a save of that file succeeds.
+    void ReportSaveResult(const QString &aFileName, bool aSaved, const QString &aError);
+    QHash<QString, QString> fSaveErrors;
 };
 
 // A device with the Quadrel's identity at that address, before its template is loaded.

@@ -53,11 +53,13 @@ void TfrQuadrel::cbComPortChange()
     if (ExtractDigitsToInt(cbComPort->currentText(), number))
         ComPort = number;
     BaudRate = cbLineBaudRate->currentText().toInt();
+    SaveOptions();
 }
 
 void TfrQuadrel::ConnectPagerChange()
 {
     panFind->hide();
+    SaveOptions();
 }
 
 void TfrQuadrel::FormatToFreePort()

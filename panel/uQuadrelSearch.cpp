@@ -280,8 +280,3 @@ void TfrQuadrel::FindListBoxDblClick()
         FindStop();
     btnConnectClick();
 }
-
-void TfrQuadrel::SaveOptions()
-{
-    // Hook for the options file: writes the connection settings once there is one.
-}

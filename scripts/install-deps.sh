@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  # Qt 6: Core, Gui, Widgets, Xml (in qt6-base-dev), Svg, SerialPort
+  # Qt 6: Core, Gui, Widgets, Xml, Network (in qt6-base-dev), Svg, SerialPort
   qt6-base-dev qt6-svg-dev qt6-serialport-dev libgl-dev
   # HTTP(S) for the web bridge
   libcurl4-openssl-dev

@@ -7,6 +7,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "tests/TestSettings.h"
 #include "port/uFreePort.h"
 
 #include <QAccessible>
@@ -84,6 +85,7 @@ void TestQuadrelFrame::cleanup()
     delete fLog;
     fFrame = nullptr;
     fLog = nullptr;
+    ClearTestSettings();
 }
 
 void TestQuadrelFrame::constructionBuildsTheModel()

@@ -6,6 +6,7 @@
 #include "diagnostics/uTempLog.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "tests/TestSettings.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
@@ -143,6 +144,7 @@ void TestQuadrelLine::cleanup()
     fSim.reset();
     fFrame = nullptr;
     fLog = nullptr;
+    ClearTestSettings();
 }
 
 void TestQuadrelLine::ConnectSerial()

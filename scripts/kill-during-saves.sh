@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Kills the panel with SIGKILL while it saves its settings, again and again, and checks after each
+# kill that every settings file left (Options.xml, the project file, velor.ini) parses and holds
+# either the old or the new settings, never a mixture or a torn file.
+#   scripts/kill-during-saves.sh [kills] [build folder]     default: 200 kills, build/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kills=${1:-200}
+build=${2:-build}
+stress="$build/tests/tools/quadrel-save-stress"
+[ -x "$stress" ] || { echo "build $stress first (scripts/build.sh or the test build)"; exit 2; }
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export QUADREL_SETTINGS_DIR="$scratch/settings" XDG_CONFIG_HOME="$scratch/config" QT_QPA_PLATFORM=offscreen
+mkdir -p "$QUADREL_SETTINGS_DIR" "$XDG_CONFIG_HOME"
+
+failures=0
+with_files=0
+for ((i = 1; i <= kills; i++)); do
+  "$stress" run 2>/dev/null &
+  pid=$!
+  # The first kills come early (during start-up and the first saves), later ones anywhere.
+  sleep "0.$(printf '%03d' $((RANDOM % 600 + 20)))"
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  [ -f "$QUADREL_SETTINGS_DIR/Options.xml" ] && with_files=$((with_files + 1))
+  if ! out=$("$stress" check); then
+    failures=$((failures + 1))
+    echo "kill $i: $out"
+    cp -r "$QUADREL_SETTINGS_DIR" "$scratch/../quadrel-kill-$i" 2>/dev/null || true
+  fi
+done
+leftovers=$(find "$QUADREL_SETTINGS_DIR" -name '*.xml.*' -o -name '*.ini.*' | wc -l)
+echo "kills: $kills, checks with files on disk: $with_files, broken or mixed files: $failures," \
+     "temporary files left by kills: $leftovers"
+[ "$failures" -eq 0 ]

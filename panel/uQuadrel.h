@@ -2,7 +2,9 @@
 // TfrQuadrel: the panel frame for one Quadrel module — connection settings, output grid, status
 // labels and the module model. Each duty lives in its own source file: construction and layout
 // (uQuadrel.cpp, uQuadrelControls.cpp), connection and polling (uQuadrelConnection.cpp), register
-// access (uQuadrelRegisters.cpp) and the outputs (uQuadrelRelays.cpp).
+// access (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
+// (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp) and the device settings with
+// restart and identifier (uQuadrelDevice.cpp).
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
@@ -20,8 +22,11 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QAction;
 class QListWidget;
+class QMenu;
 class QProgressBar;
+class QScrollBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
@@ -102,9 +107,35 @@ public:
     void SG_RelaysMouseDown(int aCol, int aRow);
     QString RelayPicture(int aIndex) const;
     QString RelayStateText(int aIndex) const;
+    void btnRS485Click(QWidget *Sender);
+
+    // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
     void ShimAllCallback(TzTag *aTag);
     void btnDOUT1PanClick(int aIndex);
-    void btnRS485Click(QWidget *Sender);
+    void btnDOUT_ApplyClick();
+    void btnDOUT_DefaultClick();
+    void txtShimScaleChange();
+    // "Установить": the three parameters from the two entered durations; nothing is written.
+    void btnShimSetClick();
+
+    // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
+    void btnSnakeOnClick();
+    void SnakeTimerTimer();
+    void btnRunnerClick();
+    void Runner_TimerTimer();
+    void btnAllOnClick(QObject *Sender);
+    void SnakeSpeedScrollChange();
+    void SnakeSpeedScrollScroll(int aPosition);
+    int SnakeStepTime() const;
+    // Stops both sequences without a write: on disconnection, restart and close.
+    void StopSequences();
+
+    // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
+    void btnRS485_ApplyClick();
+    void btnResetClick();
+    void ResetBtn_TimerTimer();
+    void SetMAC(const QByteArray &aMAC);
+    void puMAC_CopyClick();
 
     // --- state ---
     bool InitMode = false;
@@ -130,6 +161,10 @@ public:
     bool DoItOnceOnStart = true;
     std::array<int, 10> ModbusErrors{}; // 1..9; element 0 unused
     QString ProjectPath;
+    int SnakePos = 0;
+    int SnakePosPrev = 0;
+    int RunnerPos = 1;
+    int RunnerPosPrev = -1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -192,13 +227,31 @@ public:
     QLineEdit *txtAddr = nullptr;
     QComboBox *cbBaudRate = nullptr;
     QComboBox *cbFormat = nullptr;
+    QLineEdit *txtTimeout = nullptr;
+    QPushButton *btnRS485_Apply = nullptr;
+    QLabel *labNeedReset = nullptr;
+    QFrame *panMAC = nullptr;
     QLabel *txtMAC = nullptr;
+    QMenu *puMAC = nullptr;
+    QAction *puMAC_Copy = nullptr;
 
     QFrame *panDOUT = nullptr;
     QFrame *panShim = nullptr;
     QPushButton *btnDOUT1Pan = nullptr;
+    QLineEdit *txtShimScale = nullptr;
+    QLineEdit *txtShimPeriod = nullptr;
+    QLineEdit *txtShimKoef = nullptr;
+    QCheckBox *chkShimSecure = nullptr;
+    QPushButton *btnDOUT_Apply = nullptr;
+    QPushButton *btnDOUT_Default = nullptr;
+    QLineEdit *txtShimOn = nullptr;
+    QLineEdit *txtShimOff = nullptr;
+    QPushButton *btnShimSet = nullptr;
 
     QFrame *panSnake = nullptr;
+    QLabel *labSnakeCaption = nullptr;
+    QLabel *labSnakeSpeed = nullptr;
+    QScrollBar *SnakeSpeedScroll = nullptr;
     QFrame *panProxy = nullptr;
     QComboBox *cbStyles = nullptr;
     QCheckBox *chkRemoteControl = nullptr;
@@ -212,6 +265,8 @@ public:
     QTimer *ArrowTimer = nullptr;
     QTimer *ProjSaveTimer = nullptr;
     QTimer *SnakeTimer = nullptr;
+    QTimer *Runner_Timer = nullptr;
+    QTimer *ResetBtn_Timer = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -221,6 +276,10 @@ private:
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();
     void ConnectSignals();
+    // Each feature builds and wires its own controls in its own file.
+    void CreateShimControls();
+    void CreateSequenceControls();
+    void CreateDeviceControls();
 };
 
 // A device with the Quadrel's identity at that address, before its template is loaded.

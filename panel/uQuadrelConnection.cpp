@@ -150,6 +150,7 @@ void TfrQuadrel::DoConnect()
 void TfrQuadrel::Disconnect()
 {
     OprosTimer->stop();
+    StopSequences();
     if (FreePort)
         FreePort->Stop();
     Connected = false;
@@ -324,8 +325,12 @@ void TfrQuadrel::AfterFirstUpdate()
         labVerPO->setText(Device->DevPOVersionStr);
     }
     int word1 = 0, word2 = 0, word3 = 0;
-    if (TryValueByID(36866, word1) && TryValueByID(36867, word2) && TryValueByID(36868, word3))
-        txtMAC->setText(IdentifierText(word1, word2, word3));
+    if (TryValueByID(36866, word1) && TryValueByID(36867, word2) && TryValueByID(36868, word3)) {
+        QByteArray identifier;
+        for (const int word : {word1, word2, word3})
+            identifier.append(char((word >> 8) & 0xFF)).append(char(word & 0xFF));
+        SetMAC(identifier);
+    }
     if (TryValueByID(28676, value)) {
         labAddr->setText(QString::number(value));
         txtAddr->setText(QString::number(value));

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -109,6 +110,16 @@ public:
     QString RelayStateText(int aIndex) const;
     void btnRS485Click(QWidget *Sender);
 
+    // --- writes that reach the module in the order given (uQuadrelOrderedWrites.cpp) ---
+    // Forced writes jump the queue one by one, each to the same place near its head, so several
+    // queued at once would go out in another order; these are handed over one at a time, the
+    // next when the previous one's answer (or failure) is in.
+    void SetRegInOrder(int aID, double aValue);
+    void SendDOUTInOrder(int aIndex, bool aOn);
+    void OrderedWriteAnswered(uint32_t aUID);
+    void ClearOrderedWrites();
+    int OrderedWritesWaiting() const { return int(fOrderedWrites.size()); }
+
     // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
     void ShimAllCallback(TzTag *aTag);
     void btnDOUT1PanClick(int aIndex);
@@ -127,7 +138,8 @@ public:
     void SnakeSpeedScrollChange();
     void SnakeSpeedScrollScroll(int aPosition);
     int SnakeStepTime() const;
-    // Stops both sequences without a write: on disconnection, restart and close.
+    // Stops both sequences without a write and drops the ordered writes not yet handed over: on
+    // disconnection, restart and close.
     void StopSequences();
 
     // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
@@ -280,6 +292,17 @@ private:
     void CreateShimControls();
     void CreateSequenceControls();
     void CreateDeviceControls();
+    void SendNextOrderedWrite();
+
+    struct TzOrderedWrite
+    {
+        int ID = 0;
+        double Value = 0;
+    };
+    std::deque<TzOrderedWrite> fOrderedWrites;
+    // The write handed to the engine and not yet answered: its engine and request number.
+    const TzFreePort *fOrderedWritePort = nullptr;
+    uint32_t fOrderedWriteUID = 0;
 };
 
 // A device with the Quadrel's identity at that address, before its template is loaded.

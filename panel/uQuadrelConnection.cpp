@@ -302,12 +302,15 @@ void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
             tag->Device->Status = dsGood;
     }
 
-    std::lock_guard<std::mutex> lock(LineCS);
-    for (auto it = ModbusAnswerList.begin(); it != ModbusAnswerList.end(); ++it)
-        if (it->get() == record) {
-            ModbusAnswerList.erase(it);
-            break;
-        }
+    {
+        std::lock_guard<std::mutex> lock(LineCS);
+        for (auto it = ModbusAnswerList.begin(); it != ModbusAnswerList.end(); ++it)
+            if (it->get() == record) {
+                ModbusAnswerList.erase(it);
+                break;
+            }
+    }
+    OrderedWriteAnswered(aAnswerRec.UID);
 }
 
 void TfrQuadrel::AfterFirstUpdate()

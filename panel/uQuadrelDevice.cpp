@@ -144,10 +144,10 @@ void TfrQuadrel::btnRS485_ApplyClick()
     labNeedReset->show();
     btnReset->setAccessibleDescription(QStringLiteral("Требуется перезагрузка"));
 
-    SetRegByID(RegAddress, address, true);
-    SetRegByID(RegSpeed, speedCode, true);
-    SetRegByID(RegFormat, FirstFormatCode + formatItem, true);
-    SetRegByID(RegTimeout, timeout, true);
+    SetRegInOrder(RegAddress, address);
+    SetRegInOrder(RegSpeed, speedCode);
+    SetRegInOrder(RegFormat, FirstFormatCode + formatItem);
+    SetRegInOrder(RegTimeout, timeout);
 }
 
 void TfrQuadrel::ResetBtn_TimerTimer()
@@ -170,7 +170,7 @@ void TfrQuadrel::btnResetClick()
     ResetBtn_Timer->stop();
     btnReset->setPalette(QPalette());
     btnReset->setAccessibleDescription(QString());
-    StopSequences();
+    StopSequences(); // also drops ordered writes not yet handed over
     if (FreePort)
         FreePort->ClearRequestList();
     // Identical frames still queued are refused, so one command normally goes out.

@@ -18,6 +18,9 @@ constexpr int RegStates1 = 60016;  // outputs 1..16, bit n - 1
 constexpr int RegStates17 = 60015; // outputs 17..20, bits 0..3
 constexpr int SnakeTurnDown = 21;  // after output 10 the snake jumps to 20 and walks up
 constexpr int SnakeTurnUp = 0;     // after output 11 it jumps back to 1
+// A step waits while the line has not yet carried the writes of the step before it, so a slow
+// line slows the sequence down instead of piling up writes behind it.
+constexpr int StepBacklog = 4;
 
 // Drags a panel by one of its children (its caption), kept inside the panel's parent.
 class TzCaptionDrag : public QObject
@@ -97,6 +100,8 @@ void TfrQuadrel::CreateSequenceControls()
     SnakeSpeedScroll->setPageStep(50);
     SnakeSpeedScroll->setValue(1600);
     SnakeSpeedScroll->setFocusPolicy(Qt::StrongFocus);
+    // The arrow keys move the thumb the way they point: Right is a shorter step, as with the mouse.
+    SnakeSpeedScroll->setInvertedControls(false);
     SnakeSpeedScroll->setAccessibleName(QStringLiteral("Скорость"));
     labSnakeSpeed->setBuddy(SnakeSpeedScroll);
     btnAllOn->setGeometry(8, 100, 214, 26);
@@ -143,8 +148,8 @@ void TfrQuadrel::SnakeSpeedScrollScroll(int aPosition)
 
 void TfrQuadrel::btnSnakeOnClick()
 {
-    SetRegByID(RegStates17, 0, true);
-    SetRegByID(RegStates1, 0, true);
+    SetRegInOrder(RegStates17, 0);
+    SetRegInOrder(RegStates1, 0);
     const bool running = SnakeTimer->isActive();
     btnSnakeOn->setText(running ? QStringLiteral("Включить") : QStringLiteral("Отключить"));
     btnSnakeOn->setIcon(
@@ -160,15 +165,17 @@ void TfrQuadrel::btnSnakeOnClick()
 
 void TfrQuadrel::SnakeTimerTimer()
 {
+    if (OrderedWritesWaiting() > StepBacklog)
+        return;
     if (SnakePos < 10)
         ++SnakePos;
     else if (SnakePos > 11)
         --SnakePos;
     SetDOUT(SnakePos, true);
-    SendDOUT(SnakePos, true);
+    SendDOUTInOrder(SnakePos, true);
     if (SnakePosPrev > 0) {
         SetDOUT(SnakePosPrev, false);
-        SendDOUT(SnakePosPrev, false);
+        SendDOUTInOrder(SnakePosPrev, false);
     }
     SnakePosPrev = SnakePos;
     if (SnakePos == 10)
@@ -182,25 +189,25 @@ void TfrQuadrel::btnRunnerClick()
     RunnerPos = 1;
     RunnerPosPrev = -1;
     Runner_Timer->setInterval(SnakeStepTime());
-    SetRegByID(RegStates17, 0, true);
-    SetRegByID(RegStates1, 0, true);
+    SetRegInOrder(RegStates17, 0);
+    SetRegInOrder(RegStates1, 0);
 }
 
 void TfrQuadrel::Runner_TimerTimer()
 {
     // A running snake pauses the runner; it goes on from where it was when the snake stops.
-    if (!btnRunner->isChecked() || SnakeTimer->isActive())
+    if (!btnRunner->isChecked() || SnakeTimer->isActive() || OrderedWritesWaiting() > StepBacklog)
         return;
     if (RunnerPosPrev > 0) {
         SetDOUT(RunnerPosPrev, false);
         SetDOUT(RunnerPosPrev + 10, false);
-        SendDOUT(RunnerPosPrev, false);
-        SendDOUT(RunnerPosPrev + 10, false);
+        SendDOUTInOrder(RunnerPosPrev, false);
+        SendDOUTInOrder(RunnerPosPrev + 10, false);
     }
     SetDOUT(RunnerPos, true);
     SetDOUT(RunnerPos + 10, true);
-    SendDOUT(RunnerPos, true);
-    SendDOUT(RunnerPos + 10, true);
+    SendDOUTInOrder(RunnerPos, true);
+    SendDOUTInOrder(RunnerPos + 10, true);
     RunnerPosPrev = RunnerPos;
     if (++RunnerPos > 10)
         RunnerPos = 1;
@@ -209,20 +216,21 @@ void TfrQuadrel::Runner_TimerTimer()
 void TfrQuadrel::btnAllOnClick(QObject *Sender)
 {
     if (Sender == btnAllOn) {
-        SetRegByID(RegStates17, 15, true); // outputs 17..20 are the four low bits
-        SetRegByID(RegStates1, 65535, true);
+        SetRegInOrder(RegStates17, 15); // outputs 17..20 are the four low bits
+        SetRegInOrder(RegStates1, 65535);
     } else if (Sender == btnAllOff) {
-        SetRegByID(RegStates17, 0, true);
-        SetRegByID(RegStates1, 0, true);
+        SetRegInOrder(RegStates17, 0);
+        SetRegInOrder(RegStates1, 0);
     } else if (Sender == btnAllOnSlow || Sender == btnAllOffSlow) {
         const bool on = Sender == btnAllOnSlow;
         for (int n = 20; n >= 1; --n)
-            SendDOUT(n, on);
+            SendDOUTInOrder(n, on);
     }
 }
 
 void TfrQuadrel::StopSequences()
 {
+    ClearOrderedWrites();
     if (SnakeTimer->isActive()) {
         SnakeTimer->stop();
         btnSnakeOn->setText(QStringLiteral("Включить"));

@@ -203,10 +203,10 @@ void TfrQuadrel::btnDOUT_ApplyClick()
     output.ShimKoef = koef;
     output.ShimSafe = chkShimSecure->isChecked() ? 1 : 0;
     const int base = FirstOutputCoil + OutputStride * (n - 1);
-    SetRegByID(base + OffScale, scale, true);
-    SetRegByID(base + OffPeriod, period, true);
-    SetRegByID(base + OffKoef, koef, true);
-    SetRegByID(base + OffSafe, output.ShimSafe, true);
+    SetRegInOrder(base + OffScale, scale);
+    SetRegInOrder(base + OffPeriod, period);
+    SetRegInOrder(base + OffKoef, koef);
+    SetRegInOrder(base + OffSafe, output.ShimSafe);
 }
 
 void TfrQuadrel::btnDOUT_DefaultClick()

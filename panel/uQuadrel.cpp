@@ -144,8 +144,12 @@ TfrQuadrel::~TfrQuadrel()
     AutostartTimer->stop();
     ProjSaveTimer->stop();
     SaveProject(ProjectPath);
-    if (FreePort)
+    // A running sequence leaves nothing queued behind it.
+    StopSequences();
+    if (FreePort) {
+        FreePort->ClearRequestList();
         FreePort->Stop();
+    }
     // The engine goes before the device: its last hand-overs find the frame gone and are dropped.
     FreePort.reset();
     SetAppExceptionHandler(nullptr);

@@ -2,8 +2,11 @@
 // TfrQuadrel: the panel frame for one Quadrel module — connection settings, output grid, status
 // labels and the module model. Each duty lives in its own source file: construction and layout
 // (uQuadrel.cpp, uQuadrelControls.cpp), connection and polling (uQuadrelConnection.cpp), register
-// access (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp) and the web bridge
-// (uQuadrelWeb.cpp).
+// access (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
+// (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
+// restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
+// observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project
+// files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
@@ -18,6 +21,7 @@
 #include <QString>
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,8 +31,11 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QAction;
 class QListWidget;
+class QMenu;
 class QProgressBar;
+class QScrollBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
@@ -113,9 +120,46 @@ public:
     void SG_RelaysMouseDown(int aCol, int aRow);
     QString RelayPicture(int aIndex) const;
     QString RelayStateText(int aIndex) const;
+    void btnRS485Click(QWidget *Sender);
+
+    // --- writes that reach the module in the order given (uQuadrelOrderedWrites.cpp) ---
+    // Forced writes jump the queue one by one, each to the same place near its head, so several
+    // queued at once would go out in another order; these are handed over one at a time, the
+    // next when the previous one's answer (or failure) is in.
+    void SetRegInOrder(int aID, double aValue);
+    void SendDOUTInOrder(int aIndex, bool aOn);
+    void OrderedWriteAnswered(uint32_t aUID);
+    void ClearOrderedWrites();
+    int OrderedWritesWaiting() const { return int(fOrderedWrites.size()); }
+
+    // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
     void ShimAllCallback(TzTag *aTag);
     void btnDOUT1PanClick(int aIndex);
-    void btnRS485Click(QWidget *Sender);
+    void btnDOUT_ApplyClick();
+    void btnDOUT_DefaultClick();
+    void txtShimScaleChange();
+    // "Установить": the three parameters from the two entered durations; nothing is written.
+    void btnShimSetClick();
+
+    // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
+    void btnSnakeOnClick();
+    void SnakeTimerTimer();
+    void btnRunnerClick();
+    void Runner_TimerTimer();
+    void btnAllOnClick(QObject *Sender);
+    void SnakeSpeedScrollChange();
+    void SnakeSpeedScrollScroll(int aPosition);
+    int SnakeStepTime() const;
+    // Stops both sequences without a write and drops the ordered writes not yet handed over: on
+    // disconnection, restart and close.
+    void StopSequences();
+
+    // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
+    void btnRS485_ApplyClick();
+    void btnResetClick();
+    void ResetBtn_TimerTimer();
+    void SetMAC(const QByteArray &aMAC);
+    void puMAC_CopyClick();
 
     // --- port observer (uQuadrelObserver.cpp) ---
     void btnPortObserverClick();
@@ -206,6 +250,10 @@ public:
     // The web service's base address, kept in the options file when it holds one.
     std::optional<QString> HTTPBase;
     TzFormStyler *AdvFormStyler1 = nullptr;
+    int SnakePos = 0;
+    int SnakePosPrev = 0;
+    int RunnerPos = 1;
+    int RunnerPosPrev = -1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -268,13 +316,31 @@ public:
     QLineEdit *txtAddr = nullptr;
     QComboBox *cbBaudRate = nullptr;
     QComboBox *cbFormat = nullptr;
+    QLineEdit *txtTimeout = nullptr;
+    QPushButton *btnRS485_Apply = nullptr;
+    QLabel *labNeedReset = nullptr;
+    QFrame *panMAC = nullptr;
     QLabel *txtMAC = nullptr;
+    QMenu *puMAC = nullptr;
+    QAction *puMAC_Copy = nullptr;
 
     QFrame *panDOUT = nullptr;
     QFrame *panShim = nullptr;
     QPushButton *btnDOUT1Pan = nullptr;
+    QLineEdit *txtShimScale = nullptr;
+    QLineEdit *txtShimPeriod = nullptr;
+    QLineEdit *txtShimKoef = nullptr;
+    QCheckBox *chkShimSecure = nullptr;
+    QPushButton *btnDOUT_Apply = nullptr;
+    QPushButton *btnDOUT_Default = nullptr;
+    QLineEdit *txtShimOn = nullptr;
+    QLineEdit *txtShimOff = nullptr;
+    QPushButton *btnShimSet = nullptr;
 
     QFrame *panSnake = nullptr;
+    QLabel *labSnakeCaption = nullptr;
+    QLabel *labSnakeSpeed = nullptr;
+    QScrollBar *SnakeSpeedScroll = nullptr;
     QFrame *panProxy = nullptr;
     QCheckBox *chkProxyUse = nullptr;
     QLineEdit *txtProxyServer = nullptr;
@@ -305,6 +371,8 @@ public:
     QTimer *SnakeTimer = nullptr;
     QTimer *PHP_Call_Timer = nullptr;
     QTimer *AutostartTimer = nullptr;
+    QTimer *Runner_Timer = nullptr;
+    QTimer *ResetBtn_Timer = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -323,6 +391,21 @@ private:
     // a save of that file succeeds.
     void ReportSaveResult(const QString &aFileName, bool aSaved, const QString &aError);
     QHash<QString, QString> fSaveErrors;
+    // Each feature builds and wires its own controls in its own file.
+    void CreateShimControls();
+    void CreateSequenceControls();
+    void CreateDeviceControls();
+    void SendNextOrderedWrite();
+
+    struct TzOrderedWrite
+    {
+        int ID = 0;
+        double Value = 0;
+    };
+    std::deque<TzOrderedWrite> fOrderedWrites;
+    // The write handed to the engine and not yet answered: its engine and request number.
+    const TzFreePort *fOrderedWritePort = nullptr;
+    uint32_t fOrderedWriteUID = 0;
 };
 
 // A device with the Quadrel's identity at that address, before its template is loaded.

@@ -155,6 +155,7 @@ void TfrQuadrel::Disconnect()
     if (FindDevice && FindDevice->InFindProgress())
         FindStop();
     OprosTimer->stop();
+    StopSequences();
     if (FreePort)
         FreePort->Stop();
     Connected = false;
@@ -306,12 +307,15 @@ void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
             tag->Device->Status = dsGood;
     }
 
-    std::lock_guard<std::mutex> lock(LineCS);
-    for (auto it = ModbusAnswerList.begin(); it != ModbusAnswerList.end(); ++it)
-        if (it->get() == record) {
-            ModbusAnswerList.erase(it);
-            break;
-        }
+    {
+        std::lock_guard<std::mutex> lock(LineCS);
+        for (auto it = ModbusAnswerList.begin(); it != ModbusAnswerList.end(); ++it)
+            if (it->get() == record) {
+                ModbusAnswerList.erase(it);
+                break;
+            }
+    }
+    OrderedWriteAnswered(aAnswerRec.UID);
 }
 
 void TfrQuadrel::AfterFirstUpdate()
@@ -329,8 +333,12 @@ void TfrQuadrel::AfterFirstUpdate()
         labVerPO->setText(Device->DevPOVersionStr);
     }
     int word1 = 0, word2 = 0, word3 = 0;
-    if (TryValueByID(36866, word1) && TryValueByID(36867, word2) && TryValueByID(36868, word3))
-        txtMAC->setText(IdentifierText(word1, word2, word3));
+    if (TryValueByID(36866, word1) && TryValueByID(36867, word2) && TryValueByID(36868, word3)) {
+        QByteArray identifier;
+        for (const int word : {word1, word2, word3})
+            identifier.append(char((word >> 8) & 0xFF)).append(char(word & 0xFF));
+        SetMAC(identifier);
+    }
     if (TryValueByID(28676, value)) {
         labAddr->setText(QString::number(value));
         txtAddr->setText(QString::number(value));

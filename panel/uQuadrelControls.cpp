@@ -221,11 +221,6 @@ void TfrQuadrel::CreateControls()
     deviceForm->addRow(QStringLiteral("Скорость:"), cbBaudRate);
     cbFormat = Combo(panRS485, "cbFormat", LineFormats, 0, QStringLiteral("Формат символа"));
     deviceForm->addRow(QStringLiteral("Формат:"), cbFormat);
-    txtMAC = new QLabel(QStringLiteral("AA-BB-CC-DD-EE-FF"), panRS485);
-    txtMAC->setObjectName(QStringLiteral("txtMAC"));
-    txtMAC->setAccessibleName(QStringLiteral("Идентификатор"));
-    txtMAC->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    deviceForm->addRow(QStringLiteral("ID:"), txtMAC);
 
     // Pulse-width panel with its selector row, and the calculator beside it.
     panDOUT = PopupFrame(this, "panDOUT", QSize(330, 300));
@@ -258,4 +253,8 @@ void TfrQuadrel::CreateControls()
     ArrowTimer = timer("ArrowTimer", 30);
     ProjSaveTimer = timer("ProjSaveTimer", 5000, true);
     SnakeTimer = timer("SnakeTimer", 450);
+
+    CreateShimControls();
+    CreateSequenceControls();
+    CreateDeviceControls();
 }

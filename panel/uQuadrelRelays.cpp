@@ -1,5 +1,4 @@
-// The twenty outputs: commands, displayed states, safe states, pulse-width parameters read back,
-// and the output grid's handlers.
+// The twenty outputs: commands, displayed states, safe states and the output grid's handlers.
 
 #include "panel/uQuadrel.h"
 
@@ -64,38 +63,6 @@ void TfrQuadrel::StatusSafeCallback(TzTag *aTag)
     if (TryValueByID(60014, safe16))
         for (int n = 1; n <= 16; ++n)
             DOUTs[size_t(n)].ShimSafe = IsBitSet(safe16, uint8_t(n - 1)) ? 1 : 0;
-}
-
-void TfrQuadrel::ShimAllCallback(TzTag *aTag)
-{
-    if (!aTag || (aTag->ID != 600170 && aTag->ID != 600470))
-        return;
-    const QByteArray &data = aTag->Data;
-    if (data.size() < 60)
-        return;
-    const int first = aTag->ID == 600170 ? 1 : 11;
-    auto word = [&data](int aOffset) { return (uint8_t(data[aOffset]) << 8) | uint8_t(data[aOffset + 1]); };
-    for (int i = 0; i < 10; ++i) {
-        TzDiscretOutParams &output = DOUTs[size_t(first + i)];
-        output.ShimScale = word(6 * i);
-        output.ShimPeriod = word(6 * i + 2);
-        output.ShimKoef = word(6 * i + 4);
-    }
-}
-
-void TfrQuadrel::btnDOUT1PanClick(int aIndex)
-{
-    if (aIndex < 1 || aIndex > 20)
-        return;
-    CurrDoutIndx = aIndex;
-    for (int n = 1; n <= 20; ++n) {
-        QAbstractButton *button = DOUTs[size_t(n)].BtnShim;
-        if (!button)
-            continue;
-        button->setChecked(n == aIndex);
-        button->setIcon(QIcon(PanelPicture(n == aIndex ? QStringLiteral("shim_on") : QStringLiteral("shim_off"),
-                                           QSize(12, 12))));
-    }
 }
 
 void TfrQuadrel::SG_RelaysMouseDown(int aCol, int aRow)

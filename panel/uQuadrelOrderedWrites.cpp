@@ -1,0 +1,63 @@
+// Writes handed to the port engine one at a time, so that a batch (a pulse-width apply, the
+// network settings, a step of a light sequence) reaches the module in the order it was given.
+
+#include "panel/uQuadrel.h"
+
+#include "port/uFreePort.h"
+
+namespace {
+
+constexpr int FirstOutputCoil = 4096;
+constexpr int OutputStride = 128;
+
+} // namespace
+
+void TfrQuadrel::SetRegInOrder(int aID, double aValue)
+{
+    if (!Connected || !Device)
+        return;
+    // The same write right behind itself changes nothing; an earlier one may be followed by
+    // writes that change the same output, so it does not stand in for this one.
+    if (!fOrderedWrites.empty() && fOrderedWrites.back().ID == aID && fOrderedWrites.back().Value == aValue)
+        return;
+    fOrderedWrites.push_back({aID, aValue});
+    // A write handed to an engine that has since been replaced will never be answered.
+    if (!fOrderedWritePort || fOrderedWritePort != FreePort.get())
+        SendNextOrderedWrite();
+}
+
+void TfrQuadrel::SendDOUTInOrder(int aIndex, bool aOn)
+{
+    SetRegInOrder(FirstOutputCoil + OutputStride * (aIndex - 1), aOn ? 1 : 0);
+}
+
+void TfrQuadrel::SendNextOrderedWrite()
+{
+    fOrderedWritePort = nullptr;
+    while (!fOrderedWrites.empty() && Connected && Device && FreePort) {
+        const TzOrderedWrite next = fOrderedWrites.front();
+        fOrderedWrites.pop_front();
+        TzTag *tag = Device->GetTagByID(next.ID);
+        if (!tag)
+            continue;
+        tag->ForceOnce = true;
+        if (SetModbusRegRTU(tag, next.Value)) {
+            fOrderedWritePort = FreePort.get();
+            fOrderedWriteUID = FreePort->LastUID();
+            return;
+        }
+        // Refused: the very same frame is still waiting in the engine, which carries it anyway.
+    }
+}
+
+void TfrQuadrel::OrderedWriteAnswered(uint32_t aUID)
+{
+    if (fOrderedWritePort && fOrderedWritePort == FreePort.get() && aUID == fOrderedWriteUID)
+        SendNextOrderedWrite();
+}
+
+void TfrQuadrel::ClearOrderedWrites()
+{
+    fOrderedWrites.clear();
+    fOrderedWritePort = nullptr;
+}

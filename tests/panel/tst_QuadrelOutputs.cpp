@@ -1,0 +1,844 @@
+// The output features against the simulated module over a pseudo-terminal: the pulse-width panel
+// with its duration calculator, the light sequences, the device settings with restart and the
+// identifier. The real widgets are clicked and typed into; what crossed the line is read from the
+// simulator's frame log.
+
+#include "app/uApplication.h"
+#include "common/uGlobVar.h"
+#include "common/uUtils.h"
+#include "diagnostics/uTempLog.h"
+#include "panel/uBlinker.h"
+#include "panel/uQuadrel.h"
+#include "port/uFreePort.h"
+#include "port/uModbusCRC.h"
+#include "sim/uSimulator.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+constexpr int LineTimeout = 15000;
+
+// One request as the simulator received it: address, function, register, count or value.
+struct Request
+{
+    int Address = 0;
+    int Function = 0;
+    int Reg = 0;
+    int Word = 0;
+    bool operator==(const Request &) const = default;
+};
+
+QString Describe(const QList<Request> &aRequests)
+{
+    QStringList parts;
+    for (const Request &r : aRequests)
+        parts << QStringLiteral("%1:%2:%3").arg(r.Function).arg(r.Reg).arg(r.Word);
+    return parts.join(' ');
+}
+
+QList<Request> Received(TzSimulator &aSim, size_t aFrom = 0)
+{
+    QList<Request> requests;
+    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
+    for (size_t i = aFrom; i < frames.size(); ++i) {
+        const TSimBytes &f = frames[i];
+        if (f.size() != 8 || !CheckModbusCRC(f.data(), int(f.size())))
+            continue;
+        requests << Request{f[0], f[1], (f[2] << 8) | f[3], (f[4] << 8) | f[5]};
+    }
+    return requests;
+}
+
+// Writes only (functions 5 and 6), polls left out.
+QList<Request> Writes(TzSimulator &aSim, size_t aFrom = 0)
+{
+    QList<Request> writes;
+    for (const Request &r : Received(aSim, aFrom))
+        if (r.Function == 5 || r.Function == 6)
+            writes << r;
+    return writes;
+}
+
+// Outputs whose state coil was switched on, in order.
+QList<int> CoilsOn(const QList<Request> &aWrites)
+{
+    QList<int> outputs;
+    for (const Request &r : aWrites)
+        if (r.Function == 5 && r.Word == 0xFF00)
+            outputs << (r.Reg - 4096) / 128 + 1;
+    return outputs;
+}
+
+// The writes after the first "all outputs open" (0 to 60015, then 0 to 60016); none before it.
+QList<Request> AfterAllOpen(const QList<Request> &aWrites)
+{
+    const qsizetype open = aWrites.indexOf(Request{16, 6, 60016, 0});
+    return open < 0 ? QList<Request>() : aWrites.mid(open + 1);
+}
+
+size_t LogMark(TzSimulator &aSim)
+{
+    return aSim.Log().Frames(TzSimDirection::Received).size();
+}
+
+void TypeInto(QLineEdit *aEdit, const QString &aText)
+{
+    aEdit->setFocus();
+    aEdit->selectAll();
+    QTest::keyClick(aEdit, Qt::Key_Delete);
+    aEdit->home(false);
+    QTest::keyClicks(aEdit, aText);
+}
+
+bool Flashing(QWidget *aWidget)
+{
+    return TBlinkTimerObj::Instance()->Flashing() == aWidget;
+}
+
+} // namespace
+
+class TestQuadrelOutputs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // pulse-width panel
+    void blockAnswersFillTheOutputs();
+    void applyWritesFourTargetsInOrder();
+    void applyRefusesAWrongField_data();
+    void applyRefusesAWrongField();
+    void durationDisplay_data();
+    void durationDisplay();
+    void calculatorFillsTheParameters_data();
+    void calculatorFillsTheParameters();
+
+    // light sequences
+    void snakeWalksDownAndBackUp();
+    void runnerPausesWhileTheSnakeRuns();
+    void allOutputsButtons();
+    void stepTimeScrollBarAndCaptionDrag();
+    void sequencesStopOnDisconnectAndClose();
+
+    // device settings, restart, identifier
+    void networkSettingsApplyRestartAndReconnect();
+    void networkSettingsRefuseWrongInput_data();
+    void networkSettingsRefuseWrongInput();
+    void identifierAndCopy();
+
+private:
+    void ConnectSerial();
+    void OpenPulsePanel();
+    // Waits until the periodic poll has read both pulse-width blocks again since aMark, so any
+    // write queued before would have gone out (writes go ahead of polls).
+    void WaitForPollAfter(size_t aMark);
+
+    std::unique_ptr<TzSimulator> fSim;
+    TfrmTempLog *fLog = nullptr;
+    TfrQuadrel *fFrame = nullptr;
+    QString fPath;
+};
+
+void TestQuadrelOutputs::init()
+{
+    TestMode = true;
+    fSim = std::make_unique<TzSimulator>();
+    QVERIFY(fSim->Bus().AddModule(16));
+    fLog = new TfrmTempLog;
+    fFrame = new TfrQuadrel;
+    fFrame->SilenceMode = true; // a failure becomes a log line, never a dialog that waits
+    fFrame->resize(900, 760);
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+}
+
+void TestQuadrelOutputs::cleanup()
+{
+    delete fFrame;
+    delete fLog;
+    fSim.reset();
+    fFrame = nullptr;
+    fLog = nullptr;
+    TestMode = false;
+}
+
+void TestQuadrelOutputs::ConnectSerial()
+{
+    fPath = QString::fromStdString(fSim->StartPty());
+    QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
+    fFrame->AddPortOnTop(fPath);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+}
+
+void TestQuadrelOutputs::OpenPulsePanel()
+{
+    QTest::mouseClick(fFrame->btnDOUT, Qt::LeftButton);
+    QVERIFY(fFrame->panDOUT->isVisible());
+    QVERIFY(fFrame->panShim->isVisible());
+}
+
+void TestQuadrelOutputs::WaitForPollAfter(size_t aMark)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(Received(*fSim, aMark).count(Request{16, 3, 60047, 30}) >= 2, LineTimeout);
+}
+
+// --- pulse-width panel ---------------------------------------------------------------------
+
+void TestQuadrelOutputs::blockAnswersFillTheOutputs()
+{
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
+        QVERIFY(m.SetPwm(1, 3, 777, 333, now));
+        QVERIFY(m.SetPwm(10, 7, 100, 10, now));
+        QVERIFY(m.SetPwm(11, 2, 60, 500, now));
+        QVERIFY(m.SetPwm(20, 240, 36000, 999, now));
+    });
+    ConnectSerial();
+    const TzDiscretOutParams &out11 = fFrame->DOUTs[11];
+    QCOMPARE(out11.ShimScale, 2);
+    QCOMPARE(out11.ShimPeriod, 60);
+    QCOMPARE(out11.ShimKoef, 500);
+    QCOMPARE(fFrame->DOUTs[10].ShimPeriod, 100);
+    QCOMPARE(fFrame->DOUTs[10].ShimKoef, 10);
+    QCOMPARE(fFrame->DOUTs[20].ShimScale, 240);
+    QCOMPARE(fFrame->DOUTs[20].ShimKoef, 999);
+    QVERIFY(fFrame->DOUTs[20].ShimOn());
+    QCOMPARE(fFrame->DOUTs[12].ShimScale, 1); // the module's factory values
+    QCOMPARE(fFrame->DOUTs[12].ShimPeriod, 50);
+
+    // Output 1 is selected on connection; the panel shows it with its durations.
+    OpenPulsePanel();
+    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("3"));
+    QCOMPARE(fFrame->txtShimPeriod->text(), QStringLiteral("777"));
+    QCOMPARE(fFrame->txtShimKoef->text(), QStringLiteral("333"));
+    QCOMPARE(fFrame->txtShimOn->text(), QStringLiteral("00:00:07.740"));
+    QCOMPARE(fFrame->txtShimOff->text(), QStringLiteral("00:00:15.570"));
+    QCOMPARE(fFrame->btnDOUT_Apply->text(), QStringLiteral("Применить #1"));
+
+    // Selecting #11 loads its record.
+    QTest::mouseClick(fFrame->DOUTs[11].BtnShim, Qt::LeftButton);
+    QCOMPARE(fFrame->CurrDoutIndx, 11);
+    QVERIFY(fFrame->DOUTs[11].BtnShim->isChecked());
+    QVERIFY(!fFrame->DOUTs[1].BtnShim->isChecked());
+    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("2"));
+    QCOMPARE(fFrame->txtShimPeriod->text(), QStringLiteral("60"));
+    QCOMPARE(fFrame->txtShimKoef->text(), QStringLiteral("500"));
+    QCOMPARE(fFrame->btnDOUT_Apply->text(), QStringLiteral("Применить #11"));
+
+    // A later poll does not touch the fields an operator may be editing.
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { QVERIFY(m.SetPwm(11, 5, 70, 100, now)); });
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->DOUTs[11].ShimScale, 5, LineTimeout);
+    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("2"));
+
+    // A block answer shorter than 30 registers changes nothing.
+    fFrame->OprosTimer->stop();
+    TzTag *block = fFrame->Device->GetTagByID(600470);
+    QVERIFY(block);
+    const QByteArray full = block->Data;
+    QCOMPARE(full.size(), 60);
+    block->Data = QByteArray(58, '\x01');
+    fFrame->ShimAllCallback(block);
+    QCOMPARE(fFrame->DOUTs[11].ShimScale, 5);
+    QCOMPARE(fFrame->DOUTs[20].ShimPeriod, 36000);
+    block->Data = full;
+}
+
+void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
+{
+    ConnectSerial();
+    OpenPulsePanel();
+    QTest::mouseClick(fFrame->DOUTs[3].BtnShim, Qt::LeftButton);
+    TypeInto(fFrame->txtShimScale, QStringLiteral("3"));
+    TypeInto(fFrame->txtShimPeriod, QStringLiteral("777"));
+    TypeInto(fFrame->txtShimKoef, QStringLiteral("333"));
+    fFrame->chkShimSecure->setFocus();
+    QTest::keyClick(fFrame->chkShimSecure, Qt::Key_Space);
+    QVERIFY(fFrame->chkShimSecure->isChecked());
+    const size_t mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnDOUT_Apply, Qt::LeftButton);
+
+    const QList<Request> expected{{16, 6, 4355, 3}, {16, 6, 4356, 777}, {16, 6, 4357, 333}, {16, 5, 4360, 0xFF00}};
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), expected.size(), LineTimeout);
+    QCOMPARE(Describe(Writes(*fSim, mark)), Describe(expected));
+    QCOMPARE(fFrame->DOUTs[3].ShimKoef, 333);
+    QCOMPARE(fFrame->DOUTs[3].ShimSafe, 1);
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
+        QCOMPARE(m.PwmUnit(3), uint16_t(3));
+        QCOMPARE(m.PwmPeriod(3), uint16_t(777));
+        QCOMPARE(m.FillFactor(3), uint16_t(333));
+        QVERIFY(m.SafeState(3));
+    });
+
+    // Enter in a field applies too; factory values reach the module only through apply.
+    QTest::mouseClick(fFrame->btnDOUT_Default, Qt::LeftButton);
+    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("1"));
+    QCOMPARE(fFrame->txtShimPeriod->text(), QStringLiteral("50"));
+    QCOMPARE(fFrame->txtShimKoef->text(), QStringLiteral("0"));
+    QVERIFY(!fFrame->chkShimSecure->isChecked());
+    QCOMPARE(fFrame->DOUTs[3].ShimKoef, 333);
+    const size_t beforeEnter = LogMark(*fSim);
+    QTest::keyClick(fFrame->txtShimKoef, Qt::Key_Return);
+    const QList<Request> factory{{16, 6, 4355, 1}, {16, 6, 4356, 50}, {16, 6, 4357, 0}, {16, 5, 4360, 0}};
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, beforeEnter).size(), factory.size(), LineTimeout);
+    QCOMPARE(Describe(Writes(*fSim, beforeEnter)), Describe(factory));
+}
+
+void TestQuadrelOutputs::applyRefusesAWrongField_data()
+{
+    QTest::addColumn<QString>("scale");
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("koef");
+    QTest::addColumn<QString>("field"); // the one that flashes
+    QTest::addColumn<QString>("corrected");
+    QTest::newRow("period 49") << "1" << "49" << "500" << "txtShimPeriod" << "50";
+    QTest::newRow("period 36001") << "1" << "36001" << "500" << "txtShimPeriod" << "36000";
+    QTest::newRow("unit 0, period not examined") << "0" << "49" << "500" << "txtShimScale" << "1";
+    QTest::newRow("unit 241") << "241" << "50" << "500" << "txtShimScale" << "240";
+    QTest::newRow("fill 1001") << "1" << "50" << "1001" << "txtShimKoef" << "1000";
+    QTest::newRow("empty fill") << "1" << "50" << "" << "txtShimKoef" << "";
+}
+
+void TestQuadrelOutputs::applyRefusesAWrongField()
+{
+    QFETCH(QString, scale);
+    QFETCH(QString, period);
+    QFETCH(QString, koef);
+    QFETCH(QString, field);
+    QFETCH(QString, corrected);
+    ConnectSerial();
+    OpenPulsePanel();
+    QTest::mouseClick(fFrame->DOUTs[2].BtnShim, Qt::LeftButton);
+    TypeInto(fFrame->txtShimScale, scale);
+    TypeInto(fFrame->txtShimPeriod, period);
+    TypeInto(fFrame->txtShimKoef, koef);
+    const TzDiscretOutParams before = fFrame->DOUTs[2];
+    const size_t mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnDOUT_Apply, Qt::LeftButton);
+
+    auto *flashed = fFrame->findChild<QLineEdit *>(field);
+    QVERIFY(flashed);
+    QVERIFY(Flashing(flashed));
+    QCOMPARE(flashed->text(), corrected);
+    if (field == QStringLiteral("txtShimScale"))
+        QCOMPARE(fFrame->txtShimPeriod->text(), period); // the later fields are not examined
+    QCOMPARE(fFrame->DOUTs[2].ShimScale, before.ShimScale);
+    QCOMPARE(fFrame->DOUTs[2].ShimPeriod, before.ShimPeriod);
+    QCOMPARE(fFrame->DOUTs[2].ShimKoef, before.ShimKoef);
+    WaitForPollAfter(mark);
+    QCOMPARE(Describe(Writes(*fSim, mark)), QString());
+}
+
+void TestQuadrelOutputs::durationDisplay_data()
+{
+    QTest::addColumn<QString>("scale");
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("koef");
+    QTest::addColumn<QString>("on");
+    QTest::addColumn<QString>("off");
+    QTest::newRow("half") << "1" << "50" << "500" << "00:00:00.250" << "00:00:00.250";
+    QTest::newRow("whole units") << "3" << "777" << "333" << "00:00:07.740" << "00:00:15.570";
+    QTest::newRow("fill 1") << "1" << "50" << "1" << "00:00:00.000" << "00:00:00.500";
+    QTest::newRow("a day") << "240" << "36000" << "1000" << "24:00:00.000" << "00:00:00.000";
+    QTest::newRow("fill 0") << "1" << "50" << "0" << "00:00:00.000" << "00:00:00.000";
+    QTest::newRow("period 49") << "1" << "49" << "500" << "00:00:00.000" << "00:00:00.000";
+    QTest::newRow("unit empty") << "" << "50" << "500" << "00:00:00.000" << "00:00:00.000";
+}
+
+void TestQuadrelOutputs::durationDisplay()
+{
+    QFETCH(QString, scale);
+    QFETCH(QString, period);
+    QFETCH(QString, koef);
+    QFETCH(QString, on);
+    QFETCH(QString, off);
+    // The display follows every keystroke, connected or not.
+    TypeInto(fFrame->txtShimScale, scale);
+    TypeInto(fFrame->txtShimPeriod, period);
+    TypeInto(fFrame->txtShimKoef, koef);
+    QCOMPARE(fFrame->txtShimOn->text(), on);
+    QCOMPARE(fFrame->txtShimOff->text(), off);
+}
+
+void TestQuadrelOutputs::calculatorFillsTheParameters_data()
+{
+    QTest::addColumn<QString>("on");
+    QTest::addColumn<QString>("off");
+    QTest::addColumn<QString>("gotOn");
+    QTest::addColumn<QString>("gotOff");
+    QTest::addColumn<QString>("flashes"); // empty: exact
+    const QStringList exact{"00:00:00.250|00:00:00.250", "00:00:07.740|00:00:15.570", "24:00:00.000|00:00:00.000",
+                            "00:00:00.000|00:00:00.500", "00:00:01.230|00:00:00.770", "01:00:00.000|00:30:00.000",
+                            "06:00:00.000|06:00:00.000", "00:00:00.010|00:00:00.990"};
+    for (const QString &pair : exact) {
+        const QStringList d = pair.split('|');
+        QTest::newRow(qPrintable(pair)) << d[0] << d[1] << d[0] << d[1] << QString();
+    }
+    QTest::newRow("closed below a unit") << "00:00:00.005" << "00:00:00.495" << "00:00:00.000" << "00:00:00.500"
+                                         << "txtShimOn";
+    QTest::newRow("cycle too short") << "00:00:00.100" << "00:00:00.100" << "00:00:00.250" << "00:00:00.250"
+                                     << "txtShimOn";
+    QTest::newRow("closed time exact, cycle not") << "00:00:00.260" << "00:00:00.246" << "00:00:00.260"
+                                                  << "00:00:00.250" << "txtShimOff";
+    QTest::newRow("more than a day") << "25:00:00.000" << "00:00:00.000" << "24:00:00.000" << "00:00:00.000"
+                                     << "txtShimOn";
+}
+
+void TestQuadrelOutputs::calculatorFillsTheParameters()
+{
+    QFETCH(QString, on);
+    QFETCH(QString, off);
+    QFETCH(QString, gotOn);
+    QFETCH(QString, gotOff);
+    QFETCH(QString, flashes);
+    ConnectSerial();
+    OpenPulsePanel();
+    QTest::mouseClick(fFrame->DOUTs[5].BtnShim, Qt::LeftButton);
+    const TzDiscretOutParams before = fFrame->DOUTs[5];
+    QVERIFY(fFrame->btnShimSet->isVisible());
+    QVERIFY(!fFrame->txtShimOn->isReadOnly());
+
+    // Typed into the masked fields, digit by digit, as an operator does.
+    fFrame->txtShimOn->setFocus();
+    fFrame->txtShimOn->clear();
+    fFrame->txtShimOn->home(false);
+    QTest::keyClicks(fFrame->txtShimOn, QString(on).remove(':').remove('.'));
+    QCOMPARE(fFrame->txtShimOn->text(), on);
+    fFrame->txtShimOff->setFocus();
+    fFrame->txtShimOff->clear();
+    fFrame->txtShimOff->home(false);
+    QTest::keyClicks(fFrame->txtShimOff, QString(off).remove(':').remove('.'));
+    QCOMPARE(fFrame->txtShimOff->text(), off);
+
+    const size_t mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnShimSet, Qt::LeftButton);
+    QCOMPARE(fFrame->txtShimOn->text(), gotOn);
+    QCOMPARE(fFrame->txtShimOff->text(), gotOff);
+    if (flashes.isEmpty())
+        QVERIFY(!Flashing(fFrame->txtShimOn) && !Flashing(fFrame->txtShimOff));
+    else
+        QVERIFY(Flashing(fFrame->findChild<QLineEdit *>(flashes)));
+
+    // The three parameter fields give these durations when applied; nothing is written before.
+    int scale = 0, period = 0, koef = 0;
+    QVERIFY(TryStrToInt(fFrame->txtShimScale->text(), scale));
+    QVERIFY(TryStrToInt(fFrame->txtShimPeriod->text(), period));
+    QVERIFY(TryStrToInt(fFrame->txtShimKoef->text(), koef));
+    QCOMPARE(fFrame->DOUTs[5].ShimScale, before.ShimScale);
+    WaitForPollAfter(mark);
+    QCOMPARE(Describe(Writes(*fSim, mark)), QString());
+
+    QTest::keyClick(fFrame->txtShimScale, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), qsizetype(4), LineTimeout);
+    fSim->Bus().WithModule(16, [&](TzSimModule &m, uint64_t) {
+        QCOMPARE(int(m.PwmUnit(5)), scale);
+        QCOMPARE(int(m.PwmPeriod(5)), period);
+        QCOMPARE(int(m.FillFactor(5)), koef);
+    });
+}
+
+// --- light sequences -----------------------------------------------------------------------
+
+void TestQuadrelOutputs::snakeWalksDownAndBackUp()
+{
+    ConnectSerial();
+    QTRY_VERIFY(fFrame->panSnake->isVisible());
+    fFrame->SnakeSpeedScroll->setValue(1950); // 100 ms steps
+    QCOMPARE(fFrame->SnakeTimer->interval(), 100);
+    const size_t mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
+    QCOMPARE(fFrame->btnSnakeOn->text(), QStringLiteral("Отключить"));
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*fSim, mark)).size() >= 21, LineTimeout);
+    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
+    QCOMPARE(fFrame->btnSnakeOn->text(), QStringLiteral("Включить"));
+    QVERIFY(!fFrame->SnakeTimer->isActive());
+
+    const QList<Request> writes = Writes(*fSim, mark);
+    // All outputs open first, then one output lit per step: 1..10 down the left column, 20..11
+    // up the right one, and round again.
+    QCOMPARE(Describe(writes.mid(0, 2)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}));
+    const QList<int> lit = CoilsOn(writes);
+    QCOMPARE(lit.mid(0, 21), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 1}));
+    // Each step writes its new output on, then the previous one off: the first step one coil.
+    QCOMPARE(writes[2], (Request{16, 5, 4096, 0xFF00}));
+    QCOMPARE(writes[3], (Request{16, 5, 4096 + 128, 0xFF00}));
+    QCOMPARE(writes[4], (Request{16, 5, 4096, 0}));
+    for (int i = 3; i + 1 < writes.size() && writes[i].Function == 5; i += 2) {
+        QCOMPARE(writes[i].Word, 0xFF00);
+        QCOMPARE(writes[i + 1].Word, 0);
+        QCOMPARE(writes[i + 1].Reg, writes[i - (i == 3 ? 1 : 2)].Reg);
+    }
+    // The grid showed the sequence, not the polled states, while it ran.
+    int lastLit = lit.back();
+    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->DOUTs[size_t(lastLit)].IsOn(), LineTimeout); // polls show the module again
+}
+
+void TestQuadrelOutputs::runnerPausesWhileTheSnakeRuns()
+{
+    ConnectSerial();
+    fFrame->SnakeSpeedScroll->setValue(1950);
+    size_t mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnRunner, Qt::LeftButton);
+    QVERIFY(fFrame->btnRunner->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*fSim, mark)).size() >= 4, LineTimeout);
+    QList<int> lit = CoilsOn(Writes(*fSim, mark));
+    QCOMPARE(lit.mid(0, 4), (QList<int>{1, 11, 2, 12}));
+    QCOMPARE(Describe(Writes(*fSim, mark).mid(0, 2)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}));
+
+    // The snake starts: after its "all open", only its single outputs are lit until it stops.
+    // (Runner writes queued before the click still go out first, in their order.)
+    mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
+    const int runnerNext = fFrame->RunnerPos;
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*fSim, mark))).size() >= 5, LineTimeout);
+    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
+    lit = CoilsOn(AfterAllOpen(Writes(*fSim, mark)));
+    QCOMPARE(lit.mid(0, 5), (QList<int>{1, 2, 3, 4, 5}));
+    QCOMPARE(fFrame->RunnerPos, runnerNext);
+
+    // Stopped, the runner goes on from its pair.
+    mark = LogMark(*fSim);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*fSim, mark))).size() >= 2, LineTimeout);
+    QCOMPARE(CoilsOn(AfterAllOpen(Writes(*fSim, mark))).mid(0, 2), (QList<int>{runnerNext, runnerNext + 10}));
+    QTest::mouseClick(fFrame->btnRunner, Qt::LeftButton);
+    QVERIFY(!fFrame->btnRunner->isChecked());
+}
+
+void TestQuadrelOutputs::allOutputsButtons()
+{
+    ConnectSerial();
+    size_t mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnAllOn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*fSim, mark)), Describe({{16, 6, 60015, 15}, {16, 6, 60016, 65535}}),
+                              LineTimeout);
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
+        for (int n = 1; n <= 20; ++n)
+            QVERIFY(m.OutputState(n, now));
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->DOUTs[20].IsOn() && fFrame->DOUTs[1].IsOn(), LineTimeout);
+
+    mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnAllOff, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*fSim, mark)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}),
+                              LineTimeout);
+
+    for (QPushButton *button : {fFrame->btnAllOnSlow, fFrame->btnAllOffSlow}) {
+        const bool on = button == fFrame->btnAllOnSlow;
+        mark = LogMark(*fSim);
+        // From the keyboard this time.
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Space);
+        QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), qsizetype(20), LineTimeout);
+        QList<Request> expected;
+        for (int n = 20; n >= 1; --n)
+            expected << Request{16, 5, 4096 + 128 * (n - 1), on ? 0xFF00 : 0};
+        QCOMPARE(Describe(Writes(*fSim, mark)), Describe(expected));
+        fSim->Bus().WithModule(16, [on](TzSimModule &m, uint64_t now) {
+            for (int n = 1; n <= 20; ++n)
+                QCOMPARE(m.OutputState(n, now), on);
+        });
+    }
+}
+
+void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
+{
+    QScrollBar *scroll = fFrame->SnakeSpeedScroll;
+    QCOMPARE(scroll->value(), 1600);
+    QCOMPARE(fFrame->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 450 мс)"));
+    QCOMPARE(scroll->accessibleName(), QStringLiteral("Скорость"));
+
+    // The thumb held and moved by hand lands on multiples of 5.
+    scroll->setSliderDown(true);
+    scroll->setSliderPosition(1603);
+    scroll->setSliderDown(false);
+    QCOMPARE(scroll->value(), 1605);
+    QCOMPARE(fFrame->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 445 мс)"));
+    QCOMPARE(fFrame->SnakeTimer->interval(), 445);
+    QCOMPARE(fFrame->Runner_Timer->interval(), 445);
+
+    // A real drag of the thumb with the mouse.
+    QTRY_VERIFY(fFrame->panSnake->isVisible());
+    QStyleOptionSlider option;
+    option.initFrom(scroll);
+    option.orientation = Qt::Horizontal;
+    option.minimum = scroll->minimum();
+    option.maximum = scroll->maximum();
+    option.sliderPosition = scroll->sliderPosition();
+    option.sliderValue = scroll->value();
+    option.singleStep = scroll->singleStep();
+    option.pageStep = scroll->pageStep();
+    const QRect handle = scroll->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, scroll);
+    QTest::mousePress(scroll, Qt::LeftButton, {}, handle.center());
+    for (int dx = 1; dx <= 7; ++dx) {
+        QTest::mouseMove(scroll, handle.center() + QPoint(-dx * 3, 0));
+        QCOMPARE(scroll->value() % 5, 0);
+    }
+    QTest::mouseRelease(scroll, Qt::LeftButton, {}, handle.center() + QPoint(-21, 0));
+    QVERIFY(scroll->value() < 1605); // the thumb went left: a longer step
+    QCOMPARE(scroll->value() % 5, 0);
+    QCOMPARE(fFrame->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в %1 мс)").arg(2050 - scroll->value()));
+
+    // And from the keyboard: one small step is 5.
+    scroll->setValue(1600);
+    scroll->setFocus();
+    QTest::keyClick(scroll, Qt::Key_Right);
+    QCOMPARE(scroll->value(), 1605);
+    QCOMPARE(fFrame->SnakeTimer->interval(), 445);
+
+    // The caption drags the panel, with any mouse button.
+    QLabel *caption = fFrame->labSnakeCaption;
+    QCOMPARE(caption->text(), QStringLiteral("Тестирование"));
+    for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
+        const QPoint start = fFrame->panSnake->pos();
+        const QPoint grip(20, 8);
+        QTest::mousePress(caption, button, {}, grip);
+        QTest::mouseMove(caption, grip + QPoint(-40, -30));
+        QTest::mouseRelease(caption, button, {}, grip + QPoint(-40, -30));
+        QCOMPARE(fFrame->panSnake->pos(), start + QPoint(-40, -30));
+    }
+}
+
+void TestQuadrelOutputs::sequencesStopOnDisconnectAndClose()
+{
+    ConnectSerial();
+    fFrame->SnakeSpeedScroll->setValue(2000); // 50 ms steps
+    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
+    QTest::mouseClick(fFrame->btnRunner, Qt::LeftButton);
+    QVERIFY(fFrame->SnakeTimer->isActive());
+
+    // Disconnecting stops both sequences cleanly.
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+    QVERIFY(!fFrame->SnakeTimer->isActive());
+    QVERIFY(!fFrame->btnRunner->isChecked());
+    QCOMPARE(fFrame->btnSnakeOn->text(), QStringLiteral("Включить"));
+
+    // Closing while a snake runs on a line that no longer answers, with writes queued: none of
+    // them goes out after the close.
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    fSim->Faults().SetSilent(true);
+    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->FreePort->Port->RequestList.size() >= 3, LineTimeout);
+    delete fFrame;
+    fFrame = nullptr;
+    const size_t mark = LogMark(*fSim);
+
+    fSim->Faults().SetSilent(false);
+    fFrame = new TfrQuadrel;
+    fFrame->show();
+    fFrame->AddPortOnTop(fPath);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
+    const QList<Request> after = Received(*fSim, mark);
+    const qsizetype probe = after.indexOf(Request{16, 4, 36864, 1});
+    QVERIFY(probe >= 0);
+    // At most the one frame already on the line when the panel closed.
+    QVERIFY2(probe <= 1, qPrintable(Describe(after.mid(0, probe))));
+}
+
+// --- device settings, restart, identifier --------------------------------------------------
+
+void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
+{
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
+        m.SetSafeState(2, true);
+        m.SetSafeState(19, true);
+    });
+    ConnectSerial();
+    QTest::mouseClick(fFrame->btnRS485, Qt::LeftButton);
+    QVERIFY(fFrame->panRS485->isVisible());
+    QCOMPARE(fFrame->txtAddr->text(), QStringLiteral("16"));
+    TypeInto(fFrame->txtAddr, QStringLiteral("20"));
+    fFrame->cbBaudRate->setFocus();
+    QTest::keyClicks(fFrame->cbBaudRate, QStringLiteral("19200"));
+    QCOMPARE(fFrame->cbBaudRate->currentText(), QStringLiteral("19200"));
+    fFrame->cbFormat->setCurrentIndex(fFrame->cbFormat->findText(QStringLiteral("MODBUS RTU 8E1")));
+    TypeInto(fFrame->txtTimeout, QStringLiteral("5"));
+    QCOMPARE(fFrame->txtTimeout->accessibleName(), QStringLiteral("Сетевой тайм-аут"));
+
+    size_t mark = LogMark(*fSim);
+    QTest::mouseClick(fFrame->btnRS485_Apply, Qt::LeftButton);
+    const QList<Request> expected{{16, 6, 28676, 20}, {16, 6, 28672, 5}, {16, 6, 28673, 6}, {16, 6, 28680, 5}};
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), expected.size(), LineTimeout);
+    QCOMPARE(Describe(Writes(*fSim, mark)), Describe(expected));
+    QVERIFY(fLog->Lines().contains(QString()));
+    QVERIFY(!fFrame->panRS485->isVisible());
+    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("20"));
+    QCOMPARE(fFrame->cbLineBaudRate->currentText(), QStringLiteral("19200"));
+    QCOMPARE(fFrame->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
+    QCOMPARE(fFrame->txtLineAddrEth->text(), QStringLiteral("20"));
+    QCOMPARE(fFrame->BaudRate, 19200);
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
+        QCOMPARE(m.StoredNetwork().Address, uint8_t(20));
+        QCOMPARE(m.ActiveNetwork().Address, uint8_t(16)); // not before a restart
+    });
+
+    // The reminder: the "!" and the restart button blinking red and back.
+    QVERIFY(fFrame->labNeedReset->isVisible());
+    QCOMPARE(fFrame->labNeedReset->toolTip(), QStringLiteral("Требуется перезагрузка"));
+    QVERIFY(fFrame->ResetBtn_Timer->isActive());
+    QCOMPARE(fFrame->ResetBtn_Timer->interval(), 350);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->btnReset->palette().color(QPalette::Button), QColor(255, 0, 0), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0), 5000);
+
+    // Restart: one command frame, then after 1200 ms the panel lets go of the module.
+    mark = LogMark(*fSim);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(fFrame->btnReset, Qt::LeftButton);
+    QVERIFY(clock.elapsed() >= 1200);
+    const TSimBytes restart{0x10, 0x06, 0xEA, 0x60, 0x55, 0xAA};
+    int restartFrames = 0;
+    const auto frames = fSim->Log().Frames(TzSimDirection::Received);
+    for (size_t i = mark; i < frames.size(); ++i)
+        if (frames[i].size() == 8 && std::equal(restart.begin(), restart.end(), frames[i].begin())) {
+            QVERIFY(CheckModbusCRC(frames[i].data(), 8));
+            ++restartFrames;
+        }
+    QCOMPARE(restartFrames, 1);
+    QVERIFY(!fFrame->Connected);
+    QVERIFY(!fFrame->OprosTimer->isActive());
+    QVERIFY(!fFrame->labNeedReset->isVisible());
+    QVERIFY(!fFrame->ResetBtn_Timer->isActive());
+    QVERIFY(fFrame->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0));
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
+    for (int n = 1; n <= 20; ++n) {
+        QVERIFY(!fFrame->DOUTs[size_t(n)].IsOn());
+        QCOMPARE(fFrame->DOUTs[size_t(n)].ShimKoef, 0);
+    }
+    fSim->Bus().WithFirstModule([](TzSimModule &m, uint64_t now) {
+        QCOMPARE(m.RestartCount(), 1);
+        QCOMPARE(m.ActiveNetwork().Address, uint8_t(20));
+        QCOMPARE(m.ActiveNetwork().SpeedCode, uint16_t(5));
+        QCOMPARE(m.ActiveNetwork().FormatCode, uint16_t(6));
+        QCOMPARE(m.ActiveNetwork().TimeoutSec, uint16_t(5));
+        QVERIFY(m.OutputState(2, now) && m.OutputState(19, now) && !m.OutputState(1, now)); // safe states
+    });
+    // The engine is let go by the next connection check.
+    QTRY_VERIFY_WITH_TIMEOUT(fLog->Lines().filter(QStringLiteral("Неудачное подключение")).size() == 1, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
+
+    // The old settings no longer reach the module, nor the new address at the old speed.
+    auto attempt = [this](const QString &aAddress, const QString &aSpeed, const QString &aFormat) {
+        const qsizetype failures = fLog->Lines().filter(QStringLiteral("Неудачное подключение")).size();
+        fFrame->txtLineAddr->setText(aAddress);
+        fFrame->cbLineBaudRate->setCurrentText(aSpeed);
+        fFrame->cbLineFormat->setCurrentText(aFormat);
+        QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+        [[maybe_unused]] const bool settled = QTest::qWaitFor(
+            [&] {
+                return fFrame->Connected
+                    || fLog->Lines().filter(QStringLiteral("Неудачное подключение")).size() > failures;
+            },
+            LineTimeout);
+        return fFrame->Connected;
+    };
+    QVERIFY(!attempt(QStringLiteral("16"), QStringLiteral("9600"), QStringLiteral("MODBUS RTU 8N1")));
+    QVERIFY(!attempt(QStringLiteral("20"), QStringLiteral("9600"), QStringLiteral("MODBUS RTU 8E1")));
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
+    mark = LogMark(*fSim);
+    QVERIFY(attempt(QStringLiteral("20"), QStringLiteral("19200"), QStringLiteral("MODBUS RTU 8E1")));
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("20"));
+    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("19200"));
+    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8E1"));
+    QCOMPARE(fFrame->FreePort->LocDCB().BaudRate, 19200);
+    QCOMPARE(int(fFrame->FreePort->LocDCB().Parity), 2); // even
+    QVERIFY(Received(*fSim, mark).contains(Request{20, 4, 36864, 1}));
+    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("0A-1B-2C-3D-00-10"));
+}
+
+void TestQuadrelOutputs::networkSettingsRefuseWrongInput_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("formatCode"); // as the module reports it
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("corrected");
+    QTest::newRow("address 0") << "0" << "5" << 4 << "txtAddr" << "1";
+    QTest::newRow("address 300") << "300" << "5" << 4 << "txtAddr" << "247";
+    QTest::newRow("address empty") << "" << "5" << 4 << "txtAddr" << "";
+    QTest::newRow("time-out 700") << "20" << "700" << 4 << "txtTimeout" << "600";
+    QTest::newRow("time-out empty") << "20" << "" << 4 << "txtTimeout" << "";
+    QTest::newRow("module in ASCII 7E1: no format chosen") << "20" << "5" << 2 << "cbFormat" << "";
+}
+
+void TestQuadrelOutputs::networkSettingsRefuseWrongInput()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, timeout);
+    QFETCH(int, formatCode);
+    QFETCH(QString, field);
+    QFETCH(QString, corrected);
+    // The module stores the format code without taking it, so it still answers in RTU.
+    QCOMPARE(fSim->Bus().WriteRegister(16, 28673, uint16_t(formatCode)), uint8_t(0));
+
+    // Not connected: nothing at all happens.
+    const qsizetype linesBefore = fLog->Lines().size();
+    fFrame->btnRS485_ApplyClick();
+    QCOMPARE(fLog->Lines().size(), linesBefore);
+    QVERIFY(!fFrame->labNeedReset->isVisible());
+
+    ConnectSerial();
+    QCOMPARE(fFrame->cbFormat->currentIndex(), formatCode >= 4 ? formatCode - 4 : -1);
+    QTest::mouseClick(fFrame->btnRS485, Qt::LeftButton);
+    TypeInto(fFrame->txtAddr, address);
+    TypeInto(fFrame->txtTimeout, timeout);
+    const size_t mark = LogMark(*fSim);
+    QTest::keyClick(fFrame->txtTimeout, Qt::Key_Return);
+
+    QWidget *flashed = fFrame->findChild<QWidget *>(field);
+    QVERIFY(Flashing(flashed));
+    if (auto *edit = qobject_cast<QLineEdit *>(flashed))
+        QCOMPARE(edit->text(), corrected);
+    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("16"));
+    QVERIFY(!fFrame->labNeedReset->isVisible());
+    QVERIFY(!fFrame->ResetBtn_Timer->isActive());
+    WaitForPollAfter(mark);
+    QCOMPARE(Describe(Writes(*fSim, mark)), QString());
+}
+
+void TestQuadrelOutputs::identifierAndCopy()
+{
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) { m.SetIdentifier(0xAABB, 0xCCDD, 0xEEFF); });
+    ConnectSerial();
+    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    QVERIFY(fFrame->panMAC->isVisible());
+    fFrame->SetMAC(QByteArray("\x01\x02\x03", 3)); // not six bytes: nothing changes
+    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+
+    // The right button opens the menu; its one item copies the identifier.
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), fFrame->txtMAC->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(fFrame->txtMAC, &menuEvent);
+    QTRY_VERIFY(fFrame->puMAC->isVisible());
+    QCOMPARE(fFrame->puMAC->actions().size(), 1);
+    QCOMPARE(fFrame->puMAC_Copy->text(), QStringLiteral("Скопировать ID"));
+    QTest::mouseClick(fFrame->puMAC, Qt::LeftButton, {}, fFrame->puMAC->actionGeometry(fFrame->puMAC_Copy).center());
+    QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+
+    // From the keyboard: the identifier takes the focus, Ctrl+C copies it.
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    fFrame->SetMAC(QByteArray("\x12\x34\x56\x78\x9A\xBC", 6));
+    fFrame->txtMAC->setFocus();
+    QTRY_VERIFY(fFrame->txtMAC->hasFocus());
+    QTest::keyClick(fFrame->txtMAC, Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12-34-56-78-9A-BC"));
+}
+
+QTEST_MAIN(TestQuadrelOutputs)
+#include "tst_QuadrelOutputs.moc"

@@ -20,6 +20,14 @@ constexpr TSpeed Speeds[] = {
 
 } // namespace
 
+unsigned int FixedSpeedCode(uint32_t aRate)
+{
+    for (const TSpeed &s : Speeds)
+        if (s.Rate == aRate)
+            return s.Code;
+    return B9600;
+}
+
 bool SetLineSpeed(int aFd, uint32_t aRate)
 {
     termios tio{};

@@ -221,6 +221,8 @@ bool TzSerialLine::SetState(const TzLineState &aState)
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, speed_t(FixedSpeedCode(aState.BaudRate)));
+    ::cfsetospeed(&tio, speed_t(FixedSpeedCode(aState.BaudRate)));
 
     static constexpr tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag = (tio.c_cflag & ~CSIZE) | Sizes[aState.ByteSize - 5];

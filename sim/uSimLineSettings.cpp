@@ -25,6 +25,8 @@ bool SimApplyLineSettings(int aFd, int aBaudRate, char aParity, int aStopBits)
     if (tcgetattr(aFd, &tio) != 0)
         return false;
     cfmakeraw(&tio);
+    cfsetispeed(&tio, speed_t(FixedSpeedCode(uint32_t(std::max(aBaudRate, 0)))));
+    cfsetospeed(&tio, speed_t(FixedSpeedCode(uint32_t(std::max(aBaudRate, 0)))));
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(PARENB | PARODD | CSTOPB | CRTSCTS);
     if (aParity == 'E' || aParity == 'O')

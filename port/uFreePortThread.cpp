@@ -76,7 +76,7 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
     request->DevAddr = aDevAddr;
     request->Timestamp = GetTickCount32();
 
-    std::lock_guard lock(*CS);
+    std::unique_lock lock(*CS);
     const int count = int(RequestList.size());
     if (aPriority < 1)
         RequestList.push_back(request);
@@ -86,6 +86,12 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
         RequestList.insert(RequestList.begin() + (count - 1), request);
     else
         RequestList.push_back(request);
+    lock.unlock();
+    // A worker pausing between queue looks takes it up at once.
+    {
+        std::lock_guard gateLock(fGate->Mutex);
+    }
+    fGate->Changed.notify_all();
     return true;
 }
 
@@ -126,8 +132,12 @@ bool TzFreePortThread::QueueWaiting() const
 
 void TzFreePortThread::PauseBetweenLooks()
 {
+    // With the length rule a request queued meanwhile ends the pause: the engine never sleeps
+    // while requests wait. The silence rule keeps its fixed pause.
+    const bool wakeOnRequest = AnswerEndRule == AnswerEnd::Length;
     std::unique_lock lock(fGate->Mutex);
-    fGate->Changed.wait_for(lock, ::PauseBetweenLooks, [this] { return fGate->Stopping; });
+    fGate->Changed.wait_for(lock, ::PauseBetweenLooks,
+                            [this, wakeOnRequest] { return fGate->Stopping || (wakeOnRequest && QueueWaiting()); });
 }
 
 void TzFreePortThread::BeginStopping()

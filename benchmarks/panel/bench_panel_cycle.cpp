@@ -98,6 +98,27 @@ void Measure(int aBaudRate, int aSeconds)
         else
             times[reg].push_back(e.TickMs);
     }
+    // The line time of one cycle: for each status read, the mean time from its request heard to
+    // the next request heard (its answer, the gaps and the next request), summed over the eight.
+    std::map<int, std::pair<double, int>> lineTime;
+    {
+        int previousReg = -1;
+        uint64_t previousAt = 0;
+        for (const TzSimFrameLogEntry &e : sim.Log().Entries()) {
+            if (e.Direction != TzSimDirection::Received)
+                continue;
+            if (previousReg >= 0 && e.TickMs - previousAt < 1000) {
+                lineTime[previousReg].first += double(e.TickMs - previousAt) / 1000.0;
+                ++lineTime[previousReg].second;
+            }
+            previousReg = e.Frame.size() == 8 ? (e.Frame[2] << 8 | e.Frame[3]) : -1;
+            previousAt = e.TickMs;
+        }
+    }
+    double cycle = 0;
+    for (int reg : StatusRegisters)
+        if (lineTime[reg].second > 0)
+            cycle += lineTime[reg].first / lineTime[reg].second;
     double slowest = 0, sum = 0;
     for (int reg : StatusRegisters) {
         const std::vector<uint64_t> &t = times[reg];
@@ -110,9 +131,10 @@ void Measure(int aBaudRate, int aSeconds)
         sum += interval;
     }
     const double limit = CycleLineLimitSeconds(aBaudRate);
-    std::printf("%6d bit/s 8N1: %.3f s per 8-read status cycle (mean over the eight reads %.3f s, %zu other"
-                " requests); line limit %.3f s, poll timer 0.250 s; %.2f x the line limit\n",
-                aBaudRate, slowest, sum / 8, others, limit, slowest / limit);
+    std::printf("%6d bit/s 8N1: %.3f s per 8-read status cycle on the line (%.2f x its line limit of %.3f s);"
+                " each status value read every %.3f s on average, the slowest every %.3f s (poll timer"
+                " 0.250 s); %zu other requests\n",
+                aBaudRate, std::max(cycle, 0.0), cycle / limit, limit, sum / 8, slowest, others);
 }
 
 } // namespace

@@ -83,6 +83,9 @@ QByteArray OrderDigits(const QString &aOrder)
     return digits;
 }
 
+constexpr int MaxReadRegisters = 125;
+constexpr int MaxReadCoils = 2000;
+
 } // namespace
 
 bool TzDevice::LoadModbusTag(const QDomElement &aNode)
@@ -118,6 +121,12 @@ bool TzDevice::LoadModbusTag(const QDomElement &aNode)
         offset = 0;
     if (!ReadIntAttr(aNode, "bitpos", bitPos))
         bitPos = 0;
+    // A slave refuses larger blocks than its answer frame can carry: 125 registers (5 + 2 x 125
+    // bytes) or 2000 coils in one read.
+    if (canRead && (readCmd == 3 || readCmd == 4) && segSize > MaxReadRegisters)
+        return false;
+    if (canRead && (readCmd == 1 || readCmd == 2) && segSize > MaxReadCoils)
+        return false;
 
     TzTag *tag = AddTag();
     tag->Enabled = true;

@@ -158,8 +158,10 @@ void TEthernet_COM_Simulator::Send(const TStringBytes &aCommand)
     if (!WorkSockets.Ready())
         throw ESocketError("socket library");
     ClearAllEvents();
+    fSentNumbers.clear();
     for (const TObjIPStrings &entry : AIPStrings) {
         const QByteArray pack = BuildPack(Number, aCommand);
+        fSentNumbers.push_back(Number);
         Number = uint16_t(Number + 1);
         if (WorkSockets.IsOpen(entry.SocketIndex) && WorkSockets.IsBound(entry.SocketIndex))
             WorkSockets.SendTo(entry.SocketIndex, entry.IP.constData(), entry.Port,
@@ -214,7 +216,14 @@ TStringBytes TEthernet_COM_Simulator::Recv()
 
             if ((Ethernet_Lanvey.Version >> 4) != 1 || (Ethernet_Lanvey.PackType & 0x0F) == 2)
                 continue;
-            if (!CheckSenderAddress(sender, socket.Port)) {
+            // A datagram shorter than its header says carries no whole frame.
+            if (received < HeaderSize + int(Ethernet_Lanvey.Length))
+                continue;
+            const uint16_t number = uint16_t(Ethernet_Lanvey.Number[0] << 8 | Ethernet_Lanvey.Number[1]);
+            const bool ownNumber = std::find(fSentNumbers.begin(), fSentNumbers.end(), number) != fSentNumbers.end();
+            // Where the converter echoes sequence numbers, another number is another request's
+            // answer (a late one): skipped like a foreign sender's packet.
+            if (!CheckSenderAddress(sender, socket.Port) || (fEcho == TEcho::Echoes && !ownNumber)) {
                 WriteToLog(QStringLiteral("RECV <--  ***  Ответ не с ожидаемого адреса : ")
                            + DottedAddress(sender) + u':' + QString::number(socket.Port));
                 foreignSeen = true;
@@ -223,6 +232,8 @@ TStringBytes TEthernet_COM_Simulator::Recv()
                 newPeriod = true;
                 continue;
             }
+            if (fEcho == TEcho::Unknown)
+                fEcho = ownNumber ? TEcho::Echoes : TEcho::NoEcho;
             return TStringBytes::FromRaw(Ethernet_Lanvey.Data, Ethernet_Lanvey.Length);
         }
     }

@@ -86,6 +86,10 @@ public:
     int SocketCount() const { return int(WorkSocketsPropertys.size()); }
     // The sequence number the next frame will carry.
     uint16_t NextNumber() const { return Number; }
+    // Whether the converter echoes sequence numbers: learnt from the first answer taken (it
+    // carried the number of its request, or not); until then any number is taken.
+    enum class TEcho { Unknown, Echoes, NoEcho };
+    TEcho EchoState() const { return fEcho; }
 
     static QByteArray BuildPack(uint16_t aNumber, const TStringBytes &aCommand);
     static uint32_t IPValue(const QString &aIP);
@@ -104,4 +108,6 @@ private:
     TEthernet_Lanvey_Pack Ethernet_Lanvey{};
     uint16_t Number = 65535;
     int32_t AWaitTime = 500;
+    std::vector<uint16_t> fSentNumbers; // the numbers the last Send used
+    TEcho fEcho = TEcho::Unknown;
 };

@@ -10,6 +10,7 @@ int32_t EthernetPort = 40000;
 int32_t EthernetWaitTime = 200;
 int32_t EthernetTries = 3;
 int32_t EthernetFindTries = 0;
+AnswerEnd DefaultAnswerEnd = AnswerEnd::Length;
 
 QString DefaultPortName(int32_t aComPort)
 {
@@ -98,9 +99,9 @@ void TzFreePort::ClearRequestList()
     Port->RequestList.clear();
 }
 
-void TzFreePort::SetIpAndPort(const QString &aIPAddr, int32_t aPort)
+bool TzFreePort::SetIpAndPort(const QString &aIPAddr, int32_t aPort)
 {
-    Port->SetIpAndPort(aIPAddr, aPort);
+    return Port->SetIpAndPort(aIPAddr, aPort);
 }
 
 void TzFreePort::SetOnAsyncAnswerProc(const TAsyncAnswer &aProc)

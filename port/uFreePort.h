@@ -30,6 +30,20 @@ extern int32_t EthernetWaitTime;
 extern int32_t EthernetTries;
 extern int32_t EthernetFindTries;
 
+// How the serial engine decides that an answer has ended.
+enum class AnswerEnd
+{
+    // As soon as a complete frame of a length the request allows has arrived with a valid CRC;
+    // anything else ends by the line's silence. Bytes that follow such a frame are drained, and
+    // before each request the line has been silent for 3.5 characters (1.75 ms above
+    // 19200 bit/s). The worker does not pause between queued requests.
+    Length,
+    // Only by the line's silence (ReadIntervalTimeout), with a 10 ms pause after every exchange.
+    Gap,
+};
+// The rule a new engine starts with; the options file sets it (attribute answerend of comport).
+extern AnswerEnd DefaultAnswerEnd;
+
 // Outcome codes of an exchange.
 inline constexpr uint32_t ErrAnswerOK = 0;
 inline constexpr uint32_t ErrNoAnswer = 512;
@@ -101,7 +115,8 @@ public:
     uint32_t OpenInterface(const QString &aPortName);
     bool CloseInterface();
     bool IsActive() const;
-    void SetIpAndPort(const QString &aIPAddr, int32_t aPort);
+    // Refused (false) while the engine is open over Ethernet: the worker uses those sockets.
+    bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
     void ReInitECS();
     // Opens the transport with the Ethernet settings; false when no socket could be bound.
     bool OpenEthernet();
@@ -119,6 +134,10 @@ public:
     std::atomic<int32_t> ComPort{0};
     std::atomic<bool> ByEthernet{false};
     std::atomic<bool> ByEthernetFinding{false};
+    std::atomic<AnswerEnd> AnswerEndRule{DefaultAnswerEnd};
+    // After a request that got no answer of its own, listen for one more total wait before the
+    // next request and drop what arrives, so a late answer is never taken for the next one.
+    std::atomic<bool> LateAnswerGuard{true};
     // Outcome of the last exchange or open; duration of the last exchange.
     std::atomic<uint32_t> ErrorCode{0};
     uint32_t GetDataTime = 0;
@@ -142,6 +161,10 @@ private:
     bool CheckModbusCRC() const;
     void SyncProc();
     void PauseBetweenLooks();
+    bool QueueWaiting() const;
+    uint64_t FrameGapUs() const;
+    uint32_t TotalWaitMs() const;
+    void AwaitLateAnswer();
 
     std::shared_ptr<TzDeliveryGate> fGate;
     QObject *fReceiver; // lives in the interface thread; deliveries are posted to it
@@ -161,10 +184,20 @@ private:
     TStringBytes ResultArray;
     bool ResultOK = false;
     uint32_t CurrUID = 0;
+    // Set when an exchange ended in an exception: the text goes to the log with its outcome.
+    QString fFailureText;
+    // Until when (ms tick) the line is listened to for a late answer; 0 for no such wait.
+    uint32_t fLateAnswerUntil = 0;
+    bool fLateAnswerPending = false;
 
     std::unique_ptr<TzDCB> fLocDCB;
     std::unique_ptr<TzTimeouts> fLocTimeouts;
 
+    std::shared_ptr<TEthernet_COM_Simulator> MakeTransport();
+    int SwapTransport(std::shared_ptr<TEthernet_COM_Simulator> aFresh, bool aOpen);
+
+    // Taken while the engine opens, closes or re-creates its transport, so these never cross.
+    std::mutex fOpenMutex;
     // The transport; swapped under fECSMutex, used by the worker through its own reference.
     mutable std::mutex fECSMutex;
     std::shared_ptr<TEthernet_COM_Simulator> ECS;
@@ -195,7 +228,8 @@ public:
     bool SendCmd(const TStringBytes &aCmd, int32_t aDevAddr);
     bool SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
     void ClearRequestList();
-    void SetIpAndPort(const QString &aIPAddr, int32_t aPort);
+    // Refused (false) while the engine is open over Ethernet.
+    bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
 
     TAsyncAnswer OnAsyncAnswerProc() const { return fAsyncAnswerProc; }
     void SetOnAsyncAnswerProc(const TAsyncAnswer &aProc);
@@ -210,6 +244,13 @@ public:
     void SetByEthernet(bool aValue) { Port->ByEthernet = aValue; }
     bool ByEthernetFinding() const { return Port->ByEthernetFinding; }
     void SetByEthernetFinding(bool aValue) { Port->ByEthernetFinding = aValue; }
+    // How answers end on the serial line; DefaultAnswerEnd at creation.
+    AnswerEnd GetAnswerEnd() const { return Port->AnswerEndRule; }
+    void SetAnswerEnd(AnswerEnd aValue) { Port->AnswerEndRule = aValue; }
+    // The panel's guard against late answers (on at creation); the bus search turns it off to
+    // keep its pass time.
+    bool LateAnswerGuard() const { return Port->LateAnswerGuard; }
+    void SetLateAnswerGuard(bool aValue) { Port->LateAnswerGuard = aValue; }
     // The worker has posted an outcome and waits for it to be handled.
     bool HandOverPending() const;
     // Replaces the Ethernet transport's maker; call before Start.

@@ -4,7 +4,9 @@
 #include "port/uFreePort.h"
 
 #include "common/uUtils.h"
+#include "diagnostics/uTempLog.h"
 #include "port/U_Lanvey_Ethernet.h"
+#include "port/uAnswerFit.h"
 #include "port/uModbusCRC.h"
 #include "port/uSerialLine.h"
 
@@ -23,6 +25,15 @@ constexpr uint32_t EventMaskRxCharErr = 0x0081; // EV_RXCHAR | EV_ERR
 constexpr auto PauseBetweenLooks = std::chrono::milliseconds(10);
 // How often a worker waiting for a hand-over checks whether the program is closing.
 constexpr auto ClosingCheck = std::chrono::milliseconds(100);
+// Above 19200 bit/s the frame gap is fixed instead of 3.5 characters.
+constexpr uint32_t FixedGapAbove = 19200;
+constexpr uint64_t FixedGapUs = 1750;
+constexpr uint32_t NotSet = 0xFFFFFFFFu;
+
+QString ExceptionText(const char *aWhat)
+{
+    return QStringLiteral("Ошибка: ") + QString::fromUtf8(aWhat);
+}
 
 } // namespace
 
@@ -65,7 +76,7 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
     request->DevAddr = aDevAddr;
     request->Timestamp = GetTickCount32();
 
-    std::lock_guard lock(*CS);
+    std::unique_lock lock(*CS);
     const int count = int(RequestList.size());
     if (aPriority < 1)
         RequestList.push_back(request);
@@ -75,6 +86,12 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
         RequestList.insert(RequestList.begin() + (count - 1), request);
     else
         RequestList.push_back(request);
+    lock.unlock();
+    // A worker pausing between queue looks takes it up at once.
+    {
+        std::lock_guard gateLock(fGate->Mutex);
+    }
+    fGate->Changed.notify_all();
     return true;
 }
 
@@ -82,36 +99,45 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
 
 void TzFreePortThread::Execute()
 {
-    try {
-        while (!isInterruptionRequested()) {
-            std::shared_ptr<TzReq> request;
-            {
-                std::lock_guard lock(*CS);
-                if (!RequestList.empty())
-                    request = RequestList.front();
-            }
-            if (request) {
-                SendAsyncToLine(*request);
-                // By identity: forced requests may have been placed before it meanwhile, and
-                // ClearRequestList may have dropped it already.
-                std::lock_guard lock(*CS);
-                const auto it = std::find(RequestList.begin(), RequestList.end(), request);
-                if (it != RequestList.end())
-                    RequestList.erase(it);
-            }
-            this->PauseBetweenLooks();
+    while (!isInterruptionRequested()) {
+        std::shared_ptr<TzReq> request;
+        {
+            std::lock_guard lock(*CS);
+            if (!RequestList.empty())
+                request = RequestList.front();
         }
-    } catch (const std::exception &) {
-        // A failure no exchange expects ends the loop; nothing more is served.
+        if (request) {
+            SendAsyncToLine(*request);
+            // By identity: forced requests may have been placed before it meanwhile, and
+            // ClearRequestList may have dropped it already.
+            std::lock_guard lock(*CS);
+            const auto it = std::find(RequestList.begin(), RequestList.end(), request);
+            if (it != RequestList.end())
+                RequestList.erase(it);
+        }
+        // With the length rule the line's own gap separates requests; a pause would only cost.
+        if (AnswerEndRule == AnswerEnd::Length && QueueWaiting())
+            continue;
+        this->PauseBetweenLooks();
     }
     std::lock_guard lock(*CS);
     RequestList.clear();
 }
 
+bool TzFreePortThread::QueueWaiting() const
+{
+    std::lock_guard lock(*CS);
+    return !RequestList.empty();
+}
+
 void TzFreePortThread::PauseBetweenLooks()
 {
+    // With the length rule a request queued meanwhile ends the pause: the engine never sleeps
+    // while requests wait. The silence rule keeps its fixed pause.
+    const bool wakeOnRequest = AnswerEndRule == AnswerEnd::Length;
     std::unique_lock lock(fGate->Mutex);
-    fGate->Changed.wait_for(lock, ::PauseBetweenLooks, [this] { return fGate->Stopping; });
+    fGate->Changed.wait_for(lock, ::PauseBetweenLooks,
+                            [this, wakeOnRequest] { return fGate->Stopping || (wakeOnRequest && QueueWaiting()); });
 }
 
 void TzFreePortThread::BeginStopping()
@@ -132,7 +158,20 @@ void TzFreePortThread::SendAsyncToLine(const TzReq &aReq)
         PortBufferOut[i] = aReq.Cmd.GetByte(uint8_t(i + 1));
     QuantityGet = AnswerCapacity;
 
-    const bool ok = GetData_ComPort();
+    fFailureText.clear();
+    bool ok = false;
+    // A failure nobody expected ends this request only; the worker serves the next one.
+    try {
+        ok = GetData_ComPort();
+    } catch (const std::exception &e) {
+        fFailureText = ExceptionText(e.what());
+    } catch (...) {
+        fFailureText = ExceptionText("unknown failure");
+    }
+    if (!fFailureText.isEmpty()) {
+        ok = false;
+        ErrorCode = ErrPortFailure;
+    }
     ResultArray = TStringBytes::FromRaw(PortBufferIn, ok ? int(QuantityRealGet) : 0);
     ResultOK = ok;
     if (!isInterruptionRequested()) {
@@ -161,9 +200,10 @@ void TzFreePortThread::SyncProc()
     record.Time = GetDataTime;
 
     const std::weak_ptr<TzDeliveryGate> weakGate = gate;
+    const QString failure = fFailureText;
     QMetaObject::invokeMethod(
         fReceiver,
-        [weakGate, record] {
+        [weakGate, record, failure] {
             const std::shared_ptr<TzDeliveryGate> arrived = weakGate.lock();
             if (!arrived)
                 return;
@@ -175,9 +215,19 @@ void TzFreePortThread::SyncProc()
                     arrived->InDelivery = true;
                 }
             }
+            if (!failure.isEmpty())
+                TempLogAdd(failure, LogNavy);
             // No lock is held here: the callback may queue requests, stop or destroy the engine.
-            if (callback)
-                callback(record);
+            // A callback that fails is logged; the worker still learns that it has run.
+            if (callback) {
+                try {
+                    callback(record);
+                } catch (const std::exception &e) {
+                    TempLogAdd(ExceptionText(e.what()), LogNavy);
+                } catch (...) {
+                    TempLogAdd(ExceptionText("unknown failure"), LogNavy);
+                }
+            }
             {
                 std::lock_guard lock(arrived->Mutex);
                 arrived->InDelivery = false;
@@ -209,28 +259,75 @@ bool TzFreePortThread::GetData_ComPort()
 
     if (portFailed)
         return false;
+    bool ok = false;
     if (QuantityRealGet == 0) {
         ErrorCode = ErrNoAnswer;
-        return false;
+    } else if (!CheckModbusCRC()) {
+        ErrorCode = ErrAnswerCRC;
+    } else if (!AnswerFitsRequest(PortBufferOut, QuantitySend, PortBufferIn, QuantityRealGet)) {
+        // Another request's answer (a late one, another slave's): this request got none.
+        ErrorCode = ErrNoAnswer;
+    } else {
+        ok = true;
     }
-    if (CheckModbusCRC())
-        return true;
-    ErrorCode = ErrAnswerCRC;
-    return false;
+    // Its own answer may still be on its way: listen for it before the next request is sent.
+    if (ErrorCode == ErrNoAnswer && !ByEthernet && LateAnswerGuard) {
+        fLateAnswerPending = true;
+        fLateAnswerUntil = GetTickCount32() + TotalWaitMs();
+    }
+    return ok;
 }
 
 bool TzFreePortThread::ExchangeBySerial()
 {
+    AwaitLateAnswer();
+    const bool byLength = AnswerEndRule == AnswerEnd::Length;
+    // The frame gap since the last byte received; what arrives meanwhile (the tail of an answer
+    // that ended by its length) is dropped.
+    if (byLength)
+        FLine->Drain(FrameGapUs(), TotalWaitMs());
     FLine->Purge(true, false);
     FLine->Purge(false, true);
     ErrorCode = ErrAnswerOK;
     FLine->Write(PortBufferOut, QuantitySend, QuantityRealSend);
-    FLine->Read(PortBufferIn, QuantityGet, QuantityRealGet);
+    TzAnswerNeed need;
+    if (byLength)
+        need = [this](const uint8_t *aBytes, uint32_t aCount) {
+            return AnswerBytesNeeded(PortBufferOut, QuantitySend, aBytes, aCount);
+        };
+    FLine->Read(PortBufferIn, QuantityGet, QuantityRealGet, need);
     if (!FLine->ClearErrors()) {
         ErrorCode = ErrPortFailure;
         return false;
     }
     return true;
+}
+
+void TzFreePortThread::AwaitLateAnswer()
+{
+    if (!fLateAnswerPending)
+        return;
+    fLateAnswerPending = false;
+    const int32_t left = int32_t(fLateAnswerUntil - GetTickCount32());
+    if (left <= 0)
+        return;
+    // Ends early once a late answer has come and the line has fallen silent again.
+    const uint32_t interval = FComTO.ReadIntervalTimeout;
+    const uint64_t silenceUs = interval == 0 || interval == NotSet ? FrameGapUs() : uint64_t(interval) * 1000;
+    FLine->Drain(silenceUs, uint64_t(left), true);
+}
+
+uint64_t TzFreePortThread::FrameGapUs() const
+{
+    if (FDCB.BaudRate > FixedGapAbove)
+        return FixedGapUs;
+    return std::max<uint64_t>(FLine->CharTimeUs() * 7 / 2, FixedGapUs);
+}
+
+uint32_t TzFreePortThread::TotalWaitMs() const
+{
+    const TzReadEndRule rule = TzReadEndRule::From(FComTO, AnswerCapacity);
+    return rule.TotalMs == UINT64_MAX ? 1000 : uint32_t(std::min<uint64_t>(rule.TotalMs, 60000));
 }
 
 void TzFreePortThread::ExchangeByEthernet()
@@ -366,7 +463,8 @@ void TzFreePortThread::SetTransportFactory(TzTransportFactory aFactory)
     ReInitECS();
 }
 
-void TzFreePortThread::ReInitECS()
+// A transport with the engine's Ethernet settings; made outside any lock (the maker may fail).
+std::shared_ptr<TEthernet_COM_Simulator> TzFreePortThread::MakeTransport()
 {
     std::shared_ptr<TEthernet_COM_Simulator> fresh =
         fTransportFactory ? std::shared_ptr<TEthernet_COM_Simulator>(fTransportFactory())
@@ -382,26 +480,49 @@ void TzFreePortThread::ReInitECS()
     fresh->ClearAdress();
     fresh->AddAddress(host, uint16_t(port));
     fresh->SetWaitTime(waitTime);
-    // A transport re-created while the engine runs is opened at once, or every later exchange
-    // of this engine would wait in vain.
-    if (fEthernetOpen) {
-        try {
-            fresh->Open();
-        } catch (const std::exception &) {
-        }
-    }
-    std::shared_ptr<TEthernet_COM_Simulator> old;
-    {
-        std::lock_guard lock(fECSMutex);
-        old = std::exchange(ECS, fresh);
-    }
+    return fresh;
 }
 
-void TzFreePortThread::SetIpAndPort(const QString &aIPAddr, int32_t aPort)
+// Puts a new transport in place of the current one. Under the lock that CloseEthernet takes, so
+// a transport re-created while the engine stops is either closed by the stop or never opened.
+// The old one is closed first: it holds the converter's port.
+int TzFreePortThread::SwapTransport(std::shared_ptr<TEthernet_COM_Simulator> aFresh, bool aOpen)
 {
-    const std::shared_ptr<TEthernet_COM_Simulator> ecs = CurrentECS();
-    ecs->ClearAdress();
-    ecs->AddAddress(aIPAddr, uint16_t(aPort));
+    std::shared_ptr<TEthernet_COM_Simulator> old;
+    int bound = 0;
+    std::lock_guard lock(fECSMutex);
+    old = std::exchange(ECS, aFresh);
+    if (old)
+        old->Close();
+    if (aOpen) {
+        try {
+            bound = aFresh->Open();
+        } catch (const std::exception &) {
+            bound = 0;
+        }
+    }
+    return bound;
+}
+
+void TzFreePortThread::ReInitECS()
+{
+    std::shared_ptr<TEthernet_COM_Simulator> fresh = MakeTransport();
+    // A transport re-created while the engine runs is opened at once, or every later exchange
+    // of this engine would wait in vain; one re-created after a stop stays closed.
+    std::lock_guard open(fOpenMutex);
+    SwapTransport(std::move(fresh), fEthernetOpen);
+}
+
+bool TzFreePortThread::SetIpAndPort(const QString &aIPAddr, int32_t aPort)
+{
+    // The worker sends and receives through the open transport: its addresses stay as they are.
+    std::lock_guard open(fOpenMutex);
+    if (fEthernetOpen)
+        return false;
+    std::lock_guard lock(fECSMutex);
+    ECS->ClearAdress();
+    ECS->AddAddress(aIPAddr, uint16_t(aPort));
+    return true;
 }
 
 bool TzFreePortThread::OpenEthernet()
@@ -414,21 +535,36 @@ bool TzFreePortThread::OpenEthernet()
     }
     fTries = EthernetTries;
     fFindTries = EthernetFindTries;
-    SetIpAndPort(EthernetHost, EthernetPort);
-    const std::shared_ptr<TEthernet_COM_Simulator> ecs = CurrentECS();
-    ecs->SetWaitTime(EthernetWaitTime);
     int bound = 0;
-    try {
-        bound = ecs->Open();
-    } catch (const std::exception &) {
-        bound = 0;
+    if (!isRunning() && !isFinished()) {
+        // Nobody uses the transport yet: it takes the settings in place.
+        std::lock_guard open(fOpenMutex);
+        std::lock_guard lock(fECSMutex);
+        ECS->Close();
+        ECS->ClearAdress();
+        ECS->AddAddress(fHost, uint16_t(fPort));
+        ECS->SetWaitTime(fWaitTime);
+        try {
+            bound = ECS->Open();
+        } catch (const std::exception &) {
+            bound = 0;
+        }
+        fEthernetOpen = bound > 0;
+    } else {
+        // The worker may be inside the current transport: a new one takes its place.
+        std::shared_ptr<TEthernet_COM_Simulator> fresh = MakeTransport();
+        std::lock_guard open(fOpenMutex);
+        bound = SwapTransport(std::move(fresh), true);
+        fEthernetOpen = bound > 0;
     }
-    fEthernetOpen = bound > 0;
+    if (bound == 0)
+        CloseEthernet();
     return bound > 0;
 }
 
 void TzFreePortThread::CloseEthernet()
 {
+    std::lock_guard open(fOpenMutex);
     fEthernetOpen = false;
     CurrentECS()->Close();
 }

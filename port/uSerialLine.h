@@ -8,8 +8,15 @@
 #include "port/uSerialSettings.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+// How many more bytes an answer needs at least before it can be complete, judged from the bytes
+// received so far: 0 when they already are a complete answer (the read ends at once),
+// AnswerNeedUnknown when only the line's silence can end it.
+inline constexpr uint32_t AnswerNeedUnknown = UINT32_MAX;
+using TzAnswerNeed = std::function<uint32_t(const uint8_t *aBytes, uint32_t aCount)>;
 
 class TzSerialLine
 {
@@ -35,10 +42,20 @@ public:
     // Drops what waits in the receive and/or transmit queue.
     bool Purge(bool aReceive, bool aTransmit);
 
-    // Blocking write within the write time-outs; aWritten is what the line accepted.
+    // Blocking write within the write time-outs; aWritten is what the line accepted. Returns once
+    // the bytes have left the line (tcdrain), so the next read's total time-out counts from the
+    // end of transmission; never earlier than the bytes need at the line's speed.
     bool Write(const uint8_t *aData, uint32_t aCount, uint32_t &aWritten);
-    // Blocking read of up to aCount bytes, ended by the read time-outs (see ReadEndRule).
-    bool Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead);
+    // Blocking read of up to aCount bytes, ended by the read time-outs (see ReadEndRule), or as
+    // soon as aNeed, when given, says the bytes read so far are a complete answer.
+    bool Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead, const TzAnswerNeed &aNeed = nullptr);
+    // Reads and drops what arrives until the line has been silent for aSilenceUs since the last
+    // byte received, at most aMaxMs. With aAwaitBytes the silence only counts once a byte has
+    // arrived in this call (listening for a late answer). Returns the number of bytes dropped.
+    uint32_t Drain(uint64_t aSilenceUs, uint64_t aMaxMs, bool aAwaitBytes = false);
+    // One character at the line's speed and format (start, data, parity and stop bits), in
+    // microseconds; 0 before the line has been set up.
+    uint64_t CharTimeUs() const;
     // Reads and resets the line's error state; fails when the line is closed or gone.
     bool ClearErrors();
 

@@ -4,11 +4,14 @@
 
 #include "port/uSerialLine.h"
 
+#include "port/uLineSpeed.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,49 +25,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-uint64_t MsSince(Clock::time_point aStart)
+// 0 while aStart is still ahead (a read whose total time-out counts from the end of a
+// transmission that is still under way).
+uint64_t UsSince(Clock::time_point aStart)
 {
-    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - aStart).count());
+    const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - aStart).count();
+    return us > 0 ? uint64_t(us) : 0;
 }
 
-struct TSpeed
+// Microseconds to the nearer deadline for a wait, UINT64_MAX for none.
+uint64_t WaitUs(uint64_t aElapsedUs, uint64_t aDeadlineUs)
 {
-    uint32_t Rate;
-    speed_t Code;
-};
-
-constexpr TSpeed Speeds[] = {
-    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
-
-bool SpeedCode(uint32_t aRate, speed_t &aCode)
-{
-    for (const TSpeed &s : Speeds)
-        if (s.Rate == aRate) {
-            aCode = s.Code;
-            return true;
-        }
-    return false;
+    if (aDeadlineUs == UINT64_MAX)
+        return UINT64_MAX;
+    return aElapsedUs >= aDeadlineUs ? 0 : aDeadlineUs - aElapsedUs;
 }
 
-uint32_t SpeedRate(speed_t aCode)
+uint64_t MsToUs(uint64_t aMs)
 {
-    for (const TSpeed &s : Speeds)
-        if (s.Code == aCode)
-            return s.Rate;
-    return 0;
-}
-
-// Milliseconds to the nearer of two deadlines for poll(), -1 for none.
-int PollTimeout(uint64_t aElapsed, uint64_t aDeadline)
-{
-    if (aDeadline == UINT64_MAX)
-        return -1;
-    if (aElapsed >= aDeadline)
-        return 0;
-    return int(std::min<uint64_t>(aDeadline - aElapsed, 1u << 30));
+    return aMs == UINT64_MAX ? UINT64_MAX : aMs * 1000;
 }
 
 } // namespace
@@ -79,17 +58,26 @@ struct TzSerialLine::TImpl
     int WakeFd = -1;
     bool HungUp = false;
     TzLineTimeouts Timeouts;
+    uint64_t CharUs = 0;
+    // When the last byte was received, and when the last write left the line.
+    std::optional<Clock::time_point> LastRx;
+    Clock::time_point TxEnd{};
     uint32_t EventMask = 0;
     char ErrorChar = 0;
     char EvtChar = 0;
 
     enum class TWait { Ready, TimedOut, Woken, Failed };
 
-    TWait WaitFor(short aEvents, int aTimeoutMs, short &aRevents)
+    // Waits for the line or a wake-up, at most aTimeoutUs (UINT64_MAX: no limit).
+    TWait WaitFor(short aEvents, uint64_t aTimeoutUs, short &aRevents)
     {
         pollfd fds[2] = {{Fd, aEvents, 0}, {WakeFd, POLLIN, 0}};
         for (;;) {
-            const int n = ::poll(fds, 2, aTimeoutMs);
+            timespec timeout{};
+            const uint64_t us = std::min<uint64_t>(aTimeoutUs, uint64_t(1) << 40);
+            timeout.tv_sec = time_t(us / 1000000);
+            timeout.tv_nsec = long(us % 1000000) * 1000;
+            const int n = ::ppoll(fds, 2, aTimeoutUs == UINT64_MAX ? nullptr : &timeout, nullptr);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -149,6 +137,9 @@ bool TzSerialLine::Open(const std::string &aDevice)
     fImpl->Opened = true;
     fImpl->HungUp = false;
     fImpl->Timeouts = TzLineTimeouts();
+    fImpl->CharUs = 0;
+    fImpl->LastRx.reset();
+    fImpl->TxEnd = Clock::time_point{};
     fImpl->DrainWake();
     return true;
 }
@@ -184,7 +175,7 @@ bool TzSerialLine::GetState(TzLineState &aState)
     if (fImpl->Fd < 0 || ::tcgetattr(fImpl->Fd, &tio) != 0)
         return false;
     aState = TzLineState();
-    aState.BaudRate = SpeedRate(::cfgetospeed(&tio));
+    aState.BaudRate = ReadLineSpeed(fImpl->Fd);
     aState.Flags = DcbFlag::Binary;
     if (tio.c_iflag & INPCK)
         aState.Flags |= DcbFlag::Parity;
@@ -221,8 +212,7 @@ bool TzSerialLine::SetState(const TzLineState &aState)
     termios tio{};
     if (fImpl->Fd < 0 || ::tcgetattr(fImpl->Fd, &tio) != 0)
         return false;
-    speed_t speed;
-    if (!SpeedCode(aState.BaudRate, speed) || aState.ByteSize < 5 || aState.ByteSize > 8
+    if (aState.BaudRate == 0 || aState.ByteSize < 5 || aState.ByteSize > 8
         || aState.Parity > DcbCode::SpaceParity || aState.StopBits > DcbCode::TwoStopBits)
         return false;
 
@@ -231,8 +221,8 @@ bool TzSerialLine::SetState(const TzLineState &aState)
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
+    ::cfsetispeed(&tio, speed_t(FixedSpeedCode(aState.BaudRate)));
+    ::cfsetospeed(&tio, speed_t(FixedSpeedCode(aState.BaudRate)));
 
     static constexpr tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag = (tio.c_cflag & ~CSIZE) | Sizes[aState.ByteSize - 5];
@@ -265,8 +255,11 @@ bool TzSerialLine::SetState(const TzLineState &aState)
     tio.c_cc[VSTOP] = cc_t(aState.XoffChar);
     tio.c_cc[VEOF] = cc_t(aState.EofChar);
 
-    if (::tcsetattr(fImpl->Fd, TCSANOW, &tio) != 0)
+    if (::tcsetattr(fImpl->Fd, TCSANOW, &tio) != 0 || !SetLineSpeed(fImpl->Fd, aState.BaudRate))
         return false;
+    const uint64_t bits = 1 + aState.ByteSize + (aState.Parity == DcbCode::NoParity ? 0 : 1)
+                          + (aState.StopBits == DcbCode::OneStopBit ? 1 : 2);
+    fImpl->CharUs = bits * 1000000 / aState.BaudRate;
     fImpl->ErrorChar = aState.ErrorChar;
     fImpl->EvtChar = aState.EvtChar;
     return true;
@@ -332,8 +325,9 @@ bool TzSerialLine::Write(const uint8_t *aData, uint32_t aCount, uint32_t &aWritt
     std::lock_guard lock(fImpl->IoMutex);
     if (fImpl->Fd < 0 || fImpl->HungUp)
         return false;
-    const uint64_t total = WriteTotalMs(fImpl->Timeouts, aCount);
+    const uint64_t totalUs = MsToUs(WriteTotalMs(fImpl->Timeouts, aCount));
     const Clock::time_point start = Clock::now();
+    bool timedOut = false;
     while (aWritten < aCount) {
         const ssize_t n = ::write(fImpl->Fd, aData + aWritten, aCount - aWritten);
         if (n > 0) {
@@ -345,9 +339,11 @@ bool TzSerialLine::Write(const uint8_t *aData, uint32_t aCount, uint32_t &aWritt
             return false;
         }
         short revents = 0;
-        const TImpl::TWait wait = fImpl->WaitFor(POLLOUT, PollTimeout(MsSince(start), total), revents);
-        if (wait == TImpl::TWait::TimedOut)
-            return true; // as on Win32: the write ends within its time-out, short of bytes
+        const TImpl::TWait wait = fImpl->WaitFor(POLLOUT, WaitUs(UsSince(start), totalUs), revents);
+        if (wait == TImpl::TWait::TimedOut) {
+            timedOut = true; // as on Win32: the write ends within its time-out, short of bytes
+            break;
+        }
         if (wait != TImpl::TWait::Ready)
             return false;
         if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLOUT)) {
@@ -355,23 +351,42 @@ bool TzSerialLine::Write(const uint8_t *aData, uint32_t aCount, uint32_t &aWritt
             return false;
         }
     }
+    // The answer's wait starts when the request has left the line. A pty or a USB adapter may
+    // report the bytes sent before they could have crossed the line at its speed.
+    if (!timedOut)
+        ::tcdrain(fImpl->Fd);
+    fImpl->TxEnd = std::max(Clock::now(), start + std::chrono::microseconds(fImpl->CharUs * aWritten));
     return true;
 }
 
-bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead)
+bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead, const TzAnswerNeed &aNeed)
 {
     aRead = 0;
     std::lock_guard lock(fImpl->IoMutex);
     if (fImpl->Fd < 0 || fImpl->HungUp)
         return false;
     const TzReadEndRule rule = TzReadEndRule::From(fImpl->Timeouts, aCount);
-    const Clock::time_point start = Clock::now();
+    // The total time-out counts from the end of the last transmission when that is still ahead.
+    const Clock::time_point start = std::max(Clock::now(), fImpl->TxEnd);
+    const uint64_t totalUs = MsToUs(rule.TotalMs);
+    const uint64_t intervalUs = MsToUs(rule.IntervalMs);
     uint64_t lastByteAt = 0;
     while (aRead < aCount) {
-        const ssize_t n = ::read(fImpl->Fd, aBuffer + aRead, aCount - aRead);
+        // With a length rule, read no further than the answer can reach, so bytes that follow
+        // a complete answer stay on the line to be drained.
+        uint32_t want = aCount - aRead;
+        if (aNeed) {
+            const uint32_t need = aNeed(aBuffer, aRead);
+            if (need == 0)
+                return true;
+            if (need != AnswerNeedUnknown)
+                want = std::min(want, need);
+        }
+        const ssize_t n = ::read(fImpl->Fd, aBuffer + aRead, want);
         if (n > 0) {
             aRead += uint32_t(n);
-            lastByteAt = MsSince(start);
+            fImpl->LastRx = Clock::now();
+            lastByteAt = UsSince(start);
             if (rule.ReturnOnFirstByte)
                 return true;
             continue;
@@ -384,14 +399,14 @@ bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead)
         }
         if (rule.ReturnAtOnce)
             return true;
-        const uint64_t elapsed = MsSince(start);
-        uint64_t deadline = rule.TotalMs;
-        if (aRead > 0 && rule.IntervalMs != UINT64_MAX)
-            deadline = std::min(deadline, lastByteAt + rule.IntervalMs);
+        const uint64_t elapsed = UsSince(start);
+        uint64_t deadline = totalUs;
+        if (aRead > 0 && intervalUs != UINT64_MAX)
+            deadline = std::min(deadline, lastByteAt + intervalUs);
         if (deadline != UINT64_MAX && elapsed >= deadline)
             return true;
         short revents = 0;
-        const TImpl::TWait wait = fImpl->WaitFor(POLLIN, PollTimeout(elapsed, deadline), revents);
+        const TImpl::TWait wait = fImpl->WaitFor(POLLIN, WaitUs(elapsed, deadline), revents);
         if (wait == TImpl::TWait::Woken || wait == TImpl::TWait::Failed)
             return false;
         if (wait == TImpl::TWait::Ready && (revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLIN)) {
@@ -400,6 +415,54 @@ bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead)
         }
     }
     return true;
+}
+
+uint32_t TzSerialLine::Drain(uint64_t aSilenceUs, uint64_t aMaxMs, bool aAwaitBytes)
+{
+    std::lock_guard lock(fImpl->IoMutex);
+    if (fImpl->Fd < 0 || fImpl->HungUp)
+        return 0;
+    const Clock::time_point start = Clock::now();
+    const uint64_t maxUs = MsToUs(aMaxMs);
+    uint32_t dropped = 0;
+    uint8_t scrap[256];
+    for (;;) {
+        const ssize_t n = ::read(fImpl->Fd, scrap, sizeof scrap);
+        if (n > 0) {
+            dropped += uint32_t(n);
+            fImpl->LastRx = Clock::now();
+            continue;
+        }
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            fImpl->HungUp = true;
+            return dropped;
+        }
+        const Clock::time_point now = Clock::now();
+        const uint64_t elapsed = UsSince(start);
+        uint64_t deadline = maxUs;
+        if (!aAwaitBytes || dropped > 0) {
+            const Clock::time_point quietSince = fImpl->LastRx ? *fImpl->LastRx : start - std::chrono::hours(1);
+            const uint64_t quietUs = uint64_t(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(now - quietSince).count()));
+            if (quietUs >= aSilenceUs)
+                return dropped;
+            deadline = std::min(deadline, elapsed + (aSilenceUs - quietUs));
+        }
+        if (elapsed >= deadline)
+            return dropped;
+        short revents = 0;
+        const TImpl::TWait wait = fImpl->WaitFor(POLLIN, WaitUs(elapsed, deadline), revents);
+        if (wait == TImpl::TWait::Woken || wait == TImpl::TWait::Failed)
+            return dropped;
+        if (wait == TImpl::TWait::Ready && (revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLIN)) {
+            fImpl->HungUp = true;
+            return dropped;
+        }
+    }
+}
+
+uint64_t TzSerialLine::CharTimeUs() const
+{
+    return fImpl->CharUs;
 }
 
 bool TzSerialLine::ClearErrors()

@@ -4,6 +4,7 @@
 
 #include "port/uSerialLine.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -37,6 +38,34 @@ struct TzSerialLine::TImpl
     std::atomic<bool> Opened{false}; // readable without waiting for a pending call
     HANDLE AbortEvent = nullptr; // manual reset: raised by Close(), lowered by Open()
     HANDLE IoEvent = nullptr;
+    TzLineTimeouts Timeouts; // as last set; reads with a length rule apply their own per call
+    uint64_t CharUs = 0;
+    ULONGLONG LastRxMs = 0;  // GetTickCount64 of the last byte received, 0 for none
+
+    // One overlapped ReadFile under the given time-outs.
+    bool ReadOnce(uint8_t *aBuffer, DWORD aCount, const COMMTIMEOUTS &aTimeouts, DWORD &aDone)
+    {
+        aDone = 0;
+        COMMTIMEOUTS to = aTimeouts;
+        if (!SetCommTimeouts(Handle, &to))
+            return false;
+        OVERLAPPED ov{};
+        ov.hEvent = IoEvent;
+        ResetEvent(IoEvent);
+        const BOOL started = ReadFile(Handle, aBuffer, aCount, &aDone, &ov);
+        const bool ok = Complete(started, ov, aDone);
+        if (aDone > 0)
+            LastRxMs = GetTickCount64();
+        return ok;
+    }
+
+    void RestoreTimeouts()
+    {
+        COMMTIMEOUTS to{Timeouts.ReadIntervalTimeout, Timeouts.ReadTotalTimeoutMultiplier,
+                        Timeouts.ReadTotalTimeoutConstant, Timeouts.WriteTotalTimeoutMultiplier,
+                        Timeouts.WriteTotalTimeoutConstant};
+        SetCommTimeouts(Handle, &to);
+    }
 
     // Waits for an overlapped call that went pending; false when it failed or Close() ended it.
     bool Complete(BOOL aStarted, OVERLAPPED &aOv, DWORD &aDone)
@@ -146,7 +175,13 @@ bool TzSerialLine::SetState(const TzLineState &aState)
     dcb.ErrorChar = aState.ErrorChar;
     dcb.EofChar = aState.EofChar;
     dcb.EvtChar = aState.EvtChar;
-    return SetCommState(fImpl->Handle, &dcb) != 0;
+    if (!SetCommState(fImpl->Handle, &dcb))
+        return false;
+    if (aState.BaudRate > 0) {
+        const uint64_t bits = 1 + aState.ByteSize + (aState.Parity == 0 ? 0 : 1) + (aState.StopBits == 0 ? 1 : 2);
+        fImpl->CharUs = bits * 1000000 / aState.BaudRate;
+    }
+    return true;
 }
 
 bool TzSerialLine::SetupQueues(uint32_t aInSize, uint32_t aOutSize)
@@ -172,6 +207,7 @@ bool TzSerialLine::GetTimeouts(TzLineTimeouts &aTimeouts)
 bool TzSerialLine::SetTimeouts(const TzLineTimeouts &aTimeouts)
 {
     std::lock_guard lock(fImpl->IoMutex);
+    fImpl->Timeouts = aTimeouts;
     COMMTIMEOUTS to{aTimeouts.ReadIntervalTimeout, aTimeouts.ReadTotalTimeoutMultiplier,
                     aTimeouts.ReadTotalTimeoutConstant, aTimeouts.WriteTotalTimeoutMultiplier,
                     aTimeouts.WriteTotalTimeoutConstant};
@@ -223,20 +259,92 @@ bool TzSerialLine::Write(const uint8_t *aData, uint32_t aCount, uint32_t &aWritt
     return ok;
 }
 
-bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead)
+bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead, const TzAnswerNeed &aNeed)
 {
     aRead = 0;
     std::lock_guard lock(fImpl->IoMutex);
     if (fImpl->Handle == INVALID_HANDLE_VALUE)
         return false;
-    OVERLAPPED ov{};
-    ov.hEvent = fImpl->IoEvent;
-    ResetEvent(fImpl->IoEvent);
-    DWORD done = 0;
-    const BOOL started = ReadFile(fImpl->Handle, aBuffer, aCount, &done, &ov);
-    const bool ok = fImpl->Complete(started, ov, done);
-    aRead = done;
+    if (!aNeed) {
+        OVERLAPPED ov{};
+        ov.hEvent = fImpl->IoEvent;
+        ResetEvent(fImpl->IoEvent);
+        DWORD done = 0;
+        const BOOL started = ReadFile(fImpl->Handle, aBuffer, aCount, &done, &ov);
+        const bool ok = fImpl->Complete(started, ov, done);
+        aRead = done;
+        if (done > 0)
+            fImpl->LastRxMs = GetTickCount64();
+        return ok;
+    }
+    // With a length rule: read no further than the answer can reach, one call after another.
+    // The first call waits within the total time-out; each further call ends after the interval
+    // without a byte, which is the silence rule across calls.
+    const TzReadEndRule rule = TzReadEndRule::From(fImpl->Timeouts, aCount);
+    const ULONGLONG start = GetTickCount64();
+    bool ok = true;
+    while (aRead < aCount) {
+        const uint32_t need = aNeed(aBuffer, aRead);
+        if (need == 0)
+            break;
+        const DWORD want = DWORD(need == AnswerNeedUnknown ? aCount - aRead : std::min(need, aCount - aRead));
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        if (rule.TotalMs != UINT64_MAX && elapsed >= rule.TotalMs)
+            break;
+        const DWORD left = rule.TotalMs == UINT64_MAX ? 0 : DWORD(rule.TotalMs - elapsed);
+        COMMTIMEOUTS to{};
+        to.ReadIntervalTimeout = rule.IntervalMs == UINT64_MAX ? 0 : DWORD(rule.IntervalMs);
+        to.ReadTotalTimeoutConstant = left;
+        if (aRead > 0 && rule.IntervalMs != UINT64_MAX)
+            to.ReadTotalTimeoutConstant = left == 0 ? DWORD(rule.IntervalMs) : std::min(left, DWORD(rule.IntervalMs));
+        DWORD done = 0;
+        ok = fImpl->ReadOnce(aBuffer + aRead, want, to, done);
+        aRead += done;
+        if (!ok || done == 0)
+            break;
+    }
+    fImpl->RestoreTimeouts();
     return ok;
+}
+
+uint32_t TzSerialLine::Drain(uint64_t aSilenceUs, uint64_t aMaxMs, bool aAwaitBytes)
+{
+    std::lock_guard lock(fImpl->IoMutex);
+    if (fImpl->Handle == INVALID_HANDLE_VALUE)
+        return 0;
+    const DWORD silenceMs = DWORD((aSilenceUs + 999) / 1000);
+    const ULONGLONG start = GetTickCount64();
+    uint32_t dropped = 0;
+    uint8_t scrap[256];
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const ULONGLONG elapsed = now - start;
+        if (elapsed >= aMaxMs)
+            break;
+        DWORD wait = DWORD(std::min<ULONGLONG>(aMaxMs - elapsed, 0x7FFFFFFF));
+        if (!aAwaitBytes || dropped > 0) {
+            const ULONGLONG quiet = fImpl->LastRxMs == 0 ? ULONGLONG(silenceMs) : now - fImpl->LastRxMs;
+            wait = quiet >= silenceMs ? 0 : std::min<DWORD>(wait, DWORD(silenceMs - quiet));
+        }
+        COMMTIMEOUTS to{};
+        if (wait == 0)
+            to.ReadIntervalTimeout = MAXDWORD; // return at once with what is there
+        else
+            to.ReadTotalTimeoutConstant = wait;
+        DWORD done = 0;
+        if (!fImpl->ReadOnce(scrap, sizeof scrap, to, done))
+            break;
+        dropped += done;
+        if (done == 0 && wait == 0)
+            break;
+    }
+    fImpl->RestoreTimeouts();
+    return dropped;
+}
+
+uint64_t TzSerialLine::CharTimeUs() const
+{
+    return fImpl->CharUs;
 }
 
 bool TzSerialLine::ClearErrors()

@@ -4,8 +4,13 @@
 #include "port/uUdpSocketSet.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,8 +26,27 @@ namespace {
 struct TSlot
 {
     int Fd = -1;
+    int LockFd = -1; // the advisory lock that marks the local port as this program's
     bool Bound = false;
 };
+
+// SO_REUSEADDR lets two panels bind one port and take each other's answers: an advisory lock
+// per port keeps a second panel (in this process or another) out, as if another program held
+// the port. The simulated converter binds its own address and takes no lock.
+int LockLocalPort(uint16_t aPort)
+{
+    const char *folder = std::getenv("TMPDIR");
+    std::string path = (folder && *folder ? std::string(folder) : std::string("/tmp")) + "/quadrel-panel-udp-"
+                       + std::to_string(aPort) + ".lock";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 } // namespace
 
@@ -41,7 +65,10 @@ struct TzUdpSocketSet::TImpl
         for (TSlot &slot : Slots) {
             if (slot.Fd >= 0)
                 ::close(slot.Fd);
+            if (slot.LockFd >= 0)
+                ::close(slot.LockFd);
             slot.Fd = -1;
+            slot.LockFd = -1;
             slot.Bound = false;
         }
         uint64_t value;
@@ -112,6 +139,12 @@ bool TzUdpSocketSet::Bind(int aSlot, uint16_t aPort)
     if (!fImpl->Valid(aSlot) || fImpl->Slots[aSlot].Fd < 0)
         return false;
     TSlot &slot = fImpl->Slots[aSlot];
+    if (slot.LockFd < 0)
+        slot.LockFd = LockLocalPort(aPort);
+    if (slot.LockFd < 0) {
+        slot.Bound = false;
+        return false;
+    }
     const int on = 1;
     ::setsockopt(slot.Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};

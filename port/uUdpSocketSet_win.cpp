@@ -17,6 +17,7 @@ struct TSlot
 {
     SOCKET Socket = INVALID_SOCKET;
     WSAEVENT Event = WSA_INVALID_EVENT;
+    HANDLE PortLock = nullptr; // the named mutex that marks the local port as this program's
     bool Bound = false;
 };
 
@@ -38,6 +39,8 @@ struct TzUdpSocketSet::TImpl
                 closesocket(slot.Socket);
             if (slot.Event != WSA_INVALID_EVENT)
                 WSACloseEvent(slot.Event);
+            if (slot.PortLock != nullptr)
+                CloseHandle(slot.PortLock);
             slot = TSlot();
         }
         WSAResetEvent(WakeEvent);
@@ -108,6 +111,22 @@ bool TzUdpSocketSet::Bind(int aSlot, uint16_t aPort)
     if (!fImpl->Valid(aSlot) || fImpl->Slots[aSlot].Socket == INVALID_SOCKET)
         return false;
     TSlot &slot = fImpl->Slots[aSlot];
+    // SO_REUSEADDR lets two panels bind one port and take each other's answers: a named mutex
+    // per port keeps a second panel out, as if another program held the port.
+    if (slot.PortLock == nullptr) {
+        char name[64];
+        wsprintfA(name, "Local\\QuadrelPanelUdpPort%u", unsigned(aPort));
+        HANDLE lockHandle = CreateMutexA(nullptr, FALSE, name);
+        if (lockHandle != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+            CloseHandle(lockHandle);
+            lockHandle = nullptr;
+        }
+        if (lockHandle == nullptr) {
+            slot.Bound = false;
+            return false;
+        }
+        slot.PortLock = lockHandle;
+    }
     const BOOL on = TRUE;
     setsockopt(slot.Socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&on), sizeof on);
     sockaddr_in address{};

@@ -67,6 +67,25 @@ int main(int argc, char **argv)
 
     if (options.Serial) {
         sim.Serial().SetCheckLineSpeed(!options.AnySpeed);
+        if (options.Device.empty() && options.BaudGiven) {
+            static constexpr struct
+            {
+                char Parity;
+                int StopBits;
+                uint16_t Code;
+            } formats[] = {{'N', 1, 4}, {'O', 1, 5}, {'E', 1, 6}, {'N', 2, 7}};
+            uint16_t formatCode = 4;
+            for (const auto &f : formats)
+                if (f.Parity == options.Parity && f.StopBits == options.StopBits)
+                    formatCode = f.Code;
+            if (TzSimModule::CodeOfSpeed(options.BaudRate) < 0) {
+                std::fprintf(stderr, "quadrel-sim: a module cannot be set to %d bit/s\n", options.BaudRate);
+                return 2;
+            }
+            for (uint8_t address : options.Modules)
+                sim.Bus().WithModule(address, [&](TzSimModule &m, uint64_t) { m.SetLineSettings(options.BaudRate, formatCode); });
+        }
+        sim.Serial().SetPacing({options.Pace, options.Parity, options.StopBits, options.TurnaroundUs});
         std::string path;
         if (options.Device.empty()) {
             path = sim.StartPty();

@@ -1,26 +1,13 @@
 #include "sim/uSimLineSettings.h"
 
+#include "port/uLineSpeed.h"
+
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include <algorithm>
-
-namespace {
-
-struct TSpeed
-{
-    int Rate;
-    speed_t Code;
-};
-
-constexpr TSpeed Speeds[] = {
-    {1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
-    {57600, B57600}, {115200, B115200}, {230400, B230400},
-};
-
-} // namespace
 
 bool SimParseFormat(const std::string &aText, char &aParity, int &aStopBits)
 {
@@ -38,15 +25,8 @@ bool SimApplyLineSettings(int aFd, int aBaudRate, char aParity, int aStopBits)
     if (tcgetattr(aFd, &tio) != 0)
         return false;
     cfmakeraw(&tio);
-    const auto *speed = std::find_if(std::begin(Speeds), std::end(Speeds), [&](const TSpeed &s) { return s.Rate == aBaudRate; });
-    // 14400 and 28800 have no termios code; a pty does not care, a real port refuses below.
-    if (speed != std::end(Speeds)) {
-        cfsetispeed(&tio, speed->Code);
-        cfsetospeed(&tio, speed->Code);
-    } else if (isatty(aFd) && aBaudRate != 14400 && aBaudRate != 28800) {
-        errno = EINVAL;
-        return false;
-    }
+    cfsetispeed(&tio, speed_t(FixedSpeedCode(uint32_t(std::max(aBaudRate, 0)))));
+    cfsetospeed(&tio, speed_t(FixedSpeedCode(uint32_t(std::max(aBaudRate, 0)))));
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(PARENB | PARODD | CSTOPB | CRTSCTS);
     if (aParity == 'E' || aParity == 'O')
@@ -57,19 +37,19 @@ bool SimApplyLineSettings(int aFd, int aBaudRate, char aParity, int aStopBits)
         tio.c_cflag |= CSTOPB;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    return tcsetattr(aFd, TCSANOW, &tio) == 0;
+    if (tcsetattr(aFd, TCSANOW, &tio) != 0)
+        return false;
+    // Any speed, 14400 and 28800 included, through the arbitrary-speed interface.
+    if (aBaudRate <= 0 || !SetLineSpeed(aFd, uint32_t(aBaudRate))) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
 }
 
 int SimReadBaudRate(int aFd)
 {
-    termios tio{};
-    if (tcgetattr(aFd, &tio) != 0)
-        return 0;
-    const speed_t code = cfgetospeed(&tio);
-    for (const TSpeed &s : Speeds)
-        if (s.Code == code)
-            return s.Rate;
-    return 0;
+    return int(ReadLineSpeed(aFd));
 }
 
 int64_t SimFrameGapUs(int aBaudRate)

@@ -29,6 +29,24 @@ int TzSimModule::SpeedOfCode(uint16_t aCode)
     return aCode < std::size(speeds) ? speeds[aCode] : 0;
 }
 
+int TzSimModule::CodeOfSpeed(int aBaudRate)
+{
+    for (uint16_t code = 0; SpeedOfCode(code) != 0; ++code)
+        if (SpeedOfCode(code) == aBaudRate)
+            return code;
+    return -1;
+}
+
+bool TzSimModule::SetLineSettings(int aBaudRate, uint16_t aFormatCode)
+{
+    const int code = CodeOfSpeed(aBaudRate);
+    if (code < 0 || aFormatCode < 4 || aFormatCode > 7)
+        return false;
+    fStored.SpeedCode = fActive.SpeedCode = uint16_t(code);
+    fStored.FormatCode = fActive.FormatCode = aFormatCode;
+    return true;
+}
+
 bool TzSimModule::HearsLine(const TzSimLineParams &aLine) const
 {
     // Codes 1..3 are the ASCII modes: a module switched to them no longer understands RTU.

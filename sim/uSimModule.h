@@ -67,6 +67,10 @@ public:
     const TNetwork &StoredNetwork() const { return fStored; }
     const TNetwork &ActiveNetwork() const { return fActive; }
     static int SpeedOfCode(uint16_t aCode); // bit/s, 0 for an unknown code
+    static int CodeOfSpeed(int aBaudRate);  // -1 for a speed the module does not know
+    // Sets the speed (and RTU format code 4..7) as stored and in effect, as if the module had
+    // been set up so before the line started; false for a speed or format it does not know.
+    bool SetLineSettings(int aBaudRate, uint16_t aFormatCode);
 
     // Restarts as the command register does: outputs take their safe states, stored network
     // settings take effect.

@@ -15,7 +15,9 @@ Serial line: by default a pseudo-terminal pair is created and the path the panel
 instead. A module answers only at the speed it is set to (28672, 9600 by default): on a pty
 the speed the panel sets is compared (parity cannot be seen on a pty), on a real port the port
 follows the module's settings after a restart. A request ends by 3.5 characters of silence
-(at least 1.75 ms). Requests with a bad CRC or for another address get no answer.
+(at least 1.75 ms). --pace makes the pty keep the line's time: each character takes its 10 or 11
+bit times (--format gives parity and stop bits, which a pty cannot carry), requests are heard at
+that pace, and answers leave one character at a time after the frame gap and --turnaround. Requests with a bad CRC or for another address get no answer.
 
 Converter: --udp serves UDP datagrams with the converter's five-byte header (0x10, length,
 sequence number, 0x10) around each RTU frame and answers the sender with the same header and
@@ -55,7 +57,8 @@ Examples:
   quadrel-sim                         one module at 16 on a new pty
   quadrel-sim --module 16 --module 17 --foreign 20:12 --log frames.txt
   quadrel-sim --no-serial --udp 127.0.0.2:40000 --delay 300
-  quadrel-sim --device /dev/ttyUSB1 --baud 19200 --format 8E1)";
+  quadrel-sim --device /dev/ttyUSB1 --baud 19200 --format 8E1
+  quadrel-sim --pace --baud 1200 --format 8E1   a pty that keeps time at 1200 8E1)";
 
 bool ToInt(const QString &aText, int aMin, int aMax, int &aValue)
 {
@@ -84,8 +87,10 @@ struct TParser
             {"supply", "Supply voltage in mV (24582), default 24000.", "MV"},
             {"noise", "Noise of the supply reading in mV, default 40.", "MV"},
             {"device", "Serve a real serial port instead of a new pty.", "PATH"},
-            {"baud", "Speed of --device, default 9600.", "N"},
-            {"format", "Format of --device: 8N1, 8O1, 8E1 or 8N2; default 8N1.", "FMT"},
+            {"baud", "Speed of --device, default 9600; on a pty the speed the modules are set to.", "N"},
+            {"format", "Format of --device (on a pty: of the modules and of --pace): 8N1, 8O1, 8E1 or 8N2; default 8N1.", "FMT"},
+            {"pace", "On a pty, keep the line's time: every character takes its bit times at the speed the panel set."},
+            {"turnaround", "With --pace, microseconds from the end of a request's frame gap to the answer, default 500.", "US"},
             {"any-speed", "On a pty, answer whatever speed the panel set."},
             {"no-serial", "No serial line (converter only)."},
             {"udp", "Act as the converter on [HOST:]PORT (default host 127.0.0.2).", "HOST:PORT"},
@@ -187,6 +192,10 @@ bool SimParseOptions(const std::vector<std::string> &aArgs, TzSimOptions &aOptio
     o.Device = parser.value("device").toStdString();
     if (parser.isSet("baud") && !ToInt(parser.value("baud"), 1, 4000000, o.BaudRate))
         return fail("--baud needs a speed in bit/s");
+    o.BaudGiven = parser.isSet("baud") || parser.isSet("format");
+    o.Pace = parser.isSet("pace");
+    if (parser.isSet("turnaround") && !ToInt(parser.value("turnaround"), 0, 1000000, o.TurnaroundUs))
+        return fail("--turnaround needs microseconds 0..1000000");
     if (parser.isSet("format") && !SimParseFormat(parser.value("format").toStdString(), o.Parity, o.StopBits))
         return fail("--format must be 8N1, 8O1, 8E1 or 8N2");
     if (parser.isSet("udp")) {

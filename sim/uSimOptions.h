@@ -25,6 +25,9 @@ struct TzSimOptions
     char Parity = 'N';
     int StopBits = 1;
     bool AnySpeed = false;
+    bool BaudGiven = false; // --baud on a pty sets the modules' speed
+    bool Pace = false;      // a line that keeps time on the pty
+    int TurnaroundUs = 500;
 
     bool Udp = false;
     std::string UdpHost = "127.0.0.2";

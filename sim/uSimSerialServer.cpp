@@ -100,6 +100,7 @@ void TzSimSerialServer::Stop()
         fWaker.Drain();
     }
     fQueue.Clear();
+    fPaced.clear();
     CloseAll();
 }
 
@@ -118,21 +119,44 @@ TzSimLineParams TzSimSerialServer::LineParams() const
     return line;
 }
 
+int TzSimSerialServer::CurrentBaudRate() const
+{
+    if (!fIsPty)
+        return fBaudRate;
+    const int rate = SimReadBaudRate(fFd);
+    return rate > 0 ? rate : fBus.LineBaudRate();
+}
+
+int64_t TzSimSerialServer::CharUs(int aBaudRate) const
+{
+    if (aBaudRate <= 0)
+        return 0;
+    const int bits = 1 + 8 + (fPacing.Parity == 'N' ? 0 : 1) + (fPacing.StopBits == 2 ? 2 : 1);
+    return int64_t(bits) * 1'000'000 / aBaudRate;
+}
+
 void TzSimSerialServer::Run()
 {
     TSimBytes frame;
     int64_t lastByteUs = 0;
     int64_t gapUs = SimFrameGapUs(fIsPty ? SimReadBaudRate(fFd) : fBaudRate);
+    int64_t charUs = 0;
     uint8_t buffer[256];
 
     while (!fStopping) {
         const int64_t nowUs = SteadyUs();
-        // Sleep until the frame's silence is over, the next late answer is due, or input.
+        // Sleep until the frame's silence is over, the next late answer or paced character is
+        // due, or input.
         int64_t waitUs = 500'000;
         if (!frame.empty())
             waitUs = std::max<int64_t>(0, lastByteUs + gapUs - nowUs);
         if (const auto due = fQueue.NextDue())
             waitUs = std::min<int64_t>(waitUs, std::max<int64_t>(0, int64_t(*due) * 1000 - nowUs));
+        if (!fPaced.empty()) {
+            const TPaced &next = fPaced.front();
+            const int64_t dueUs = next.StartUs + int64_t(next.Written + 1) * CharUs(CurrentBaudRate());
+            waitUs = std::min<int64_t>(waitUs, std::max<int64_t>(0, dueUs - nowUs));
+        }
         pollfd fds[2] = {{fWaker.Fd(), POLLIN, 0}, {fFd, POLLIN, 0}};
         const timespec timeout{waitUs / 1'000'000, (waitUs % 1'000'000) * 1000};
         const int ready = ppoll(fds, 2, &timeout, nullptr);
@@ -144,11 +168,23 @@ void TzSimSerialServer::Run()
         if (ready > 0 && (fds[1].revents & POLLIN)) {
             const ssize_t n = read(fFd, buffer, sizeof buffer);
             if (n > 0) {
-                if (frame.empty())
-                    gapUs = SimFrameGapUs(fIsPty ? SimReadBaudRate(fFd) : fBaudRate);
+                const int64_t arrivedUs = SteadyUs();
+                if (frame.empty()) {
+                    const int rate = fIsPty ? SimReadBaudRate(fFd) : fBaudRate;
+                    gapUs = SimFrameGapUs(rate);
+                    if (Paced()) {
+                        // 3.5 of this line's characters, 1.75 ms above 19200 bit/s.
+                        charUs = CharUs(CurrentBaudRate());
+                        gapUs = CurrentBaudRate() > 19200 ? 1750 : std::max<int64_t>(1750, charUs * 7 / 2);
+                    }
+                }
                 if (frame.size() < MaxFrameBytes)
                     frame.insert(frame.end(), buffer, buffer + std::min<size_t>(size_t(n), MaxFrameBytes - frame.size()));
-                lastByteUs = SteadyUs();
+                // On a paced line each character is heard once its last bit has crossed.
+                if (Paced())
+                    lastByteUs = std::max(lastByteUs, arrivedUs) + int64_t(n) * charUs;
+                else
+                    lastByteUs = arrivedUs;
             }
         } else if (ready > 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
             // A device that went away: wait for stop instead of spinning.
@@ -162,6 +198,7 @@ void TzSimSerialServer::Run()
         }
         for (TPending &pending : fQueue.PopDue(SimSteadyMs()))
             WriteFrame(pending.Frame, pending.Note);
+        PumpPaced(SteadyUs());
     }
 }
 
@@ -183,6 +220,49 @@ void TzSimSerialServer::FrameComplete(TSimBytes aFrame)
 }
 
 void TzSimSerialServer::WriteFrame(const TSimBytes &aFrame, const std::string &aNote)
+{
+    if (!Paced()) {
+        WriteNow(aFrame, aNote);
+        return;
+    }
+    // After a turnaround, and never over an answer still leaving.
+    TPaced paced{aFrame, aNote, SteadyUs() + fPacing.TurnaroundUs, 0};
+    if (!fPaced.empty()) {
+        const TPaced &last = fPaced.back();
+        paced.StartUs = std::max(paced.StartUs, last.StartUs + int64_t(last.Frame.size()) * CharUs(CurrentBaudRate()));
+    }
+    fPaced.push_back(std::move(paced));
+    PumpPaced(SteadyUs());
+}
+
+int64_t TzSimSerialServer::PumpPaced(int64_t aNowUs)
+{
+    while (!fPaced.empty() && !fStopping) {
+        TPaced &paced = fPaced.front();
+        const int64_t charUs = std::max<int64_t>(1, CharUs(CurrentBaudRate()));
+        const int64_t elapsed = aNowUs - paced.StartUs;
+        const size_t due = elapsed <= 0 ? 0 : std::min(paced.Frame.size(), size_t(elapsed / charUs));
+        while (paced.Written < due) {
+            const ssize_t n = write(fFd, paced.Frame.data() + paced.Written, due - paced.Written);
+            if (n > 0) {
+                paced.Written += size_t(n);
+            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                pollfd out{fFd, POLLOUT, 0};
+                poll(&out, 1, 50);
+            } else {
+                paced.Written = paced.Frame.size(); // the line is gone: the rest is lost
+                break;
+            }
+        }
+        if (paced.Written < paced.Frame.size())
+            return paced.StartUs + int64_t(paced.Written + 1) * charUs;
+        fLog.Add(TzSimDirection::Sent, "serial", paced.Frame, {}, paced.Note);
+        fPaced.pop_front();
+    }
+    return -1;
+}
+
+void TzSimSerialServer::WriteNow(const TSimBytes &aFrame, const std::string &aNote)
 {
     size_t done = 0;
     while (done < aFrame.size() && !fStopping) {

@@ -11,9 +11,22 @@
 #include "sim/uSimWaker.h"
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
+
+// A line that keeps time on a pty, where bytes otherwise cross at once: every character takes its
+// bit times (start, 8 data, parity, stop bits) at the speed the panel set, requests are heard at
+// that pace, and an answer starts a turnaround after the request's frame gap and leaves one
+// character at a time. Parity cannot be seen on a pty, so the format is given here.
+struct TzSimPacing
+{
+    bool On = false;
+    char Parity = 'N';     // 'N', 'O' or 'E'
+    int StopBits = 1;
+    int TurnaroundUs = 500; // from the end of the request's frame gap to the answer's first bit
+};
 
 class TzSimSerialServer
 {
@@ -35,6 +48,11 @@ public:
     // On a pty, a module answers only when the speed the panel set matches its own (as on a real
     // line); off, every speed is heard.
     void SetCheckLineSpeed(bool aOn) { fCheckSpeed = aOn; }
+    // Pacing on a pty (a real device paces itself); set before the line starts.
+    void SetPacing(const TzSimPacing &aPacing) { fPacing = aPacing; }
+    TzSimPacing Pacing() const { return fPacing; }
+    // One character's time at a speed with the pacing format, in microseconds.
+    int64_t CharUs(int aBaudRate) const;
 
 private:
     struct TPending
@@ -43,9 +61,23 @@ private:
         std::string Note;
     };
 
+    // An answer leaving the paced line, one character at a time from StartUs on.
+    struct TPaced
+    {
+        TSimBytes Frame;
+        std::string Note;
+        int64_t StartUs = 0;
+        size_t Written = 0;
+    };
+
     void Run();
     void FrameComplete(TSimBytes aFrame);
     void WriteFrame(const TSimBytes &aFrame, const std::string &aNote);
+    void WriteNow(const TSimBytes &aFrame, const std::string &aNote);
+    bool Paced() const { return fPacing.On && fIsPty; }
+    int CurrentBaudRate() const;
+    // Writes the characters of paced answers that are due; the time of the next one, or -1.
+    int64_t PumpPaced(int64_t aNowUs);
     TzSimLineParams LineParams() const;
     void FollowModuleSettings();
     void Fail(const std::string &aError) { fError.SetFromErrno(aError); }
@@ -67,4 +99,6 @@ private:
     int fStopBits = 1;
     TzSimLastError fError;
     TzSimSendQueue<TPending> fQueue; // touched by the server's thread only
+    TzSimPacing fPacing;
+    std::deque<TPaced> fPaced;       // touched by the server's thread only
 };

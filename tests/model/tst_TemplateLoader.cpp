@@ -112,6 +112,20 @@ void TestTemplateLoader::failures_data()
     QTest::newRow("register beyond 16 bits") << Template(QString(good).replace(R"(reg="10")", R"(reg="65536")"))
                                              << false << 0;
     QTest::newRow("negative register") << Template(QString(good).replace(R"(reg="10")", R"(reg="-1")")) << false << 0;
+    const QString block = QString(good).replace(R"(valtype="2")", R"(valtype="24")");
+    QTest::newRow("block of 125 registers") << Template(QString(block).replace(R"(segsize="1")", R"(segsize="125")"))
+                                            << true << 1;
+    QTest::newRow("block of 126 registers") << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")"))
+                                            << false << 0;
+    QTest::newRow("input block of 126 registers")
+        << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")").replace(R"(read="3")", R"(read="4")"))
+        << false << 0;
+    QTest::newRow("2000 coils") << Template(QString(good).replace(R"(segsize="1")", R"(segsize="2000")").replace(R"(read="3")", R"(read="1")"))
+                                << true << 1;
+    QTest::newRow("2001 coils") << Template(QString(good).replace(R"(segsize="1")", R"(segsize="2001")").replace(R"(read="3")", R"(read="1")"))
+                                << false << 0;
+    QTest::newRow("126 registers never read") << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")").replace(R"( read="3")", ""))
+                                              << true << 1;
     QTest::newRow("order with 0") << Template(QString(good).replace(R"(order="21")", R"(order="20")")) << false << 0;
     QTest::newRow("optional not a number counts as absent")
         << Template(QString(good).replace(R"(write="6")", R"(write="six")")) << true << 1;

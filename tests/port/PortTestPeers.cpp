@@ -1,5 +1,7 @@
 #include "PortTestPeers.h"
 
+#include <chrono>
+
 #include "port/uModbusCRC.h"
 
 #include <modbus/modbus.h>
@@ -121,8 +123,14 @@ void TScriptedDevice::Run()
                 fRequests.push_back(request);
             }
             const QByteArray reply = fReply(request);
-            if (!reply.isEmpty())
+            const int split = fSplitAt;
+            if (split > 0 && split < reply.size()) {
+                [[maybe_unused]] const ssize_t first = ::write(fMasterFd, reply.constData(), size_t(split));
+                std::this_thread::sleep_for(std::chrono::milliseconds(fPauseMs));
+                [[maybe_unused]] const ssize_t rest = ::write(fMasterFd, reply.constData() + split, size_t(reply.size() - split));
+            } else if (!reply.isEmpty()) {
                 [[maybe_unused]] const ssize_t w = ::write(fMasterFd, reply.constData(), size_t(reply.size()));
+            }
             request.clear();
         }
     }

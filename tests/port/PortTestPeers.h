@@ -55,11 +55,19 @@ public:
     ~TScriptedDevice();
     std::vector<QByteArray> Requests() const;
     int RequestCount() const;
+    // Writes each reply in two pieces, the first aSplitAt bytes, then the rest aPauseMs later.
+    void SplitReplies(int aSplitAt, int aPauseMs)
+    {
+        fSplitAt = aSplitAt;
+        fPauseMs = aPauseMs;
+    }
 
 private:
     void Run();
     int fMasterFd;
     TReply fReply;
+    std::atomic<int> fSplitAt{0};
+    std::atomic<int> fPauseMs{0};
     mutable std::mutex fMutex;
     std::vector<QByteArray> fRequests;
     std::atomic<bool> fStop{false};

@@ -344,7 +344,7 @@ void TestFreePort::startOnHeldOrAbsentPortFails()
     // A line the engine cannot set up fails at the settings step.
     holder.Close();
     auto badSpeed = SerialEngine(pty);
-    badSpeed->LocDCB().BaudRate = 12345;
+    badSpeed->LocDCB().ByteSize = 9;
     QVERIFY(!badSpeed->Start());
     QCOMPARE(badSpeed->Port->ErrorCode.load(), OpenErrSetCommState);
 }

@@ -194,7 +194,7 @@ void TestSerialLine::unsupportedSettingsAreRefused()
     TzLineState good;
     good.BaudRate = 9600;
     QVERIFY(line.SetState(good));
-    for (auto change : {+[](TzLineState &s) { s.BaudRate = 12345; }, +[](TzLineState &s) { s.ByteSize = 9; },
+    for (auto change : {+[](TzLineState &s) { s.BaudRate = 0; }, +[](TzLineState &s) { s.ByteSize = 9; },
                         +[](TzLineState &s) { s.Parity = 5; }, +[](TzLineState &s) { s.StopBits = 3; }}) {
         TzLineState bad = good;
         change(bad);

@@ -1,0 +1,187 @@
+// The line engine under the real panel frame: connecting and polling at the speeds that have no
+// termios code, and a module that answers later than the panel waits, over the line and through
+// the converter: no tag ever shows another tag's value, and good values return with the module.
+
+#include "app/uApplication.h"
+#include "diagnostics/uTempLog.h"
+#include "panel/uQuadrel.h"
+#include "sim/uSimulator.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint8_t ModuleAddress = 16;
+constexpr int LineTimeout = 20000;
+const QColor AlarmColour(255, 0, 0);
+
+uint16_t FreeUdpPort(const char *aHost)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, aHost, &address.sin_addr);
+    socklen_t length = sizeof address;
+    uint16_t port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+} // namespace
+
+class TestLinePanel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void pollsAtSpeedsWithoutATermiosCode_data();
+    void pollsAtSpeedsWithoutATermiosCode();
+    void lateAnswersNeverReachAnotherTag_data();
+    void lateAnswersNeverReachAnotherTag();
+
+private:
+    void WaitForPolling();
+
+    std::unique_ptr<TzSimulator> fSim;
+    TfrmTempLog *fLog = nullptr;
+    TfrQuadrel *fFrame = nullptr;
+};
+
+void TestLinePanel::init()
+{
+    fSim = std::make_unique<TzSimulator>();
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fLog = new TfrmTempLog;
+    fFrame = new TfrQuadrel;
+    fFrame->resize(800, 750);
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+}
+
+void TestLinePanel::cleanup()
+{
+    delete fFrame;
+    delete fLog;
+    fSim.reset();
+}
+
+void TestLinePanel::WaitForPolling()
+{
+    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+}
+
+void TestLinePanel::pollsAtSpeedsWithoutATermiosCode_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::newRow("14400") << 14400;
+    QTest::newRow("28800") << 28800;
+}
+
+void TestLinePanel::pollsAtSpeedsWithoutATermiosCode()
+{
+    QFETCH(int, speed);
+    // The simulator answers only at the module's own speed, which it compares with the line's.
+    fSim->Bus().WithModule(ModuleAddress, [&](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(speed, 4)); });
+    const QString path = QString::fromStdString(fSim->StartPty());
+    QVERIFY(!path.isEmpty());
+    fFrame->AddPortOnTop(path);
+    fFrame->cbLineBaudRate->setCurrentText(QString::number(speed));
+    QCOMPARE(fFrame->cbLineBaudRate->currentText(), QString::number(speed));
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+    QCOMPARE(fFrame->labBaudRate->text(), QString::number(speed));
+    const size_t sent = fSim->Log().Frames(TzSimDirection::Sent).size();
+    QTRY_VERIFY_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size() >= sent + 16, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+                             LineTimeout);
+}
+
+void TestLinePanel::lateAnswersNeverReachAnotherTag_data()
+{
+    QTest::addColumn<bool>("converter");
+    QTest::newRow("line") << false;
+    QTest::newRow("converter") << true;
+}
+
+void TestLinePanel::lateAnswersNeverReachAnotherTag()
+{
+    QFETCH(bool, converter);
+    // Output 1 on, outputs 17-20 off, no power fault; the supply of about 24 V (0x5DC0) would
+    // read as a power fault if it reached the power-status tag.
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t now) {
+        m.SetOutputState(1, true, now);
+        m.SetPowerStatus(0);
+        m.SetSupply(24000, 0);
+    });
+    if (converter) {
+        const uint16_t port = FreeUdpPort("127.0.0.2");
+        QVERIFY(port != 0);
+        QVERIFY(fSim->StartUdp("127.0.0.2", port));
+        fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+        fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
+        fFrame->txtEthernetPort->setText(QString::number(port));
+    } else {
+        const QString path = QString::fromStdString(fSim->StartPty());
+        QVERIFY(!path.isEmpty());
+        fFrame->AddPortOnTop(path);
+    }
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(1), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+                             LineTimeout);
+
+    // Watch the screen as the operator would, all along.
+    QStringList wrong;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (fFrame->labPower1->palette().color(QPalette::Window) == AlarmColour)
+            wrong << QStringLiteral("false power alarm");
+        if (fFrame->RelayPicture(1) == QStringLiteral("dout_off"))
+            wrong << QStringLiteral("output 1 shown off");
+        if (fFrame->RelayPicture(17) == QStringLiteral("dout_on"))
+            wrong << QStringLiteral("output 17 shown on");
+    });
+    watch.start(10);
+
+    // Every answer now leaves later than the panel waits for it (over the converter: its three
+    // attempts of 200 ms).
+    fSim->Faults().SetAnswerDelay(700);
+    const size_t received = fSim->Log().Frames(TzSimDirection::Received).size();
+    QTRY_VERIFY_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Received).size() >= received + 16, 60000);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 3).join(", ")));
+
+    // The module is quick again: the panel shows good values again.
+    fSim->Faults().SetAnswerDelay(0);
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t) { m.SetSupply(23000, 0); });
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->text(), QStringLiteral("23.00 В"), 60000);
+    QCOMPARE(fFrame->RelayPicture(1), QStringLiteral("dout_on"));
+    watch.stop();
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 3).join(", ")));
+}
+
+int main(int argc, char *argv[])
+{
+    TzApplication app(argc, argv);
+    TestLinePanel test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_LinePanel.moc"

@@ -231,6 +231,8 @@ void TfrQuadrel::LoadOptions()
     if (stored.Timeout)
         txtLineTimeout->setText(QString::number(*stored.Timeout));
     AnswerEnd = AnswerEndOf(stored.AnswerEnd.value_or(QString()));
+    // Every engine made from now on (the panel's and the search's) ends answers by this rule.
+    DefaultAnswerEnd = AnswerEnd == TzAnswerEnd::Gap ? ::AnswerEnd::Gap : ::AnswerEnd::Length;
     cbComPortChange();
 
     if (stored.HasEthernet) {

@@ -141,6 +141,9 @@ bool TfrmFindDevice::OpenScanPort()
     FreePort = std::make_unique<TzFreePort>(fPortName);
     FreePort->SetByEthernet(ByEthernet);
     FreePort->SetByEthernetFinding(true);
+    // A pass keeps its pace: an unanswered probe is not followed by a listening wait. A late
+    // answer still cannot be taken for the next probe's, since its address does not fit.
+    FreePort->SetLateAnswerGuard(false);
     FreePort->SetOnAsyncAnswerProc([this](const TzAnswerRec &aAnswerRec) { AsyncAnswer(aAnswerRec); });
 
     fPass = 1;

@@ -204,6 +204,9 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     QCOMPARE(fFrame->txtLineAddrEth->text(), QStringLiteral("44"));
     QCOMPARE(fFrame->cbLineFormatEth->currentIndex(), 3);
     QCOMPARE(fFrame->AnswerEnd, TzAnswerEnd::Gap);
+    // ...and every engine made from now on ends answers by the line's silence.
+    QCOMPARE(DefaultAnswerEnd, AnswerEnd::Gap);
+    DefaultAnswerEnd = AnswerEnd::Length;
     QVERIFY(fFrame->chkAutoStart->isChecked() && fFrame->Autostart);
     QVERIFY(fFrame->chkAutoStartDelay->isChecked() && fFrame->Autostart_Delay_On);
     QVERIFY(fFrame->chkAutorunMini->isChecked() && fFrame->Autorun_mini);

@@ -6,6 +6,7 @@
 #include <QIconEngine>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QStyle>
@@ -57,7 +58,12 @@ public:
 
     void paint(QPainter *aPainter, const QRect &aRect, QIcon::Mode aMode, QIcon::State aState) override
     {
-        const qreal ratio = aPainter->device() ? aPainter->device()->devicePixelRatioF() : 1.0;
+        // The engine's device is where the pixels land (the window's backing store, or the image
+        // a widget is rendered into); its ratio is the one that matters.
+        const QPaintDevice *target = aPainter->paintEngine() ? aPainter->paintEngine()->paintDevice() : nullptr;
+        if (!target)
+            target = aPainter->device();
+        const qreal ratio = target ? target->devicePixelRatioF() : 1.0;
         QPixmap picture = pixmap((QSizeF(aRect.size()) * ratio).toSize(), aMode, aState);
         picture.setDevicePixelRatio(ratio);
         aPainter->drawPixmap(aRect.topLeft(), picture);
@@ -76,9 +82,12 @@ private:
 class TzPictureAccessible : public QAccessibleWidget
 {
 public:
-    explicit TzPictureAccessible(TzPictureLabel *aPicture)
-        : QAccessibleWidget(aPicture, aPicture->IsButton() ? QAccessible::Button : QAccessible::Graphic)
+    explicit TzPictureAccessible(TzPictureLabel *aPicture) : QAccessibleWidget(aPicture, QAccessible::Graphic) {}
+
+    // Asked each time: the interface may exist before the picture is made a button.
+    QAccessible::Role role() const override
     {
+        return Picture()->IsButton() ? QAccessible::Button : QAccessible::Graphic;
     }
 
     QStringList actionNames() const override

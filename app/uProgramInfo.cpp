@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 
 #ifndef QUADREL_VERSION
 #define QUADREL_VERSION "0.0.0"
@@ -25,7 +28,18 @@ QString ProgramVersion()
 
 QIcon ProgramIcon()
 {
-    return QIcon(QStringLiteral(":/quadrel-panel.svg"));
+    // Drawn from the SVG at the usual icon sizes, so no image-format plug-in is needed.
+    QIcon icon;
+    QSvgRenderer renderer(QStringLiteral(":/quadrel-panel.svg"));
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 void ApplyProgramIdentity()

@@ -1,10 +1,13 @@
 // quadrel-panel: the Quadrel control panel.
-//   quadrel-panel [test] [/autorun]        the panel, for a module on a serial port or a converter
+//   quadrel-panel [/autorun] [test]        the panel, for a module on a serial port or a converter
 //   quadrel-panel --demo                   the panel with a simulated module, already selected
 //   quadrel-panel --connect                connect at start with the selected settings
 //   quadrel-panel --screenshot FILE.png [--after MS]   render the window to a picture and exit
+//   quadrel-panel --help | --version
 
 #include "app/uApplication.h"
+#include "app/uCommandLine.h"
+#include "app/uProgramInfo.h"
 #ifdef QUADREL_HAS_DEMO
 #include "app/uDemo.h"
 #endif
@@ -21,21 +24,47 @@
 
 namespace {
 
-QString OptionValue(const QStringList &aArguments, const QString &aOption)
+// Prints a parse result that ends the program; -1 when the panel is to run.
+int AnswerCommandLine(const TzCommandLineResult &aResult)
 {
-    const int at = aArguments.indexOf(aOption);
-    return at >= 0 && at + 1 < aArguments.size() ? aArguments[at + 1] : QString();
+    switch (aResult.Action) {
+    case TzCommandLineAction::ShowHelp:
+    case TzCommandLineAction::ShowVersion:
+        std::fputs(aResult.Text.toLocal8Bit().constData(), stdout);
+        return 0;
+    case TzCommandLineAction::Fail:
+        std::fputs(aResult.Text.toLocal8Bit().constData(), stderr);
+        return CommandLineErrorExit;
+    case TzCommandLineAction::Run: break;
+    }
+    return -1;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    {
+        // Help and version need no display: answer them before any window system is opened.
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        if (CommandLineAsksForText(raw)) {
+            QCoreApplication textOnly(argc, argv);
+            ApplyProgramIdentity();
+            return AnswerCommandLine(ParseCommandLine(QCoreApplication::arguments()));
+        }
+    }
+
     TzApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Панель управления Quadrel"));
+    ApplyProgramIdentity();
+    // The application object has taken its own options (-platform, -style ...) off the line.
+    const TzCommandLineResult commandLine = ParseCommandLine(QApplication::arguments());
+    if (const int exitCode = AnswerCommandLine(commandLine); exitCode >= 0)
+        return exitCode;
+    const TzCommandLine &options = commandLine.Options;
     RegisterQuadrelFrame();
     InitStandardPaths();
-    const QStringList arguments = QApplication::arguments();
 
     // The log window exists before the main window, so nothing the frame reports while it is being
     // built is lost. Closing the main window ends the program even while these two are open.
@@ -47,24 +76,22 @@ int main(int argc, char *argv[])
 
 #ifdef QUADREL_HAS_DEMO
     TzDemo demo;
-    if (arguments.contains(QStringLiteral("--demo"))) {
+    if (options.Demo) {
         QString error;
         if (!demo.Start(mainWindow.Frame(), &error))
-            std::fprintf(stderr, "quadrel-panel: the simulated module did not start: %s\n", qPrintable(error));
+            std::fprintf(stderr, "quadrel-panel: имитатор модуля не запустился: %s\n", qPrintable(error));
     }
 #else
-    if (arguments.contains(QStringLiteral("--demo")))
-        std::fprintf(stderr, "quadrel-panel: this build has no simulated module\n");
+    if (options.Demo)
+        std::fprintf(stderr, "quadrel-panel: в этой сборке нет имитатора модуля\n");
 #endif
     mainWindow.ShowAtStart();
 
-    if (arguments.contains(QStringLiteral("--connect")) && mainWindow.Frame())
+    if (options.Connect && mainWindow.Frame())
         QTimer::singleShot(0, mainWindow.Frame(), [&mainWindow] { mainWindow.Frame()->btnConnect->click(); });
 
-    const QString screenshot = OptionValue(arguments, QStringLiteral("--screenshot"));
-    if (!screenshot.isEmpty()) {
-        const int after = OptionValue(arguments, QStringLiteral("--after")).toInt();
-        QTimer::singleShot(after > 0 ? after : 1500, &mainWindow, [&mainWindow, screenshot] {
+    if (const QString screenshot = options.Screenshot; !screenshot.isEmpty()) {
+        QTimer::singleShot(options.ScreenshotAfterMs, &mainWindow, [&mainWindow, screenshot] {
             const bool saved = mainWindow.grab().save(screenshot);
             QApplication::exit(saved ? 0 : 1);
         });

@@ -1,5 +1,7 @@
 #include "app/uMain.h"
 
+#include "app/uHintTiming.h"
+#include "app/uProgramInfo.h"
 #include "app/uSystemMenu.h"
 #include "common/uGlobVar.h"
 #include "common/uUtils.h"
@@ -19,7 +21,8 @@
 TfrmMain::TfrmMain(QWidget *aParent) : QWidget(aParent)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("Панель управления Quadrel"));
+    setWindowTitle(ProgramDisplayName());
+    setWindowIcon(ProgramIcon());
     QFont font(QFontDatabase::families().contains(QStringLiteral("Tahoma")) ? QStringLiteral("Tahoma")
                                                                              : QFont().defaultFamily());
     font.setPointSize(8);
@@ -29,6 +32,8 @@ TfrmMain::TfrmMain(QWidget *aParent) : QWidget(aParent)
 
 void TfrmMain::FormCreate()
 {
+    InstallHintTiming(qobject_cast<QApplication *>(QCoreApplication::instance()));
+
     actTestMode = new QAction(QStringLiteral("Тестовый функционал"), this);
     actTestMode->setCheckable(true);
     actStayOnTop = new QAction(QStringLiteral("Всегда сверху"), this);
@@ -61,9 +66,12 @@ void TfrmMain::FormCreate()
         frame->show();
     }
 #ifndef Q_OS_WIN
-    // Without a system menu the two commands live in the logo's context menu.
+    // Without a system menu the two commands live in the logo's context menu, which the keyboard
+    // opens too: the logo takes focus, and the menu key or Shift+F10 shows the menu.
     if (fFrame) {
         fFrame->imgLogo->setContextMenuPolicy(Qt::ActionsContextMenu);
+        fFrame->imgLogo->setFocusPolicy(Qt::StrongFocus);
+        fFrame->imgLogo->setAccessibleName(QStringLiteral("Quadrel: меню окна"));
         fFrame->imgLogo->addAction(actTestMode);
         fFrame->imgLogo->addAction(actStayOnTop);
     }

@@ -1,60 +1,163 @@
 #include "panel/uPictureLabel.h"
 
 #include <QAccessibleWidget>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QIconEngine>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
+#include <QPixmapCache>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSvgRenderer>
 
 namespace {
 
-// A picture as assistive technology sees it: a graphic, or a button with the press action once it
-// acts as one. The interface is made when the picture is built (setting its name announces it), so
-// it looks at the picture's kind each time it is asked.
+QString PictureFile(const QString &aName)
+{
+    return QStringLiteral(":/pictures/%1.svg").arg(aName);
+}
+
+QPixmap RenderPicture(const QString &aName, const QSize &aPixels, QIcon::Mode aMode)
+{
+    const QString key = QStringLiteral("quadrel:%1:%2x%3:%4")
+                            .arg(aName)
+                            .arg(aPixels.width())
+                            .arg(aPixels.height())
+                            .arg(int(aMode));
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap))
+        return pixmap;
+    pixmap = QPixmap(aPixels);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(PictureFile(aName));
+    if (renderer.isValid() && !aPixels.isEmpty()) {
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+    }
+    if (aMode == QIcon::Disabled) {
+        QStyleOption option;
+        pixmap = QApplication::style()->generatedIconPixmap(QIcon::Disabled, pixmap, &option);
+    }
+    QPixmapCache::insert(key, pixmap);
+    return pixmap;
+}
+
+// Renders the SVG afresh for every size and ratio asked for, instead of scaling one bitmap.
+class TzSvgIconEngine : public QIconEngine
+{
+public:
+    explicit TzSvgIconEngine(const QString &aName) : fName(aName) {}
+
+    QPixmap pixmap(const QSize &aSize, QIcon::Mode aMode, QIcon::State) override
+    {
+        return RenderPicture(fName, aSize, aMode);
+    }
+
+    void paint(QPainter *aPainter, const QRect &aRect, QIcon::Mode aMode, QIcon::State aState) override
+    {
+        // The engine's device is where the pixels land (the window's backing store, or the image
+        // a widget is rendered into); its ratio is the one that matters.
+        const QPaintDevice *target = aPainter->paintEngine() ? aPainter->paintEngine()->paintDevice() : nullptr;
+        if (!target)
+            target = aPainter->device();
+        const qreal ratio = target ? target->devicePixelRatioF() : 1.0;
+        QPixmap picture = pixmap((QSizeF(aRect.size()) * ratio).toSize(), aMode, aState);
+        picture.setDevicePixelRatio(ratio);
+        aPainter->drawPixmap(aRect.topLeft(), picture);
+    }
+
+    QSize actualSize(const QSize &aSize, QIcon::Mode, QIcon::State) override { return aSize; }
+    QIconEngine *clone() const override { return new TzSvgIconEngine(fName); }
+    QString key() const override { return QStringLiteral("TzSvgIconEngine"); }
+
+private:
+    QString fName;
+};
+
+// A picture button seen by assistive technology: role button, named by its hint, with a press
+// action; a picture with a context menu also offers that menu.
 class TzPictureAccessible : public QAccessibleWidget
 {
 public:
     explicit TzPictureAccessible(TzPictureLabel *aPicture) : QAccessibleWidget(aPicture, QAccessible::Graphic) {}
 
-    QAccessible::Role role() const override { return IsButton() ? QAccessible::Button : QAccessible::Graphic; }
-    QStringList actionNames() const override { return IsButton() ? QStringList{pressAction()} : QStringList(); }
+    // Asked each time: the interface may exist before the picture is made a button.
+    QAccessible::Role role() const override
+    {
+        return Picture()->IsButton() ? QAccessible::Button : QAccessible::Graphic;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names;
+        if (!widget()->isEnabled())
+            return names;
+        if (Picture()->IsButton())
+            names << pressAction();
+        if (widget()->contextMenuPolicy() == Qt::ActionsContextMenu
+            || widget()->contextMenuPolicy() == Qt::DefaultContextMenu)
+            if (!widget()->actions().isEmpty())
+                names << showMenuAction();
+        return names;
+    }
+
     void doAction(const QString &aAction) override
     {
-        if (IsButton() && aAction == pressAction() && widget()->isEnabled())
-            Picture()->Press();
+        if (!widget()->isEnabled())
+            return;
+        if (aAction == pressAction() && Picture()->IsButton()) {
+            Picture()->Click();
+        } else if (aAction == showMenuAction()) {
+            const QPoint centre = widget()->rect().center();
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, widget()->mapToGlobal(centre));
+            QCoreApplication::sendEvent(widget(), &event);
+        }
+    }
+
+    QStringList keyBindingsForAction(const QString &aAction) const override
+    {
+        if (aAction == pressAction())
+            return {QStringLiteral("Space"), QStringLiteral("Return")};
+        if (aAction == showMenuAction())
+            return {QStringLiteral("Menu"), QStringLiteral("Shift+F10")};
+        return {};
     }
 
 private:
     TzPictureLabel *Picture() const { return static_cast<TzPictureLabel *>(widget()); }
-    bool IsButton() const { return Picture()->IsKeyboardButton(); }
 };
 
-QAccessibleInterface *PictureFactory(const QString &aClassName, QObject *aObject)
+QAccessibleInterface *PictureAccessibleFactory(const QString &aClassName, QObject *aObject)
 {
-    if (aClassName == QLatin1String("TzPictureLabel"))
-        if (auto *picture = qobject_cast<TzPictureLabel *>(aObject))
-            return new TzPictureAccessible(picture);
+    if (aClassName == QLatin1String("TzPictureLabel") && aObject && aObject->isWidgetType())
+        return new TzPictureAccessible(static_cast<TzPictureLabel *>(aObject));
     return nullptr;
 }
 
-const bool PictureFactoryInstalled = [] {
-    QAccessible::installFactory(&PictureFactory);
-    return true;
-}();
-
 } // namespace
 
-QPixmap PanelPicture(const QString &aName, const QSize &aSize)
+QIcon PanelIcon(const QString &aName)
 {
-    QSvgRenderer renderer(QStringLiteral(":/pictures/%1.svg").arg(aName));
-    QPixmap pixmap(aSize);
-    pixmap.fill(Qt::transparent);
-    if (renderer.isValid()) {
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-    }
+    return QIcon(new TzSvgIconEngine(aName));
+}
+
+QPixmap PanelPicture(const QString &aName, const QSize &aSize, qreal aDevicePixelRatio)
+{
+    QPixmap pixmap = RenderPicture(aName, (QSizeF(aSize) * aDevicePixelRatio).toSize(), QIcon::Normal);
+    pixmap.setDevicePixelRatio(aDevicePixelRatio);
     return pixmap;
+}
+
+void InstallPictureAccessibility()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    QAccessible::installFactory(PictureAccessibleFactory);
+    installed = true;
 }
 
 TzPictureLabel::TzPictureLabel(const QString &aName, const QString &aPicture, const QString &aHint, QWidget *aParent)
@@ -68,25 +171,46 @@ TzPictureLabel::TzPictureLabel(const QString &aName, const QString &aPicture, co
 
 void TzPictureLabel::SetPicture(const QString &aPicture)
 {
-    QSvgRenderer renderer(QStringLiteral(":/pictures/%1.svg").arg(aPicture));
-    const QSize size = renderer.isValid() ? renderer.defaultSize() : QSize(16, 16);
-    setFixedSize(size);
-    setPixmap(PanelPicture(aPicture, size));
+    fPicture = aPicture;
+    QSvgRenderer renderer(PictureFile(aPicture));
+    setFixedSize(renderer.isValid() ? renderer.defaultSize() : QSize(16, 16));
+    update();
 }
 
-void TzPictureLabel::MakeKeyboardButton()
+void TzPictureLabel::SetButton(bool aButton)
 {
-    Q_UNUSED(PictureFactoryInstalled);
-    fKeyboardButton = true;
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::PointingHandCursor);
+    fButton = aButton;
+    setFocusPolicy(aButton ? Qt::StrongFocus : Qt::NoFocus);
+    setCursor(aButton ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void TzPictureLabel::Click()
+{
+    emit clicked();
+}
+
+QSize TzPictureLabel::sizeHint() const
+{
+    return size();
+}
+
+void TzPictureLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    // Drawn from the vectors at the label's own size and the screen's pixel ratio.
+    PanelIcon(fPicture).paint(&painter, rect(), Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
+    if (hasFocus()) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
 }
 
 void TzPictureLabel::mousePressEvent(QMouseEvent *aEvent)
 {
     if (aEvent->button() == Qt::LeftButton) {
-        // Taken here: passed on, the press would reach the frame, which closes its pop-up panels,
-        // and with them the panel this picture sits on.
+        // The press belongs to the picture: it must not travel on to the frame, where a press on
+        // the bare surface closes the pop-up panels.
         aEvent->accept();
         emit clicked();
         return;
@@ -96,23 +220,21 @@ void TzPictureLabel::mousePressEvent(QMouseEvent *aEvent)
 
 void TzPictureLabel::keyPressEvent(QKeyEvent *aEvent)
 {
-    if (fKeyboardButton && (aEvent->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
-        && (aEvent->key() == Qt::Key_Space || aEvent->key() == Qt::Key_Return || aEvent->key() == Qt::Key_Enter)) {
+    const int key = aEvent->key();
+    if (fButton && !aEvent->isAutoRepeat()
+        && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
         aEvent->accept();
-        emit clicked();
+        Click();
         return;
     }
+    if (key == Qt::Key_Menu || (key == Qt::Key_F10 && aEvent->modifiers() == Qt::ShiftModifier)) {
+        if (contextMenuPolicy() != Qt::NoContextMenu && contextMenuPolicy() != Qt::PreventContextMenu) {
+            aEvent->accept();
+            const QPoint centre = rect().center();
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, mapToGlobal(centre));
+            QCoreApplication::sendEvent(this, &event);
+            return;
+        }
+    }
     QLabel::keyPressEvent(aEvent);
-}
-
-void TzPictureLabel::paintEvent(QPaintEvent *aEvent)
-{
-    QLabel::paintEvent(aEvent);
-    if (!fKeyboardButton || !hasFocus())
-        return;
-    QPainter painter(this);
-    QStyleOptionFocusRect option;
-    option.initFrom(this);
-    option.rect = rect();
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }

@@ -1,6 +1,10 @@
 #pragma once
-// A picture that acts as a button: an SVG drawn at its size, a hint, and a click signal.
+// The panel's pictures: SVG drawn at the size they are laid out at and at the screen's device
+// pixel ratio, so they stay sharp at any scaling. A TzPictureLabel is a picture on the frame; one
+// made a button takes keyboard focus, acts on Space and Enter and offers a press action to
+// assistive technology, as a push button does.
 
+#include <QIcon>
 #include <QLabel>
 
 class TzPictureLabel : public QLabel
@@ -11,24 +15,38 @@ public:
     // aHint is shown as tool tip and read out as the accessible name.
     TzPictureLabel(const QString &aName, const QString &aPicture, const QString &aHint, QWidget *aParent);
     void SetPicture(const QString &aPicture);
-    // Makes the picture a button for the keyboard and assistive technology: Tab reaches it, Space
-    // or Enter presses it, its focus is drawn, and it offers the accessible press action.
-    void MakeKeyboardButton();
-    bool IsKeyboardButton() const { return fKeyboardButton; }
-    // What a click, a key or the accessible action does.
-    void Press() { emit clicked(); }
+    QString Picture() const { return fPicture; }
+
+    // Makes the picture a button: focusable, Space and Enter click it, role "button" with a press
+    // action for assistive technology.
+    void SetButton(bool aButton);
+    bool IsButton() const { return fButton; }
+    // Runs the click, as the mouse, the keyboard and the accessible press action do.
+    void Click();
+
+    QSize sizeHint() const override;
 
 signals:
     void clicked();
 
 protected:
+    void paintEvent(QPaintEvent *aEvent) override;
     void mousePressEvent(QMouseEvent *aEvent) override;
     void keyPressEvent(QKeyEvent *aEvent) override;
-    void paintEvent(QPaintEvent *aEvent) override;
 
 private:
-    bool fKeyboardButton = false;
+    QString fPicture;
+    bool fButton = false;
 };
 
-// Renders one of the built-in SVG pictures (":/pictures/<name>.svg") at the given size.
-QPixmap PanelPicture(const QString &aName, const QSize &aSize);
+// One of the built-in SVG pictures (":/pictures/<name>.svg") as an icon that renders the vector
+// drawing at whatever size and device pixel ratio it is asked for; the disabled mode is greyed.
+QIcon PanelIcon(const QString &aName);
+
+// The picture rendered at the given size in device-independent pixels and the given device pixel
+// ratio (the pixmap carries that ratio).
+QPixmap PanelPicture(const QString &aName, const QSize &aSize, qreal aDevicePixelRatio = 1.0);
+
+// Makes assistive technology see picture buttons as buttons with a press action (and pictures with
+// a context menu as offering it). Installed once; the frame calls it on construction.
+void InstallPictureAccessibility();

@@ -57,6 +57,8 @@ const OutputTagKind OutputTagKinds[] = {
 
 } // namespace
 
+QString QuadrelTemplateResource = QStringLiteral("XMLDATA");
+
 std::unique_ptr<TzDevice> NewQuadrelDevice(int aAddress)
 {
     auto device = std::make_unique<TzDevice>();
@@ -73,9 +75,12 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
 {
     InitMode = true;
     setObjectName(QStringLiteral("TfrQuadrel"));
+    InstallPictureAccessibility();
     CreateControls();
     CreateSearchControls();
     CreateOptionControls();
+    // The command buttons wait for the first complete poll cycle, from the very first frame shown.
+    ButtonsEnabled(false);
 
     SetAppExceptionHandler([this](QObject *aSender, const QString &aMessage) { AppException(aSender, aMessage); });
     ModbusAnswerList.clear();
@@ -106,23 +111,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     CreateNewStyleRelaysGrid();
     CreateShimBtns();
 
-    Device = NewQuadrelDevice(DevAddr);
-    try {
-        if (Device->LoadFromRes(QStringLiteral("XMLDATA"))) {
-            AddOtherQuadrelTags(Device.get());
-        } else {
-            TempLogAdd(QStringLiteral("Ошибка загрузки таблицы регистров"), LogNavy);
-            if (!SilenceMode)
-                MessageBoxNew(this,
-                              QStringLiteral("Ошибка загрузки таблицы регистров\r\nПродолжение работы не "
-                                             "рекомендуется\r\nОбратитесь к разработчикам"),
-                              QStringLiteral("Уведомление"), 0x30);
-        }
-    } catch (const std::exception &error) {
-        // A missing or unreadable template is reported like any other error; the rest of the frame is
-        // still built, so the operator keeps a working window and a usable options file.
-        AppException(this, QString::fromUtf8(error.what()));
-    }
+    LoadTemplate();
     CreateWebBridge(); // builds the proxy panel and loads the web-bridge settings into it
     LoadProject(ProjectPath);
 
@@ -132,6 +121,30 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     InterfaceTimer->start();
     ArrowTimer->start();
     InitMode = false;
+}
+
+void TfrQuadrel::LoadTemplate()
+{
+    Device = NewQuadrelDevice(DevAddr);
+    fTemplateLoaded = false;
+    try {
+        fTemplateLoaded = Device->LoadFromRes(QuadrelTemplateResource);
+    } catch (const std::exception &error) {
+        // A missing or unreadable template is reported like any other error; the rest of the frame is
+        // still built, so the operator keeps a working window and a usable options file.
+        AppException(this, QString::fromUtf8(error.what()));
+        return;
+    }
+    if (fTemplateLoaded) {
+        AddOtherQuadrelTags(Device.get());
+        return;
+    }
+    TempLogAdd(QStringLiteral("Ошибка загрузки таблицы регистров"), LogNavy);
+    if (!SilenceMode)
+        MessageBoxNew(this,
+                      QStringLiteral("Ошибка загрузки таблицы регистров\r\nПродолжение работы не "
+                                     "рекомендуется\r\nОбратитесь к разработчикам"),
+                      QStringLiteral("Уведомление"), 0x30);
 }
 
 TfrQuadrel::~TfrQuadrel()
@@ -250,7 +263,8 @@ void TfrQuadrel::CreateShimBtns()
             const int row = (n - 1) / 5;
             button->move(first.x(), first.y() + row * (size.height() + 6));
         } else {
-            const int gap = n % 5 == 2 ? 8 : 6;
+            // Only #2 stands a little further off, from the selected-looking #1.
+            const int gap = n == 2 ? 8 : 6;
             button->move(left->x() + left->width() + gap, left->y());
         }
         connect(button, &QPushButton::clicked, this, [this, n] { btnDOUT1PanClick(n); });
@@ -259,8 +273,8 @@ void TfrQuadrel::CreateShimBtns()
     }
     connect(btnDOUT1Pan, &QPushButton::clicked, this, [this] { btnDOUT1PanClick(1); });
     for (int n = 1; n <= 20; ++n) {
-        DOUTs[n].BtnShim->setIcon(QIcon(PanelPicture(n == 1 ? QStringLiteral("shim_on") : QStringLiteral("shim_off"),
-                                                     QSize(12, 12))));
+        DOUTs[n].BtnShim->setIcon(PanelIcon(n == 1 ? QStringLiteral("shim_on") : QStringLiteral("shim_off")));
+        DOUTs[n].BtnShim->setIconSize(QSize(12, 12));
         DOUTs[n].SetEnabled(true);
     }
     btnDOUT1Pan->setChecked(true);
@@ -271,6 +285,8 @@ void TfrQuadrel::CreateNewStyleRelaysGrid()
     SG_Relays->PictureOf = [this](int aCol, int aRow) { return RelayPicture(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
+    SG_Relays->OnCellDrag = [this](int aCol, int aRow) { SG_RelaysMouseMove(aCol, aRow); };
+    SG_Relays->OnDragEnd = [this] { SG_RelaysMouseUp(); };
     connect(SG_Relays, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *aItem) {
         // A running timer is not restarted: edits are saved 5 s after the first one.
         if ((aItem->column() == 2 || aItem->column() == 5) && !InitMode && !ProjSaveTimer->isActive())
@@ -315,7 +331,9 @@ void TfrQuadrel::FrameClick()
 
 void TfrQuadrel::mousePressEvent(QMouseEvent *aEvent)
 {
-    if (aEvent->button() == Qt::LeftButton)
+    // Presses that children leave unhandled (captions, pictures, a panel's empty space) travel up
+    // to here; only one on the frame's own bare surface closes the pop-up panels.
+    if (aEvent->button() == Qt::LeftButton && !childAt(aEvent->position().toPoint()))
         FrameClick();
     QFrame::mousePressEvent(aEvent);
 }
@@ -360,19 +378,30 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
     }
     panShim->setVisible(panDOUT->isVisible());
     panProxy->hide();
+    const bool wasSyncing = fSyncingPanelButtons;
+    fSyncingPanelButtons = true;
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT})
         button->setChecked(CurrPanel && CurrPanel->isVisible()
                            && ((button == btnComPort && CurrPanel == panComPort)
                                || (button == btnRS485 && CurrPanel == panRS485)
                                || (button == btnDOUT && CurrPanel == panDOUT)));
+    fSyncingPanelButtons = wasSyncing;
+}
+
+void TfrQuadrel::PanelButtonToggled(QPushButton *aButton)
+{
+    if (!fSyncingPanelButtons)
+        btnRS485Click(aButton);
 }
 
 void TfrQuadrel::ConnectSignals()
 {
     connect(btnConnect, &QPushButton::clicked, this, &TfrQuadrel::btnConnectClick);
     connect(btnHelp, &QPushButton::clicked, this, &TfrQuadrel::btnHelpClick);
+    // A mouse click, Space, and an accessible toggle all change the pressed state; that change
+    // opens or closes the panel.
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT})
-        connect(button, &QPushButton::clicked, this, [this, button] { btnRS485Click(button); });
+        connect(button, &QPushButton::toggled, this, [this, button] { PanelButtonToggled(button); });
     connect(btnTempLog, &QPushButton::clicked, this, [] {
         if (TfrmTempLog *log = TempLogWindow())
             log->setVisible(!log->isVisible());

@@ -20,8 +20,12 @@
 #include <QPointer>
 #include <QString>
 
+#include <QDateTime>
+#include <QElapsedTimer>
+
 #include <array>
 #include <deque>
+#include <bitset>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -99,6 +103,13 @@ public:
     void AniTimerTimer();
     void ArrowTimerTimer();
     bool IsEthernetPage() const;
+    // The values on screen are older than the poll's failure allowance: greyed, with a hint.
+    void MarkStale(bool aStale);
+    bool ValuesStale() const { return fValuesStale; }
+    // The hint of stale values: since when the module has not answered.
+    QString StaleHint() const;
+    // The register template loaded; without it the panel refuses to connect.
+    bool TemplateLoaded() const { return fTemplateLoaded; }
 
     // --- register access (uQuadrelRegisters.cpp) ---
     bool GetModbusRegRTU(TzTag *aTag);
@@ -116,8 +127,14 @@ public:
     void SetDOUT(int aIndex, bool aOn);
     void SetDOUT_Temp(int aIndex);
     void PressRelay(int aIndex);
+    // Switches one output on or off on the operator's request (the toggle and the drag).
+    void SwitchRelay(int aIndex, bool aOn);
     void StatusSafeCallback(TzTag *aTag);
     void SG_RelaysMouseDown(int aCol, int aRow);
+    void SG_RelaysMouseMove(int aCol, int aRow);
+    void SG_RelaysMouseUp();
+    // The output shown in a grid cell, 0 for cells without one.
+    static int OutputOfCell(int aCol, int aRow);
     QString RelayPicture(int aIndex) const;
     QString RelayStateText(int aIndex) const;
     void btnRS485Click(QWidget *Sender);
@@ -406,7 +423,38 @@ private:
     // The write handed to the engine and not yet answered: its engine and request number.
     const TzFreePort *fOrderedWritePort = nullptr;
     uint32_t fOrderedWriteUID = 0;
+    void LoadTemplate();
+    // The settings of the connection being attempted, for its success and failure lines.
+    void RememberAttempt(int aAddress);
+    // Runs a panel button's action after a click, a key or an accessible toggle changed its state.
+    void PanelButtonToggled(QPushButton *aButton);
+
+    enum TzDragCommand { DragNone, DragSwitchOff, DragSwitchOn };
+    TzDragCommand fDragCommand = DragNone;
+    std::bitset<21> fDragDone;
+
+    bool fTemplateLoaded = false;
+    bool fValuesStale = false;
+    // When the module last answered (any answer without a transport error).
+    QElapsedTimer fLastAnswer;
+    QDateTime fLastAnswerTime;
+
+    // What the connection attempt used: module address, port or converter, speed, format.
+    int fAttemptAddress = 0;
+    QString fAttemptEndpoint;
+    QString fAttemptSpeed;
+    int fAttemptFormatItem = 0;
+    QString fAttemptFormatText;
+
+    // Set while the frame itself changes the panel buttons' pressed state.
+    bool fSyncingPanelButtons = false;
 };
+
+// The resource the frame loads its register template from (":/" + this name).
+extern QString QuadrelTemplateResource;
+
+// How long the poll may fail before the values on screen are marked stale.
+inline constexpr int StaleAfterMs = 3000;
 
 // A device with the Quadrel's identity at that address, before its template is loaded.
 std::unique_ptr<TzDevice> NewQuadrelDevice(int aAddress);

@@ -86,6 +86,14 @@ void TfrQuadrel::btnConnectClick()
 
 void TfrQuadrel::DoConnect()
 {
+    if (!fTemplateLoaded) {
+        // Without the register template the first poll cycle would never complete: the panel would
+        // look connected and show nothing.
+        const QString refusal = QStringLiteral("Подключение невозможно: таблица регистров не загружена");
+        MessageBoxNew(this, refusal, QStringLiteral("Уведомление"), 0x30);
+        TempLogAdd(refusal, LogMaroon);
+        return;
+    }
     int address = 0;
     if (!IsEthernetPage()) {
         int timeout = 0;
@@ -111,6 +119,7 @@ void TfrQuadrel::DoConnect()
         EthernetWaitTime = wait;
     }
 
+    RememberAttempt(address);
     btnConnect->setEnabled(false);
     ConnectBtnTimer->start();
     imgFindDevice->hide();
@@ -150,15 +159,33 @@ void TfrQuadrel::DoConnect()
     }
 }
 
+void TfrQuadrel::RememberAttempt(int aAddress)
+{
+    fAttemptAddress = aAddress;
+    if (IsEthernetPage()) {
+        fAttemptEndpoint = QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort);
+        fAttemptSpeed = QStringLiteral("Ethernet");
+        fAttemptFormatItem = cbLineFormatEth->currentIndex();
+        fAttemptFormatText = cbLineFormatEth->currentText();
+    } else {
+        fAttemptEndpoint = PortCaption();
+        fAttemptSpeed = cbLineBaudRate->currentText();
+        fAttemptFormatItem = cbLineFormat->currentIndex();
+        fAttemptFormatText = cbLineFormat->currentText();
+    }
+}
+
 void TfrQuadrel::Disconnect()
 {
     if (FindDevice && FindDevice->InFindProgress())
         FindStop();
     OprosTimer->stop();
     StopSequences();
+    ConnectBtnTimer->stop();
     if (FreePort)
         FreePort->Stop();
     Connected = false;
+    MarkStale(false);
     Anima(false);
     ButtonsEnabled(false);
     ClearLabels(QStringLiteral("..."));
@@ -198,13 +225,18 @@ void TfrQuadrel::PulseCallback(TzTag *aTag)
 {
     Connected = aTag && aTag->Value() == QuadrelDeviceType;
     if (Connected) {
+        // Confirmed: the one-second check has done its job. Left running, its next tick after a
+        // disconnect would report the healthy connection as a failed one.
+        ConnectBtnTimer->stop();
         Anima(false);
         CloseAllPanel();
-        labAddr->setText(txtLineAddr->text());
-        labBaudRate->setText(IsEthernetPage() ? QStringLiteral("Ethernet") : cbLineBaudRate->currentText());
-        labFormat->setText(LineFormatLabel(cbLineFormat->currentIndex()));
+        fLastAnswer.start();
+        fLastAnswerTime = QDateTime::currentDateTime();
+        labAddr->setText(QString::number(fAttemptAddress));
+        labBaudRate->setText(fAttemptSpeed);
+        labFormat->setText(LineFormatLabel(fAttemptFormatItem));
         TempLogAdd(QStringLiteral("Успешное подключение: [Адр:%1, %2, %3, %4]")
-                       .arg(labAddr->text(), PortCaption(), labBaudRate->text(), labFormat->text()),
+                       .arg(labAddr->text(), fAttemptEndpoint, labBaudRate->text(), labFormat->text()),
                    LogGreen);
     }
     LetsDoIt();
@@ -224,8 +256,7 @@ void TfrQuadrel::ConnectBtnTimerTimer()
     if (FreePort)
         FreePort->Stop();
     TempLogAdd(QStringLiteral("Неудачное подключение: [Адр:%1, %2, %3, %4]")
-                   .arg(txtLineAddr->text(), PortCaption(), cbLineBaudRate->currentText(),
-                        cbLineFormat->currentText()),
+                   .arg(QString::number(fAttemptAddress), fAttemptEndpoint, fAttemptSpeed, fAttemptFormatText),
                LogMaroon);
 }
 
@@ -261,6 +292,13 @@ void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
                        .arg(FrameToDecimalText(aAnswerRec.Answer)),
                    LogMaroon);
         return;
+    }
+
+    if (aAnswerRec.ErrCode == 0 && Connected) {
+        fLastAnswer.start();
+        fLastAnswerTime = QDateTime::currentDateTime();
+        if (fValuesStale)
+            MarkStale(false);
     }
 
     TzPortObsRec announcement;
@@ -388,11 +426,15 @@ void TfrQuadrel::InterfaceTimerTimer()
     if (Connected) {
         btnPortObserver->show();
         btnConnect->setText(QStringLiteral("Отключиться"));
+        if (!fValuesStale && OprosTimer->isActive() && fLastAnswer.isValid() && fLastAnswer.elapsed() >= StaleAfterMs)
+            MarkStale(true);
         double millivolts = 0;
         if (TryValueByID(24582, millivolts))
             labPower1->setText(VoltageText(millivolts));
         int status = 0;
-        if (TryValueByID(36881, status)) {
+        if (fValuesStale) {
+            SetLabelColours(labPower1, QColor(212, 208, 200), QColor(128, 128, 128));
+        } else if (TryValueByID(36881, status)) {
             if (IsPowerAlarm(status))
                 SetLabelColours(labPower1, QColor(255, 0, 0), QColor(255, 255, 0));
             else
@@ -460,8 +502,34 @@ void TfrQuadrel::CloseAllPanel()
     if (!panDOUT->isVisible())
         panShim->hide();
     panProxy->hide();
+    const bool wasSyncing = fSyncingPanelButtons;
+    fSyncingPanelButtons = true;
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT, btnAutorun})
         button->setChecked(false);
+    fSyncingPanelButtons = wasSyncing;
+}
+
+QString TfrQuadrel::StaleHint() const
+{
+    return QStringLiteral("Нет ответа от модуля с %1").arg(fLastAnswerTime.toString(QStringLiteral("HH:mm:ss")));
+}
+
+void TfrQuadrel::MarkStale(bool aStale)
+{
+    if (aStale == fValuesStale)
+        return;
+    fValuesStale = aStale;
+    const QString hint = aStale ? StaleHint() : QString();
+    // The values stay in place, greyed, so the operator still sees the last known state.
+    for (QLabel *label : {labAddr, labBaudRate, labFormat, labVerPO, labPower1}) {
+        label->setEnabled(!aStale);
+        label->setToolTip(hint);
+    }
+    SG_Relays->SetStale(aStale, hint);
+    if (aStale)
+        TempLogAdd(hint + QStringLiteral(": значения на экране устарели"), LogMaroon);
+    else if (Connected)
+        TempLogAdd(QStringLiteral("Модуль снова отвечает"), LogNavy);
 }
 
 void TfrQuadrel::TryFindPanVisible()

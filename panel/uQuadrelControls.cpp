@@ -198,6 +198,11 @@ void TfrQuadrel::CreateControls()
     ethForm->addRow(QStringLiteral("Адрес:"), txtLineAddrEth);
     ConnectPager->addTab(PageConnEthernet, QStringLiteral("     Ethernet"));
 
+    // The picture buttons take focus and act on Space and Enter like push buttons.
+    for (TzPictureLabel *picture :
+         {imgRefreshPortList, imgFindDevice, imgFindDeviceEth, imgProxySettings, imgOpenNano})
+        picture->SetButton(true);
+
     // Search results, beside the connection panel.
     panFind = PopupFrame(this, "panFind", QSize(200, 230));
     auto *findColumn = new QVBoxLayout(panFind);

@@ -186,6 +186,10 @@ void TfrQuadrel::btnResetClick()
         return;
 
     Connected = false;
+    // The module is restarting under new settings: the engine stops here, since the connection
+    // check no longer runs once a connection has been confirmed.
+    if (FreePort)
+        FreePort->Stop();
     Anima(false);
     CloseAllPanel();
     ButtonsEnabled(false);

@@ -38,17 +38,35 @@ void TfrQuadrel::PressRelay(int aIndex)
 {
     if (aIndex < 1 || aIndex > 20)
         return;
+    SwitchRelay(aIndex, !DOUTs[size_t(aIndex)].IsOn());
+}
+
+void TfrQuadrel::SwitchRelay(int aIndex, bool aOn)
+{
+    if (aIndex < 1 || aIndex > 20)
+        return;
     CloseAllPanel();
     TzDiscretOutParams &output = DOUTs[size_t(aIndex)];
     output.IsWait = true;
-    output.ShimKoef = output.IsOn() ? 0 : 1000;
+    output.ShimKoef = aOn ? 1000 : 0;
     if (chkRemoteControl->isChecked()) {
         // Remote control hands the command to the web service; the module is written when a later
         // poll of the service brings the requested state.
-        SendRemoteOutput(aIndex, !output.IsOn());
+        SendRemoteOutput(aIndex, aOn);
         return;
     }
-    SendDOUT(aIndex, !output.IsOn());
+    SendDOUT(aIndex, aOn);
+}
+
+int TfrQuadrel::OutputOfCell(int aCol, int aRow)
+{
+    if (aRow < 1 || aRow > 10)
+        return 0;
+    if (aCol == 1)
+        return aRow;
+    if (aCol == 4)
+        return aRow + 10;
+    return 0;
 }
 
 void TfrQuadrel::StatusSafeCallback(TzTag *aTag)
@@ -83,13 +101,34 @@ void TfrQuadrel::SG_RelaysMouseDown(int aCol, int aRow)
             SG_Relays->EditDescription(aCol, aRow);
         } else {
             SG_Relays->CloseEditor();
-            if (aCol == 1)
-                PressRelay(aRow);
-            else if (aCol == 4)
-                PressRelay(aRow + 10);
+            if (const int output = OutputOfCell(aCol, aRow)) {
+                // The command is chosen once, here; a drag that follows applies the same one.
+                fDragCommand = DOUTs[size_t(output)].IsOn() ? DragSwitchOff : DragSwitchOn;
+                fDragDone.reset();
+                fDragDone.set(size_t(output));
+                SwitchRelay(output, fDragCommand == DragSwitchOn);
+            }
         }
     }
     SG_Relays->Refresh();
+}
+
+void TfrQuadrel::SG_RelaysMouseMove(int aCol, int aRow)
+{
+    // A held button that moves on switches every output it enters with the command chosen at
+    // the press, each output at most once: moves within one cell never repeat or undo it.
+    const int output = OutputOfCell(aCol, aRow);
+    if (fDragCommand == DragNone || output == 0 || fDragDone.test(size_t(output)))
+        return;
+    fDragDone.set(size_t(output));
+    SwitchRelay(output, fDragCommand == DragSwitchOn);
+    SG_Relays->Refresh();
+}
+
+void TfrQuadrel::SG_RelaysMouseUp()
+{
+    fDragCommand = DragNone;
+    fDragDone.reset();
 }
 
 QString TfrQuadrel::RelayPicture(int aIndex) const

@@ -75,13 +75,9 @@ void TfrQuadrel::CreateSearchControls()
     if (auto *form = qobject_cast<QFormLayout *>(PageConnCOM->layout()))
         form->addRow(QString(), chkFindAllSettings);
 
-    for (TzPictureLabel *picture : {imgFindDevice, imgFindDeviceEth}) {
-        picture->setFocusPolicy(Qt::StrongFocus);
-        // A picture has no focus frame of its own; the operator still sees where the keyboard is.
-        picture->setStyleSheet(QStringLiteral("QLabel:focus { background: palette(highlight); }"));
+    // The search pictures are picture buttons: Space, Enter and the accessible press click them.
+    for (TzPictureLabel *picture : {imgFindDevice, imgFindDeviceEth})
         connect(picture, &TzPictureLabel::clicked, this, &TfrQuadrel::imgFindDeviceClick);
-        new TzKeyActivator(picture, [this] { imgFindDeviceClick(); }, true);
-    }
 
     connect(FindListBox, &QListWidget::itemClicked, this, &TfrQuadrel::FindListBoxClick);
     // Moving through the list with the arrow keys takes a result over as a click does.

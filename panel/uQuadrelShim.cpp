@@ -176,8 +176,7 @@ void TfrQuadrel::btnDOUT1PanClick(int aIndex)
         if (!button)
             continue;
         button->setChecked(n == aIndex);
-        button->setIcon(QIcon(PanelPicture(n == aIndex ? QStringLiteral("shim_on") : QStringLiteral("shim_off"),
-                                           QSize(12, 12))));
+        button->setIcon(PanelIcon(n == aIndex ? QStringLiteral("shim_on") : QStringLiteral("shim_off")));
     }
     const TzDiscretOutParams &output = DOUTs[size_t(aIndex)];
     txtShimScale->setText(QString::number(output.ShimScale));

@@ -95,8 +95,8 @@ void TfrQuadrel::CreateWebBridge()
 
     imgProxySettings->setToolTip(QStringLiteral("Настройка"));
     imgProxySettings->setAccessibleName(QStringLiteral("Настройка"));
-    imgProxySettings->MakeKeyboardButton();
-    imgOpenNano->MakeKeyboardButton();
+    imgProxySettings->SetButton(true);
+    imgOpenNano->SetButton(true);
 
     PHP_Call_Timer = new QTimer(this);
     PHP_Call_Timer->setObjectName(QStringLiteral("PHP_Call_Timer"));

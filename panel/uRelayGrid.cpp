@@ -1,17 +1,21 @@
 #include "panel/uRelayGrid.h"
 
+#include "app/uHintTiming.h"
 #include "panel/uPictureLabel.h"
 
-#include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionFocusRect>
 
 namespace {
 
 constexpr int RowHeight = 40;
 constexpr int PictureSize = 32;
+constexpr int WheelNotch = 120;
+constexpr int LinesPerNotch = 5;
 const int ColumnWidths[] = {30, 40, 300, 30, 40, 300};
 
 bool IsDescriptionColumn(int aCol)
@@ -38,7 +42,10 @@ TzRelayGrid::TzRelayGrid(QWidget *aParent) : QTableWidget(10, 6, aParent)
 {
     setObjectName(QStringLiteral("SG_Relays"));
     setAccessibleName(QStringLiteral("Дискретные выходы"));
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fHeader = new TzRelayGridHeader(this);
+    setHorizontalHeader(fHeader);
+    // Only the description cells are editable, so F2 and typing open just those.
+    setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     setSelectionMode(QAbstractItemView::NoSelection);
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(RowHeight);
@@ -54,7 +61,7 @@ TzRelayGrid::TzRelayGrid(QWidget *aParent) : QTableWidget(10, 6, aParent)
     for (int col = 0; col < 6; ++col) {
         auto *header = new QTableWidgetItem(headers[col]);
         if (IsPictureColumn(col)) {
-            header->setIcon(QIcon(PanelPicture(QStringLiteral("dout_title"), QSize(PictureSize, PictureSize))));
+            header->setIcon(PanelIcon(QStringLiteral("dout_title")));
             header->setData(Qt::AccessibleTextRole, col == 1 ? QStringLiteral("Переключить выходы 1-10")
                                                              : QStringLiteral("Переключить выходы 11-20"));
         }
@@ -75,9 +82,11 @@ TzRelayGrid::TzRelayGrid(QWidget *aParent) : QTableWidget(10, 6, aParent)
     }
     setItemDelegate(new TzRelayPictureDelegate(this));
     connect(horizontalHeader(), &QHeaderView::sectionPressed, this, [this](int aCol) {
+        fHeader->SetCurrentSection(aCol);
         if (OnCellPress)
             OnCellPress(aCol, 0);
     });
+    setCurrentCell(0, 1);
 }
 
 bool TzRelayGrid::CellAt(const QPoint &aPos, int &aCol, int &aRow) const
@@ -122,13 +131,22 @@ void TzRelayGrid::SetDescription(int aOutput, const QString &aText)
         cell->setText(aText);
 }
 
+void TzRelayGrid::SetStale(bool aStale, const QString &aHint)
+{
+    fStale = aStale;
+    fStaleHint = aStale ? aHint : QString();
+    Refresh();
+}
+
 void TzRelayGrid::Refresh()
 {
-    if (StateTextOf)
-        for (int row = 1; row <= 10; ++row)
-            for (const int col : {1, 4})
-                if (QTableWidgetItem *cell = item(row - 1, col))
+    for (int row = 1; row <= 10; ++row)
+        for (const int col : {1, 4})
+            if (QTableWidgetItem *cell = item(row - 1, col)) {
+                if (StateTextOf)
                     cell->setData(Qt::AccessibleTextRole, StateTextOf(col, row));
+                cell->setData(Qt::ToolTipRole, fStaleHint);
+            }
     viewport()->update();
 }
 
@@ -136,6 +154,7 @@ void TzRelayGrid::mousePressEvent(QMouseEvent *aEvent)
 {
     int col = 0, row = 0;
     if (aEvent->button() == Qt::LeftButton && CellAt(aEvent->position().toPoint(), col, row) && OnCellPress) {
+        setCurrentCell(row - 1, col);
         OnCellPress(col, row);
         aEvent->accept();
         return;
@@ -146,31 +165,136 @@ void TzRelayGrid::mousePressEvent(QMouseEvent *aEvent)
 void TzRelayGrid::mouseMoveEvent(QMouseEvent *aEvent)
 {
     int col = 0, row = 0;
-    if ((aEvent->buttons() & Qt::LeftButton) && CellAt(aEvent->position().toPoint(), col, row) && OnCellPress) {
-        OnCellPress(col, row);
+    if (aEvent->buttons() & Qt::LeftButton) {
+        // The frame decides what a drag does; every move is reported, repeats included.
+        if (CellAt(aEvent->position().toPoint(), col, row) && OnCellDrag)
+            OnCellDrag(col, row);
         aEvent->accept();
         return;
     }
     QTableWidget::mouseMoveEvent(aEvent);
 }
 
+void TzRelayGrid::mouseReleaseEvent(QMouseEvent *aEvent)
+{
+    if (aEvent->button() == Qt::LeftButton && OnDragEnd)
+        OnDragEnd();
+    QTableWidget::mouseReleaseEvent(aEvent);
+}
+
 void TzRelayGrid::wheelEvent(QWheelEvent *aEvent)
 {
-    const int steps = aEvent->angleDelta().y() / 120;
-    const auto action = steps < 0 ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub;
-    for (int i = 0; i < 5 * std::abs(steps == 0 ? 1 : steps); ++i)
-        verticalScrollBar()->triggerAction(action);
+    // A notch is 120; touchpads send parts of one. The parts add up, and every full notch scrolls
+    // five lines in the direction the wheel turned.
+    fWheelRemainder += aEvent->angleDelta().y();
+    while (fWheelRemainder >= WheelNotch || fWheelRemainder <= -WheelNotch) {
+        const bool up = fWheelRemainder > 0;
+        const auto action = up ? QAbstractSlider::SliderSingleStepSub : QAbstractSlider::SliderSingleStepAdd;
+        for (int i = 0; i < LinesPerNotch; ++i)
+            verticalScrollBar()->triggerAction(action);
+        fWheelRemainder += up ? -WheelNotch : WheelNotch;
+    }
     aEvent->accept();
 }
 
 void TzRelayGrid::keyPressEvent(QKeyEvent *aEvent)
 {
+    const int col = currentColumn();
+    const int row = currentRow() + 1;
+    if (state() != QAbstractItemView::EditingState && aEvent->modifiers() == Qt::NoModifier) {
+        if (aEvent->key() == Qt::Key_Space && IsPictureColumn(col) && row >= 1) {
+            if (!aEvent->isAutoRepeat() && OnCellPress)
+                OnCellPress(col, row);
+            aEvent->accept();
+            return;
+        }
+        if (aEvent->key() == Qt::Key_Up && row == 1) {
+            // From the first row up into the header, in the same column.
+            fHeader->SetCurrentSection(col);
+            fHeader->setFocus(Qt::TabFocusReason);
+            aEvent->accept();
+            return;
+        }
+    }
     // Only descriptions take typing; a character typed anywhere else is dropped.
-    if (!aEvent->text().isEmpty() && aEvent->text().at(0).isPrint() && !IsDescriptionColumn(currentColumn())) {
+    if (!aEvent->text().isEmpty() && aEvent->text().at(0).isPrint() && !IsDescriptionColumn(col)) {
         aEvent->accept();
         return;
     }
     QTableWidget::keyPressEvent(aEvent);
+}
+
+bool TzRelayGrid::viewportEvent(QEvent *aEvent)
+{
+    if (aEvent->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(aEvent);
+        const QModelIndex index = indexAt(help->pos());
+        const QString hint = index.data(Qt::ToolTipRole).toString();
+        if (!hint.isEmpty()) {
+            ShowHint(help->globalPos(), hint, viewport(), visualRect(index));
+            return true;
+        }
+    }
+    return QTableWidget::viewportEvent(aEvent);
+}
+
+TzRelayGridHeader::TzRelayGridHeader(TzRelayGrid *aGrid) : QHeaderView(Qt::Horizontal, aGrid), fGrid(aGrid)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(QStringLiteral("Заголовок таблицы выходов"));
+}
+
+void TzRelayGridHeader::SetCurrentSection(int aSection)
+{
+    if (aSection < 0 || aSection >= count())
+        return;
+    fCurrentSection = aSection;
+    viewport()->update();
+}
+
+void TzRelayGridHeader::keyPressEvent(QKeyEvent *aEvent)
+{
+    if (aEvent->modifiers() != Qt::NoModifier) {
+        QHeaderView::keyPressEvent(aEvent);
+        return;
+    }
+    switch (aEvent->key()) {
+    case Qt::Key_Left: SetCurrentSection(fCurrentSection - 1); break;
+    case Qt::Key_Right: SetCurrentSection(fCurrentSection + 1); break;
+    case Qt::Key_Down:
+        fGrid->setCurrentCell(0, fCurrentSection);
+        fGrid->setFocus(Qt::TabFocusReason);
+        break;
+    case Qt::Key_Space:
+        if (IsPictureColumn(fCurrentSection) && !aEvent->isAutoRepeat() && fGrid->OnCellPress)
+            fGrid->OnCellPress(fCurrentSection, 0);
+        break;
+    default: QHeaderView::keyPressEvent(aEvent); return;
+    }
+    aEvent->accept();
+}
+
+void TzRelayGridHeader::paintSection(QPainter *aPainter, const QRect &aRect, int aSection) const
+{
+    QHeaderView::paintSection(aPainter, aRect, aSection);
+    if (hasFocus() && aSection == fCurrentSection) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = aRect.adjusted(2, 2, -2, -2);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, aPainter, this);
+    }
+}
+
+void TzRelayGridHeader::focusInEvent(QFocusEvent *aEvent)
+{
+    QHeaderView::focusInEvent(aEvent);
+    viewport()->update();
+}
+
+void TzRelayGridHeader::focusOutEvent(QFocusEvent *aEvent)
+{
+    QHeaderView::focusOutEvent(aEvent);
+    viewport()->update();
 }
 
 TzRelayPictureDelegate::TzRelayPictureDelegate(TzRelayGrid *aGrid) : QStyledItemDelegate(aGrid), fGrid(aGrid)
@@ -187,7 +311,13 @@ void TzRelayPictureDelegate::paint(QPainter *aPainter, const QStyleOptionViewIte
     }
     const QRect cell = aOption.rect;
     const QRect area = cell.adjusted(0, 2, 0, -2);
-    const QPixmap picture = PanelPicture(fGrid->PictureOf(col, aIndex.row() + 1), QSize(PictureSize, PictureSize));
-    const int top = area.top() + (area.height() - picture.height()) / 2;
-    aPainter->drawPixmap(cell.left() - 1, top, picture);
+    const QRect picture(cell.left() - 1, area.top() + (area.height() - PictureSize) / 2, PictureSize, PictureSize);
+    PanelIcon(fGrid->PictureOf(col, aIndex.row() + 1))
+        .paint(aPainter, picture, Qt::AlignCenter, fGrid->IsStale() ? QIcon::Disabled : QIcon::Normal);
+    if (aOption.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(aOption);
+        focus.rect = cell.adjusted(1, 1, -1, -1);
+        fGrid->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, aPainter, fGrid);
+    }
 }

@@ -18,6 +18,8 @@ packages=(
   clang libclang-rt-dev
   # syntax check of the Windows-only sources
   g++-mingw-w64-x86-64-posix
+  # the Debian package (cpack's dependency scan)
+  dpkg-dev file
   # rendering the panel to a picture without a display
   xvfb xauth fonts-dejavu-core
 )

@@ -26,6 +26,9 @@ find "$build_dir" -path '*_autogen/timestamp' -delete 2>/dev/null || true
 cmake --build "$build_dir" --parallel 2
 
 bash scripts/check-windows-sources.sh
+if [ "$build_dir" = build ]; then
+  bash scripts/check-package.sh "$build_dir"
+fi
 
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build_dir" --output-on-failure --timeout 600 "$@"

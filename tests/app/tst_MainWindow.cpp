@@ -1,6 +1,7 @@
 // The main window: caption, size limits, the frame inside, test mode and stay-on-top.
 
 #include "app/uApplication.h"
+#include "app/uHintTiming.h"
 #include "app/uMain.h"
 #include "common/uGlobVar.h"
 #include "common/uUtils.h"
@@ -8,7 +9,13 @@
 #include "panel/uQuadrel.h"
 
 #include <QAction>
+#include <QAccessible>
+#include <QLineEdit>
+#include <QStyle>
+#include <QMenu>
 #include <QtTest>
+
+#include "panel/uPictureLabel.h"
 
 class TestMainWindow : public QObject
 {
@@ -20,6 +27,9 @@ private slots:
     void testParameterSwitchesTestMode();
     void testModeCommandTogglesTheTestFeatures();
     void stayOnTopTwiceReturnsToNormal();
+    void logoMenuFromTheKeyboard_data();
+    void logoMenuFromTheKeyboard();
+    void hintsComeQuicklyAndStay();
 };
 
 void TestMainWindow::startsWithTheFrameAndItsLimits()
@@ -74,6 +84,70 @@ void TestMainWindow::stayOnTopTwiceReturnsToNormal()
     QVERIFY(!window.StayOnTop());
     QVERIFY(!window.actStayOnTop->isChecked());
     QVERIFY(window.isVisible());
+}
+
+void TestMainWindow::logoMenuFromTheKeyboard_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("menu key") << int(Qt::Key_Menu) << int(Qt::NoModifier);
+    QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+}
+
+void TestMainWindow::logoMenuFromTheKeyboard()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    TfrmTempLog log;
+    TfrmMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    TzPictureLabel *logo = window.Frame()->imgLogo;
+    QCOMPARE(logo->focusPolicy(), Qt::StrongFocus);
+    QVERIFY(!window.StayOnTop());
+
+    // In the menu: down to the second command and Enter, all from the keyboard.
+    QStringList items;
+    QTimer::singleShot(0, this, [&items] {
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QMenu *>(QApplication::activePopupWidget()), 5000);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        for (const QAction *action : menu->actions())
+            items << action->text();
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QTest::keyClick(logo, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(items, (QStringList{"Тестовый функционал", "Всегда сверху"}));
+    QVERIFY(window.StayOnTop());
+    QVERIFY(window.actStayOnTop->isChecked());
+
+    // The same menu through the logo's accessible action.
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(logo);
+    QVERIFY(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::showMenuAction()));
+    bool shown = false;
+    QTimer::singleShot(0, this, [&shown] {
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QMenu *>(QApplication::activePopupWidget()), 5000);
+        shown = true;
+        QApplication::activePopupWidget()->close();
+    });
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+    QVERIFY(shown);
+}
+
+void TestMainWindow::hintsComeQuicklyAndStay()
+{
+    TfrmTempLog log;
+    TfrmMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 200);
+    QLineEdit *address = window.Frame()->txtLineAddr;
+    QVERIFY(!address->toolTip().isEmpty());
+    QHelpEvent hint(QEvent::ToolTip, QPoint(2, 2), address->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(address, &hint);
+    QCOMPARE(address->toolTipDuration(), HintDurationMs);
+    QCOMPARE(HintDurationMs, 100000);
 }
 
 int main(int argc, char *argv[])

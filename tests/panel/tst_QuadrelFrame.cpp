@@ -11,6 +11,8 @@
 #include "port/uFreePort.h"
 
 #include <QAccessible>
+#include <QPainter>
+#include <QSvgRenderer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -22,6 +24,15 @@
 #include <QtTest>
 
 namespace {
+
+// The in-place editor of a description, while one is open.
+QLineEdit *OpenEditor(TzRelayGrid *aGrid)
+{
+    for (QLineEdit *editor : aGrid->viewport()->findChildren<QLineEdit *>())
+        if (editor->isVisible())
+            return editor;
+    return nullptr;
+}
 
 void SetTag(TfrQuadrel &aFrame, int aID, double aValue)
 {
@@ -64,6 +75,15 @@ private slots:
     void popupPanels();
     void exceptionsReachTheLog();
     void gridIsAccessible();
+    void wheelAddsUpPartsOfANotch_data();
+    void wheelAddsUpPartsOfANotch();
+    void clicksInsideAPanelKeepItOpen();
+    void panelButtonsToggleThroughTheirAccessibleAction_data();
+    void panelButtonsToggleThroughTheirAccessibleAction();
+    void pictureButtonsTakeTheKeyboard_data();
+    void pictureButtonsTakeTheKeyboard();
+    void descriptionsEditFromTheKeyboard();
+    void picturesAreDrawnAtThePixelRatio();
 
 private:
     TfrmTempLog *fLog = nullptr;
@@ -113,7 +133,15 @@ void TestQuadrelFrame::constructionBuildsTheModel()
     QVERIFY(fFrame->DOUTs[6].BtnShim->y() > fFrame->DOUTs[1].BtnShim->y());
     QCOMPARE(fFrame->DOUTs[2].BtnShim->x(), fFrame->DOUTs[1].BtnShim->x() + fFrame->DOUTs[1].BtnShim->width() + 8);
     QCOMPARE(fFrame->DOUTs[3].BtnShim->x(), fFrame->DOUTs[2].BtnShim->x() + fFrame->DOUTs[2].BtnShim->width() + 6);
-    QVERIFY(!fFrame->btnRS485->isEnabled() || !fFrame->Connected);
+    // The wider gap only after #1: the later rows keep the narrow one throughout.
+    for (const int n : {7, 12, 17})
+        QCOMPARE(fFrame->DOUTs[size_t(n)].BtnShim->x(),
+                 fFrame->DOUTs[size_t(n - 1)].BtnShim->x() + fFrame->DOUTs[size_t(n - 1)].BtnShim->width() + 6);
+    // The command buttons are off from construction, before any timer has run.
+    for (QPushButton *button : {fFrame->btnRS485, fFrame->btnReset, fFrame->btnDOUT, fFrame->btnAllOn,
+                                fFrame->btnAllOff, fFrame->btnAllOnSlow, fFrame->btnAllOffSlow, fFrame->btnSnakeOn,
+                                fFrame->btnRunner})
+        QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
 }
 
 void TestQuadrelFrame::perOutputTags_data()
@@ -561,6 +589,229 @@ void TestQuadrelFrame::gridIsAccessible()
     QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Дискретные выходы"));
     QCOMPARE(QAccessible::queryAccessibleInterface(fFrame->txtLineAddr)->text(QAccessible::Name),
              QStringLiteral("Адрес прибора"));
+}
+
+void TestQuadrelFrame::wheelAddsUpPartsOfANotch_data()
+{
+    QTest::addColumn<QList<int>>("deltas");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QList<int>>("positions");
+    QTest::newRow("four quarter notches down") << QList<int>{-30, -30, -30, -30} << 0 << QList<int>{0, 0, 0, 5};
+    QTest::newRow("a notch down, then parts up") << QList<int>{-120, 60, 60} << 0 << QList<int>{5, 5, 0};
+    QTest::newRow("a notch and a half up") << QList<int>{180, 60} << 8 << QList<int>{3, 0};
+    QTest::newRow("two notches in one event") << QList<int>{-240} << 0 << QList<int>{8};
+}
+
+void TestQuadrelFrame::wheelAddsUpPartsOfANotch()
+{
+    QFETCH(QList<int>, deltas);
+    QFETCH(int, start);
+    QFETCH(QList<int>, positions);
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    TzRelayGrid *grid = fFrame->SG_Relays;
+    // Two rows in view, so the grid scrolls by up to eight.
+    grid->resize(grid->width(), 40 + 2 * 40 + 2 * grid->frameWidth());
+    QTRY_COMPARE_WITH_TIMEOUT(grid->verticalScrollBar()->maximum(), 8, 5000);
+    grid->verticalScrollBar()->setValue(start);
+    for (int i = 0; i < deltas.size(); ++i) {
+        QWheelEvent wheel(QPointF(10, 10), grid->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, deltas[i]), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(grid->viewport(), &wheel);
+        QCOMPARE(grid->verticalScrollBar()->value(), positions[i]);
+    }
+}
+
+void TestQuadrelFrame::clicksInsideAPanelKeepItOpen()
+{
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
+    QVERIFY(fFrame->panComPort->isVisible());
+    QLabel *caption = nullptr;
+    for (QLabel *label : fFrame->PageConnCOM->findChildren<QLabel *>())
+        if (label->text() == QStringLiteral("Скорость:"))
+            caption = label;
+    QVERIFY(caption);
+    QTest::mouseClick(caption, Qt::LeftButton);
+    QVERIFY(fFrame->panComPort->isVisible());
+    QTest::mouseClick(fFrame->imgRefreshPortList, Qt::LeftButton);
+    QVERIFY(fFrame->panComPort->isVisible());
+    QTest::mouseClick(fFrame->panComPort, Qt::LeftButton, {}, QPoint(1, 1)); // the panel's own margin
+    QVERIFY(fFrame->panComPort->isVisible());
+    QVERIFY(fFrame->btnComPort->isChecked());
+    // The frame's bare surface, right of the status block, closes it.
+    const QPoint bare(fFrame->panComPort->geometry().right() + 20, 120);
+    QVERIFY(!fFrame->childAt(bare));
+    QTest::mouseClick(fFrame, Qt::LeftButton, {}, bare);
+    QVERIFY(!fFrame->panComPort->isVisible());
+    QVERIFY(!fFrame->btnComPort->isChecked());
+}
+
+void TestQuadrelFrame::panelButtonsToggleThroughTheirAccessibleAction_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("panel");
+    QTest::newRow("СОМ-порт") << "btnComPort" << "panComPort";
+    QTest::newRow("Устройство") << "btnRS485" << "panRS485";
+    QTest::newRow("ШИМ") << "btnDOUT" << "panDOUT";
+}
+
+void TestQuadrelFrame::panelButtonsToggleThroughTheirAccessibleAction()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, panel);
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fFrame->ButtonsEnabled(true);
+    auto *pushButton = fFrame->findChild<QPushButton *>(button);
+    auto *popup = fFrame->findChild<QWidget *>(panel);
+    QVERIFY(pushButton && popup);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(pushButton);
+    QVERIFY(accessible && accessible->actionInterface());
+    QAccessibleActionInterface *actions = accessible->actionInterface();
+    QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+    QVERIFY(popup->isVisible());
+    QVERIFY(pushButton->isChecked());
+    QVERIFY(accessible->state().checked);
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+    QVERIFY(!popup->isVisible());
+    QVERIFY(!pushButton->isChecked());
+    // Space does what the mouse does.
+    QTest::keyClick(pushButton, Qt::Key_Space);
+    QVERIFY(popup->isVisible());
+    fFrame->CloseAllPanel();
+    QVERIFY(!popup->isVisible());
+    QVERIFY(!pushButton->isChecked());
+}
+
+void TestQuadrelFrame::pictureButtonsTakeTheKeyboard_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Space") << int(Qt::Key_Space);
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter") << int(Qt::Key_Enter);
+    QTest::newRow("accessible press") << 0;
+}
+
+void TestQuadrelFrame::pictureButtonsTakeTheKeyboard()
+{
+    QFETCH(int, key);
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    for (TzPictureLabel *picture : {fFrame->imgRefreshPortList, fFrame->imgFindDevice, fFrame->imgFindDeviceEth,
+                                    fFrame->imgProxySettings, fFrame->imgOpenNano}) {
+        QCOMPARE(picture->focusPolicy(), Qt::StrongFocus);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(picture);
+        QCOMPARE(accessible->role(), QAccessible::Button);
+        QCOMPARE(accessible->text(QAccessible::Name), picture->toolTip());
+        QVERIFY(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    }
+    QCOMPARE(fFrame->imgArrow->focusPolicy(), Qt::NoFocus);
+
+    // The refresh picture, pressed without the mouse, refills the port list; the panel stays open.
+    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
+    fFrame->AddPortOnTop(QStringLiteral("/dev/quadrel-gone"));
+    QCOMPARE(fFrame->cbComPort->itemText(0), QStringLiteral("/dev/quadrel-gone"));
+    if (key == 0)
+        QAccessible::queryAccessibleInterface(fFrame->imgRefreshPortList)
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+    else
+        QTest::keyClick(fFrame->imgRefreshPortList, Qt::Key(key));
+    QCOMPARE(fFrame->cbComPort->findText(QStringLiteral("/dev/quadrel-gone")), -1);
+    QVERIFY(fFrame->panComPort->isVisible());
+}
+
+void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
+{
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fFrame->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(fFrame));
+    TzRelayGrid *grid = fFrame->SG_Relays;
+    grid->setFocus();
+
+    // F2 on output 2's description opens it.
+    grid->setCurrentCell(1, 2);
+    QTest::keyClick(grid, Qt::Key_F2);
+    QLineEdit *editor = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((editor = OpenEditor(grid)) != nullptr, 5000);
+    editor->selectAll();
+    QTest::keyClicks(editor, "Pump");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(grid->Description(2), QStringLiteral("Pump"), 5000);
+    QVERIFY(fFrame->ProjSaveTimer->isActive());
+
+    // Typing on output 14's description starts editing with the typed letter.
+    grid->setFocus();
+    grid->setCurrentCell(3, 5);
+    QTest::keyClick(grid, 'v');
+    QWidget *typing = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((typing = OpenEditor(grid)) != nullptr, 5000);
+    QCOMPARE(qobject_cast<QLineEdit *>(typing)->text(), QStringLiteral("v"));
+    QTest::keyClicks(typing, "alve");
+    QTest::keyClick(typing, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(grid->Description(14), QStringLiteral("valve"), 5000);
+
+    // F2 and typing on a picture cell open nothing and switch nothing.
+    grid->setFocus();
+    grid->setCurrentCell(0, 1);
+    QTest::keyClick(grid, Qt::Key_F2);
+    QTest::keyClick(grid, 'x');
+    QVERIFY(!OpenEditor(grid));
+    QVERIFY(!fFrame->DOUTs[1].IsWait);
+    // Space there is a press on the picture: the same rule as a click.
+    QTest::keyClick(grid, Qt::Key_Space);
+    QVERIFY(fFrame->DOUTs[1].IsWait);
+    QCOMPARE(fFrame->DOUTs[1].ShimKoef, 1000);
+}
+
+void TestQuadrelFrame::picturesAreDrawnAtThePixelRatio()
+{
+    // The reference: the SVG drawn straight at 64 device pixels.
+    auto reference = [](const QString &aName, int aPixels) {
+        QImage image(aPixels, aPixels, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        QSvgRenderer(QStringLiteral(":/pictures/%1.svg").arg(aName)).render(&painter);
+        return image;
+    };
+    const QImage sharp = reference(QStringLiteral("dout_off"), 64);
+    // What a picture drawn once at 32 pixels and enlarged would look like: not the same.
+    QVERIFY(reference(QStringLiteral("dout_off"), 32).scaled(64, 64, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            != sharp);
+
+    const QPixmap icon = PanelIcon(QStringLiteral("dout_off")).pixmap(QSize(32, 32), 2.0);
+    QCOMPARE(icon.size(), QSize(64, 64));
+    QCOMPARE(icon.devicePixelRatio(), 2.0);
+    QImage iconImage = icon.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    iconImage.setDevicePixelRatio(1.0);
+    QCOMPARE(iconImage, sharp);
+
+    // A grid cell painted for a 200 % screen: the picture at (-1, 4) in the 40 x 40 cell.
+    QImage canvas(QSize(40, 40) * 2, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(2.0);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter painter(&canvas);
+        QStyleOptionViewItem option;
+        option.rect = QRect(1, 0, 40, 40);
+        fFrame->SG_Relays->itemDelegate()->paint(&painter, option, fFrame->SG_Relays->model()->index(0, 1));
+    }
+    canvas.setDevicePixelRatio(1.0);
+    QCOMPARE(canvas.copy(0, 8, 64, 64), sharp);
+
+    // A picture button on the same screen.
+    TzPictureLabel *refresh = fFrame->imgRefreshPortList;
+    const QImage refreshSharp = reference(QStringLiteral("refresh"), refresh->width() * 2);
+    QImage label(refresh->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    label.setDevicePixelRatio(2.0);
+    label.fill(Qt::transparent);
+    refresh->render(&label, QPoint(), QRegion(), QWidget::DrawChildren);
+    label.setDevicePixelRatio(1.0);
+    QCOMPARE(label.copy(0, 0, refreshSharp.width(), refreshSharp.height()), refreshSharp);
 }
 
 int main(int argc, char *argv[])

@@ -97,6 +97,40 @@ QPoint CellCentre(TzRelayGrid *aGrid, int aCol, int aRow)
     return aGrid->visualItemRect(aGrid->item(aRow - 1, aCol)).center();
 }
 
+// A pointer move with the left button held, as a drag delivers it.
+void DragTo(TzRelayGrid *aGrid, const QPoint &aPos)
+{
+    QMouseEvent move(QEvent::MouseMove, aPos, aGrid->viewport()->mapToGlobal(aPos), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(aGrid->viewport(), &move);
+}
+
+int OutputCoil(int aOutput)
+{
+    return 4096 + 128 * (aOutput - 1);
+}
+
+// The coil writes the simulator received, in order.
+QList<Request> CoilWrites(TzSimulator &aSim, size_t aFrom)
+{
+    QList<Request> writes;
+    for (const Request &r : ReceivedRequests(aSim, aFrom))
+        if (r.Function == 5)
+            writes << r;
+    return writes;
+}
+
+int LinesStartingWith(const QStringList &aLines, const QString &aStart)
+{
+    return int(std::count_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); }));
+}
+
+const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
+{
+    return {aFrame->btnRS485,    aFrame->btnReset,      aFrame->btnDOUT,       aFrame->btnAllOn,  aFrame->btnAllOff,
+            aFrame->btnAllOnSlow, aFrame->btnAllOffSlow, aFrame->btnSnakeOn, aFrame->btnRunner};
+}
+
 } // namespace
 
 class TestQuadrelLine : public QObject
@@ -117,9 +151,21 @@ private slots:
     void connectsThroughTheConverter();
     void reconnectAfterDisconnectDuringTheFirstCycle();
 
+    void heldPressInOneCellWritesOnce();
+    void dragAcrossFiveOutputsWritesOneValue();
+    void commandButtonsWaitForTheFirstCycle();
+    void converterLinesNameTheConverter();
+    void silentModuleMarksValuesStale();
+    void healthyDisconnectIsNotAFailure();
+    void brokenTemplateRefusesToConnect();
+    void gridFromTheKeyboard();
+
 private:
     void ConnectSerial();
     void WaitForPolling();
+    // Waits until the module has been polled for its output states after aFrom: any command
+    // queued before would have gone out first.
+    void WaitForStateRead(size_t aFrom);
 
     std::unique_ptr<TzSimulator> fSim;
     TfrmTempLog *fLog = nullptr;
@@ -357,6 +403,270 @@ void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
     fSim->Faults().SetAnswerDelay(0);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     WaitForPolling();
+}
+
+void TestQuadrelLine::WaitForStateRead(size_t aFrom)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, aFrom).contains(Request{3, 60016, 1}), LineTimeout);
+}
+
+void TestQuadrelLine::heldPressInOneCellWritesOnce()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    ConnectSerial();
+    WaitForPolling();
+    TzRelayGrid *grid = fFrame->SG_Relays;
+    const QPoint centre = CellCentre(grid, 1, 3);
+    const size_t mark = ReceivedCount(*fSim);
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre);
+    DragTo(grid, centre + QPoint(1, 0));
+    // Still held while the module switches and the panel reads the new state back: moves after
+    // that must not turn the output off again.
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_on"), LineTimeout);
+    for (const QPoint &nudge : {QPoint(2, 1), QPoint(-2, 2), QPoint(0, -1), QPoint(3, 3)})
+        DragTo(grid, centre + nudge);
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre + QPoint(3, 3));
+    WaitForStateRead(ReceivedCount(*fSim));
+    QCOMPARE(Describe(CoilWrites(*fSim, mark)), Describe({{5, OutputCoil(3), 0xFF00}}));
+    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_on"));
+}
+
+void TestQuadrelLine::dragAcrossFiveOutputsWritesOneValue()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    // Output 2 is on already: the drag still gives it the command chosen on output 1.
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
+    ConnectSerial();
+    WaitForPolling();
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(2), QStringLiteral("dout_on"), LineTimeout);
+    TzRelayGrid *grid = fFrame->SG_Relays;
+    const size_t mark = ReceivedCount(*fSim);
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 1, 1));
+    // Down to output 5 with several moves in every cell, then back up over the same outputs.
+    for (const int row : {1, 2, 2, 3, 3, 3, 4, 5, 5, 4, 3, 2, 1})
+        DragTo(grid, CellCentre(grid, 1, row) + QPoint(row % 2, 1));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 1, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(int(CoilWrites(*fSim, mark).size()), 5, LineTimeout);
+    WaitForStateRead(ReceivedCount(*fSim));
+    // Output commands go ahead of the queue, so their order on the line is the engine's; each
+    // output once, all with the value chosen at the press.
+    QList<Request> writes = CoilWrites(*fSim, mark);
+    std::sort(writes.begin(), writes.end(), [](const Request &a, const Request &b) { return a.Reg < b.Reg; });
+    QList<Request> expected;
+    for (int n = 1; n <= 5; ++n)
+        expected << Request{5, OutputCoil(n), 0xFF00};
+    QCOMPARE(Describe(writes), Describe(expected));
+    for (int n = 1; n <= 5; ++n)
+        QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(n), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fFrame->RelayPicture(6), QStringLiteral("dout_off"));
+}
+
+void TestQuadrelLine::commandButtonsWaitForTheFirstCycle()
+{
+    // Disabled in the first frame shown, before any timer has run.
+    for (QPushButton *button : CommandButtons(fFrame))
+        QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    // Slow answers hold the panel between the probe and the end of the first cycle.
+    fSim->Faults().SetAnswerDelay(40);
+    ConnectSerial();
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
+    QVERIFY(!fFrame->OprosTimer->isActive());
+    for (QPushButton *button : CommandButtons(fFrame))
+        QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+    WaitForPolling();
+    for (QPushButton *button : CommandButtons(fFrame))
+        QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
+}
+
+void TestQuadrelLine::converterLinesNameTheConverter()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    const uint16_t port = FreeUdpPort("127.0.0.2");
+    QVERIFY(port != 0);
+    QVERIFY(fSim->StartUdp("127.0.0.2", port));
+    // The serial page holds other values; none of them may appear in the converter's lines.
+    fFrame->AddPortOnTop(QStringLiteral("/dev/quadrel-serial-page"));
+    fFrame->txtLineAddr->setText(QStringLiteral("5"));
+    fFrame->cbLineFormat->setCurrentIndex(2);
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
+    fFrame->txtEthernetPort->setText(QString::number(port));
+    const QString endpoint = QStringLiteral("127.0.0.2:%1").arg(port);
+
+    // No module at 17: the failure line names the converter and the address tried.
+    fFrame->txtLineAddrEth->setText(QStringLiteral("17"));
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    const QString failed = QStringLiteral("Неудачное подключение: [Адр:17, %1, Ethernet, MODBUS RTU 8N1]").arg(endpoint);
+    QTRY_VERIFY2_WITH_TIMEOUT(fLog->Lines().contains(failed), qPrintable(fLog->Lines().mid(0, 3).join(" | ")),
+                              LineTimeout);
+
+    fFrame->txtLineAddrEth->setText(QStringLiteral("16"));
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+    const QString success = QStringLiteral("Успешное подключение: [Адр:16, %1, Ethernet, RTU 8N1]").arg(endpoint);
+    QVERIFY2(fLog->Lines().contains(success), qPrintable(fLog->Lines().mid(0, 3).join(" | ")));
+    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("Ethernet"));
+    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
+}
+
+void TestQuadrelLine::silentModuleMarksValuesStale()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(4, true, aNow); });
+    ConnectSerial();
+    WaitForPolling();
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(4), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->labPower1->text().endsWith(QStringLiteral(" В")), LineTimeout);
+    QVERIFY(fFrame->labPower1->isEnabled());
+    QVERIFY(!fFrame->ValuesStale());
+
+    fSim->Faults().SetSilent(true);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
+    const QString voltage = fFrame->labPower1->text();
+    QVERIFY(voltage.endsWith(QStringLiteral(" В")));
+    const QString since = QStringLiteral("Нет ответа от модуля с ");
+    for (QLabel *label : {fFrame->labPower1, fFrame->labAddr, fFrame->labVerPO}) {
+        QVERIFY2(!label->isEnabled(), qPrintable(label->objectName()));
+        QVERIFY(QRegularExpression("^Нет ответа от модуля с \\d\\d:\\d\\d:\\d\\d$").match(label->toolTip()).hasMatch());
+    }
+    // The last values stay in view, greyed: the voltage text, the output picture.
+    QCOMPARE(fFrame->labPower1->text(), voltage);
+    QCOMPARE(fFrame->RelayPicture(4), QStringLiteral("dout_on"));
+    QVERIFY(fFrame->SG_Relays->IsStale());
+    QCOMPARE(fFrame->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString(), fFrame->labPower1->toolTip());
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(128, 128, 128),
+                              LineTimeout);
+    // Said once, however long the silence lasts; the connection itself stays as it was.
+    const size_t mark = ReceivedCount(*fSim);
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedCount(*fSim) >= mark + 6, LineTimeout);
+    QCOMPARE(LinesStartingWith(fLog->Lines(), since), 1);
+    QCOMPARE(fFrame->labPower1->text(), voltage);
+    const QStringList lines = fLog->Lines();
+    const auto staleLine = std::find_if(lines.begin(), lines.end(), [&since](const QString &l) { return l.startsWith(since); });
+    QVERIFY(staleLine->endsWith(QStringLiteral(": значения на экране устарели")));
+    QCOMPARE(fLog->LineColor(int(staleLine - lines.begin())), LogMaroon);
+    QVERIFY(fFrame->Connected);
+    QVERIFY(fFrame->OprosTimer->isActive());
+    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
+
+    // The next good answer restores the display.
+    fSim->Faults().SetSilent(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
+    QVERIFY(fFrame->labPower1->isEnabled());
+    QVERIFY(fFrame->labPower1->toolTip().isEmpty());
+    QVERIFY(!fFrame->SG_Relays->IsStale());
+    QVERIFY(fFrame->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240), LineTimeout);
+    QVERIFY(fLog->Lines().contains(QStringLiteral("Модуль снова отвечает")));
+    QCOMPARE(LinesStartingWith(fLog->Lines(), since), 1);
+}
+
+void TestQuadrelLine::healthyDisconnectIsNotAFailure()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    ConnectSerial();
+    WaitForPolling();
+    QVERIFY(!fFrame->ConnectBtnTimer->isActive());
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+    // Well past the one-second check: four screen refreshes.
+    QSignalSpy refreshes(fFrame->InterfaceTimer, &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 4, LineTimeout);
+    QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Неудачное подключение")), 0);
+    QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Успешное подключение")), 1);
+}
+
+void TestQuadrelLine::brokenTemplateRefusesToConnect()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fPath = QString::fromStdString(fSim->StartPty());
+    QVERIFY(!fPath.isEmpty());
+
+    QStringList notices;
+    auto closeNotice = [&notices] {
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()), 10000);
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        notices << box->text();
+        box->accept();
+    };
+    QuadrelTemplateResource = QStringLiteral("BROKEN_TEMPLATE");
+    QTimer::singleShot(0, this, closeNotice);
+    auto frame = std::make_unique<TfrQuadrel>();
+    QuadrelTemplateResource = QStringLiteral("XMLDATA");
+    QVERIFY(!frame->TemplateLoaded());
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices[0].startsWith(QStringLiteral("Ошибка загрузки таблицы регистров")));
+
+    frame->AddPortOnTop(fPath);
+    frame->show();
+    QTimer::singleShot(0, this, closeNotice);
+    QTest::mouseClick(frame->btnConnect, Qt::LeftButton);
+    const QString refusal = QStringLiteral("Подключение невозможно: таблица регистров не загружена");
+    QCOMPARE(notices.value(1), refusal);
+    QCOMPARE(fLog->Lines().front(), refusal);
+    QVERIFY(!frame->FreePort);
+    QVERIFY(!frame->Connected);
+    QVERIFY(frame->btnConnect->isEnabled());
+    QVERIFY(!frame->ConnectBtnTimer->isActive());
+    QCOMPARE(ReceivedCount(*fSim), size_t(0));
+}
+
+void TestQuadrelLine::gridFromTheKeyboard()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    ConnectSerial();
+    WaitForPolling();
+    fFrame->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(fFrame));
+    TzRelayGrid *grid = fFrame->SG_Relays;
+    grid->setFocus();
+    grid->setCurrentCell(0, 1); // output 1's picture
+    const size_t mark = ReceivedCount(*fSim);
+
+    // Down twice to output 3, Space switches it.
+    QTest::keyClick(grid, Qt::Key_Down);
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCOMPARE(grid->currentRow(), 2);
+    QTest::keyClick(grid, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*fSim, mark).contains(Request{5, OutputCoil(3), 0xFF00}), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_on"), LineTimeout);
+    // Space again: the same rule as a click, so it switches the output back off.
+    QTest::keyClick(grid, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*fSim, mark).contains(Request{5, OutputCoil(3), 0x0000}), LineTimeout);
+
+    // Right three times to output 13's picture; Space on the number column does nothing.
+    QTest::keyClick(grid, Qt::Key_Right);
+    QTest::keyClick(grid, Qt::Key_Right);
+    QCOMPARE(grid->currentColumn(), 3);
+    QTest::keyClick(grid, Qt::Key_Space);
+    QTest::keyClick(grid, Qt::Key_Right);
+    QCOMPARE(grid->currentColumn(), 4);
+    QTest::keyClick(grid, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*fSim, mark).contains(Request{5, OutputCoil(13), 0xFF00}), LineTimeout);
+    // Read back first: until then the engine still holds that write and would refuse a copy.
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(13), QStringLiteral("dout_on"), LineTimeout);
+
+    // Up out of the first row into the header; Space there switches outputs 11 to 20.
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(grid, Qt::Key_Up);
+    TzRelayGridHeader *header = grid->Header();
+    QTRY_VERIFY_WITH_TIMEOUT(header->hasFocus(), 5000);
+    QCOMPARE(header->CurrentSection(), 4);
+    const size_t beforeHeader = ReceivedCount(*fSim);
+    QTest::keyClick(header, Qt::Key_Space);
+    QVERIFY(fFrame->TableRelaysB_IsOn);
+    for (int n = 11; n <= 20; ++n)
+        QTRY_VERIFY2_WITH_TIMEOUT(CoilWrites(*fSim, beforeHeader).contains(Request{5, OutputCoil(n), 0xFF00}),
+                                  qPrintable(QString::number(n)), LineTimeout);
+    // The number column wrote nothing.
+    for (const Request &write : CoilWrites(*fSim, mark))
+        QVERIFY(write.Reg == OutputCoil(3) || write.Reg >= OutputCoil(11));
+    // Down goes back into the grid, same column.
+    QTest::keyClick(header, Qt::Key_Down);
+    QVERIFY(grid->hasFocus());
+    QCOMPARE(grid->currentRow(), 0);
+    QCOMPARE(grid->currentColumn(), 4);
 }
 
 int main(int argc, char *argv[])

@@ -138,8 +138,14 @@ void TfrQuadrel::btnRS485_ApplyClick()
     cbLineFormatEth->setCurrentIndex(formatItem);
     cbComPortChange();
 
+    // Releasing the button here must not reopen the panel through its toggle handler.
     panRS485->hide();
-    btnRS485->setChecked(false);
+    {
+        const bool wasSyncing = fSyncingPanelButtons;
+        fSyncingPanelButtons = true;
+        btnRS485->setChecked(false);
+        fSyncingPanelButtons = wasSyncing;
+    }
     ResetBtn_Timer->start();
     labNeedReset->show();
     btnReset->setAccessibleDescription(QStringLiteral("Требуется перезагрузка"));

@@ -309,7 +309,15 @@ void TfrQuadrel::SaveHTTPOptions()
 void TfrQuadrel::LoadHTTPOptions()
 {
     TzStoredHttpOptions stored;
-    if (ReadHttpOptions(OptionsFileName(), stored) != TzOptionsRead::Valid)
+    const TzOptionsRead state = ReadHttpOptions(OptionsFileName(), stored);
+    if (state == TzOptionsRead::Missing && txtAuthKey->text().isEmpty()) {
+        // No web-bridge settings stored yet (a first start): the bridge still gets its own key,
+        // written at once, so that it is the same at the next start.
+        txtAuthKey->setText(GenerateAccessKey(6));
+        SaveHTTPOptions();
+        return;
+    }
+    if (state != TzOptionsRead::Valid)
         return;
     if (stored.Base) {
         HTTPBase = stored.Base;

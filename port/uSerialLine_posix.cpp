@@ -138,7 +138,9 @@ bool TzSerialLine::Open(const std::string &aDevice)
     fImpl->HungUp = false;
     fImpl->Timeouts = TzLineTimeouts();
     fImpl->CharUs = 0;
-    fImpl->LastRx.reset();
+    // The line may still carry the tail of an exchange begun before it was opened (the previous
+    // connection's last answer): the first request waits for a frame gap of silence too.
+    fImpl->LastRx = Clock::now();
     fImpl->TxEnd = Clock::time_point{};
     fImpl->DrainWake();
     return true;

@@ -9,6 +9,7 @@
 #include "panel/uRelayGrid.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
+#include "tests/TestSettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -154,6 +155,8 @@ void TestPortObserverLine::cleanup()
     fFrame = nullptr;
     fLog = nullptr;
     QVERIFY(PortObservers().isEmpty());
+    // What this test saved must not change how the next one's panel starts.
+    ClearTestSettings();
 }
 
 void TestPortObserverLine::ConnectSerial()

@@ -11,6 +11,7 @@
 #include "port/uFreePort.h"
 #include "search/uFindDevice.h"
 #include "sim/uSimulator.h"
+#include "tests/TestSettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -48,7 +49,7 @@ QListWidgetItem *Entry(QListWidget *aList, const QString &aText)
 
 bool Shows(TzPictureLabel *aPicture, const char *aName)
 {
-    return aPicture->pixmap().toImage() == PanelPicture(QString::fromLatin1(aName), aPicture->size()).toImage();
+    return aPicture->Picture() == QString::fromLatin1(aName);
 }
 
 uint16_t FreeUdpPort(const char *aHost)
@@ -123,6 +124,8 @@ void TestQuadrelSearch::cleanup()
     fSim.reset();
     fFrame = nullptr;
     fLog = nullptr;
+    // What this test saved must not change how the next one's panel starts.
+    ClearTestSettings();
 }
 
 void TestQuadrelSearch::ThreeDevices()

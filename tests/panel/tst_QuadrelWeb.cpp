@@ -14,6 +14,7 @@
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
 #include "web/uHTTP_Request.h"
+#include "tests/TestSettings.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -159,6 +160,9 @@ void TestQuadrelWeb::init()
     fFrame->resize(800, 750);
     fFrame->show();
     QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    // Keyboard focus needs the active window.
+    fFrame->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(fFrame));
 }
 
 void TestQuadrelWeb::cleanup()
@@ -172,6 +176,8 @@ void TestQuadrelWeb::cleanup()
     fServer.reset();
     fSim.reset();
     TestMode = false;
+    // What this test saved must not change how the next one's panel starts.
+    ClearTestSettings();
 }
 
 void TestQuadrelWeb::ConnectPanel()
@@ -299,7 +305,9 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("4 1"); };
     ConnectPanel();
 
-    // The picture takes the focus and opens the panel with Space, under itself.
+    // The picture takes the focus and opens the panel with Space, under itself. Test controls are
+    // shown by the interface timer's next tick.
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->imgProxySettings->isVisible(), LineTimeout);
     fFrame->imgProxySettings->setFocus();
     QVERIFY(fFrame->imgProxySettings->hasFocus());
     QTest::keyClick(fFrame->imgProxySettings, Qt::Key_Space);
@@ -325,10 +333,18 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
     QCOMPARE(QApplication::focusWidget(), fFrame->txtProxyPass);
     QTest::keyClicks(fFrame->txtProxyPass, password);
     QCOMPARE(fFrame->txtProxyPass->echoMode(), QLineEdit::Password);
-    // Cancel leaves the panel open; Enter in a field saves and closes it.
+    // Enter in a field saves and closes the panel.
+    QTest::keyClick(fFrame->txtProxyPass, Qt::Key_Return);
+    QVERIFY(!fFrame->panProxy->isVisible());
+    // Cancel brings back what was saved and leaves the panel open.
+    const QString savedUser = fFrame->txtProxyUser->text();
+    fFrame->imgProxySettingsClick();
+    QVERIFY(fFrame->panProxy->isVisible());
+    fFrame->txtProxyUser->setText(QStringLiteral("someone else"));
     fFrame->btnHTTP_Cancel->click();
     QVERIFY(fFrame->panProxy->isVisible());
-    QTest::keyClick(fFrame->txtProxyPass, Qt::Key_Return);
+    QCOMPARE(fFrame->txtProxyUser->text(), savedUser);
+    fFrame->imgProxySettingsClick();
     QVERIFY(!fFrame->panProxy->isVisible());
 
     const size_t mark = ReceivedCount(*fSim);

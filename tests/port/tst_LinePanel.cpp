@@ -6,6 +6,7 @@
 #include "diagnostics/uTempLog.h"
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
+#include "tests/TestSettings.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -79,6 +80,8 @@ void TestLinePanel::cleanup()
     delete fFrame;
     delete fLog;
     fSim.reset();
+    // What this test saved must not change how the next one's panel starts.
+    ClearTestSettings();
 }
 
 void TestLinePanel::WaitForPolling()

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -311,10 +312,12 @@ void TfrQuadrel::LoadHTTPOptions()
     TzStoredHttpOptions stored;
     const TzOptionsRead state = ReadHttpOptions(OptionsFileName(), stored);
     if (state == TzOptionsRead::Missing && txtAuthKey->text().isEmpty()) {
-        // No web-bridge settings stored yet (a first start): the bridge still gets its own key,
-        // written at once, so that it is the same at the next start.
+        // No web-bridge settings stored yet: the bridge still gets a key of its own. It is
+        // written at once into an existing options file; a first start writes no file until the
+        // operator saves something.
         txtAuthKey->setText(GenerateAccessKey(6));
-        SaveHTTPOptions();
+        if (QFile::exists(OptionsFileName()))
+            SaveHTTPOptions();
         return;
     }
     if (state != TzOptionsRead::Valid)

@@ -10,6 +10,7 @@
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
 #include "tests/TestSettings.h"
+#include "tests/TestUdpPort.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -32,22 +33,6 @@ constexpr int LineTimeout = 15000;
 
 const QStringList PolledRegisters{"24582 (0x6006)", "36881 (0x9011)", "60013 (0xEA6D)", "60014 (0xEA6E)",
                                   "60015 (0xEA6F)", "60016 (0xEA70)", "60017 (0xEA71)", "60047 (0xEA8F)"};
-
-uint16_t FreeUdpPort(const char *aHost)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    inet_pton(AF_INET, aHost, &address.sin_addr);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
 
 QStringList Column(const TfrmPortObserver *aObserver, int aColumn)
 {

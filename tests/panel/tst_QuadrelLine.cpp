@@ -10,6 +10,7 @@
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
+#include "tests/TestUdpPort.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -76,21 +77,6 @@ const QList<Request> PollCycle{{4, 24582, 1}, {4, 36881, 1}, {3, 60013, 1}, {3, 
                                {3, 60015, 1}, {3, 60016, 1}, {3, 60017, 30}, {3, 60047, 30}};
 
 // A UDP port number free on the address right now.
-uint16_t FreeUdpPort(const char *aHost)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    inet_pton(AF_INET, aHost, &address.sin_addr);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
 
 QPoint CellCentre(TzRelayGrid *aGrid, int aCol, int aRow)
 {

@@ -12,6 +12,7 @@
 #include "search/uFindDevice.h"
 #include "sim/uSimulator.h"
 #include "tests/TestSettings.h"
+#include "tests/TestUdpPort.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -50,22 +51,6 @@ QListWidgetItem *Entry(QListWidget *aList, const QString &aText)
 bool Shows(TzPictureLabel *aPicture, const char *aName)
 {
     return aPicture->Picture() == QString::fromLatin1(aName);
-}
-
-uint16_t FreeUdpPort(const char *aHost)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    inet_pton(AF_INET, aHost, &address.sin_addr);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
 }
 
 // Addresses of the probes the simulator received, in order; any other frame counts as -1.

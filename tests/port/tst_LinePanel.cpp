@@ -7,6 +7,7 @@
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
 #include "tests/TestSettings.h"
+#include "tests/TestUdpPort.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -25,22 +26,6 @@ namespace {
 constexpr uint8_t ModuleAddress = 16;
 constexpr int LineTimeout = 20000;
 const QColor AlarmColour(255, 0, 0);
-
-uint16_t FreeUdpPort(const char *aHost)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    inet_pton(AF_INET, aHost, &address.sin_addr);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
 
 } // namespace
 

@@ -45,7 +45,8 @@ int AnswerCommandLine(const TzCommandLineResult &aResult)
 int main(int argc, char *argv[])
 {
     {
-        // Help and version need no display: answer them before any window system is opened.
+        // Help, version and mistakes need no display: they are answered before any window system
+        // is opened.
         QStringList raw;
         for (int i = 0; i < argc; ++i)
             raw << QString::fromLocal8Bit(argv[i]);

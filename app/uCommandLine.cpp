@@ -136,5 +136,26 @@ TzCommandLineResult ParseCommandLine(const QStringList &aArguments)
 bool CommandLineAsksForText(const QStringList &aArguments)
 {
     const TzCommandLineAction action = ParseCommandLine(aArguments).Action;
-    return action == TzCommandLineAction::ShowHelp || action == TzCommandLineAction::ShowVersion;
+    if (action == TzCommandLineAction::ShowHelp || action == TzCommandLineAction::ShowVersion)
+        return true;
+    if (action != TzCommandLineAction::Fail)
+        return false;
+    // A mistake is answered before any window system is opened too, so it is named even without a
+    // display, unless the line holds one of the toolkit's own options (-platform, -style ...),
+    // which only the application object takes off the line.
+    static const QStringList toolkitOptions{
+        QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"), QStringLiteral("reverse"), QStringLiteral("session"),
+        QStringLiteral("style"), QStringLiteral("stylesheet"), QStringLiteral("widgetcount"),
+        QStringLiteral("display"), QStringLiteral("geometry"), QStringLiteral("dialogs"), QStringLiteral("nograb"),
+        QStringLiteral("dograb"), QStringLiteral("qmljsdebugger")};
+    for (const QString &argument : aArguments.mid(1)) {
+        QString name = argument;
+        while (name.startsWith(u'-'))
+            name.remove(0, 1);
+        if (name != argument && toolkitOptions.contains(name.section(u'=', 0, 0)))
+            return false;
+    }
+    return true;
 }

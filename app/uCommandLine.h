@@ -36,5 +36,6 @@ inline constexpr int CommandLineErrorExit = 2;
 // aArguments as QCoreApplication::arguments() gives them: the program first.
 TzCommandLineResult ParseCommandLine(const QStringList &aArguments);
 
-// True when the command line asks only for text (help or version), which needs no display.
+// True when the command line is answered by text alone (help, version, or a mistake when no
+// toolkit option is on the line), which needs no display.
 bool CommandLineAsksForText(const QStringList &aArguments);

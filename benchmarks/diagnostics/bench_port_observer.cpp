@@ -10,6 +10,7 @@
 //   bench_port_observer [seconds] [path-to-quadrel-sim]     (default 600 s)
 
 #include "app/uApplication.h"
+#include "benchmarks/BenchProcess.h"
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
 #include "diagnostics/uTempLog.h"
@@ -29,30 +30,6 @@
 #include <vector>
 
 namespace {
-
-long RssKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
-// Runs the event loop until the condition holds or the time is up.
-template <typename Condition>
-bool WaitFor(Condition aCondition, int aMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!aCondition()) {
-        if (timer.elapsed() > aMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 TzPortObsRec ReadRequest(int aIndex, int aReg)
 {

@@ -1,0 +1,51 @@
+#pragma once
+// What the benchmarks read off their own process, and an event-loop wait.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+// A "Name:   value" line of /proc/self/status as a number; -1 when absent.
+inline long ProcStatusValue(const char *aName)
+{
+    std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(aName) + ':';
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+    return -1;
+}
+
+inline long RssKb()
+{
+    return ProcStatusValue("VmRSS");
+}
+
+inline long ThreadCount()
+{
+    return ProcStatusValue("Threads");
+}
+
+inline long OpenFdCount()
+{
+    return long(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+// Runs the event loop until the condition holds or the time is up.
+template <typename Condition>
+bool WaitFor(Condition aCondition, int aMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!aCondition()) {
+        if (timer.elapsed() > aMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}

@@ -5,6 +5,7 @@
 // synchronously: the worker waits until the callback has run, or until the engine stops.
 
 #include "common/uStringBytes.h"
+#include "port/uRequestQueue.h"
 #include "port/uSerialSettings.h"
 
 #include <QObject>
@@ -14,7 +15,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -62,15 +62,6 @@ inline constexpr uint32_t OpenErrSetCommMask = 64;
 
 // Request numbers run 1..MaxRequestUID, then 0, 1, ...
 inline constexpr uint32_t MaxRequestUID = 20000000;
-
-// One queued request.
-struct TzReq
-{
-    TStringBytes Cmd;
-    uint32_t UID = 0;
-    int32_t DevAddr = -1;
-    uint32_t Timestamp = 0;
-};
 
 // The outcome of one exchange.
 struct TzAnswerRec
@@ -142,8 +133,8 @@ public:
     std::atomic<uint32_t> ErrorCode{0};
     uint32_t GetDataTime = 0;
 
-    // The queue, head first; guarded by *CS.
-    std::deque<std::shared_ptr<TzReq>> RequestList;
+    // The queue, head first, with its duplicate check; guarded by *CS.
+    TzRequestQueue RequestList;
     std::mutex *CS;
 
 protected:

@@ -59,12 +59,10 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
 {
     if (aCmd.Size() == 0)
         return false;
-    const QByteArray bytes = aCmd.AsBytes();
     {
         std::lock_guard lock(*CS);
-        for (const auto &queued : RequestList)
-            if (queued->Cmd.AsBytes() == bytes)
-                return false;
+        if (RequestList.Contains(aCmd.AsBytes()))
+            return false;
     }
     uint32_t uid = GlobUID + 1;
     if (uid > MaxRequestUID)
@@ -79,13 +77,13 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
     std::unique_lock lock(*CS);
     const int count = int(RequestList.size());
     if (aPriority < 1)
-        RequestList.push_back(request);
+        RequestList.PushBack(request);
     else if (aPriority < count - 1)
-        RequestList.insert(RequestList.begin() + aPriority, request);
+        RequestList.Insert(size_t(aPriority), request);
     else if (count > 0)
-        RequestList.insert(RequestList.begin() + (count - 1), request);
+        RequestList.Insert(size_t(count - 1), request);
     else
-        RequestList.push_back(request);
+        RequestList.PushBack(request);
     lock.unlock();
     // A worker pausing between queue looks takes it up at once.
     {
@@ -111,9 +109,7 @@ void TzFreePortThread::Execute()
             // By identity: forced requests may have been placed before it meanwhile, and
             // ClearRequestList may have dropped it already.
             std::lock_guard lock(*CS);
-            const auto it = std::find(RequestList.begin(), RequestList.end(), request);
-            if (it != RequestList.end())
-                RequestList.erase(it);
+            RequestList.Remove(request);
         }
         // With the length rule the line's own gap separates requests; a pause would only cost.
         if (AnswerEndRule == AnswerEnd::Length && QueueWaiting())

@@ -106,6 +106,10 @@ public:
     uint32_t OpenInterface(const QString &aPortName);
     bool CloseInterface();
     bool IsActive() const;
+    // The serial line went away under the engine (a pulled adapter, a closed pty): it is closed,
+    // and opened again by name every second with the same settings until it is back or the
+    // engine is stopped. Meanwhile every request fails at once with ErrPortFailure.
+    bool LineLost() const { return fLineLost; }
     // Refused (false) while the engine is open over Ethernet: the worker uses those sockets.
     bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
     void ReInitECS();
@@ -156,6 +160,10 @@ private:
     uint64_t FrameGapUs() const;
     uint32_t TotalWaitMs() const;
     void AwaitLateAnswer();
+    void LoseLine();
+    void TryReopenLine();
+    // A line for the log window, written on the interface thread; the worker does not wait.
+    void PostLogLine(const QString &aText, bool aFailure);
 
     std::shared_ptr<TzDeliveryGate> fGate;
     QObject *fReceiver; // lives in the interface thread; deliveries are posted to it
@@ -183,6 +191,12 @@ private:
 
     std::unique_ptr<TzDCB> fLocDCB;
     std::unique_ptr<TzTimeouts> fLocTimeouts;
+
+    // Taken while the serial line is opened, closed or reopened, so a stop never crosses a
+    // reopen: once CloseInterface has run, the worker opens nothing again.
+    std::mutex fLineMutex;
+    std::atomic<bool> fLineLost{false};
+    uint32_t fLastReopenTry = 0; // ms tick of the last attempt to open the lost line
 
     std::shared_ptr<TEthernet_COM_Simulator> MakeTransport();
     int SwapTransport(std::shared_ptr<TEthernet_COM_Simulator> aFresh, bool aOpen);
@@ -244,6 +258,8 @@ public:
     void SetLateAnswerGuard(bool aValue) { Port->LateAnswerGuard = aValue; }
     // The worker has posted an outcome and waits for it to be handled.
     bool HandOverPending() const;
+    // The serial line went away and is being opened again every second.
+    bool LineLost() const { return Port->LineLost(); }
     // Replaces the Ethernet transport's maker; call before Start.
     void SetTransportFactory(TzTransportFactory aFactory) { Port->SetTransportFactory(std::move(aFactory)); }
 

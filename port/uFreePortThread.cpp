@@ -25,6 +25,8 @@ constexpr uint32_t EventMaskRxCharErr = 0x0081; // EV_RXCHAR | EV_ERR
 constexpr auto PauseBetweenLooks = std::chrono::milliseconds(10);
 // How often a worker waiting for a hand-over checks whether the program is closing.
 constexpr auto ClosingCheck = std::chrono::milliseconds(100);
+// How often a lost serial line is tried again.
+constexpr uint32_t ReopenIntervalMs = 1000;
 // Above 19200 bit/s the frame gap is fixed instead of 3.5 characters.
 constexpr uint32_t FixedGapAbove = 19200;
 constexpr uint64_t FixedGapUs = 1750;
@@ -98,6 +100,8 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
 void TzFreePortThread::Execute()
 {
     while (!isInterruptionRequested()) {
+        if (fLineLost)
+            TryReopenLine();
         std::shared_ptr<TzReq> request;
         {
             std::lock_guard lock(*CS);
@@ -276,6 +280,11 @@ bool TzFreePortThread::GetData_ComPort()
 
 bool TzFreePortThread::ExchangeBySerial()
 {
+    // The line is gone: fail at once instead of waiting on a closed port.
+    if (fLineLost) {
+        ErrorCode = ErrPortFailure;
+        return false;
+    }
     AwaitLateAnswer();
     const bool byLength = AnswerEndRule == AnswerEnd::Length;
     // The frame gap since the last byte received; what arrives meanwhile (the tail of an answer
@@ -294,9 +303,52 @@ bool TzFreePortThread::ExchangeBySerial()
     FLine->Read(PortBufferIn, QuantityGet, QuantityRealGet, need);
     if (!FLine->ClearErrors()) {
         ErrorCode = ErrPortFailure;
+        if (FLine->HungUp())
+            LoseLine();
         return false;
     }
     return true;
+}
+
+void TzFreePortThread::LoseLine()
+{
+    std::lock_guard line(fLineMutex);
+    // Closed by a stop meanwhile, or opened afresh by a start: nothing to reopen.
+    if (!FLine->IsOpen() || !FLine->HungUp())
+        return;
+    // Released at once: a replugged adapter then gets its old device name back.
+    FLine->Close();
+    fLineLost = true;
+    fLastReopenTry = GetTickCount32();
+    PostLogLine(QStringLiteral("Порт %1 пропал (устройство отключено или закрыто), "
+                               "повторное открытие каждую секунду")
+                    .arg(FNamePort),
+                true);
+}
+
+void TzFreePortThread::TryReopenLine()
+{
+    std::lock_guard line(fLineMutex);
+    if (!fLineLost || GetTickCount32() - fLastReopenTry < ReopenIntervalMs)
+        return;
+    fLastReopenTry = GetTickCount32();
+    if (!FLine->Open(FNamePort.toStdString()))
+        return;
+    // The settings and time-outs the line had before it went away.
+    if (FLine->SetState(FDCB) && FLine->SetupQueues(QueueSize, QueueSize) && FLine->SetTimeouts(FComTO)
+        && FLine->SetEventMask(EventMaskRxCharErr)) {
+        fLineLost = false;
+        fLateAnswerPending = false;
+        PostLogLine(QStringLiteral("Порт %1 снова открыт, обмен возобновлён").arg(FNamePort), false);
+        return;
+    }
+    FLine->Close();
+}
+
+void TzFreePortThread::PostLogLine(const QString &aText, bool aFailure)
+{
+    QMetaObject::invokeMethod(
+        fReceiver, [aText, aFailure] { TempLogAdd(aText, aFailure ? LogMaroon : LogNavy); }, Qt::QueuedConnection);
 }
 
 void TzFreePortThread::AwaitLateAnswer()
@@ -389,6 +441,8 @@ bool TzFreePortThread::CheckModbusCRC() const
 
 uint32_t TzFreePortThread::OpenInterface(const QString &aPortName)
 {
+    std::lock_guard line(fLineMutex);
+    fLineLost = false;
     FNamePort = aPortName;
     uint32_t code = 0;
     if (!FLine->Open(aPortName.toStdString()))
@@ -420,6 +474,9 @@ uint32_t TzFreePortThread::OpenInterface(const QString &aPortName)
 
 bool TzFreePortThread::CloseInterface()
 {
+    std::lock_guard line(fLineMutex);
+    // A stop also ends the reopening of a lost line.
+    fLineLost = false;
     if (!FLine->IsOpen())
         return true;
     // Close() ends a pending read first, then purges both queues and releases the line.

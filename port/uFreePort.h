@@ -160,6 +160,7 @@ private:
     uint64_t FrameGapUs() const;
     uint32_t TotalWaitMs() const;
     void AwaitLateAnswer();
+    void AwaitLateDatagrams();
     void LoseLine();
     void TryReopenLine();
     // A line for the log window, written on the interface thread; the worker does not wait.
@@ -188,6 +189,12 @@ private:
     // Until when (ms tick) the line is listened to for a late answer; 0 for no such wait.
     uint32_t fLateAnswerUntil = 0;
     bool fLateAnswerPending = false;
+    // Over the converter: tries sent in the last exchange, when the last left, and how many
+    // answers may still come after it (dropped before the next request is sent).
+    int fTriesSent = 0;
+    uint32_t fLastSendTick = 0;
+    int fLateDatagrams = 0;
+    uint32_t fLateDatagramsUntil = 0;
 
     std::unique_ptr<TzDCB> fLocDCB;
     std::unique_ptr<TzTimeouts> fLocTimeouts;

@@ -25,6 +25,8 @@ constexpr uint32_t EventMaskRxCharErr = 0x0081; // EV_RXCHAR | EV_ERR
 constexpr auto PauseBetweenLooks = std::chrono::milliseconds(10);
 // How often a worker waiting for a hand-over checks whether the program is closing.
 constexpr auto ClosingCheck = std::chrono::milliseconds(100);
+// Every receive from the converter starts this late (see TEthernet_COM_Simulator::Recv).
+constexpr uint32_t EthernetReceiveDelayMs = 15;
 // How often a lost serial line is tried again.
 constexpr uint32_t ReopenIntervalMs = 1000;
 // Above 19200 bit/s the frame gap is fixed instead of 3.5 characters.
@@ -249,6 +251,9 @@ bool TzFreePortThread::GetData_ComPort()
 {
     std::memset(PortBufferIn, 0, sizeof PortBufferIn);
     QuantityRealGet = 0;
+    // Before the exchange's time starts: the wait belongs to the requests before.
+    if (ByEthernet)
+        AwaitLateDatagrams();
     const uint32_t start = GetTickCount32();
     bool portFailed = false;
     if (ByEthernet)
@@ -274,6 +279,17 @@ bool TzFreePortThread::GetData_ComPort()
     if (ErrorCode == ErrNoAnswer && !ByEthernet && LateAnswerGuard) {
         fLateAnswerPending = true;
         fLateAnswerUntil = GetTickCount32() + TotalWaitMs();
+    }
+    // Over the converter every try that got no answer of its own may still be answered. Where
+    // the converter echoes sequence numbers such answers are known by their number; otherwise
+    // they would be taken for the next request's answer, so they are waited for and dropped.
+    if (ByEthernet && LateAnswerGuard) {
+        const int unanswered = fTriesSent - (QuantityRealGet > 0 ? 1 : 0);
+        const std::shared_ptr<TEthernet_COM_Simulator> transport = CurrentECS();
+        if (unanswered > 0 && transport && transport->EchoState() != TEthernet_COM_Simulator::TEcho::Echoes) {
+            fLateDatagrams = unanswered;
+            fLateDatagramsUntil = fLastSendTick + EthernetReceiveDelayMs + 2 * uint32_t(std::max(0, transport->WaitTime()));
+        }
     }
     return ok;
 }
@@ -378,11 +394,22 @@ uint32_t TzFreePortThread::TotalWaitMs() const
     return rule.TotalMs == UINT64_MAX ? 1000 : uint32_t(std::min<uint64_t>(rule.TotalMs, 60000));
 }
 
+void TzFreePortThread::AwaitLateDatagrams()
+{
+    const int count = std::exchange(fLateDatagrams, 0);
+    const int32_t left = int32_t(fLateDatagramsUntil - GetTickCount32());
+    if (count > 0 && left > 0)
+        CurrentECS()->DropLateAnswers(count, left);
+}
+
 void TzFreePortThread::ExchangeByEthernet()
 {
     const int attempts = ByEthernetFinding ? 1 : int(fTries);
+    fTriesSent = 0;
     for (int i = 0; i < attempts; ++i) {
         SendByEthernet();
+        ++fTriesSent;
+        fLastSendTick = GetTickCount32();
         if (RecvByEthernet())
             break;
         // A stopped engine ends the exchange at once instead of trying again.

@@ -241,7 +241,9 @@ public:
     std::unique_ptr<TzDevice> PulseDevice;
     TzTag *PulseTag = nullptr;
     std::mutex LineCS;
-    std::vector<std::unique_ptr<TzModbusAnswer>> ModbusAnswerList;
+    // Requests awaiting their answers, oldest first. Answers mostly take the oldest entry, which a
+    // deque removes without moving the rest (a large template queues many thousand on connect).
+    std::deque<std::unique_ptr<TzModbusAnswer>> ModbusAnswerList;
     std::array<TzDiscretOutParams, 21> DOUTs; // 1..20; element 0 unused
     int CurrDoutIndx = 1;
     QPointer<QWidget> CurrPanel;

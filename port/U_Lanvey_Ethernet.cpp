@@ -239,6 +239,33 @@ TStringBytes TEthernet_COM_Simulator::Recv()
     }
 }
 
+int TEthernet_COM_Simulator::DropLateAnswers(int aCount, int aWithinMs)
+{
+    const Clock::time_point start = Clock::now();
+    uint8_t datagram[DatagramCapacity];
+    int dropped = 0;
+    while (dropped < aCount) {
+        const int64_t left = aWithinMs - MsSince(start);
+        if (left <= 0)
+            break;
+        int slot = -1;
+        const TzUdpSocketSet::TWait wait = WorkSockets.Wait(int(std::min<int64_t>(left, 1 << 30)), slot);
+        if (wait == TzUdpSocketSet::TWait::Other)
+            continue;
+        if (wait != TzUdpSocketSet::TWait::Readable)
+            break;
+        uint32_t sender = 0;
+        uint16_t senderPort = 0;
+        const int received = WorkSockets.RecvFrom(slot, datagram, sizeof datagram, sender, senderPort);
+        if (received < HeaderSize)
+            continue;
+        const bool answer = (datagram[0] >> 4) == 1 && (datagram[4] & 0x0F) != 2;
+        if (answer && CheckSenderAddress(sender, WorkSocketsPropertys[size_t(slot)].Port))
+            ++dropped;
+    }
+    return dropped;
+}
+
 bool TEthernet_COM_Simulator::CheckSenderAddress(uint32_t aAddr, uint16_t aPort) const
 {
     WriteToLog(QStringLiteral("RECV <--  ***  Проверка элементов: ") + QString::number(AIPStrings.size()));

@@ -80,6 +80,10 @@ public:
     virtual void Send(const TStringBytes &aCommand);
     // The payload of the next answer from a listed address, empty when none came in time.
     virtual TStringBytes Recv();
+    // Waits up to aWithinMs for aCount answers from a listed address that come too late for
+    // their requests, dropping them and anything else that arrives meanwhile; ends early once
+    // that many have come, and at once when the sockets are closed. Returns how many came.
+    int DropLateAnswers(int aCount, int aWithinMs);
 
     const std::vector<TObjIPStrings> &Addresses() const { return AIPStrings; }
     TPropertySockets SocketEntry(int aIndex) const;

@@ -5,6 +5,7 @@
 // synchronously: the worker waits until the callback has run, or until the engine stops.
 
 #include "common/uStringBytes.h"
+#include "port/uRequestQueue.h"
 #include "port/uSerialSettings.h"
 
 #include <QObject>
@@ -14,7 +15,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -63,15 +63,6 @@ inline constexpr uint32_t OpenErrSetCommMask = 64;
 // Request numbers run 1..MaxRequestUID, then 0, 1, ...
 inline constexpr uint32_t MaxRequestUID = 20000000;
 
-// One queued request.
-struct TzReq
-{
-    TStringBytes Cmd;
-    uint32_t UID = 0;
-    int32_t DevAddr = -1;
-    uint32_t Timestamp = 0;
-};
-
 // The outcome of one exchange.
 struct TzAnswerRec
 {
@@ -115,6 +106,10 @@ public:
     uint32_t OpenInterface(const QString &aPortName);
     bool CloseInterface();
     bool IsActive() const;
+    // The serial line went away under the engine (a pulled adapter, a closed pty): it is closed,
+    // and opened again by name every second with the same settings until it is back or the
+    // engine is stopped. Meanwhile every request fails at once with ErrPortFailure.
+    bool LineLost() const { return fLineLost; }
     // Refused (false) while the engine is open over Ethernet: the worker uses those sockets.
     bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
     void ReInitECS();
@@ -142,8 +137,8 @@ public:
     std::atomic<uint32_t> ErrorCode{0};
     uint32_t GetDataTime = 0;
 
-    // The queue, head first; guarded by *CS.
-    std::deque<std::shared_ptr<TzReq>> RequestList;
+    // The queue, head first, with its duplicate check; guarded by *CS.
+    TzRequestQueue RequestList;
     std::mutex *CS;
 
 protected:
@@ -165,6 +160,11 @@ private:
     uint64_t FrameGapUs() const;
     uint32_t TotalWaitMs() const;
     void AwaitLateAnswer();
+    void AwaitLateDatagrams();
+    void LoseLine();
+    void TryReopenLine();
+    // A line for the log window, written on the interface thread; the worker does not wait.
+    void PostLogLine(const QString &aText, bool aFailure);
 
     std::shared_ptr<TzDeliveryGate> fGate;
     QObject *fReceiver; // lives in the interface thread; deliveries are posted to it
@@ -189,9 +189,21 @@ private:
     // Until when (ms tick) the line is listened to for a late answer; 0 for no such wait.
     uint32_t fLateAnswerUntil = 0;
     bool fLateAnswerPending = false;
+    // Over the converter: tries sent in the last exchange, when the last left, and how many
+    // answers may still come after it (dropped before the next request is sent).
+    int fTriesSent = 0;
+    uint32_t fLastSendTick = 0;
+    int fLateDatagrams = 0;
+    uint32_t fLateDatagramsUntil = 0;
 
     std::unique_ptr<TzDCB> fLocDCB;
     std::unique_ptr<TzTimeouts> fLocTimeouts;
+
+    // Taken while the serial line is opened, closed or reopened, so a stop never crosses a
+    // reopen: once CloseInterface has run, the worker opens nothing again.
+    std::mutex fLineMutex;
+    std::atomic<bool> fLineLost{false};
+    uint32_t fLastReopenTry = 0; // ms tick of the last attempt to open the lost line
 
     std::shared_ptr<TEthernet_COM_Simulator> MakeTransport();
     int SwapTransport(std::shared_ptr<TEthernet_COM_Simulator> aFresh, bool aOpen);
@@ -253,6 +265,8 @@ public:
     void SetLateAnswerGuard(bool aValue) { Port->LateAnswerGuard = aValue; }
     // The worker has posted an outcome and waits for it to be handled.
     bool HandOverPending() const;
+    // The serial line went away and is being opened again every second.
+    bool LineLost() const { return Port->LineLost(); }
     // Replaces the Ethernet transport's maker; call before Start.
     void SetTransportFactory(TzTransportFactory aFactory) { Port->SetTransportFactory(std::move(aFactory)); }
 

@@ -25,6 +25,10 @@ constexpr uint32_t EventMaskRxCharErr = 0x0081; // EV_RXCHAR | EV_ERR
 constexpr auto PauseBetweenLooks = std::chrono::milliseconds(10);
 // How often a worker waiting for a hand-over checks whether the program is closing.
 constexpr auto ClosingCheck = std::chrono::milliseconds(100);
+// Every receive from the converter starts this late (see TEthernet_COM_Simulator::Recv).
+constexpr uint32_t EthernetReceiveDelayMs = 15;
+// How often a lost serial line is tried again.
+constexpr uint32_t ReopenIntervalMs = 1000;
 // Above 19200 bit/s the frame gap is fixed instead of 3.5 characters.
 constexpr uint32_t FixedGapAbove = 19200;
 constexpr uint64_t FixedGapUs = 1750;
@@ -59,12 +63,10 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
 {
     if (aCmd.Size() == 0)
         return false;
-    const QByteArray bytes = aCmd.AsBytes();
     {
         std::lock_guard lock(*CS);
-        for (const auto &queued : RequestList)
-            if (queued->Cmd.AsBytes() == bytes)
-                return false;
+        if (RequestList.Contains(aCmd.AsBytes()))
+            return false;
     }
     uint32_t uid = GlobUID + 1;
     if (uid > MaxRequestUID)
@@ -79,13 +81,13 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
     std::unique_lock lock(*CS);
     const int count = int(RequestList.size());
     if (aPriority < 1)
-        RequestList.push_back(request);
+        RequestList.PushBack(request);
     else if (aPriority < count - 1)
-        RequestList.insert(RequestList.begin() + aPriority, request);
+        RequestList.Insert(size_t(aPriority), request);
     else if (count > 0)
-        RequestList.insert(RequestList.begin() + (count - 1), request);
+        RequestList.Insert(size_t(count - 1), request);
     else
-        RequestList.push_back(request);
+        RequestList.PushBack(request);
     lock.unlock();
     // A worker pausing between queue looks takes it up at once.
     {
@@ -100,6 +102,8 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
 void TzFreePortThread::Execute()
 {
     while (!isInterruptionRequested()) {
+        if (fLineLost)
+            TryReopenLine();
         std::shared_ptr<TzReq> request;
         {
             std::lock_guard lock(*CS);
@@ -111,9 +115,7 @@ void TzFreePortThread::Execute()
             // By identity: forced requests may have been placed before it meanwhile, and
             // ClearRequestList may have dropped it already.
             std::lock_guard lock(*CS);
-            const auto it = std::find(RequestList.begin(), RequestList.end(), request);
-            if (it != RequestList.end())
-                RequestList.erase(it);
+            RequestList.Remove(request);
         }
         // With the length rule the line's own gap separates requests; a pause would only cost.
         if (AnswerEndRule == AnswerEnd::Length && QueueWaiting())
@@ -249,6 +251,9 @@ bool TzFreePortThread::GetData_ComPort()
 {
     std::memset(PortBufferIn, 0, sizeof PortBufferIn);
     QuantityRealGet = 0;
+    // Before the exchange's time starts: the wait belongs to the requests before.
+    if (ByEthernet)
+        AwaitLateDatagrams();
     const uint32_t start = GetTickCount32();
     bool portFailed = false;
     if (ByEthernet)
@@ -275,11 +280,27 @@ bool TzFreePortThread::GetData_ComPort()
         fLateAnswerPending = true;
         fLateAnswerUntil = GetTickCount32() + TotalWaitMs();
     }
+    // Over the converter every try that got no answer of its own may still be answered. Where
+    // the converter echoes sequence numbers such answers are known by their number; otherwise
+    // they would be taken for the next request's answer, so they are waited for and dropped.
+    if (ByEthernet && LateAnswerGuard) {
+        const int unanswered = fTriesSent - (QuantityRealGet > 0 ? 1 : 0);
+        const std::shared_ptr<TEthernet_COM_Simulator> transport = CurrentECS();
+        if (unanswered > 0 && transport && transport->EchoState() != TEthernet_COM_Simulator::TEcho::Echoes) {
+            fLateDatagrams = unanswered;
+            fLateDatagramsUntil = fLastSendTick + EthernetReceiveDelayMs + 2 * uint32_t(std::max(0, transport->WaitTime()));
+        }
+    }
     return ok;
 }
 
 bool TzFreePortThread::ExchangeBySerial()
 {
+    // The line is gone: fail at once instead of waiting on a closed port.
+    if (fLineLost) {
+        ErrorCode = ErrPortFailure;
+        return false;
+    }
     AwaitLateAnswer();
     const bool byLength = AnswerEndRule == AnswerEnd::Length;
     // The frame gap since the last byte received; what arrives meanwhile (the tail of an answer
@@ -298,9 +319,52 @@ bool TzFreePortThread::ExchangeBySerial()
     FLine->Read(PortBufferIn, QuantityGet, QuantityRealGet, need);
     if (!FLine->ClearErrors()) {
         ErrorCode = ErrPortFailure;
+        if (FLine->HungUp())
+            LoseLine();
         return false;
     }
     return true;
+}
+
+void TzFreePortThread::LoseLine()
+{
+    std::lock_guard line(fLineMutex);
+    // Closed by a stop meanwhile, or opened afresh by a start: nothing to reopen.
+    if (!FLine->IsOpen() || !FLine->HungUp())
+        return;
+    // Released at once: a replugged adapter then gets its old device name back.
+    FLine->Close();
+    fLineLost = true;
+    fLastReopenTry = GetTickCount32();
+    PostLogLine(QStringLiteral("Порт %1 пропал (устройство отключено или закрыто), "
+                               "повторное открытие каждую секунду")
+                    .arg(FNamePort),
+                true);
+}
+
+void TzFreePortThread::TryReopenLine()
+{
+    std::lock_guard line(fLineMutex);
+    if (!fLineLost || GetTickCount32() - fLastReopenTry < ReopenIntervalMs)
+        return;
+    fLastReopenTry = GetTickCount32();
+    if (!FLine->Open(FNamePort.toStdString()))
+        return;
+    // The settings and time-outs the line had before it went away.
+    if (FLine->SetState(FDCB) && FLine->SetupQueues(QueueSize, QueueSize) && FLine->SetTimeouts(FComTO)
+        && FLine->SetEventMask(EventMaskRxCharErr)) {
+        fLineLost = false;
+        fLateAnswerPending = false;
+        PostLogLine(QStringLiteral("Порт %1 снова открыт, обмен возобновлён").arg(FNamePort), false);
+        return;
+    }
+    FLine->Close();
+}
+
+void TzFreePortThread::PostLogLine(const QString &aText, bool aFailure)
+{
+    QMetaObject::invokeMethod(
+        fReceiver, [aText, aFailure] { TempLogAdd(aText, aFailure ? LogMaroon : LogNavy); }, Qt::QueuedConnection);
 }
 
 void TzFreePortThread::AwaitLateAnswer()
@@ -330,11 +394,22 @@ uint32_t TzFreePortThread::TotalWaitMs() const
     return rule.TotalMs == UINT64_MAX ? 1000 : uint32_t(std::min<uint64_t>(rule.TotalMs, 60000));
 }
 
+void TzFreePortThread::AwaitLateDatagrams()
+{
+    const int count = std::exchange(fLateDatagrams, 0);
+    const int32_t left = int32_t(fLateDatagramsUntil - GetTickCount32());
+    if (count > 0 && left > 0)
+        CurrentECS()->DropLateAnswers(count, left);
+}
+
 void TzFreePortThread::ExchangeByEthernet()
 {
     const int attempts = ByEthernetFinding ? 1 : int(fTries);
+    fTriesSent = 0;
     for (int i = 0; i < attempts; ++i) {
         SendByEthernet();
+        ++fTriesSent;
+        fLastSendTick = GetTickCount32();
         if (RecvByEthernet())
             break;
         // A stopped engine ends the exchange at once instead of trying again.
@@ -393,6 +468,8 @@ bool TzFreePortThread::CheckModbusCRC() const
 
 uint32_t TzFreePortThread::OpenInterface(const QString &aPortName)
 {
+    std::lock_guard line(fLineMutex);
+    fLineLost = false;
     FNamePort = aPortName;
     uint32_t code = 0;
     if (!FLine->Open(aPortName.toStdString()))
@@ -424,6 +501,9 @@ uint32_t TzFreePortThread::OpenInterface(const QString &aPortName)
 
 bool TzFreePortThread::CloseInterface()
 {
+    std::lock_guard line(fLineMutex);
+    // A stop also ends the reopening of a lost line.
+    fLineLost = false;
     if (!FLine->IsOpen())
         return true;
     // Close() ends a pending read first, then purges both queues and releases the line.

@@ -58,6 +58,9 @@ public:
     uint64_t CharTimeUs() const;
     // Reads and resets the line's error state; fails when the line is closed or gone.
     bool ClearErrors();
+    // The device went away under the open line (a pulled USB adapter, a closed pty): every call
+    // fails from then on, until the line is closed and opened again.
+    bool HungUp() const;
 
 private:
     struct TImpl;

@@ -56,7 +56,7 @@ struct TzSerialLine::TImpl
     int Fd = -1;
     std::atomic<bool> Opened{false}; // readable without waiting for a pending call
     int WakeFd = -1;
-    bool HungUp = false;
+    std::atomic<bool> HungUp{false};
     TzLineTimeouts Timeouts;
     uint64_t CharUs = 0;
     // When the last byte was received, and when the last write left the line.
@@ -337,7 +337,7 @@ bool TzSerialLine::Write(const uint8_t *aData, uint32_t aCount, uint32_t &aWritt
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            fImpl->HungUp = errno == EIO;
+            fImpl->HungUp = errno == EIO || errno == ENXIO || errno == ENODEV;
             return false;
         }
         short revents = 0;
@@ -460,6 +460,11 @@ uint32_t TzSerialLine::Drain(uint64_t aSilenceUs, uint64_t aMaxMs, bool aAwaitBy
             return dropped;
         }
     }
+}
+
+bool TzSerialLine::HungUp() const
+{
+    return fImpl->HungUp;
 }
 
 uint64_t TzSerialLine::CharTimeUs() const

@@ -29,6 +29,13 @@ void SetDcbFlags(DCB &aDcb, uint32_t aFlags)
     std::memcpy(reinterpret_cast<char *>(&aDcb) + DcbFlagsOffset, &aFlags, sizeof aFlags);
 }
 
+// Errors with which the driver fails every call once the device has gone (a pulled USB adapter).
+bool DeviceGone(DWORD aError)
+{
+    return aError == ERROR_ACCESS_DENIED || aError == ERROR_BAD_COMMAND || aError == ERROR_DEVICE_REMOVED
+           || aError == ERROR_DEV_NOT_EXIST || aError == ERROR_GEN_FAILURE || aError == ERROR_DEVICE_NOT_CONNECTED;
+}
+
 } // namespace
 
 struct TzSerialLine::TImpl
@@ -36,6 +43,7 @@ struct TzSerialLine::TImpl
     std::mutex IoMutex;
     HANDLE Handle = INVALID_HANDLE_VALUE;
     std::atomic<bool> Opened{false}; // readable without waiting for a pending call
+    std::atomic<bool> HungUp{false};
     HANDLE AbortEvent = nullptr; // manual reset: raised by Close(), lowered by Open()
     HANDLE IoEvent = nullptr;
     TzLineTimeouts Timeouts; // as last set; reads with a length rule apply their own per call
@@ -48,7 +56,7 @@ struct TzSerialLine::TImpl
         aDone = 0;
         COMMTIMEOUTS to = aTimeouts;
         if (!SetCommTimeouts(Handle, &to))
-            return false;
+            return NoteFailure();
         OVERLAPPED ov{};
         ov.hEvent = IoEvent;
         ResetEvent(IoEvent);
@@ -71,14 +79,22 @@ struct TzSerialLine::TImpl
     bool Complete(BOOL aStarted, OVERLAPPED &aOv, DWORD &aDone)
     {
         if (!aStarted && GetLastError() != ERROR_IO_PENDING)
-            return false;
+            return NoteFailure();
         const HANDLE events[2] = {IoEvent, AbortEvent};
         if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
             CancelIo(Handle);
             GetOverlappedResult(Handle, &aOv, &aDone, TRUE);
             return false;
         }
-        return GetOverlappedResult(Handle, &aOv, &aDone, FALSE) != 0;
+        return GetOverlappedResult(Handle, &aOv, &aDone, FALSE) != 0 || NoteFailure();
+    }
+
+    // Remembers a failure that says the device has gone; always false.
+    bool NoteFailure()
+    {
+        if (DeviceGone(GetLastError()))
+            HungUp = true;
+        return false;
     }
 };
 
@@ -110,6 +126,7 @@ bool TzSerialLine::Open(const std::string &aDevice)
     ResetEvent(fImpl->AbortEvent);
     fImpl->Handle = handle;
     fImpl->Opened = true;
+    fImpl->HungUp = false;
     return true;
 }
 
@@ -352,5 +369,12 @@ bool TzSerialLine::ClearErrors()
     std::lock_guard lock(fImpl->IoMutex);
     DWORD errors = 0;
     COMSTAT stat{};
-    return fImpl->Handle != INVALID_HANDLE_VALUE && ClearCommError(fImpl->Handle, &errors, &stat);
+    if (fImpl->Handle == INVALID_HANDLE_VALUE)
+        return false;
+    return ClearCommError(fImpl->Handle, &errors, &stat) || fImpl->NoteFailure();
+}
+
+bool TzSerialLine::HungUp() const
+{
+    return fImpl->HungUp;
 }

@@ -34,7 +34,7 @@ bool ToSwitch(const std::string &aText, bool &aOn)
 
 std::string SimConsoleHelp()
 {
-    return "commands: delay MS | silent on|off | corrupt-crc on|off | stale COUNT MS | "
+    return "commands: delay MS | silent on|off | corrupt-crc on|off|PERCENT% | stale COUNT MS | "
            "foreign-sender|version2|type2 before|instead|off | reset-faults | "
            "read ADDR REG | write ADDR REG VALUE | power-status ADDR VALUE | firmware ADDR VALUE | help";
 }
@@ -66,7 +66,15 @@ std::string SimConsoleCommand(TzSimulator &aSim, const std::string &aLine)
     }
     if (cmd == "corrupt-crc" && argc == 1 && ToSwitch(words[1], on)) {
         faults.SetCorruptCrc(on);
+        if (!on)
+            faults.SetCorruptCrcPercent(0);
         return std::string("ok: corrupt CRC ") + (on ? "on" : "off");
+    }
+    if (cmd == "corrupt-crc" && argc == 1 && words[1].size() > 1 && words[1].back() == '%'
+        && ToNumber(words[1].substr(0, words[1].size() - 1), 0, 100, a)) {
+        faults.SetCorruptCrc(false);
+        faults.SetCorruptCrcPercent(int(a));
+        return "ok: corrupt CRC in " + std::to_string(a) + "% of the answers";
     }
     if (cmd == "stale" && argc == 2 && ToNumber(words[1], 0, 1000000, a) && ToNumber(words[2], 0, 600000, b)) {
         faults.SetStaleAnswers(int(a), int(b));

@@ -19,6 +19,8 @@ void TzSimFaults::Apply(const TzSimFaultSettings &aSettings)
 {
     std::lock_guard lock(fMutex);
     fSettings = aSettings;
+    fSettings.CorruptCrcPercent = std::clamp(fSettings.CorruptCrcPercent, 0, 100);
+    fCorruptCredit = 0;
 }
 
 void TzSimFaults::SetAnswerDelay(int aMs)
@@ -37,6 +39,13 @@ void TzSimFaults::SetCorruptCrc(bool aOn)
 {
     std::lock_guard lock(fMutex);
     fSettings.CorruptCrc = aOn;
+}
+
+void TzSimFaults::SetCorruptCrcPercent(int aPercent)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.CorruptCrcPercent = std::clamp(aPercent, 0, 100);
+    fCorruptCredit = 0;
 }
 
 void TzSimFaults::SetStaleAnswers(int aCount, int aDelayMs)
@@ -76,8 +85,15 @@ std::vector<TzSimPlannedSend> TzSimFaults::Plan(const TSimBytes &aAnswer, bool a
         delay = fSettings.StaleDelayMs;
         note = "stale";
     }
-    TSimBytes answer = fSettings.CorruptCrc ? SimCorruptCrc(aAnswer) : aAnswer;
-    if (fSettings.CorruptCrc)
+    bool corrupt = fSettings.CorruptCrc;
+    if (!corrupt && fSettings.CorruptCrcPercent > 0) {
+        fCorruptCredit += fSettings.CorruptCrcPercent;
+        corrupt = fCorruptCredit >= 100;
+        if (corrupt)
+            fCorruptCredit -= 100;
+    }
+    TSimBytes answer = corrupt ? SimCorruptCrc(aAnswer) : aAnswer;
+    if (corrupt)
         note = "corrupt CRC";
 
     std::vector<TzSimPlannedSend> plan;

@@ -21,6 +21,9 @@ struct TzSimFaultSettings
     int AnswerDelayMs = 0;  // every answer goes out this late
     bool Silent = false;    // requests are logged, nothing is answered
     bool CorruptCrc = false;
+    // 1..99: that share of the answers gets a broken CRC, spread evenly (10 breaks every tenth
+    // answer); CorruptCrc breaks them all.
+    int CorruptCrcPercent = 0;
     int StaleCount = 0;     // the next StaleCount answers go out StaleDelayMs late
     int StaleDelayMs = 1000;
     // The converter only (UDP).
@@ -59,6 +62,7 @@ public:
     void SetAnswerDelay(int aMs);
     void SetSilent(bool aOn);
     void SetCorruptCrc(bool aOn);
+    void SetCorruptCrcPercent(int aPercent);
     void SetStaleAnswers(int aCount, int aDelayMs);
     void SetForeignSender(TzSimDecoy aMode);
     void SetVersion2(TzSimDecoy aMode);
@@ -71,6 +75,7 @@ public:
 private:
     mutable std::mutex fMutex;
     TzSimFaultSettings fSettings;
+    int fCorruptCredit = 0; // percent points gathered towards the next broken answer
 };
 
 // The frame with its last (CRC) byte inverted.

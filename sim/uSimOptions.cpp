@@ -42,13 +42,13 @@ Frame log: --log FILE appends one line per frame received (RX) and sent (TX): lo
 milliseconds, direction, channel ("serial" or "udp ADDRESS:PORT"), the converter header in
 brackets for datagrams, the RTU frame in hex, and in parentheses what a fault did to it.
 
-Faults (for tests of the panel): --delay, --silent, --corrupt-crc, --stale, and for the
-converter --foreign-sender, --version2, --type2, which take "before" (a decoy with a broken
-CRC precedes the real answer) or "instead" (the decoy carries the answer, the real one is not
-sent). Decoys from a foreign sender leave from --foreign-address.
+Faults (for tests of the panel): --delay, --silent, --corrupt-crc, --corrupt-crc-percent,
+--stale, and for the converter --foreign-sender, --version2, --type2, which take "before" (a
+decoy with a broken CRC precedes the real answer) or "instead" (the decoy carries the answer,
+the real one is not sent). Decoys from a foreign sender leave from --foreign-address.
 
 Console: while it runs, quadrel-sim takes one command per line on standard input and answers
-with one line: delay MS, silent on|off, corrupt-crc on|off, stale COUNT MS,
+with one line: delay MS, silent on|off, corrupt-crc on|off|PERCENT%, stale COUNT MS,
 foreign-sender|version2|type2 before|instead|off, reset-faults, read ADDR REG,
 write ADDR REG VALUE (as a master's write would, 0x55AA to 60000 restarts), power-status ADDR
 VALUE, firmware ADDR VALUE, help.
@@ -99,6 +99,7 @@ struct TParser
             {"delay", "Send every answer MS late.", "MS"},
             {"silent", "Answer nothing (requests are still logged)."},
             {"corrupt-crc", "Send every answer with a broken CRC."},
+            {"corrupt-crc-percent", "Send PERCENT of the answers (evenly spread) with a broken CRC.", "PERCENT"},
             {"stale", "Send the first COUNT answers MS late (after the panel gave up).", "COUNT:MS"},
             {"foreign-sender", "Converter: a datagram from a foreign address, before|instead.", "MODE"},
             {"version2", "Converter: a datagram of protocol version 2, before|instead.", "MODE"},
@@ -218,6 +219,8 @@ bool SimParseOptions(const std::vector<std::string> &aArgs, TzSimOptions &aOptio
         return fail("--delay needs milliseconds");
     o.Faults.Silent = parser.isSet("silent");
     o.Faults.CorruptCrc = parser.isSet("corrupt-crc");
+    if (parser.isSet("corrupt-crc-percent") && !ToInt(parser.value("corrupt-crc-percent"), 0, 100, o.Faults.CorruptCrcPercent))
+        return fail("--corrupt-crc-percent needs 0..100");
     if (parser.isSet("stale")) {
         const QStringList parts = parser.value("stale").split(':');
         if (parts.size() != 2 || !ToInt(parts[0], 1, 1000000, o.Faults.StaleCount)

@@ -43,7 +43,7 @@ void TzSimSerialServer::CloseAll()
     fFd = fHoldFd = -1;
 }
 
-std::string TzSimSerialServer::StartPty()
+std::string TzSimSerialServer::StartPty(const std::string &aStableLink)
 {
     Stop();
     fFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -60,11 +60,23 @@ std::string TzSimSerialServer::StartPty()
         CloseAll();
         return {};
     }
+    if (!aStableLink.empty()) {
+        // Re-pointed in one step: whoever opens the link meanwhile finds the old pty or the new.
+        const std::string fresh = aStableLink + ".new";
+        unlink(fresh.c_str());
+        if (symlink(name, fresh.c_str()) != 0 || rename(fresh.c_str(), aStableLink.c_str()) != 0) {
+            Fail("cannot link " + aStableLink + " to the pseudo-terminal");
+            unlink(fresh.c_str());
+            CloseAll();
+            return {};
+        }
+        fLink = aStableLink;
+    }
     fIsPty = true;
     fPath = name;
     fStopping = false;
     fThread = std::thread([this] { Run(); });
-    return fPath;
+    return fLink.empty() ? fPath : fLink;
 }
 
 bool TzSimSerialServer::StartDevice(const std::string &aPath, int aBaudRate, char aParity, int aStopBits)
@@ -102,6 +114,11 @@ void TzSimSerialServer::Stop()
     fQueue.Clear();
     fPaced.clear();
     CloseAll();
+    // The line is gone, and with it its name.
+    if (!fLink.empty()) {
+        unlink(fLink.c_str());
+        fLink.clear();
+    }
 }
 
 TzSimLineParams TzSimSerialServer::LineParams() const

@@ -37,13 +37,18 @@ public:
     TzSimSerialServer &operator=(const TzSimSerialServer &) = delete;
 
     // Creates a pty pair and serves it; the path the panel opens (/dev/pts/N), empty on failure.
-    std::string StartPty();
+    // With aStableLink, that symbolic link is pointed at the new pty and is the path returned: a
+    // name that stays the same when the line is stopped (the link goes, as an unplugged
+    // adapter's device does) and started again on a new pty.
+    std::string StartPty(const std::string &aStableLink = {});
     // Serves a device at a speed and format (parity 'N', 'O' or 'E'; 1 or 2 stop bits).
     bool StartDevice(const std::string &aPath, int aBaudRate, char aParity, int aStopBits);
     void Stop();
 
     bool Running() const { return fThread.joinable(); }
     std::string Path() const { return fPath; }
+    // The stable link of the pty, empty when none was asked for.
+    std::string LinkPath() const { return fLink; }
     std::string LastError() const { return fError.Get(); }
     // On a pty, a module answers only when the speed the panel set matches its own (as on a real
     // line); off, every speed is heard.
@@ -94,6 +99,7 @@ private:
     int fHoldFd = -1;  // the pty's slave side, held open so the master never sees a hang-up
     bool fIsPty = false;
     std::string fPath;
+    std::string fLink;
     int fBaudRate = 9600;
     char fParity = 'N';
     int fStopBits = 1;

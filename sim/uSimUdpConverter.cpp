@@ -141,7 +141,8 @@ void TzSimUdpConverter::Serve(const uint8_t *aData, size_t aSize, const sockaddr
     for (const TzSimPlannedSend &send : fFaults.Plan(*answer, true)) {
         const uint8_t version = send.Kind == TzSimSendKind::Version2 ? LanveyVersion2 : LanveyVersion1;
         const uint8_t type = send.Kind == TzSimSendKind::Type2 ? LanveyTypeNoAnswer : LanveyTypeAnswer;
-        TPending pending{LanveyWrap(version, packet->Number, type, send.Frame), aFrom,
+        const uint16_t number = fEchoNumbers ? packet->Number : 0;
+        TPending pending{LanveyWrap(version, number, type, send.Frame), aFrom,
                          send.Kind == TzSimSendKind::Foreign, send.Note};
         if (send.DelayMs == 0)
             SendDatagram(pending);

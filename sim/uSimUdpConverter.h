@@ -32,6 +32,9 @@ public:
 
     bool Running() const { return fThread.joinable(); }
     uint16_t Port() const { return fPort; }
+    // Whether answers carry the sequence number of their request (on by default); off, every
+    // answer carries 0, as a converter that keeps no count would send.
+    void SetEchoNumbers(bool aOn) { fEchoNumbers = aOn; }
     std::string LastError() const { return fError.Get(); }
 
 private:
@@ -55,6 +58,7 @@ private:
     TzSimWaker fWaker;
     std::thread fThread;
     std::atomic<bool> fStopping{false};
+    std::atomic<bool> fEchoNumbers{true};
     int fFd = -1;
     int fForeignFd = -1;
     uint16_t fPort = 0;

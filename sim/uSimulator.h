@@ -24,7 +24,9 @@ public:
     TzSimUdpConverter &Udp() { return *fUdp; }
 
     // A new pty pair; the path the panel opens, empty on failure (Serial().LastError() says why).
-    std::string StartPty() { return fSerial->StartPty(); }
+    // With aStableLink the pty is reached through that link, which a later StartPty with the
+    // same link re-points (see TzSimSerialServer::StartPty).
+    std::string StartPty(const std::string &aStableLink = {}) { return fSerial->StartPty(aStableLink); }
     bool StartSerialDevice(const std::string &aPath, int aBaudRate, char aParity = 'N', int aStopBits = 1)
     {
         return fSerial->StartDevice(aPath, aBaudRate, aParity, aStopBits);

@@ -7,6 +7,7 @@
 #include "port/uSerialLine.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <thread>
@@ -23,6 +24,8 @@ private slots:
     void placement();
     void emptyAndDuplicateFramesAreRefused();
     void requestNumbersWrapAfter20000000();
+    void queueCountsFollowEveryChange();
+    void duplicateCheckFollowsServedFailedAndClearedRequests();
 
     void libmodbusSlaveAnswersThroughTheEngine();
     void faultyDevices_data();
@@ -216,6 +219,92 @@ void TestFreePort::requestNumbersWrapAfter20000000()
     }
     QCOMPARE(numbers, (QList<uint32_t>{20000000, 0, 1}));
     QCOMPARE(port.Port->RequestList[1]->UID, 0u);
+}
+
+void TestFreePort::queueCountsFollowEveryChange()
+{
+    // Random inserts at any place, removals by identity and clears, against a plain list: the
+    // constant-time check must answer as a walk over the list would, after every step.
+    TzRequestQueue queue;
+    std::vector<TzRequestQueue::TItem> model;
+    QRandomGenerator random(1715);
+    auto frame = [](int aRegister) { return ReadHolding(1, aRegister, 1); };
+    for (int step = 0; step < 5000; ++step) {
+        const int action = random.bounded(100);
+        if (action < 55) {
+            auto request = std::make_shared<TzReq>();
+            request->Cmd = frame(random.bounded(40)); // copies of a frame happen, as after a clear
+            const size_t at = size_t(random.bounded(int(model.size()) + 2)); // past the tail appends
+            queue.Insert(at, request);
+            model.insert(model.begin() + std::ptrdiff_t(std::min(at, model.size())), request);
+        } else if (action < 97 && !model.empty()) {
+            const size_t at = size_t(random.bounded(int(model.size())));
+            QVERIFY(queue.Remove(model[at]));
+            QVERIFY(!queue.Remove(model[at])); // already out: nothing else changes
+            model.erase(model.begin() + std::ptrdiff_t(at));
+        } else if (action >= 97) {
+            queue.clear();
+            model.clear();
+        }
+        QCOMPARE(queue.size(), model.size());
+        for (int reg = 0; reg < 40; ++reg) {
+            const bool walked = std::any_of(model.begin(), model.end(),
+                                            [&](const auto &r) { return r->Cmd.AsBytes() == frame(reg); });
+            QVERIFY2(queue.Contains(frame(reg)) == walked, qPrintable(QStringLiteral("step %1, register %2").arg(step).arg(reg)));
+        }
+        for (size_t i = 0; i < model.size(); ++i)
+            QVERIFY(queue[i] == model[i]);
+    }
+}
+
+void TestFreePort::duplicateCheckFollowsServedFailedAndClearedRequests()
+{
+    // Register 0 is answered slowly, register 1 never (a failed exchange).
+    TPtyPair pty;
+    TScriptedDevice device(pty.MasterFd, [](const QByteArray &aRequest) {
+        if (aRequest == ReadHolding(1, 0, 1)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return WithCrc(Hex("01 03 02 00 07"));
+        }
+        return QByteArray();
+    });
+    auto port = SerialEngine(pty, {50, 1, 100, 50, 100});
+    port->SetOnAsyncAnswerProc(Collector());
+    QVERIFY(port->Start());
+
+    const QByteArray slow = ReadHolding(1, 0, 1), silent = ReadHolding(1, 1, 1), forced = ReadHolding(1, 2, 1);
+    QVERIFY(port->SendCmd(slow, 1));
+    const uint32_t original = port->LastUID();
+    QVERIFY(port->SendCmd(silent, 1));
+    QVERIFY(port->SendCmdForce(forced, 1, 1));
+    // Refused while queued, also while on the line, wherever the forced insert put them.
+    QTRY_COMPARE_WITH_TIMEOUT(device.RequestCount(), 1, 20000);
+    for (const QByteArray &frame : {slow, silent, forced})
+        QVERIFY(!port->SendCmd(frame, 1));
+
+    // Dropped from the queue while its exchange runs: an identical frame is accepted, and the
+    // outcome of the dropped one does not take the new copy's place in the check.
+    port->ClearRequestList();
+    QVERIFY(port->SendCmd(slow, 1));
+    const uint32_t copy = port->LastUID();
+    QVERIFY(!port->SendCmd(slow, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(!fAnswers.empty(), 20000);
+    QCOMPARE(fAnswers[0].UID, original);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    QVERIFY(!port->SendCmd(slow, 1)); // the copy is still queued (its answer takes 300 ms)
+
+    // Once served, and once failed, a frame is accepted again.
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    QCOMPARE(fAnswers[1].UID, copy);
+    QVERIFY(port->SendCmd(silent, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(3), 20000);
+    QCOMPARE(fAnswers[2].ErrCode, ErrNoAnswer);
+    QVERIFY(port->SendCmd(silent, 1));
+    QVERIFY(port->SendCmd(slow, 1));
+    QVERIFY(port->SendCmdForce(forced, 1, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(6), 20000);
+    QVERIFY(Queue(*port).isEmpty());
+    QCOMPARE(port->Port->RequestList.DistinctFrames(), size_t(0));
 }
 
 // ---- serial exchanges ----

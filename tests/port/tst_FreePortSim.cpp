@@ -4,6 +4,7 @@
 
 #include "PortTestPeers.h"
 #include "port/uFreePort.h"
+#include "port/uSerialLine.h"
 #include "sim/uSimulator.h"
 
 #include <QtTest>
@@ -19,6 +20,8 @@ private slots:
     void serialFaults_data();
     void serialFaults();
     void deviceUnpluggedMidExchange();
+    void lostLineIsReopenedByName();
+    void stopEndsTheReopening();
     void forcedRequestsOvertakeTheQueue();
     void requestNumbersWrapWhileServing();
 
@@ -166,6 +169,96 @@ void TestFreePortSim::deviceUnpluggedMidExchange()
     QVERIFY(port->SendCmd(Read(3, 60018, 1), Module));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
     QVERIFY(fAnswers[1].ErrCode != ErrAnswerOK);
+}
+
+void TestFreePortSim::lostLineIsReopenedByName()
+{
+    QTemporaryDir folder;
+    const std::string link = folder.filePath(QStringLiteral("quadrel-tty")).toStdString();
+    fSim->Bus().WithModule(Module, [](TzSimModule &m, uint64_t) { m.SetLineSettings(19200, 4); });
+    QCOMPARE(fSim->StartPty(link), link);
+    auto port = SerialEngine(link);
+    port->LocDCB().BaudRate = 19200;
+    QVERIFY(port->Start());
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+
+    // Unplugged: the line's name goes with it.
+    fSim->Serial().Stop();
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(link)));
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    QCOMPARE(fAnswers[1].ErrCode, ErrPortFailure);
+    QVERIFY(port->LineLost());
+    QVERIFY(!port->Port->IsActive());
+    // Meanwhile requests fail at once, one outcome each, without waiting on the line.
+    for (int reg = 0; reg < 5; ++reg)
+        QVERIFY(port->SendCmd(Read(3, 60013 + reg, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(7), 20000);
+    for (size_t i = 2; i < 7; ++i) {
+        QCOMPARE(fAnswers[i].ErrCode, ErrPortFailure);
+        QVERIFY2(fAnswers[i].Time < 100, qPrintable(QString::number(fAnswers[i].Time)));
+    }
+    QVERIFY(port->LineLost());
+
+    // Plugged in again, on a new pty behind the same name, which starts at another speed than
+    // the module's: only the engine's own settings, applied again, make the module hear it.
+    fSim->Bus().WithModule(Module, [](TzSimModule &m, uint64_t) { m.SetLineSettings(9600, 4); });
+    QCOMPARE(fSim->StartPty(link), link);
+    fSim->Bus().WithModule(Module, [](TzSimModule &m, uint64_t) { m.SetLineSettings(19200, 4); });
+    QElapsedTimer back;
+    back.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!port->LineLost(), 10000);
+    qInfo("line reopened %lld ms after the pty came back (goal: within 1 s)", back.elapsed());
+    QVERIFY2(back.elapsed() < 5000, "reopened far later than the one-second rhythm");
+    QVERIFY(port->Port->IsActive());
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(8), 20000);
+    QCOMPARE(fAnswers[7].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[7].Answer.AsBytes(), WithCrc(Hex("01 04 02 00 49")));
+    // The time-outs came back too: a silent module ends the read after 1 x 255 + 400 ms.
+    fSim->Faults().SetSilent(true);
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(9), 20000);
+    QCOMPARE(fAnswers[8].ErrCode, ErrNoAnswer);
+    QVERIFY2(fAnswers[8].Time >= 600 && fAnswers[8].Time < 3000, qPrintable(QString::number(fAnswers[8].Time)));
+}
+
+void TestFreePortSim::stopEndsTheReopening()
+{
+    QTemporaryDir folder;
+    const std::string link = folder.filePath(QStringLiteral("quadrel-tty")).toStdString();
+    QCOMPARE(fSim->StartPty(link), link);
+    auto port = SerialEngine(link);
+    QVERIFY(port->Start());
+    fSim->Serial().Stop();
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QTRY_VERIFY_WITH_TIMEOUT(port->LineLost(), 20000);
+
+    QElapsedTimer stop;
+    stop.start();
+    QVERIFY(port->Stop());
+    qInfo("stop while the line was lost: %lld ms (goal: at once)", stop.elapsed());
+    QVERIFY(stop.elapsed() < 5000);
+    QVERIFY(!port->LineLost());
+    // Back again, the port stays with whoever opens it next: the stopped engine left it alone.
+    QCOMPARE(fSim->StartPty(link), link);
+    QTest::qWait(2500);
+    QVERIFY(!port->Port->IsActive());
+    TzSerialLine other;
+    QVERIFY(other.Open(link));
+    other.Close();
+
+    // Destroying an engine whose line is lost ends at once as well.
+    QVERIFY(port->Start());
+    fSim->Serial().Stop();
+    QVERIFY(port->SendCmd(Read(4, 36865, 1), Module));
+    QTRY_VERIFY_WITH_TIMEOUT(port->LineLost(), 20000);
+    stop.restart();
+    port.reset();
+    qInfo("destroy while the line was lost: %lld ms (goal: at once)", stop.elapsed());
+    QVERIFY(stop.elapsed() < 5000);
 }
 
 void TestFreePortSim::forcedRequestsOvertakeTheQueue()

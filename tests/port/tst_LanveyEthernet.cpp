@@ -28,6 +28,7 @@ private slots:
     void foreignSendersEndTheWaitWithinTwiceTheWaitTime();
     void portHeldByAnotherSocketSendsNothing();
     void closeEndsAPendingReceive();
+    void lateAnswersAreWaitedForAndDropped();
 
 private:
     uint16_t fPort = 0;
@@ -243,6 +244,43 @@ void TestLanveyEthernet::closeEndsAPendingReceive()
     QVERIFY(!fTransport->SocketEntry(0).Open);
     // A closed transport answers at once.
     QCOMPARE(fTransport->Recv().Size(), uint8_t(0));
+}
+
+void TestLanveyEthernet::lateAnswersAreWaitedForAndDropped()
+{
+    QCOMPARE(fTransport->Open(), 1);
+    const QByteArray payload = WithCrc(Hex("01 03 02 00 07"));
+    TUdpPeer stranger(StrangerIP, 0);
+    // Strangers' packets and skipped types are dropped without counting; the converter's two
+    // late answers end the wait early.
+    std::jthread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stranger.SendTo("127.0.0.1", fPort, Answer(payload));
+        fConverter->SendTo("127.0.0.1", fPort, Answer(payload, 0x10, 0x12));
+        fConverter->SendTo("127.0.0.1", fPort, Answer(payload));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        fConverter->SendTo("127.0.0.1", fPort, Answer(payload));
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(fTransport->DropLateAnswers(2, 5000), 2);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    sender.join();
+    // Nothing of it is left for the next receive.
+    fTransport->SetWaitTime(100);
+    QCOMPARE(fTransport->Recv().Size(), uint8_t(0));
+
+    // None comes: the wait ends at its bound; a closed transport ends it at once.
+    clock.restart();
+    QCOMPARE(fTransport->DropLateAnswers(1, 150), 0);
+    QVERIFY(clock.elapsed() >= 140);
+    std::jthread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        fTransport->Close();
+    });
+    clock.restart();
+    QCOMPARE(fTransport->DropLateAnswers(1, 60000), 0);
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestLanveyEthernet)

@@ -111,6 +111,11 @@ private slots:
         QCOMPARE(entries[1].Wrapper, TSimBytes({0x10, 0x07, 0xFF, 0xFF, 0x10}));
         QCOMPARE(entries[1].Frame, ProbeAnswer);
         QVERIFY(QString::fromStdString(entries[1].Channel).startsWith("udp 127.0.0.1:"));
+
+        // A converter that keeps no count answers with 0 whatever the request carried.
+        fSim->Udp().SetEchoNumbers(false);
+        panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0x12, 0x34, 0x10}, Probe));
+        QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0x00, 0x00, 0x10}, ProbeAnswer));
     }
 
     void dropsWhatIsNotAConverterPacket_data()

@@ -60,6 +60,21 @@ private slots:
         QCOMPARE(plan[0].Frame, SimCorruptCrc(answer));
         QVERIFY(plan[0].Frame != answer);
 
+        // A share of the answers, spread evenly: with 10 %, every tenth; a new share starts afresh.
+        faults.Reset();
+        for (const int percent : {10, 25}) {
+            faults.SetCorruptCrcPercent(percent);
+            QList<int> broken;
+            for (int n = 1; n <= 40; ++n)
+                if (faults.Plan(answer, false)[0].Frame != answer)
+                    broken << n;
+            const QList<int> expected = percent == 10 ? QList<int>{10, 20, 30, 40}
+                                                      : QList<int>{4, 8, 12, 16, 20, 24, 28, 32, 36, 40};
+            QCOMPARE(broken, expected);
+        }
+        faults.SetCorruptCrcPercent(0);
+        QCOMPARE(faults.Plan(answer, false)[0].Frame, answer);
+
         // Decoys exist only where datagrams do; "before" decoys precede the answer in order.
         faults.Reset();
         faults.SetForeignSender(TzSimDecoy::Before);

@@ -43,10 +43,11 @@ private slots:
                         "0x0102,0x0304,0x0506", "--power-status", "0x8000", "--device", "/dev/ttyUSB1", "--baud",
                         "19200", "--format", "8E1", "--udp", "127.0.0.5:4001", "--log", "f.txt", "--delay", "300",
                         "--stale", "2:900", "--foreign-sender", "before", "--type2", "instead", "--silent",
-                        "--corrupt-crc", "--duration", "5"},
+                        "--corrupt-crc", "--corrupt-crc-percent", "10", "--duration", "5"},
                        o, error),
                  error.c_str());
         QCOMPARE(o.Modules, std::vector<uint8_t>({16, 17}));
+        QCOMPARE(o.Faults.CorruptCrcPercent, 10);
         QCOMPARE(o.Foreign.size(), size_t(1));
         QCOMPARE(o.Foreign[0], std::make_pair(uint8_t(20), uint16_t(12)));
         QCOMPARE(*o.Firmware, uint16_t(100));
@@ -98,6 +99,7 @@ private slots:
         QTest::newRow("identifier of two words") << QStringList{"--id", "1,2"};
         QTest::newRow("firmware 70000") << QStringList{"--firmware", "70000"};
         QTest::newRow("delay text") << QStringList{"--delay", "soon"};
+        QTest::newRow("corrupt share 150") << QStringList{"--corrupt-crc-percent", "150"};
     }
     void refused()
     {
@@ -115,7 +117,7 @@ private slots:
         for (const char *option : {"--module", "--foreign", "--firmware", "--hardware", "--id", "--power-status",
                                    "--supply", "--noise", "--device", "--baud", "--format", "--any-speed",
                                    "--no-serial", "--udp", "--foreign-address", "--log", "--delay", "--silent",
-                                   "--corrupt-crc", "--stale", "--foreign-sender", "--version2", "--type2",
+                                   "--corrupt-crc", "--corrupt-crc-percent", "--stale", "--foreign-sender", "--version2", "--type2",
                                    "--duration", "--help"})
             QVERIFY2(help.contains(option), option);
         QVERIFY(help.contains("21930"));
@@ -138,6 +140,9 @@ private slots:
         QTest::newRow("delay") << "delay 250" << "ok: answers 250 ms late";
         QTest::newRow("silent") << "silent on" << "ok: silent on";
         QTest::newRow("stale") << "stale 2 900" << "ok: the next 2 answers 900 ms late";
+        QTest::newRow("corrupt share") << "corrupt-crc 10%" << "ok: corrupt CRC in 10% of the answers";
+        QTest::newRow("corrupt share too large") << "corrupt-crc 101%" << "error: cannot do";
+        QTest::newRow("corrupt share without number") << "corrupt-crc %" << "error: cannot do";
         QTest::newRow("decoy") << "type2 before" << "ok: type2 before";
         QTest::newRow("blank") << "   " << "";
         QTest::newRow("unknown") << "frobnicate" << "error: cannot do \"frobnicate\"; commands:";
@@ -173,6 +178,12 @@ private slots:
         QVERIFY(f.CorruptCrc);
         QCOMPARE(*sim.Bus().ReadRegister(16, 36881), uint16_t(49152));
         QCOMPARE(*sim.Bus().ReadRegister(16, 60016), uint16_t(0x8001));
+        SimConsoleCommand(sim, "corrupt-crc 10%");
+        f = sim.Faults().Settings();
+        QVERIFY(!f.CorruptCrc);
+        QCOMPARE(f.CorruptCrcPercent, 10);
+        SimConsoleCommand(sim, "corrupt-crc off");
+        QCOMPARE(sim.Faults().Settings().CorruptCrcPercent, 0);
         SimConsoleCommand(sim, "reset-faults");
         f = sim.Faults().Settings();
         QCOMPARE(f.AnswerDelayMs, 0);

@@ -1,0 +1,562 @@
+// The panel under faults of the line, as an operator meets them: the adapter pulled and plugged
+// in again, the converter gone for a minute, answers with bad checksums, answers that come too
+// late, and a flood of strangers' datagrams on the converter's port. The real frame is driven
+// against the simulated module; a stall watch runs through every case and the time the panel
+// takes to close is measured at the end of each.
+
+#include "app/uApplication.h"
+#include "diagnostics/uTempLog.h"
+#include "panel/uQuadrel.h"
+#include "panel/uRelayGrid.h"
+#include "port/uFreePort.h"
+#include "port/uModbusCRC.h"
+#include "sim/uSimulator.h"
+#include "tests/TestSettings.h"
+#include "tests/TestStallWatch.h"
+#include "tests/TestUdpPort.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <thread>
+
+namespace {
+
+constexpr uint8_t ModuleAddress = 16;
+constexpr int LineTimeout = 20000;
+// Hang bounds, many times the goals (a stall under 100 ms, closing within 1 s).
+constexpr qint64 StallBoundMs = 1000;
+constexpr qint64 CloseBoundMs = 5000;
+
+// The module's status registers get values that differ from one another, so an answer that
+// lands in the wrong tag shows as a value the module never had there: 60016 = 5 (outputs 1 and
+// 3), 60015 = 2 (output 18), 60014 = 24 (safe states of outputs 4 and 5), 60013 = 8 (safe state
+// of output 20), 36881 = 1, the supply near 24000 mV.
+void SetDistinctStatus(TzSimulator &aSim)
+{
+    aSim.Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) {
+        m.SetOutputState(1, true, aNow);
+        m.SetOutputState(3, true, aNow);
+        m.SetOutputState(18, true, aNow);
+        m.SetSafeState(4, true);
+        m.SetSafeState(5, true);
+        m.SetSafeState(20, true);
+        m.SetPowerStatus(1);
+        m.SetSupply(24000, 40);
+    });
+}
+
+// Every value decoded into the status tags, checked against what the module holds there (the
+// supply voltage within its noise).
+class TValueWatch
+{
+public:
+    TValueWatch(TzDevice &aDevice, TzSimulator &aSim)
+    {
+        const auto holds = [&aSim](uint16_t aReg) {
+            return [&aSim, aReg](double v) { return v == aSim.Bus().ReadRegister(ModuleAddress, aReg).value_or(-1); };
+        };
+        const std::map<int, std::function<bool(double)>> rules{
+            {24582, [](double v) { return v >= 23900 && v <= 24100; }},
+            {36881, holds(36881)},
+            {60013, holds(60013)},
+            {60014, holds(60014)},
+            {60015, holds(60015)},
+            {60016, holds(60016)},
+        };
+        for (const auto &[id, rule] : rules) {
+            TzTag *tag = aDevice.GetTagByID(id);
+            if (!tag)
+                continue;
+            tag->OnResponse = [this, id, rule, previous = tag->OnResponse](TzTag *aTag) {
+                if (aTag->Quality() == QualityGood && !aTag->ModbusError) {
+                    ++fDecoded;
+                    if (!rule(aTag->Value()))
+                        fWrong << QStringLiteral("%1 = %2").arg(id).arg(aTag->Value());
+                }
+                if (previous)
+                    previous(aTag);
+            };
+        }
+    }
+    int Decoded() const { return fDecoded; }
+    QStringList Wrong() const { return fWrong; }
+
+private:
+    int fDecoded = 0;
+    QStringList fWrong;
+};
+
+// Samples a condition on the interface thread and remembers whether it ever held.
+class TEverWatch : public QObject
+{
+public:
+    explicit TEverWatch(std::function<bool()> aCondition, int aIntervalMs = 20) : fCondition(std::move(aCondition))
+    {
+        connect(&fTimer, &QTimer::timeout, this, [this] {
+            if (fCondition())
+                ++fSeen;
+        });
+        fTimer.start(aIntervalMs);
+    }
+    int Seen() const { return fSeen; }
+
+private:
+    std::function<bool()> fCondition;
+    QTimer fTimer;
+    int fSeen = 0;
+};
+
+// The largest number of requests the panel waited for, sampled on the interface thread.
+class TPendingWatch : public QObject
+{
+public:
+    explicit TPendingWatch(TfrQuadrel *aFrame)
+    {
+        connect(&fTimer, &QTimer::timeout, this, [this, aFrame] { fMax = std::max(fMax, aFrame->PendingAnswers()); });
+        fTimer.start(20);
+    }
+    int Max() const { return fMax; }
+
+private:
+    QTimer fTimer;
+    int fMax = 0;
+};
+
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long ResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+int LinesStartingWith(const QStringList &aLines, const QString &aStart)
+{
+    return int(std::count_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); }));
+}
+
+int FirstLineStartingWith(const QStringList &aLines, const QString &aStart)
+{
+    const auto line = std::find_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); });
+    return line == aLines.end() ? -1 : int(line - aLines.begin());
+}
+
+// Sends datagrams from a loopback address of its own to aPort at about aPerSecond, until
+// stopped: a stranger on the converter's port.
+class TDatagramFlood
+{
+public:
+    TDatagramFlood(uint16_t aPort, int aPerSecond)
+    {
+        fFd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.3", &from.sin_addr);
+        if (fFd >= 0 && bind(fFd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
+            close(fFd);
+            fFd = -1;
+        }
+        if (fFd < 0)
+            return;
+        fThread = std::jthread([this, aPort, aPerSecond](std::stop_token aStop) { Run(aStop, aPort, aPerSecond); });
+    }
+    ~TDatagramFlood()
+    {
+        if (fThread.joinable()) {
+            fThread.request_stop();
+            fThread.join();
+        }
+        if (fFd >= 0)
+            close(fFd);
+    }
+    bool Ok() const { return fFd >= 0; }
+    long Sent() const { return fSent; }
+
+private:
+    void Run(std::stop_token aStop, uint16_t aPort, int aPerSecond)
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        to.sin_port = htons(aPort);
+        // A well-formed converter answer whose frame (module 16, all outputs on) fits a read of
+        // the output states, the same in a packet of another protocol version, and bytes that
+        // are no packet at all.
+        QByteArray frame = QByteArray::fromHex("100302ffff");
+        const uint16_t crc = CalcModbusCRC(reinterpret_cast<const uint8_t *>(frame.constData()), int(frame.size()));
+        frame.append(char(crc & 0xFF)).append(char(crc >> 8));
+        const QByteArray packets[] = {QByteArray::fromHex("1007000010") + frame, QByteArray::fromHex("2007000010") + frame,
+                                      QByteArray::fromHex("010203")};
+        QElapsedTimer clock;
+        clock.start();
+        while (!aStop.stop_requested()) {
+            const long due = long(clock.elapsed() * aPerSecond / 1000);
+            while (fSent < due) {
+                const QByteArray &p = packets[fSent % 3];
+                sendto(fFd, p.constData(), size_t(p.size()), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+                ++fSent;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    int fFd = -1;
+    std::atomic<long> fSent{0};
+    std::jthread fThread;
+};
+
+} // namespace
+
+class TestQuadrelFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void adapterPulledMidPollAndPluggedIn();
+    void converterGoneForAMinute();
+    void someAnswersWithBadChecksums_data();
+    void someAnswersWithBadChecksums();
+    void lateAnswersNeverLandInOtherTags_data();
+    void lateAnswersNeverLandInOtherTags();
+    void floodOfForeignDatagrams();
+
+private:
+    void ConnectSerial(const std::string &aLink = {});
+    void ConnectConverter();
+    void WaitForPolling();
+    void WaitForFreshValues();
+    void AddRows();
+
+    std::unique_ptr<TzSimulator> fSim;
+    TfrmTempLog *fLog = nullptr;
+    TfrQuadrel *fFrame = nullptr;
+    TestStallWatch *fStalls = nullptr;
+    QString fPath;
+    uint16_t fUdpPort = 0;
+};
+
+void TestQuadrelFaults::init()
+{
+    fSim = std::make_unique<TzSimulator>();
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    SetDistinctStatus(*fSim);
+    fLog = new TfrmTempLog;
+    fFrame = new TfrQuadrel;
+    fFrame->resize(800, 750);
+    fFrame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fStalls = new TestStallWatch;
+    fStalls->Start();
+}
+
+void TestQuadrelFaults::cleanup()
+{
+    fStalls->Stop();
+    fStalls->Report(QTest::currentTestFunction());
+    const qint64 stall = fStalls->MaxLatenessMs();
+    delete fStalls;
+    fStalls = nullptr;
+
+    QElapsedTimer closing;
+    closing.start();
+    delete fFrame;
+    const qint64 closeMs = closing.elapsed();
+    qInfo("%s: closing the panel took %lld ms", QTest::currentTestFunction(), closeMs);
+    delete fLog;
+    fSim.reset();
+    fFrame = nullptr;
+    fLog = nullptr;
+    ClearTestSettings();
+    QVERIFY2(stall < StallBoundMs, qPrintable(QStringLiteral("the interface stalled %1 ms").arg(stall)));
+    QVERIFY2(closeMs < CloseBoundMs, qPrintable(QStringLiteral("closing took %1 ms").arg(closeMs)));
+}
+
+void TestQuadrelFaults::ConnectSerial(const std::string &aLink)
+{
+    fPath = QString::fromStdString(fSim->StartPty(aLink));
+    QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
+    fFrame->AddPortOnTop(fPath);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+}
+
+void TestQuadrelFaults::ConnectConverter()
+{
+    fUdpPort = FreeUdpPort("127.0.0.2");
+    QVERIFY(fUdpPort != 0);
+    QVERIFY(fSim->StartUdp("127.0.0.2", fUdpPort));
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
+    fFrame->txtEthernetPort->setText(QString::number(fUdpPort));
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+}
+
+void TestQuadrelFaults::WaitForPolling()
+{
+    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+}
+
+// The screen shows the module's state and the values are not marked stale.
+void TestQuadrelFaults::WaitForFreshValues()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(18), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d[.,]\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+                             LineTimeout);
+    QVERIFY(fFrame->labPower1->isEnabled());
+}
+
+void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
+{
+    QTemporaryDir folder;
+    const std::string link = folder.filePath(QStringLiteral("ttyQuadrel")).toStdString();
+    ConnectSerial(link);
+    QCOMPARE(fPath, QString::fromStdString(link));
+    WaitForFreshValues();
+    const QString lost = QStringLiteral("Порт %1 пропал").arg(fPath);
+    const QString back = QStringLiteral("Порт %1 снова открыт").arg(fPath);
+
+    // Pulled while the panel polls.
+    const uint32_t uidBefore = fFrame->FreePort->LastUID();
+    TPendingWatch pending(fFrame);
+    fSim->Serial().Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), lost), 1, LineTimeout);
+    QVERIFY(fFrame->FreePort->LineLost());
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
+    // Gone for a while: polling goes on (each request fails at once) without a busy loop, a
+    // pile of pending requests or a line in the log for every attempt.
+    const int linesGone = int(fLog->Lines().size());
+    const double cpuBefore = ProcessCpuSeconds();
+    QElapsedTimer gone;
+    gone.start();
+    QTest::qWait(4000);
+    const double cpuShare = (ProcessCpuSeconds() - cpuBefore) / (double(gone.elapsed()) / 1000.0);
+    qInfo("while the adapter was out: %.1f %% of one core used, at most %d requests pending, %u requests tried",
+          cpuShare * 100, pending.Max(), fFrame->FreePort->LastUID() - uidBefore);
+    QVERIFY2(cpuShare < 0.6, "the panel spins while the port is gone");
+    QVERIFY(fFrame->FreePort->LastUID() - uidBefore >= 8);
+    QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
+    QCOMPARE(int(fLog->Lines().size()), linesGone);
+    QVERIFY(fFrame->Connected);
+    QVERIFY(fFrame->OprosTimer->isActive());
+
+    // Meanwhile the outputs changed; plugged in again under the same name, the panel finds the
+    // port by itself and shows the new state.
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) {
+        m.SetOutputState(3, false, aNow);
+        m.SetOutputState(7, true, aNow);
+    });
+    QCOMPARE(QString::fromStdString(fSim->StartPty(link)), fPath);
+    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), back), 1, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(7), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_off"));
+    QVERIFY(fFrame->labPower1->isEnabled());
+    QVERIFY(fLog->Lines().contains(QStringLiteral("Модуль снова отвечает")));
+    QCOMPARE(LinesStartingWith(fLog->Lines(), lost), 1);
+    QCOMPARE(LinesStartingWith(fLog->Lines(), back), 1);
+    QCOMPARE(fLog->LineColor(FirstLineStartingWith(fLog->Lines(), lost)), LogMaroon);
+    QCOMPARE(fLog->LineColor(FirstLineStartingWith(fLog->Lines(), back)), LogNavy);
+
+    // Pulled again and the operator disconnects: the reopening ends with the connection.
+    fSim->Serial().Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), lost), 2, LineTimeout);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+    QVERIFY(!fFrame->FreePort->LineLost());
+    QCOMPARE(QString::fromStdString(fSim->StartPty(link)), fPath);
+    QTest::qWait(2500);
+    QVERIFY(!fFrame->FreePort->Port->IsActive());
+    QCOMPARE(LinesStartingWith(fLog->Lines(), back), 1);
+}
+
+void TestQuadrelFaults::converterGoneForAMinute()
+{
+    ConnectConverter();
+    WaitForFreshValues();
+    TValueWatch values(*fFrame->Device, *fSim);
+    TPendingWatch pending(fFrame);
+
+    // The converter loses power: nothing answers on its port for a minute.
+    fSim->Udp().Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
+    const int linesGone = int(fLog->Lines().size());
+    const uint32_t uidGone = fFrame->FreePort->LastUID();
+    QTest::qWait(60000);
+    qInfo("converter gone for a minute: %u requests tried, at most %d pending, %d new log lines",
+          fFrame->FreePort->LastUID() - uidGone, pending.Max(), int(fLog->Lines().size()) - linesGone);
+    // Polling went on at the pace of the waits (3 tries of 15 + 200 ms each), and said nothing more.
+    QVERIFY(fFrame->FreePort->LastUID() - uidGone >= 60);
+    QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
+    QCOMPARE(int(fLog->Lines().size()), linesGone);
+    QVERIFY(fFrame->Connected);
+    QVERIFY(fFrame->OprosTimer->isActive());
+    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
+
+    // Back on the same address and port: the values return on their own.
+    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) { m.SetOutputState(9, true, aNow); });
+    QVERIFY(fSim->StartUdp("127.0.0.2", fUdpPort));
+    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(9), QStringLiteral("dout_on"), LineTimeout);
+    QVERIFY(fLog->Lines().contains(QStringLiteral("Модуль снова отвечает")));
+    QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
+}
+
+void TestQuadrelFaults::AddRows()
+{
+    QTest::addColumn<bool>("converter");
+    QTest::newRow("serial line") << false;
+    QTest::newRow("converter") << true;
+}
+
+void TestQuadrelFaults::someAnswersWithBadChecksums_data()
+{
+    AddRows();
+}
+
+void TestQuadrelFaults::someAnswersWithBadChecksums()
+{
+    QFETCH(bool, converter);
+    if (converter)
+        ConnectConverter();
+    else
+        ConnectSerial();
+    WaitForFreshValues();
+    TValueWatch values(*fFrame->Device, *fSim);
+    const QString staleLine = QStringLiteral("Нет ответа от модуля");
+    const int staleBefore = LinesStartingWith(fLog->Lines(), staleLine);
+
+    fSim->Faults().SetCorruptCrcPercent(10);
+    TEverWatch everStale([this] { return fFrame->ValuesStale() || !fFrame->labPower1->isEnabled(); });
+    TEverWatch everWrongState([this] {
+        return fFrame->RelayPicture(1) != QStringLiteral("dout_on") || fFrame->RelayPicture(2) != QStringLiteral("dout_off");
+    });
+    const int decodedBefore = values.Decoded();
+    QTest::qWait(10000);
+    fSim->Faults().SetCorruptCrcPercent(0);
+    int broken = 0;
+    for (const TzSimFrameLogEntry &e : fSim->Log().Entries())
+        broken += e.Direction == TzSimDirection::Sent && e.Note.find("corrupt CRC") != std::string::npos;
+    qInfo("%d values decoded and %d answers broken in 10 s", values.Decoded() - decodedBefore, broken);
+
+    // Polling went on and every good answer was shown; the bad ones never reached a tag, and
+    // the screen never called its values stale.
+    QVERIFY(broken >= 10);
+    // Six of the eight polled reads are watched: about 6 x 9 of them for each broken answer.
+    QVERIFY(values.Decoded() - decodedBefore >= 6 * broken);
+    QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
+    QCOMPARE(everStale.Seen(), 0);
+    QCOMPARE(everWrongState.Seen(), 0);
+    QCOMPARE(LinesStartingWith(fLog->Lines(), staleLine), staleBefore);
+    QVERIFY(fFrame->Connected);
+}
+
+void TestQuadrelFaults::lateAnswersNeverLandInOtherTags_data()
+{
+    QTest::addColumn<bool>("converter");
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("serial line") << false << false;
+    QTest::newRow("converter") << true << true;
+    // Its answers all carry the same sequence number: the number tells nothing.
+    QTest::newRow("converter without sequence numbers") << true << false;
+}
+
+void TestQuadrelFaults::lateAnswersNeverLandInOtherTags()
+{
+    QFETCH(bool, converter);
+    QFETCH(bool, echo);
+    fSim->Udp().SetEchoNumbers(echo);
+    if (converter)
+        ConnectConverter();
+    else
+        ConnectSerial();
+    WaitForFreshValues();
+    TValueWatch values(*fFrame->Device, *fSim);
+
+    // Every answer comes after the panel stopped waiting for it (655 ms on the line, 3 x 215 ms
+    // through the converter), while the next requests of the same shape are being asked.
+    const int lateMs = converter ? 300 : 900;
+    fSim->Faults().SetAnswerDelay(lateMs);
+    const size_t asked = fSim->Log().Frames(TzSimDirection::Received).size();
+    QTest::qWait(8000);
+    const size_t askedLate = fSim->Log().Frames(TzSimDirection::Received).size() - asked;
+    fSim->Faults().SetAnswerDelay(0);
+    qInfo("%zu requests asked while every answer came %d ms late", askedLate, lateMs);
+    QVERIFY(askedLate >= 6);
+
+    // On time again: polling goes on and the values come back, every one in its own tag.
+    const int decoded = values.Decoded();
+    WaitForFreshValues();
+    QTRY_VERIFY_WITH_TIMEOUT(values.Decoded() >= decoded + 12, LineTimeout);
+    QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
+}
+
+void TestQuadrelFaults::floodOfForeignDatagrams()
+{
+    ConnectConverter();
+    WaitForFreshValues();
+    TValueWatch values(*fFrame->Device, *fSim);
+    const int linesBefore = int(fLog->Lines().size());
+    const long rssBefore = ResidentKiB();
+    const int decodedBefore = values.Decoded();
+    TEverWatch everStale([this] { return fFrame->ValuesStale(); });
+
+    QElapsedTimer clock;
+    clock.start();
+    long sent = 0;
+    {
+        TDatagramFlood flood(fUdpPort, 10000);
+        QVERIFY(flood.Ok());
+        QTest::qWait(10000);
+        sent = flood.Sent();
+    }
+    const long rssGrowth = ResidentKiB() - rssBefore;
+    qInfo("flood: %ld datagrams in %lld ms; %d values decoded meanwhile; resident memory %+ld KiB; %d new log lines",
+          sent, clock.elapsed(), values.Decoded() - decodedBefore, rssGrowth, int(fLog->Lines().size()) - linesBefore);
+    QVERIFY(sent >= 50000);
+    // Polling went on through the flood; none of the strangers' answers was taken.
+    QVERIFY(values.Decoded() - decodedBefore >= 100);
+    QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
+    QCOMPARE(everStale.Seen(), 0);
+    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
+    QVERIFY(rssGrowth < 50 * 1024);
+    QVERIFY(int(fLog->Lines().size()) - linesBefore <= 5);
+    WaitForFreshValues();
+}
+
+int main(int argc, char *argv[])
+{
+    TzApplication app(argc, argv);
+    TestQuadrelFaults test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_QuadrelFaults.moc"

@@ -110,9 +110,21 @@ void TfrQuadrel::CreateWebBridge()
     for (QLineEdit *edit : {txtProxyServer, txtProxyPort, txtProxyUser, txtProxyPass, txtAuthKey})
         connect(edit, &QLineEdit::returnPressed, btnHTTP_Apply, &QPushButton::click);
 
+    connect(chkRemoteControl, &QCheckBox::toggled, this, &TfrQuadrel::UpdateWebPoll);
+
     LoadHTTPOptions();
     UpdateRemoteHint();
-    PHP_Call_Timer->start();
+}
+
+void TfrQuadrel::UpdateWebPoll()
+{
+    if (!PHP_Call_Timer)
+        return;
+    const bool wanted = chkRemoteControl->isChecked() && Connected;
+    if (wanted && !PHP_Call_Timer->isActive())
+        PHP_Call_Timer->start();
+    else if (!wanted)
+        PHP_Call_Timer->stop();
 }
 
 void TfrQuadrel::SetHttpBase(const QString &aBase)
@@ -143,8 +155,10 @@ void TfrQuadrel::CopyProxySettings()
 
 void TfrQuadrel::PHP_Call_TimerTimer()
 {
-    if (!chkRemoteControl->isChecked() || !Connected)
+    if (!chkRemoteControl->isChecked() || !Connected) {
+        UpdateWebPoll();
         return;
+    }
     // One poll at a time: a slow service gets no second request while the first is out.
     if (PollInFlight)
         return;

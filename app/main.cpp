@@ -8,6 +8,7 @@
 #include "app/uApplication.h"
 #include "app/uCommandLine.h"
 #include "app/uProgramInfo.h"
+#include "app/uStopSignals.h"
 #ifdef QUADREL_HAS_DEMO
 #include "app/uDemo.h"
 #endif
@@ -59,6 +60,9 @@ int main(int argc, char *argv[])
 
     TzApplication app(argc, argv);
     ApplyProgramIdentity();
+    // Taken over before any window exists: a stop signal (shutdown, Ctrl+C, logout) from now on
+    // ends the program the way closing its window does.
+    TzStopSignals stopSignals;
     // The application object has taken its own options (-platform, -style ...) off the line.
     const TzCommandLineResult commandLine = ParseCommandLine(QApplication::arguments());
     if (const int exitCode = AnswerCommandLine(commandLine); exitCode >= 0)
@@ -97,5 +101,8 @@ int main(int argc, char *argv[])
             QApplication::exit(saved ? 0 : 1);
         });
     }
+    // Stopped while the windows were being built: the destructors still save and close properly.
+    if (stopSignals.Requested())
+        return 0;
     return app.exec();
 }

@@ -8,6 +8,7 @@
 #include "app/uApplication.h"
 #include "app/uCommandLine.h"
 #include "app/uProgramInfo.h"
+#include "app/uScreenshot.h"
 #include "app/uStopSignals.h"
 #ifdef QUADREL_HAS_DEMO
 #include "app/uDemo.h"
@@ -18,6 +19,7 @@
 #include "diagnostics/uVerInfo.h"
 #include "panel/uQuadrel.h"
 
+#include <QDir>
 #include <QPushButton>
 #include <QTimer>
 
@@ -97,7 +99,11 @@ int main(int argc, char *argv[])
 
     if (const QString screenshot = options.Screenshot; !screenshot.isEmpty()) {
         QTimer::singleShot(options.ScreenshotAfterMs, &mainWindow, [&mainWindow, screenshot] {
-            const bool saved = mainWindow.grab().save(screenshot);
+            QString reason;
+            const bool saved = SaveScreenshot(mainWindow.grab(), screenshot, &reason);
+            if (!saved)
+                std::fprintf(stderr, "quadrel-panel: снимок окна не сохранён в «%s»: %s\n",
+                             qPrintable(QDir::toNativeSeparators(screenshot)), qPrintable(reason));
             QApplication::exit(saved ? 0 : 1);
         });
     }

@@ -266,6 +266,7 @@ public:
     QDateTime WebLastAnswer;                   // when the service last answered
     QDateTime WebFailingSince;                 // first failure since then; invalid while it answers
     QString WebFailReason;
+    bool WebAnswerCut = false;                 // the last answer was longer than the requester keeps
     bool Autorun_mini = false;
     bool Autostart = false;
     bool Autostart_Delay_On = false;

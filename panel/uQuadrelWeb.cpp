@@ -41,6 +41,12 @@ QString MomentText(const QDateTime &aMoment)
     return aMoment.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
+// The size up to which an answer is kept, as the operator reads it: "64 КиБ".
+QString AnswerLimitText()
+{
+    return QStringLiteral("%1 КиБ").arg(TzHTTP_Request::MaxAnswerBytes / 1024);
+}
+
 } // namespace
 
 void TfrQuadrel::CreateWebBridge()
@@ -205,6 +211,10 @@ void TfrQuadrel::NoteServiceOutcome(const TzCallbackInfo &aInfo)
     if (aInfo.Success) {
         if (WebFailingSince.isValid())
             TempLogAdd(QStringLiteral("Веб-сервис снова отвечает"), LogNavy);
+        // One log line when the answers start to overflow, not one a second.
+        if (aInfo.Cut && !WebAnswerCut)
+            TempLogAdd(QStringLiteral("Ответ веб-сервиса длиннее %1: лишнее отброшено").arg(AnswerLimitText()), LogNavy);
+        WebAnswerCut = aInfo.Cut;
         WebLastAnswer = now;
         WebFailingSince = QDateTime();
         WebFailReason.clear();
@@ -228,6 +238,8 @@ void TfrQuadrel::UpdateRemoteHint()
             state += QStringLiteral("\r\nПоследний ответ: %1").arg(MomentText(WebLastAnswer));
     } else if (WebLastAnswer.isValid()) {
         state = QStringLiteral("Веб-сервис ответил в %1").arg(MomentText(WebLastAnswer));
+        if (WebAnswerCut)
+            state += QStringLiteral(" (ответ длиннее %1, лишнее отброшено)").arg(AnswerLimitText());
     } else {
         state = QStringLiteral("Веб-сервис ещё не отвечал");
     }

@@ -8,6 +8,8 @@
 #include "app/uApplication.h"
 #include "app/uCommandLine.h"
 #include "app/uProgramInfo.h"
+#include "app/uScreenshot.h"
+#include "app/uStopSignals.h"
 #ifdef QUADREL_HAS_DEMO
 #include "app/uDemo.h"
 #endif
@@ -17,6 +19,7 @@
 #include "diagnostics/uVerInfo.h"
 #include "panel/uQuadrel.h"
 
+#include <QDir>
 #include <QPushButton>
 #include <QTimer>
 
@@ -59,6 +62,9 @@ int main(int argc, char *argv[])
 
     TzApplication app(argc, argv);
     ApplyProgramIdentity();
+    // Taken over before any window exists: a stop signal (shutdown, Ctrl+C, logout) from now on
+    // ends the program the way closing its window does.
+    TzStopSignals stopSignals;
     // The application object has taken its own options (-platform, -style ...) off the line.
     const TzCommandLineResult commandLine = ParseCommandLine(QApplication::arguments());
     if (const int exitCode = AnswerCommandLine(commandLine); exitCode >= 0)
@@ -93,9 +99,16 @@ int main(int argc, char *argv[])
 
     if (const QString screenshot = options.Screenshot; !screenshot.isEmpty()) {
         QTimer::singleShot(options.ScreenshotAfterMs, &mainWindow, [&mainWindow, screenshot] {
-            const bool saved = mainWindow.grab().save(screenshot);
+            QString reason;
+            const bool saved = SaveScreenshot(mainWindow.grab(), screenshot, &reason);
+            if (!saved)
+                std::fprintf(stderr, "quadrel-panel: снимок окна не сохранён в «%s»: %s\n",
+                             qPrintable(QDir::toNativeSeparators(screenshot)), qPrintable(reason));
             QApplication::exit(saved ? 0 : 1);
         });
     }
+    // Stopped while the windows were being built: the destructors still save and close properly.
+    if (stopSignals.Requested())
+        return 0;
     return app.exec();
 }

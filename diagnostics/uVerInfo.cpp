@@ -88,10 +88,11 @@ TfrmVerInfo::TfrmVerInfo(QWidget *aParent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ScrollBox);
 
+    // The "in development" banner moves only while the window is open.
     Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(250);
     connect(Timer1, &QTimer::timeout, this, &TfrmVerInfo::Timer1Timer);
-    Timer1->start();
     Timer1Timer();
 }
 
@@ -114,6 +115,13 @@ void TfrmVerInfo::showEvent(QShowEvent *aEvent)
         if (main != this)
             move(main->frameGeometry().center() - QPoint(width() / 2, height() / 2));
     QWidget::showEvent(aEvent);
+    Timer1->start();
+}
+
+void TfrmVerInfo::hideEvent(QHideEvent *aEvent)
+{
+    Timer1->stop();
+    QWidget::hideEvent(aEvent);
 }
 
 void TfrmVerInfo::wheelEvent(QWheelEvent *aEvent)

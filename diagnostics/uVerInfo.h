@@ -21,11 +21,12 @@ public:
     QTimer *Timer1 = nullptr;
     int WorkingCount = 0;
 
-    // One step of the heading animation (every 250 ms).
+    // One step of the heading animation (every 250 ms while the window is shown).
     void Timer1Timer();
 
 protected:
     void showEvent(QShowEvent *aEvent) override;
+    void hideEvent(QHideEvent *aEvent) override;
     void wheelEvent(QWheelEvent *aEvent) override;
 };
 

@@ -119,7 +119,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ConnectSignals();
     ConnectOptionSignals();
     InterfaceTimer->start();
-    ArrowTimer->start();
+    UpdateArrow();
     InitMode = false;
 }
 
@@ -316,6 +316,22 @@ void TfrQuadrel::resizeEvent(QResizeEvent *aEvent)
 {
     QFrame::resizeEvent(aEvent);
     FrameResize();
+}
+
+// Shown and hidden by the program, or by the window system when the window is minimised and
+// restored (then the frame stays "visible" to Qt, so a flag of its own tells).
+void TfrQuadrel::showEvent(QShowEvent *aEvent)
+{
+    QFrame::showEvent(aEvent);
+    fOnScreen = true;
+    UpdateArrow();
+}
+
+void TfrQuadrel::hideEvent(QHideEvent *aEvent)
+{
+    QFrame::hideEvent(aEvent);
+    fOnScreen = false;
+    UpdateArrow();
 }
 
 void TfrQuadrel::btnHelpClick()

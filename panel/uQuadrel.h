@@ -102,6 +102,11 @@ public:
     void Anima(bool aEnabled);
     void AniTimerTimer();
     void ArrowTimerTimer();
+    // Sets Connected and starts or stops what depends on it: the arrow that points at the connect
+    // button while disconnected, and the web bridge's poll.
+    void SetConnected(bool aConnected);
+    // The arrow moves only while it is there to be seen: disconnected, with the frame shown.
+    void UpdateArrow();
     bool IsEthernetPage() const;
     // The values on screen are older than the poll's failure allowance: greyed, with a hint.
     void MarkStale(bool aStale);
@@ -194,9 +199,12 @@ public:
     int FindProcessAniPos = 1;
     QCheckBox *chkFindAllSettings = nullptr;
     // --- web bridge (uQuadrelWeb.cpp) ---
-    // Builds the proxy panel, connects the bridge's controls and starts its one-second poll.
+    // Builds the proxy panel and connects the bridge's controls; the one-second poll of the service
+    // runs while remote control is ticked and the module is connected (UpdateWebPoll).
     void CreateWebBridge();
     void PHP_Call_TimerTimer();
+    // The service is polled only while remote control is ticked and the module is connected.
+    void UpdateWebPoll();
     void ReqCallback(const TzCallbackInfo &aInfo);
     // Asks the service to switch output aIndex; the module is written by a later poll's answer.
     void SendRemoteOutput(int aIndex, bool aOn);
@@ -260,6 +268,7 @@ public:
     QDateTime WebLastAnswer;                   // when the service last answered
     QDateTime WebFailingSince;                 // first failure since then; invalid while it answers
     QString WebFailReason;
+    bool WebAnswerCut = false;                 // the last answer was longer than the requester keeps
     bool Autorun_mini = false;
     bool Autostart = false;
     bool Autostart_Delay_On = false;
@@ -395,6 +404,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
+    void showEvent(QShowEvent *aEvent) override;
+    void hideEvent(QHideEvent *aEvent) override;
     void mousePressEvent(QMouseEvent *aEvent) override;
 
 private:
@@ -437,9 +448,10 @@ private:
 
     bool fTemplateLoaded = false;
     bool fValuesStale = false;
+    // The frame is on the screen: shown, and its window not minimised.
+    bool fOnScreen = false;
     // When the module last answered (any answer without a transport error).
     QElapsedTimer fLastAnswer;
-    QDateTime fLastAnswerTime;
 
     // What the connection attempt used: module address, port or converter, speed, format.
     int fAttemptAddress = 0;

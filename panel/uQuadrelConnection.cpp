@@ -184,7 +184,7 @@ void TfrQuadrel::Disconnect()
     ConnectBtnTimer->stop();
     if (FreePort)
         FreePort->Stop();
-    Connected = false;
+    SetConnected(false);
     MarkStale(false);
     Anima(false);
     ButtonsEnabled(false);
@@ -223,7 +223,7 @@ void TfrQuadrel::Pulse()
 
 void TfrQuadrel::PulseCallback(TzTag *aTag)
 {
-    Connected = aTag && aTag->Value() == QuadrelDeviceType;
+    SetConnected(aTag && aTag->Value() == QuadrelDeviceType);
     if (Connected) {
         // Confirmed: the one-second check has done its job. Left running, its next tick after a
         // disconnect would report the healthy connection as a failed one.
@@ -231,7 +231,6 @@ void TfrQuadrel::PulseCallback(TzTag *aTag)
         Anima(false);
         CloseAllPanel();
         fLastAnswer.start();
-        fLastAnswerTime = QDateTime::currentDateTime();
         labAddr->setText(QString::number(fAttemptAddress));
         labBaudRate->setText(fAttemptSpeed);
         labFormat->setText(LineFormatLabel(fAttemptFormatItem));
@@ -296,7 +295,6 @@ void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
 
     if (aAnswerRec.ErrCode == 0 && Connected) {
         fLastAnswer.start();
-        fLastAnswerTime = QDateTime::currentDateTime();
         if (fValuesStale)
             MarkStale(false);
     }
@@ -511,7 +509,11 @@ void TfrQuadrel::CloseAllPanel()
 
 QString TfrQuadrel::StaleHint() const
 {
-    return QStringLiteral("Нет ответа от модуля с %1").arg(fLastAnswerTime.toString(QStringLiteral("HH:mm:ss")));
+    // The clock time is worked out only when the hint is shown: reading the local time for each of
+    // the many answers a second would cost more than everything else an answer does.
+    const QDateTime lastAnswer =
+        fLastAnswer.isValid() ? QDateTime::currentDateTime().addMSecs(-fLastAnswer.elapsed()) : QDateTime();
+    return QStringLiteral("Нет ответа от модуля с %1").arg(lastAnswer.toString(QStringLiteral("HH:mm:ss")));
 }
 
 void TfrQuadrel::MarkStale(bool aStale)
@@ -561,11 +563,28 @@ void TfrQuadrel::AniTimerTimer()
     labAni->setText(QString(std::max(0, AniSlide + 1), u'.'));
 }
 
-void TfrQuadrel::ArrowTimerTimer()
+void TfrQuadrel::SetConnected(bool aConnected)
+{
+    Connected = aConnected;
+    UpdateArrow();
+    UpdateWebPoll();
+}
+
+void TfrQuadrel::UpdateArrow()
 {
     imgArrow->setVisible(!Connected);
-    if (Connected)
+    if (!Connected && fOnScreen)
+        ArrowTimer->start();
+    else
+        ArrowTimer->stop();
+}
+
+void TfrQuadrel::ArrowTimerTimer()
+{
+    if (Connected) {
+        UpdateArrow();
         return;
+    }
     imgArrow->move(imgArrow->x() + ArrowStep, imgArrow->y());
     if (imgArrow->x() < 128 || imgArrow->x() > 135)
         ArrowStep = -ArrowStep;

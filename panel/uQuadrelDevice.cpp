@@ -191,7 +191,7 @@ void TfrQuadrel::btnResetClick()
     if (!alive)
         return;
 
-    Connected = false;
+    SetConnected(false);
     // The module is restarting under new settings: the engine stops here, since the connection
     // check no longer runs once a connection has been confirmed.
     if (FreePort)

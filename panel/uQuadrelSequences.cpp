@@ -114,6 +114,13 @@ void TfrQuadrel::CreateSequenceControls()
 
     connect(btnSnakeOn, &QPushButton::clicked, this, &TfrQuadrel::btnSnakeOnClick);
     connect(btnRunner, &QPushButton::clicked, this, &TfrQuadrel::btnRunnerClick);
+    // The runner's timer ticks only while the runner is switched on, however it is switched.
+    connect(btnRunner, &QPushButton::toggled, this, [this](bool aOn) {
+        if (aOn)
+            Runner_Timer->start();
+        else
+            Runner_Timer->stop();
+    });
     for (QPushButton *button : {btnAllOn, btnAllOff, btnAllOnSlow, btnAllOffSlow})
         connect(button, &QPushButton::clicked, this, [this, button] { btnAllOnClick(button); });
     connect(SnakeTimer, &QTimer::timeout, this, &TfrQuadrel::SnakeTimerTimer);
@@ -122,7 +129,6 @@ void TfrQuadrel::CreateSequenceControls()
     connect(SnakeSpeedScroll, &QScrollBar::sliderMoved, this, &TfrQuadrel::SnakeSpeedScrollScroll);
 
     SnakeSpeedScrollChange();
-    Runner_Timer->start();
 }
 
 int TfrQuadrel::SnakeStepTime() const

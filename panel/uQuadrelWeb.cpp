@@ -41,6 +41,12 @@ QString MomentText(const QDateTime &aMoment)
     return aMoment.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
+// The size up to which an answer is kept, as the operator reads it: "64 КиБ".
+QString AnswerLimitText()
+{
+    return QStringLiteral("%1 КиБ").arg(TzHTTP_Request::MaxAnswerBytes / 1024);
+}
+
 } // namespace
 
 void TfrQuadrel::CreateWebBridge()
@@ -110,9 +116,21 @@ void TfrQuadrel::CreateWebBridge()
     for (QLineEdit *edit : {txtProxyServer, txtProxyPort, txtProxyUser, txtProxyPass, txtAuthKey})
         connect(edit, &QLineEdit::returnPressed, btnHTTP_Apply, &QPushButton::click);
 
+    connect(chkRemoteControl, &QCheckBox::toggled, this, &TfrQuadrel::UpdateWebPoll);
+
     LoadHTTPOptions();
     UpdateRemoteHint();
-    PHP_Call_Timer->start();
+}
+
+void TfrQuadrel::UpdateWebPoll()
+{
+    if (!PHP_Call_Timer)
+        return;
+    const bool wanted = chkRemoteControl->isChecked() && Connected;
+    if (wanted && !PHP_Call_Timer->isActive())
+        PHP_Call_Timer->start();
+    else if (!wanted)
+        PHP_Call_Timer->stop();
 }
 
 void TfrQuadrel::SetHttpBase(const QString &aBase)
@@ -143,8 +161,10 @@ void TfrQuadrel::CopyProxySettings()
 
 void TfrQuadrel::PHP_Call_TimerTimer()
 {
-    if (!chkRemoteControl->isChecked() || !Connected)
+    if (!chkRemoteControl->isChecked() || !Connected) {
+        UpdateWebPoll();
         return;
+    }
     // One poll at a time: a slow service gets no second request while the first is out.
     if (PollInFlight)
         return;
@@ -191,6 +211,10 @@ void TfrQuadrel::NoteServiceOutcome(const TzCallbackInfo &aInfo)
     if (aInfo.Success) {
         if (WebFailingSince.isValid())
             TempLogAdd(QStringLiteral("Веб-сервис снова отвечает"), LogNavy);
+        // One log line when the answers start to overflow, not one a second.
+        if (aInfo.Cut && !WebAnswerCut)
+            TempLogAdd(QStringLiteral("Ответ веб-сервиса длиннее %1: лишнее отброшено").arg(AnswerLimitText()), LogNavy);
+        WebAnswerCut = aInfo.Cut;
         WebLastAnswer = now;
         WebFailingSince = QDateTime();
         WebFailReason.clear();
@@ -214,6 +238,8 @@ void TfrQuadrel::UpdateRemoteHint()
             state += QStringLiteral("\r\nПоследний ответ: %1").arg(MomentText(WebLastAnswer));
     } else if (WebLastAnswer.isValid()) {
         state = QStringLiteral("Веб-сервис ответил в %1").arg(MomentText(WebLastAnswer));
+        if (WebAnswerCut)
+            state += QStringLiteral(" (ответ длиннее %1, лишнее отброшено)").arg(AnswerLimitText());
     } else {
         state = QStringLiteral("Веб-сервис ещё не отвечал");
     }

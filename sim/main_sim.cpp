@@ -116,7 +116,7 @@ int main(int argc, char **argv)
     // Run until a stop signal or the end of --duration; lines on standard input are commands.
     const int signals = signalfd(-1, &stopSignals, SFD_CLOEXEC);
     bool stdinOpen = true;
-    std::string pending;
+    TzSimConsoleInput console;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.DurationSec);
     for (;;) {
         int waitMs = -1;
@@ -138,12 +138,8 @@ int main(int argc, char **argv)
                 stdinOpen = false; // no console: serve on until stopped
                 continue;
             }
-            pending.append(buffer, size_t(n));
-            for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-                const std::string reply = SimConsoleCommand(sim, pending.substr(0, end));
-                if (!reply.empty())
-                    std::printf("%s\n", reply.c_str());
-            }
+            for (const std::string &reply : console.Feed(sim, buffer, size_t(n)))
+                std::printf("%s\n", reply.c_str());
             std::fflush(stdout);
         }
     }

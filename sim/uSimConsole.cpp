@@ -1,5 +1,7 @@
 #include "sim/uSimConsole.h"
 
+#include <algorithm>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -28,6 +30,23 @@ bool ToSwitch(const std::string &aText, bool &aOn)
     else
         return false;
     return true;
+}
+
+// A line quoted back in a reply: its start only, control characters (which would drive the
+// terminal) shown as '?', never a multi-byte character cut in half.
+std::string QuotedForReply(const std::string &aLine)
+{
+    constexpr size_t Shown = 60;
+    size_t length = std::min(aLine.size(), Shown);
+    while (length > 0 && length < aLine.size() && (static_cast<unsigned char>(aLine[length]) & 0xC0) == 0x80)
+        --length;
+    std::string quoted = aLine.substr(0, length);
+    for (char &c : quoted)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    if (length < aLine.size())
+        quoted += "...";
+    return "\"" + quoted + "\"";
 }
 
 } // namespace
@@ -121,5 +140,36 @@ std::string SimConsoleCommand(TzSimulator &aSim, const std::string &aLine)
             return "error: exception " + std::to_string(result);
         return "ok: " + std::to_string(b) + " := " + std::to_string(c);
     }
-    return "error: cannot do \"" + aLine + "\"; " + SimConsoleHelp();
+    return "error: cannot do " + QuotedForReply(aLine) + "; " + SimConsoleHelp();
+}
+
+std::vector<std::string> TzSimConsoleInput::Feed(TzSimulator &aSim, const char *aData, size_t aSize)
+{
+    std::vector<std::string> replies;
+    size_t at = 0;
+    while (at < aSize) {
+        const auto *newline = static_cast<const char *>(std::memchr(aData + at, '\n', aSize - at));
+        const size_t end = newline ? size_t(newline - aData) : aSize;
+        if (!fDropping) {
+            if (fLine.size() + (end - at) > MaxLineBytes) {
+                fLine.clear();
+                fLine.shrink_to_fit();
+                fDropping = true;
+                replies.push_back("error: line longer than " + std::to_string(MaxLineBytes) + " bytes ignored");
+            } else {
+                fLine.append(aData + at, end - at);
+            }
+        }
+        if (!newline)
+            break;
+        if (!fDropping) {
+            std::string reply = SimConsoleCommand(aSim, fLine);
+            if (!reply.empty())
+                replies.push_back(std::move(reply));
+        }
+        fLine.clear();
+        fDropping = false;
+        at = end + 1;
+    }
+    return replies;
 }

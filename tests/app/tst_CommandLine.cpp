@@ -5,8 +5,13 @@
 #include "app/uProgramInfo.h"
 
 #include <QApplication>
+#include <QImageReader>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 class TestCommandLine : public QObject
 {
@@ -19,6 +24,8 @@ private slots:
     void mistakesAreNamed();
     void programAnswers_data();
     void programAnswers();
+    void screenshotSaysWhyItFailed_data();
+    void screenshotSaysWhyItFailed();
     void programIdentity();
 };
 
@@ -138,6 +145,67 @@ void TestCommandLine::programAnswers()
                                    "/autorun", "test"})
             QVERIFY2(out.contains(QString::fromUtf8(listed)), listed);
     }
+}
+
+void TestCommandLine::screenshotSaysWhyItFailed_data()
+{
+    QTest::addColumn<QString>("target");  // inside a fresh folder
+    QTest::addColumn<QString>("reason");  // empty: the picture is saved
+    QTest::newRow("writable folder") << "shot.png" << "";
+    QTest::newRow("missing folder") << "missing/shot.png" << "папки «%1/missing» нет";
+    QTest::newRow("read-only folder") << "locked/shot.png" << "нет права записи в папку «%1/locked»";
+    QTest::newRow("path is a folder") << "folder.png" << "по этому пути находится папка";
+    QTest::newRow("no format") << "shot" << "формат не указан";
+}
+
+void TestCommandLine::screenshotSaysWhyItFailed()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QVERIFY(QDir(root).mkdir(QStringLiteral("locked")));
+    QVERIFY(QDir(root).mkdir(QStringLiteral("folder.png")));
+    // Readable by anyone, so that the program can also run as an unprivileged user below.
+    QFile::setPermissions(root, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                    | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(root + QStringLiteral("/locked"),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QString path = root + u'/' + target;
+
+    QString program = QStringLiteral(QUADREL_PANEL_PROGRAM);
+    QStringList arguments{QStringLiteral("--screenshot"), path, QStringLiteral("--after"), QStringLiteral("0")};
+    if (target.startsWith(QStringLiteral("locked/")) && ::geteuid() == 0) {
+        // Permissions do not hold for root: the program runs as nobody, as an operator would.
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("running as root without setpriv: a read-only folder cannot be made");
+        arguments = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                QStringLiteral("--clear-groups"), program} + arguments;
+        program = setpriv;
+    }
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    panel.setProcessEnvironment(environment);
+    panel.start(program, arguments);
+    QVERIFY(panel.waitForFinished(60000));
+    const QString errors = QString::fromUtf8(panel.readAllStandardError());
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    if (reason.isEmpty()) {
+        QCOMPARE(panel.exitCode(), 0);
+        QCOMPARE(QImageReader(path).format(), QByteArray("png"));
+        QVERIFY(!QImageReader(path).read().isNull());
+        return;
+    }
+    QCOMPARE(panel.exitCode(), 1);
+    const QString why = reason.contains(QStringLiteral("%1")) ? reason.arg(root) : reason;
+    const QString line = QStringLiteral("quadrel-panel: снимок окна не сохранён в «%1»: %2").arg(path, why);
+    QVERIFY2(errors.contains(line), qPrintable(errors));
+    // Nothing is left behind, not even a partly written file.
+    QCOMPARE(QDir(root + QStringLiteral("/locked")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{});
+    QCOMPARE(QDir(root).entryList(QDir::Files), QStringList{});
 }
 
 void TestCommandLine::programIdentity()

@@ -80,6 +80,16 @@ void TestTempLog::versionWindowAnimation()
     QCOMPARE(window.labWorking->text(), QStringLiteral("======== Идёт разработка ========"));
     window.Timer1Timer();
     QCOMPARE(window.labWorking->text(), QStringLiteral(" Идёт разработка "));
+
+    // The banner moves only while the window is open: a closed window costs no wake-ups.
+    QVERIFY(!window.Timer1->isActive());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.Timer1->isActive());
+    const QString shown = window.labWorking->text();
+    QTRY_VERIFY_WITH_TIMEOUT(window.labWorking->text() != shown, 5000);
+    window.hide();
+    QVERIFY(!window.Timer1->isActive());
 }
 
 QTEST_MAIN(TestTempLog)

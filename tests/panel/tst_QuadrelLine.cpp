@@ -4,6 +4,7 @@
 
 #include "app/uApplication.h"
 #include "diagnostics/uTempLog.h"
+#include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "tests/TestSettings.h"
@@ -12,6 +13,7 @@
 #include "sim/uSimulator.h"
 #include "tests/TestUdpPort.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -145,6 +147,7 @@ private slots:
     void healthyDisconnectIsNotAFailure();
     void brokenTemplateRefusesToConnect();
     void gridFromTheKeyboard();
+    void timersRunOnlyWhileTheyShowSomething();
 
 private:
     void ConnectSerial();
@@ -177,6 +180,58 @@ void TestQuadrelLine::cleanup()
     fFrame = nullptr;
     fLog = nullptr;
     ClearTestSettings();
+}
+
+void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
+{
+    // Disconnected and on screen: the arrow points at the connect button and moves.
+    QVERIFY(fFrame->ArrowTimer->isActive());
+    QVERIFY(fFrame->imgArrow->isVisible());
+    const int left = fFrame->imgArrow->x();
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->imgArrow->x() != left, LineTimeout);
+    // A waiting panel runs no sequence and asks no web service.
+    QVERIFY(!fFrame->Runner_Timer->isActive());
+    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
+    // Off the screen, hidden or minimised, there is nothing to move.
+    fFrame->hide();
+    QVERIFY(!fFrame->ArrowTimer->isActive());
+    fFrame->show();
+    QVERIFY(fFrame->ArrowTimer->isActive());
+    fFrame->showMinimized();
+    QVERIFY(!fFrame->ArrowTimer->isActive());
+    fFrame->showNormal();
+    QVERIFY(fFrame->ArrowTimer->isActive());
+
+    // Connected: the arrow is gone and stands still.
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    ConnectSerial();
+    WaitForPolling();
+    QVERIFY(!fFrame->ArrowTimer->isActive());
+    QVERIFY(!fFrame->imgArrow->isVisible());
+    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
+
+    // The web poll runs while remote control is ticked, the runner's timer while it runs.
+    fFrame->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
+    fFrame->chkRemoteControl->setChecked(true);
+    QVERIFY(fFrame->PHP_Call_Timer->isActive());
+    fFrame->chkRemoteControl->setChecked(false);
+    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
+    fFrame->chkRemoteControl->setChecked(true);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnRunner->isEnabled(), LineTimeout);
+    fFrame->btnRunner->click();
+    QVERIFY(fFrame->Runner_Timer->isActive());
+    fFrame->btnRunner->click();
+    QVERIFY(!fFrame->Runner_Timer->isActive());
+    fFrame->btnRunner->click();
+
+    // Disconnecting stops both, remote control still ticked, and the arrow moves again.
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+    QVERIFY(!fFrame->Runner_Timer->isActive());
+    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
+    QVERIFY(fFrame->ArrowTimer->isActive());
+    QVERIFY(fFrame->imgArrow->isVisible());
+    fFrame->chkRemoteControl->setChecked(false);
 }
 
 void TestQuadrelLine::ConnectSerial()

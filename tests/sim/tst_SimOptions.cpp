@@ -160,6 +160,51 @@ private slots:
         QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.startsWith(reply), qPrintable(answer));
     }
 
+    // Console input as a terminal, a pipe or a script delivers it: however it is cut into reads,
+    // a line is held up to its limit only, an overlong one gets one short error and no echo, and
+    // the console goes on with the next line.
+    void consoleInput_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("replies");
+        const QByteArray tooLong = "error: line longer than 4096 bytes ignored";
+        QTest::newRow("at the limit") << "delay 5" + QByteArray(4096 - 7, ' ') + "\n" << QStringList{"ok: answers 5 ms late"};
+        QTest::newRow("one byte over")
+            << "delay 5" + QByteArray(4097 - 7, ' ') + "\ndelay 6\n" << QStringList{tooLong, "ok: answers 6 ms late"};
+        QTest::newRow("a megabyte without a line end")
+            << QByteArray(1 << 20, 'x') + "\nsilent on\n" << QStringList{tooLong, "ok: silent on"};
+        QTest::newRow("two in a row") << QByteArray(5000, 'x') + "\n" + QByteArray(5000, 'y') + "\r\nhelp\n"
+                                      << QStringList{tooLong, tooLong, QString::fromStdString(SimConsoleHelp())};
+        // The quote ends before a letter of two bytes that the cut would split.
+        const QByteArray unknown = "frobnicate" + QByteArray(49, 'z') + "\xD0\xB6" + QByteArray(3000, 'z');
+        QTest::newRow("unknown command quoted short")
+            << unknown + "\n"
+            << QStringList{"error: cannot do \"frobnicate" + QString(49, 'z') + "...\"; " + QString::fromStdString(SimConsoleHelp())};
+        QTest::newRow("control characters not sent back")
+            << QByteArray("\x1B]0;title\x07\n")
+            << QStringList{"error: cannot do \"?]0;title?\"; " + QString::fromStdString(SimConsoleHelp())};
+    }
+    void consoleInput()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, replies);
+        for (const qsizetype chunk : {qsizetype(1), qsizetype(7), qsizetype(512), input.size()}) {
+            TzSimulator sim;
+            QVERIFY(sim.Bus().AddModule(16));
+            TzSimConsoleInput console;
+            QStringList got;
+            size_t mostHeld = 0;
+            for (qsizetype at = 0; at < input.size(); at += chunk) {
+                for (const std::string &reply : console.Feed(sim, input.constData() + at, size_t(std::min(chunk, input.size() - at))))
+                    got << QString::fromStdString(reply);
+                mostHeld = std::max(mostHeld, console.Buffered());
+            }
+            QCOMPARE(got, replies);
+            QVERIFY2(mostHeld <= TzSimConsoleInput::MaxLineBytes, qPrintable(QString::number(mostHeld)));
+            QCOMPARE(console.Buffered(), size_t(0));
+        }
+    }
+
     void consoleCommandsTakeEffect()
     {
         TzSimulator sim;

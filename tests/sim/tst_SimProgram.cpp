@@ -53,6 +53,27 @@ private slots:
         QCOMPARE(sim.exitCode(), 0);
     }
 
+    // A megabyte typed or piped without a line end: the console answers once, briefly, holds no
+    // more than a line's limit, and takes the next command.
+    void consoleSurvivesAnEndlessLine()
+    {
+        QProcess sim;
+        sim.start(QUADREL_SIM_PATH, {"--module", "16", "--duration", "120"});
+        QVERIFY(sim.waitForStarted(10000));
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += sim.readAllStandardOutput()).contains("modules:"), 10000);
+        output.clear();
+        const QByteArray junk(1 << 20, 'x');
+        QCOMPARE(sim.write(junk), junk.size());
+        sim.write("\nsilent on\n");
+        QTRY_VERIFY_WITH_TIMEOUT((output += sim.readAllStandardOutput()).contains("ok: silent on\n"), 30000);
+        QCOMPARE(output, QByteArray("error: line longer than 4096 bytes ignored\nok: silent on\n"));
+        QCOMPARE(sim.state(), QProcess::Running);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 0);
+    }
+
     void helpAndBadArguments()
     {
         QProcess help;

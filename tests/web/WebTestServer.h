@@ -18,6 +18,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <sys/socket.h>
+
 #include <functional>
 #include <memory>
 
@@ -63,7 +65,7 @@ class TzTestWebServer
 {
 public:
     // Returns the raw answer; an empty one means: keep the connection open and never answer; HangUp()
-    // closes the connection without a word.
+    // closes the connection without a word, Reset() resets it.
     using Responder = std::function<QByteArray(const TzSeenRequest &aRequest)>;
 
     explicit TzTestWebServer(const QSslConfiguration *aTls = nullptr)
@@ -109,6 +111,8 @@ public:
     }
 
     static QByteArray HangUp() { return QByteArrayLiteral("\x01hang up"); }
+    // Resets the connection (TCP RST) instead of answering, as a crashing service or a firewall does.
+    static QByteArray Reset() { return QByteArrayLiteral("\x01reset"); }
 
     Responder Answer = [](const TzSeenRequest &) { return HttpAnswer(""); };
     QList<TzSeenRequest> Requests;
@@ -159,6 +163,13 @@ private:
         if (answer.isEmpty())
             return;
         if (answer == HangUp()) {
+            aSocket->abort();
+            return;
+        }
+        if (answer == Reset()) {
+            // Closing with a zero linger time sends a reset instead of the orderly end.
+            const linger now{1, 0};
+            ::setsockopt(int(aSocket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
             aSocket->abort();
             return;
         }

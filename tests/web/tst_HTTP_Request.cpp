@@ -108,6 +108,7 @@ void TestHTTP_Request::failuresAreReported_data()
     QTest::newRow("not found") << HttpAnswer("1 1", "404 Not Found") << QStringLiteral("ответ HTTP 404");
     QTest::newRow("server error") << HttpAnswer("1 1", "500 Internal Server Error") << QStringLiteral("ответ HTTP 500");
     QTest::newRow("closed without a word") << TzTestWebServer::HangUp() << QStringLiteral("соединение прервано");
+    QTest::newRow("connection reset") << TzTestWebServer::Reset() << QStringLiteral("соединение прервано");
     QTest::newRow("not HTTP") << QByteArray("hello\r\n") << QStringLiteral("неподдерживаемый протокол");
     QTest::newRow("redirect to a file") << HttpRedirect("file:///etc/passwd") << QStringLiteral("неподдерживаемый протокол");
 }

@@ -203,27 +203,20 @@ TStringBytes TEthernet_COM_Simulator::Recv()
             if (wait != TzUdpSocketSet::TWait::Readable)
                 return TStringBytes();
 
-            std::memset(&Ethernet_Lanvey, 0, sizeof Ethernet_Lanvey);
             uint32_t sender = 0;
             uint16_t senderPort = 0;
             const int received = WorkSockets.RecvFrom(slot, datagram, sizeof datagram, sender, senderPort);
             if (received < 0)
                 continue;
-            std::memcpy(&Ethernet_Lanvey, datagram, std::min<size_t>(size_t(received), sizeof Ethernet_Lanvey));
             TPropertySockets &socket = WorkSocketsPropertys[size_t(slot)];
             socket.RecvAddr = sender;
             socket.RecvPort = senderPort;
 
-            if ((Ethernet_Lanvey.Version >> 4) != 1 || (Ethernet_Lanvey.PackType & 0x0F) == 2)
+            TStringBytes payload;
+            switch (JudgeDatagram(datagram, size_t(received), sender, socket.Port, payload)) {
+            case TDatagram::Skipped:
                 continue;
-            // A datagram shorter than its header says carries no whole frame.
-            if (received < HeaderSize + int(Ethernet_Lanvey.Length))
-                continue;
-            const uint16_t number = uint16_t(Ethernet_Lanvey.Number[0] << 8 | Ethernet_Lanvey.Number[1]);
-            const bool ownNumber = std::find(fSentNumbers.begin(), fSentNumbers.end(), number) != fSentNumbers.end();
-            // Where the converter echoes sequence numbers, another number is another request's
-            // answer (a late one): skipped like a foreign sender's packet.
-            if (!CheckSenderAddress(sender, socket.Port) || (fEcho == TEcho::Echoes && !ownNumber)) {
+            case TDatagram::Foreign:
                 WriteToLog(QStringLiteral("RECV <--  ***  Ответ не с ожидаемого адреса : ")
                            + DottedAddress(sender) + u':' + QString::number(socket.Port));
                 foreignSeen = true;
@@ -231,10 +224,9 @@ TStringBytes TEthernet_COM_Simulator::Recv()
                     return TStringBytes();
                 newPeriod = true;
                 continue;
+            case TDatagram::Answer:
+                return payload;
             }
-            if (fEcho == TEcho::Unknown)
-                fEcho = ownNumber ? TEcho::Echoes : TEcho::NoEcho;
-            return TStringBytes::FromRaw(Ethernet_Lanvey.Data, Ethernet_Lanvey.Length);
         }
     }
 }
@@ -266,13 +258,40 @@ int TEthernet_COM_Simulator::DropLateAnswers(int aCount, int aWithinMs)
     return dropped;
 }
 
+TEthernet_COM_Simulator::TDatagram TEthernet_COM_Simulator::JudgeDatagram(const uint8_t *aDatagram, size_t aSize,
+                                                                        uint32_t aSender, uint16_t aSocketPort,
+                                                                        TStringBytes &aPayload)
+{
+    std::memset(&Ethernet_Lanvey, 0, sizeof Ethernet_Lanvey);
+    std::memcpy(&Ethernet_Lanvey, aDatagram, std::min(aSize, sizeof Ethernet_Lanvey));
+    if ((Ethernet_Lanvey.Version >> 4) != 1 || (Ethernet_Lanvey.PackType & 0x0F) == 2)
+        return TDatagram::Skipped;
+    // A datagram shorter than its header says carries no whole frame.
+    if (aSize < size_t(HeaderSize) + Ethernet_Lanvey.Length)
+        return TDatagram::Skipped;
+    const uint16_t number = uint16_t(Ethernet_Lanvey.Number[0] << 8 | Ethernet_Lanvey.Number[1]);
+    const bool ownNumber = std::find(fSentNumbers.begin(), fSentNumbers.end(), number) != fSentNumbers.end();
+    // Where the converter echoes sequence numbers, another number is another request's answer
+    // (a late one): skipped like a foreign sender's packet.
+    if (!CheckSenderAddress(aSender, aSocketPort) || (fEcho == TEcho::Echoes && !ownNumber))
+        return TDatagram::Foreign;
+    if (fEcho == TEcho::Unknown)
+        fEcho = ownNumber ? TEcho::Echoes : TEcho::NoEcho;
+    aPayload = TStringBytes::FromRaw(Ethernet_Lanvey.Data, Ethernet_Lanvey.Length);
+    return TDatagram::Answer;
+}
+
 bool TEthernet_COM_Simulator::CheckSenderAddress(uint32_t aAddr, uint16_t aPort) const
 {
-    WriteToLog(QStringLiteral("RECV <--  ***  Проверка элементов: ") + QString::number(AIPStrings.size()));
+    // The lines are only composed when someone takes them: this runs for every datagram.
+    const bool logging = bool(LogHook);
+    if (logging)
+        WriteToLog(QStringLiteral("RECV <--  ***  Проверка элементов: ") + QString::number(AIPStrings.size()));
     for (const TObjIPStrings &entry : AIPStrings) {
-        WriteToLog(QStringLiteral("RECV <--  ***  Проверка : ")
-                   + QString::asprintf("ip %d:%d (%s) и %d:%d", int(entry.valueIP), int(entry.Port),
-                                       entry.IP.constData(), int(aAddr), int(aPort)));
+        if (logging)
+            WriteToLog(QStringLiteral("RECV <--  ***  Проверка : ")
+                       + QString::asprintf("ip %d:%d (%s) и %d:%d", int(entry.valueIP), int(entry.Port),
+                                           entry.IP.constData(), int(aAddr), int(aPort)));
         if (entry.valueIP == aAddr && entry.Port == aPort)
             return true;
     }

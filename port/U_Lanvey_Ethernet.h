@@ -95,6 +95,15 @@ public:
     enum class TEcho { Unknown, Echoes, NoEcho };
     TEcho EchoState() const { return fEcho; }
 
+    // What a received datagram is: not an answer (another protocol version, a packet of type 2,
+    // shorter than its header says), a foreign one (an unlisted sender, or another request's
+    // number where the converter echoes numbers), or the answer, whose frame goes to aPayload.
+    // aSocketPort is the local port of the socket it came in on. The first answer taken teaches
+    // whether the converter echoes sequence numbers.
+    enum class TDatagram { Skipped, Foreign, Answer };
+    TDatagram JudgeDatagram(const uint8_t *aDatagram, size_t aSize, uint32_t aSender, uint16_t aSocketPort,
+                            TStringBytes &aPayload);
+
     static QByteArray BuildPack(uint16_t aNumber, const TStringBytes &aCommand);
     static uint32_t IPValue(const QString &aIP);
     bool CheckSenderAddress(uint32_t aAddr, uint16_t aPort) const;

@@ -5,6 +5,7 @@
 #include "port/uSerialLine.h"
 
 #include "port/uLineSpeed.h"
+#include "port/uReadProgress.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -367,29 +368,18 @@ bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead, cons
     std::lock_guard lock(fImpl->IoMutex);
     if (fImpl->Fd < 0 || fImpl->HungUp)
         return false;
-    const TzReadEndRule rule = TzReadEndRule::From(fImpl->Timeouts, aCount);
+    TzReadProgress progress(TzReadEndRule::From(fImpl->Timeouts, aCount), aCount, &aNeed);
     // The total time-out counts from the end of the last transmission when that is still ahead.
     const Clock::time_point start = std::max(Clock::now(), fImpl->TxEnd);
-    const uint64_t totalUs = MsToUs(rule.TotalMs);
-    const uint64_t intervalUs = MsToUs(rule.IntervalMs);
-    uint64_t lastByteAt = 0;
-    while (aRead < aCount) {
-        // With a length rule, read no further than the answer can reach, so bytes that follow
-        // a complete answer stay on the line to be drained.
-        uint32_t want = aCount - aRead;
-        if (aNeed) {
-            const uint32_t need = aNeed(aBuffer, aRead);
-            if (need == 0)
-                return true;
-            if (need != AnswerNeedUnknown)
-                want = std::min(want, need);
-        }
+    for (;;) {
+        const uint32_t want = progress.Want(aBuffer);
+        if (want == 0)
+            return true;
         const ssize_t n = ::read(fImpl->Fd, aBuffer + aRead, want);
         if (n > 0) {
             aRead += uint32_t(n);
             fImpl->LastRx = Clock::now();
-            lastByteAt = UsSince(start);
-            if (rule.ReturnOnFirstByte)
+            if (progress.Received(uint32_t(n), UsSince(start)))
                 return true;
             continue;
         }
@@ -399,16 +389,11 @@ bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead, cons
             fImpl->HungUp = true;
             return aRead > 0;
         }
-        if (rule.ReturnAtOnce)
-            return true;
-        const uint64_t elapsed = UsSince(start);
-        uint64_t deadline = totalUs;
-        if (aRead > 0 && intervalUs != UINT64_MAX)
-            deadline = std::min(deadline, lastByteAt + intervalUs);
-        if (deadline != UINT64_MAX && elapsed >= deadline)
+        const std::optional<uint64_t> waitUs = progress.WaitUs(UsSince(start));
+        if (!waitUs)
             return true;
         short revents = 0;
-        const TImpl::TWait wait = fImpl->WaitFor(POLLIN, WaitUs(elapsed, deadline), revents);
+        const TImpl::TWait wait = fImpl->WaitFor(POLLIN, *waitUs, revents);
         if (wait == TImpl::TWait::Woken || wait == TImpl::TWait::Failed)
             return false;
         if (wait == TImpl::TWait::Ready && (revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLIN)) {
@@ -416,7 +401,6 @@ bool TzSerialLine::Read(uint8_t *aBuffer, uint32_t aCount, uint32_t &aRead, cons
             return aRead > 0;
         }
     }
-    return true;
 }
 
 uint32_t TzSerialLine::Drain(uint64_t aSilenceUs, uint64_t aMaxMs, bool aAwaitBytes)

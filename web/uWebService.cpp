@@ -34,7 +34,10 @@ QList<TzRemoteOutput> ParseRemoteOutputs(const QString &aAnswer, bool aCut)
     QString text = aAnswer.trimmed();
     if (text.isEmpty())
         return outputs;
-    static const QRegularExpression breakTag(QStringLiteral("<br>"), QRegularExpression::CaseInsensitiveOption);
+    // A line break right after "<br>" belongs to it ("<br>\n" ends one line, as services that
+    // print line by line write it); it does not add an empty line that would end the answer.
+    static const QRegularExpression breakTag(QStringLiteral("<br>(?:\r\n|\r|\n)?"),
+                                             QRegularExpression::CaseInsensitiveOption);
     text.replace(breakTag, QStringLiteral("\n"));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(u'\r', u'\n');

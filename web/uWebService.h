@@ -25,9 +25,9 @@ struct TzRemoteOutput
 };
 
 // The requested states of an answer of discret_outputs.php, in order. Lines are separated by
-// "<br>" in any letter case (or by line breaks); a line is the output number and the state in
-// decimal, separated by one space, further words ignored; a state other than 0 means closed.
-// The first line with fewer than two words or a word that is not an integer ends the answer;
-// lines naming outputs outside 1..20 are skipped. When the answer was cut at the size limit, its
-// last line may be a fragment and is not used.
+// "<br>" in any letter case (a line break right after it included), or by line breaks; a line is
+// the output number and the state in decimal, separated by one space, further words ignored; a
+// state other than 0 means closed. The first line with fewer than two words or a word that is
+// not an integer ends the answer; lines naming outputs outside 1..20 are skipped. When the
+// answer was cut at the size limit, its last line may be a fragment and is not used.
 QList<TzRemoteOutput> ParseRemoteOutputs(const QString &aAnswer, bool aCut = false);

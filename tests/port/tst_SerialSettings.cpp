@@ -1,5 +1,9 @@
-// The partial serial settings and the Win32 read-end rule they feed.
+// The partial serial settings, the Win32 read-end rule they feed, and the read's decisions
+// under that rule against a scripted line.
 
+#include "port/uAnswerFit.h"
+#include "port/uModbusCRC.h"
+#include "port/uReadProgress.h"
 #include "port/uSerialLine.h"
 #include "port/uSerialSettings.h"
 
@@ -17,6 +21,8 @@ private slots:
     void timeoutsOverlayOnlySetFields();
     void readEndRule_data();
     void readEndRule();
+    void readDecisions_data();
+    void readDecisions();
     void comDevicePath_data();
     void comDevicePath();
 };
@@ -45,7 +51,60 @@ bool Same(const TzLineState &a, const TzLineState &b)
         && a.XoffChar == b.XoffChar && a.ErrorChar == b.ErrorChar && a.EofChar == b.EofChar && a.EvtChar == b.EvtChar;
 }
 
+QByteArray WithCrc(QByteArray aFrame)
+{
+    const uint16_t crc = CalcModbusCRC(reinterpret_cast<const uint8_t *>(aFrame.constData()), int(aFrame.size()));
+    return aFrame.append(char(crc & 0xFF)).append(char(crc >> 8));
+}
+
+// One chunk of bytes on the line, aAtUs after the read began.
+struct TChunk
+{
+    quint64 AtUs;
+    QByteArray Bytes;
+};
+using TScript = QList<TChunk>;
+
+// Plays a scripted line to the read's decisions as the POSIX read does: take what is there (as
+// much as asked), else wait until the next chunk or the deadline. Returns the bytes handed over
+// and when the read ended.
+QByteArray PlayRead(const TzReadEndRule &aRule, uint32_t aCount, const TzAnswerNeed *aNeed, const TScript &aScript,
+                    quint64 &aEndUs)
+{
+    QByteArray line;
+    TzReadProgress progress(aRule, aCount, aNeed);
+    QByteArray buffer(int(aCount), 0);
+    quint64 now = 0;
+    int next = 0;
+    for (int steps = 0; steps < 10000; ++steps) {
+        while (next < aScript.size() && aScript[next].AtUs <= now)
+            line += aScript[next++].Bytes;
+        const uint32_t want = progress.Want(reinterpret_cast<const uint8_t *>(buffer.constData()));
+        if (want == 0)
+            break;
+        const uint32_t taken = std::min<uint32_t>(want, uint32_t(line.size()));
+        if (taken > 0) {
+            buffer.replace(int(progress.Count()), int(taken), line.left(int(taken)));
+            line.remove(0, int(taken));
+            if (progress.Received(taken, now))
+                break;
+            continue;
+        }
+        const std::optional<uint64_t> wait = progress.WaitUs(now);
+        if (!wait)
+            break;
+        const quint64 nextAt = next < aScript.size() ? aScript[next].AtUs : UINT64_MAX;
+        if (*wait == UINT64_MAX && nextAt == UINT64_MAX)
+            break; // would wait for ever
+        now = std::min<quint64>(nextAt, *wait == UINT64_MAX ? UINT64_MAX : now + *wait);
+    }
+    aEndUs = now;
+    return buffer.left(int(progress.Count()));
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(TScript)
 
 void TestSerialSettings::clearedDcbChangesNothingButTheBinaryBitOnOpen()
 {
@@ -184,6 +243,58 @@ void TestSerialSettings::readEndRule()
     QTEST(rule.ReturnOnFirstByte, "firstByte");
     QTEST(quint64(rule.TotalMs), "total");
     QTEST(quint64(rule.IntervalMs), "gap");
+}
+
+void TestSerialSettings::readDecisions_data()
+{
+    QTest::addColumn<uint>("interval");
+    QTest::addColumn<uint>("constant");
+    QTest::addColumn<bool>("byLength");
+    QTest::addColumn<TScript>("script");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<quint64>("endUs");
+
+    // The probe of the device type at address 1 and its answer (73), 7 bytes.
+    const QByteArray answer = WithCrc(QByteArray::fromHex("01040200 49"));
+    const QByteArray head = answer.left(4), rest = answer.mid(4);
+    const QByteArray noise = QByteArray::fromHex("FFFF");
+    QTest::newRow("silence: ends one gap after the last byte")
+        << 20u << 1000u << false << TScript{{0, head}, {5000, rest}} << 7 << quint64(25000);
+    QTest::newRow("silence: bytes after the answer spoil nothing yet, all taken")
+        << 20u << 1000u << false << TScript{{0, head}, {5000, rest}, {6000, noise}} << 9 << quint64(26000);
+    QTest::newRow("length: ends the moment the answer is whole")
+        << 20u << 1000u << true << TScript{{0, head}, {5000, rest}, {6000, noise}} << 7 << quint64(5000);
+    QTest::newRow("length: a gap inside the answer ends it as silence would")
+        << 20u << 1000u << true << TScript{{0, head}, {30000, rest}} << 4 << quint64(20000);
+    QTest::newRow("length: a bad checksum falls back to silence")
+        << 20u << 1000u << true << TScript{{0, head}, {1000, QByteArray(3, '\0')}} << 7 << quint64(21000);
+    QTest::newRow("total: a trickle ends at the total time-out")
+        << 20u << 50u << false << TScript{{0, "a"}, {15000, "b"}, {30000, "c"}, {45000, "d"}, {60000, "e"}} << 4
+        << quint64(50000);
+    QTest::newRow("total: a silent line costs the total time-out") << 20u << 50u << true << TScript{} << 0
+                                                                    << quint64(50000);
+}
+
+void TestSerialSettings::readDecisions()
+{
+    QFETCH(uint, interval);
+    QFETCH(uint, constant);
+    QFETCH(bool, byLength);
+    QFETCH(TScript, script);
+    const QByteArray request = WithCrc(QByteArray::fromHex("01049000 0001"));
+    const TzAnswerNeed need = [&request](const uint8_t *aBytes, uint32_t aCount) {
+        return AnswerBytesNeeded(reinterpret_cast<const uint8_t *>(request.constData()), uint32_t(request.size()),
+                                 aBytes, aCount);
+    };
+    const TzReadEndRule rule = TzReadEndRule::From(TzLineTimeouts{interval, 0, constant, 0, 0}, 255);
+    quint64 endUs = 0;
+    const QByteArray read = PlayRead(rule, 255, byLength ? &need : nullptr, script, endUs);
+    QTEST(int(read.size()), "count");
+    QTEST(endUs, "endUs");
+    QByteArray sent;
+    for (const TChunk &chunk : script)
+        sent += chunk.Bytes;
+    QCOMPARE(read, sent.left(read.size()));
 }
 
 void TestSerialSettings::comDevicePath_data()

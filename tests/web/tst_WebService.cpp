@@ -37,6 +37,9 @@ void TestWebService::parsesTheOutputStates_data()
     QTest::newRow("an empty line ends it") << "1 1<br><br>2 1" << false << L{{1, true}};
     QTest::newRow("trailing separator and newline") << "1 1<br>2 1<br>\r\n" << false << L{{1, true}, {2, true}};
     QTest::newRow("line breaks separate too") << "1 1\r\n2 1\n3 1" << false << L{{1, true}, {2, true}, {3, true}};
+    QTest::newRow("a line break after the separator is part of it") << "1 1<br>\r\n2 0<BR>\n3 1<br>\r4 1" << false
+                                                                    << L{{1, true}, {2, false}, {3, true}, {4, true}};
+    QTest::newRow("an empty line after it still ends it") << "1 1<br>\n\n2 1" << false << L{{1, true}};
     QTest::newRow("blank answer") << " \r\n " << false << L{};
     QTest::newRow("tab is not a space") << "1\t1" << false << L{};
     QTest::newRow("a cut answer loses its last line") << "1 1<br>2 1<br>3 0" << true << L{{1, true}, {2, true}};

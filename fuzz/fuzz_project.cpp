@@ -1,0 +1,38 @@
+// Feeds arbitrary files to the project loader, written to a temporary folder as
+// DefaultProject.xml. A file that loads is saved with the descriptions found in it (empty where
+// it had none) and must load back to exactly those twenty descriptions, and read the same from
+// one save to the next. A file that does not load yields no description.
+
+#include "FuzzCheck.h"
+#include "FuzzFiles.h"
+
+#include "panel/uProjectFile.h"
+
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
+{
+    static const QString fileName = FuzzFolder() + QStringLiteral("/DefaultProject.xml");
+    WriteFuzzFile(fileName, aData, aSize);
+
+    TzStoredHints stored;
+    if (!ReadProjectFile(fileName, stored)) {
+        for (const auto &hint : stored)
+            FUZZ_REQUIRE(!hint);
+        return 0;
+    }
+    TzProjectHints hints;
+    for (size_t i = 0; i < hints.size(); ++i)
+        hints[i] = stored[i].value_or(QString());
+    QString error;
+    FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
+    TzStoredHints reread;
+    FUZZ_REQUIRE(ReadProjectFile(fileName, reread));
+    for (size_t i = 0; i < hints.size(); ++i)
+        FUZZ_REQUIRE(reread[i] && *reread[i] == hints[i]);
+
+    const QByteArray first = ReadFuzzFile(fileName);
+    FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
+    FUZZ_REQUIRE(ReadFuzzFile(fileName) == first);
+    return 0;
+}

@@ -43,7 +43,8 @@ void TzStopSignals::ReadSignals()
     emit StopRequested(first);
     // Closing the main window ends the event loop; quit() also ends one whose window was never
     // shown, and every nested loop (an open notice's) with it.
-    QApplication::closeAllWindows();
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        QApplication::closeAllWindows();
     QCoreApplication::quit();
 #endif
 }

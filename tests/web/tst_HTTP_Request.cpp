@@ -12,6 +12,15 @@
 #include <QThread>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 namespace {
 
 constexpr int Patience = 30000;
@@ -28,6 +37,77 @@ struct TzOutcomes
             Infos.append(aInfo);
         };
     }
+};
+
+// A server on a thread of its own that answers one request at once and closes: its answer
+// reaches the requester while the interface thread handles no events at all.
+class TzThreadServer
+{
+public:
+    explicit TzThreadServer(const QByteArray &aAnswer)
+    {
+        fListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fListener < 0 || ::bind(fListener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::listen(fListener, 1) != 0
+            || ::getsockname(fListener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        fPort = ntohs(address.sin_port);
+        fThread = std::thread([this, aAnswer] { Serve(aAnswer); });
+    }
+    ~TzThreadServer()
+    {
+        fStop = true;
+        if (fThread.joinable())
+            fThread.join();
+        if (fListener >= 0)
+            ::close(fListener);
+    }
+    TzThreadServer(const TzThreadServer &) = delete;
+    TzThreadServer &operator=(const TzThreadServer &) = delete;
+
+    quint16 Port() const { return fPort; }
+    bool Served() const { return fServed; }
+
+private:
+    // Waits for aFd in steps, so that the destructor is never kept waiting.
+    bool Readable(int aFd)
+    {
+        while (!fStop) {
+            pollfd wait{aFd, POLLIN, 0};
+            if (::poll(&wait, 1, 50) > 0)
+                return true;
+        }
+        return false;
+    }
+    void Serve(const QByteArray &aAnswer)
+    {
+        if (!Readable(fListener))
+            return;
+        const int connection = ::accept(fListener, nullptr, nullptr);
+        if (connection < 0)
+            return;
+        QByteArray request;
+        char buffer[1024];
+        while (!request.contains("\r\n\r\n") && Readable(connection)) {
+            const ssize_t n = ::read(connection, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            request.append(buffer, n);
+        }
+        [[maybe_unused]] const ssize_t sent = ::send(connection, aAnswer.constData(), size_t(aAnswer.size()), MSG_NOSIGNAL);
+        ::close(connection);
+        fServed = true;
+    }
+
+    int fListener = -1;
+    quint16 fPort = 0;
+    std::thread fThread;
+    std::atomic<bool> fStop{false};
+    std::atomic<bool> fServed{false};
 };
 
 QString Text(const TzCallbackInfo &aInfo)
@@ -315,14 +395,20 @@ void TestHTTP_Request::destroyingTheReceiverCancelsItsRequests()
     QCoreApplication::processEvents();
     QVERIFY(fOutcomes.Infos.isEmpty());
 
-    // An answer already posted when its receiver goes is dropped as well.
-    fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("1 1"); };
+    // An answer already posted when its receiver goes is dropped as well. The server answers from
+    // its own thread: the interface thread handles no event (the posted answer included) from the
+    // request until the receiver is gone.
+    TzThreadServer answering(HttpAnswer("1 1"));
+    QVERIFY(answering.Port() != 0);
     receiver = new QObject;
-    QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("a.php"), QString(), fOutcomes.Callback(),
-                                          receiver));
-    // Keep the interface thread away from its events until the answer has surely been posted.
-    QTRY_VERIFY_WITH_TIMEOUT(fServer->OpenConnections() == 0 && fServer->Requests.size() >= 2, Patience);
-    QThread::msleep(300);
+    QVERIFY(HTTP_Request().SendGetRequest(QStringLiteral("http://127.0.0.1:%1/a.php").arg(answering.Port()), QString(),
+                                          fOutcomes.Callback(), receiver));
+    QElapsedTimer served;
+    served.start();
+    while (!answering.Served() && served.elapsed() < Patience)
+        QThread::msleep(10);
+    QVERIFY(answering.Served());
+    QThread::msleep(300); // the requester reads the answer and posts it meanwhile
     delete receiver;
     QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 0, Patience);
     QCoreApplication::processEvents();

@@ -12,29 +12,6 @@
 #include "panel/uProjectFile.h"
 
 #include <cstdint>
-#include <cstring>
-
-namespace {
-
-// The text as XML 1.0 can carry it: without control characters (tab and line breaks aside),
-// U+FFFE, U+FFFF and surrogates that are not paired.
-QString Storable(const QString &aText)
-{
-    QString result;
-    for (qsizetype i = 0; i < aText.size(); ++i) {
-        const char16_t c = aText[i].unicode();
-        const bool high = c >= 0xD800 && c <= 0xDBFF;
-        if (high && i + 1 < aText.size() && aText[i + 1].unicode() >= 0xDC00 && aText[i + 1].unicode() <= 0xDFFF) {
-            result += aText[i];
-            result += aText[++i];
-        } else if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD)) {
-            result += aText[i];
-        }
-    }
-    return result;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
 {
@@ -48,15 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
         for (const auto &hint : stored)
             FUZZ_REQUIRE(!hint);
         // Twenty typed descriptions cut from the input.
-        QString typed(qsizetype(aSize / 2), Qt::Uninitialized);
-        std::memcpy(typed.data(), aData, aSize / 2 * 2);
+        const QString typed = TypedText(aData, aSize);
         for (size_t i = 0; i < hints.size(); ++i)
             hints[i] = typed.mid(qsizetype(i * typed.size() / hints.size()), qsizetype(typed.size() / hints.size() + 1));
         FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
         TzStoredHints reread;
         FUZZ_REQUIRE(ReadProjectFile(fileName, reread));
         for (size_t i = 0; i < hints.size(); ++i)
-            FUZZ_REQUIRE(reread[i] && *reread[i] == Storable(hints[i]));
+            FUZZ_REQUIRE(reread[i] && *reread[i] == XmlStorable(hints[i]));
         return 0;
     }
     for (size_t i = 0; i < hints.size(); ++i)

@@ -1,7 +1,10 @@
 // Feeds arbitrary files to the project loader, written to a temporary folder as
 // DefaultProject.xml. A file that loads is saved with the descriptions found in it (empty where
 // it had none) and must load back to exactly those twenty descriptions, and read the same from
-// one save to the next. A file that does not load yields no description.
+// one save to the next. A file that does not load yields no description, and is then replaced,
+// as the panel's next save does, by descriptions an operator might have typed or pasted (the
+// input's bytes as UTF-16, any code unit at all): they must load back as typed, less the
+// characters XML cannot carry.
 
 #include "FuzzCheck.h"
 #include "FuzzFiles.h"
@@ -16,15 +19,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
     WriteFuzzFile(fileName, aData, aSize);
 
     TzStoredHints stored;
+    TzProjectHints hints;
+    QString error;
     if (!ReadProjectFile(fileName, stored)) {
         for (const auto &hint : stored)
             FUZZ_REQUIRE(!hint);
+        // Twenty typed descriptions cut from the input.
+        const QString typed = TypedText(aData, aSize);
+        for (size_t i = 0; i < hints.size(); ++i)
+            hints[i] = typed.mid(qsizetype(i * typed.size() / hints.size()), qsizetype(typed.size() / hints.size() + 1));
+        FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
+        TzStoredHints reread;
+        FUZZ_REQUIRE(ReadProjectFile(fileName, reread));
+        for (size_t i = 0; i < hints.size(); ++i)
+            FUZZ_REQUIRE(reread[i] && *reread[i] == XmlStorable(hints[i]));
         return 0;
     }
-    TzProjectHints hints;
     for (size_t i = 0; i < hints.size(); ++i)
         hints[i] = stored[i].value_or(QString());
-    QString error;
     FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
     TzStoredHints reread;
     FUZZ_REQUIRE(ReadProjectFile(fileName, reread));

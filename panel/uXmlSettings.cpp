@@ -42,6 +42,35 @@ QDomElement ChildElement(QDomElement aParent, const QString &aName, bool aCreate
 
 namespace {
 
+// Whether XML 1.0 allows a character of the Basic Multilingual Plane that is no surrogate.
+bool IsXmlChar(char16_t aCode)
+{
+    return aCode == 0x9 || aCode == 0xA || aCode == 0xD || (aCode >= 0x20 && aCode <= 0xD7FF)
+           || (aCode >= 0xE000 && aCode <= 0xFFFD);
+}
+
+// XML 1.0 cannot carry every character a string can hold (control characters, U+FFFE and
+// U+FFFF, an unpaired surrogate, as a pasted text may bring). Such characters are left out: an
+// unpaired surrogate would otherwise stop the writer in the middle of the file, and the next
+// start would find the whole file unreadable.
+QString XmlChars(const QString &aText)
+{
+    QString result;
+    bool changed = false;
+    for (qsizetype i = 0; i < aText.size(); ++i) {
+        const QChar c = aText[i];
+        if (c.isHighSurrogate() && i + 1 < aText.size() && aText[i + 1].isLowSurrogate()) {
+            result += c;
+            result += aText[++i];
+        } else if (!c.isSurrogate() && IsXmlChar(c.unicode())) {
+            result += c;
+        } else {
+            changed = true;
+        }
+    }
+    return changed ? result : aText;
+}
+
 void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const QHash<QString, QStringList> &aOrders)
 {
     if (aNode.isElement()) {
@@ -59,16 +88,16 @@ void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const QHash<QSt
             return aLeft < aRight;
         });
         for (const QString &name : names)
-            aWriter.writeAttribute(name, element.attribute(name));
+            aWriter.writeAttribute(name, XmlChars(element.attribute(name)));
         for (QDomNode child = element.firstChild(); !child.isNull(); child = child.nextSibling())
             WriteNode(aWriter, child, aOrders);
         aWriter.writeEndElement();
     } else if (aNode.isCDATASection()) {
-        aWriter.writeCDATA(aNode.nodeValue());
+        aWriter.writeCDATA(XmlChars(aNode.nodeValue()));
     } else if (aNode.isText()) {
-        aWriter.writeCharacters(aNode.nodeValue());
+        aWriter.writeCharacters(XmlChars(aNode.nodeValue()));
     } else if (aNode.isComment()) {
-        aWriter.writeComment(aNode.nodeValue());
+        aWriter.writeComment(XmlChars(aNode.nodeValue()));
     }
 }
 

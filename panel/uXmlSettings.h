@@ -17,5 +17,6 @@ QDomElement ChildElement(QDomElement aParent, const QString &aName, bool aCreate
 
 // The document as text with the declaration version "1.0". Attributes come in the order
 // aAttributeOrder gives for their element ("element:attr1,attr2,..."), unknown ones after them by
-// name, so the file reads the same from one save to the next.
+// name, so the file reads the same from one save to the next. Characters that XML cannot carry
+// are left out of values and text.
 QByteArray XmlText(const QDomDocument &aDocument, const QStringList &aAttributeOrder);

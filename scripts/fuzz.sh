@@ -38,7 +38,10 @@ if [ $build -eq 1 ]; then
   cmake --build build-fuzz --parallel 2 --target "${targets[@]/#/fuzz_}"
 fi
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+# Allocation stacks are not recorded: most targets spend their time in Qt's allocations, and
+# recording a stack for each costs about a third of the speed. A finding is reproduced with the
+# allocation stacks by running its input again with ASAN_OPTIONS=malloc_context_size=30.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:malloc_context_size=0"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export QT_QPA_PLATFORM=offscreen

@@ -94,6 +94,8 @@ private slots:
 
     void projectFileCases_data();
     void projectFileCases();
+    void textsXmlCannotCarryNeverSpoilTheFiles_data();
+    void textsXmlCannotCarryNeverSpoilTheFiles();
     void descriptionsAreBackAfterARestart();
     void continuousEditingSavesEveryFiveSeconds();
 
@@ -484,6 +486,51 @@ void TestPanelSettings::projectFileCases()
     // The next save replaces any such file with a full project.
     QVERIFY(fFrame->SaveProject(ProjectFile()));
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
+}
+
+void TestPanelSettings::textsXmlCannotCarryNeverSpoilTheFiles_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("stored");
+    const QChar high(0xD83D), low(0xDE00); // together: one emoji
+    QTest::newRow("unpaired high surrogate") << QStringLiteral("a") + high + QStringLiteral("b") << QStringLiteral("ab");
+    QTest::newRow("unpaired low surrogate at the end") << QStringLiteral("Насос") + low << QStringLiteral("Насос");
+    QTest::newRow("control characters") << QStringLiteral("a\x01" "b\x0B" "c") << QStringLiteral("abc");
+    QTest::newRow("non-characters") << QStringLiteral("x") + QChar(0xFFFE) + QChar(0xFFFF) << QStringLiteral("x");
+    QTest::newRow("a pair is kept, tab and line breaks too") << QStringLiteral("a") + high + low + QStringLiteral("\t\r\n")
+                                                              << QStringLiteral("a") + high + low + QStringLiteral("\t\r\n");
+}
+
+void TestPanelSettings::textsXmlCannotCarryNeverSpoilTheFiles()
+{
+    // A description or a password pasted with a character XML cannot carry is stored without
+    // it; the file stays readable and nothing else in it is lost.
+    QFETCH(QString, text);
+    QFETCH(QString, stored);
+    QVERIFY(QDir().mkpath(ProjectFolder()));
+    TzProjectHints hints;
+    hints[0] = text;
+    hints[19] = QStringLiteral("last");
+    QVERIFY(WriteProjectFile(ProjectFile(), hints, nullptr));
+    TzStoredHints read;
+    QVERIFY(ReadProjectFile(ProjectFile(), read));
+    QCOMPARE(read[0], std::optional<QString>(stored));
+    QCOMPARE(read[19], std::optional<QString>(QStringLiteral("last")));
+
+    TzOptionsToSave options;
+    options.Name = QStringLiteral("/dev/ttyUSB0");
+    QCOMPARE(WriteOptions(OptionsFileName(), options, nullptr), TzOptionsWrite::Saved);
+    TzHttpOptions http;
+    http.Pass = text;
+    http.Key = QStringLiteral("key");
+    QCOMPARE(WriteHttpOptions(OptionsFileName(), http, nullptr), TzOptionsWrite::Saved);
+    TzStoredOptions readOptions;
+    TzStoredHttpOptions readHttp;
+    QCOMPARE(ReadOptions(OptionsFileName(), readOptions), TzOptionsRead::Valid);
+    QCOMPARE(readOptions.Name, std::optional<QString>(QStringLiteral("/dev/ttyUSB0")));
+    QCOMPARE(ReadHttpOptions(OptionsFileName(), readHttp), TzOptionsRead::Valid);
+    QCOMPARE(readHttp.Pass, std::optional<QString>(stored));
+    QCOMPARE(readHttp.Key, std::optional<QString>(QStringLiteral("key")));
 }
 
 void TestPanelSettings::descriptionsAreBackAfterARestart()

@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
     uint16_t next = 65535; // the transport's first sequence number
     TSent sent;
     TEcho echo = TEcho::Unknown;
-    const TStringBytes request = TStringBytes::FromRaw(reinterpret_cast<const uint8_t *>("\x10\x03\xEA\x70\x00\x01\x00\x00"), 8);
+    static const uint8_t Frame[] = {0x10, 0x03, 0xEA, 0x70, 0x00, 0x01, 0x00, 0x00};
+    const TStringBytes request = TStringBytes::FromRaw(Frame, int(sizeof Frame));
     // The state is small (the numbers of the last send, the learnt echo): a few dozen steps reach
     // all of it, and longer scripts would only make each run dearer.
     for (int step = 0; step < 64 && input.remaining_bytes() > 0; ++step) {
@@ -77,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
         if (!sent.empty() && (shape & 0x03) != 0)
             number = sent[(shape >> 2) % sent.size()];
         datagram.push_back((shape & 0x10) ? input.ConsumeIntegral<uint8_t>() : 0x10);
-        datagram.push_back((shape & 0x20) ? input.ConsumeIntegral<uint8_t>() : uint8_t(std::min<size_t>(payload.size(), 255)));
+        const uint8_t payloadLength = uint8_t(std::min<size_t>(payload.size(), 255));
+        datagram.push_back((shape & 0x20) ? input.ConsumeIntegral<uint8_t>() : payloadLength);
         datagram.push_back(uint8_t(number >> 8));
         datagram.push_back(uint8_t(number));
         datagram.push_back((shape & 0x40) ? input.ConsumeIntegral<uint8_t>() : 0x10);

@@ -91,7 +91,8 @@ void CheckSaved(const TzStoredOptions &aRead, const TzOptionsToSave &aSaved, con
         FUZZ_REQUIRE(aRead.HasEthernet && aRead.EthernetActive == int(aSaved.EthernetActive));
         FUZZ_REQUIRE(aRead.EthernetHost == aSaved.EthernetHost && aRead.EthernetPort == aSaved.EthernetPort);
         FUZZ_REQUIRE(aRead.EthernetTimeout == aSaved.EthernetTimeout);
-        FUZZ_REQUIRE(aRead.EthernetAddr == aSaved.EthernetAddr.toInt() && aRead.EthernetFormat == aSaved.EthernetFormat);
+        FUZZ_REQUIRE(aRead.EthernetAddr == aSaved.EthernetAddr.toInt());
+        FUZZ_REQUIRE(aRead.EthernetFormat == aSaved.EthernetFormat);
     } else {
         // The element is there after a save, and keeps what it held.
         TzStoredOptions expected = aBefore;

@@ -493,12 +493,12 @@ void TestPanelSettings::textsXmlCannotCarryNeverSpoilTheFiles_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("stored");
     const QChar high(0xD83D), low(0xDE00); // together: one emoji
-    QTest::newRow("unpaired high surrogate") << QStringLiteral("a") + high + QStringLiteral("b") << QStringLiteral("ab");
+    const QString a = QStringLiteral("a"), b = QStringLiteral("b"), breaks = QStringLiteral("\t\r\n");
+    QTest::newRow("unpaired high surrogate") << a + high + b << QStringLiteral("ab");
     QTest::newRow("unpaired low surrogate at the end") << QStringLiteral("Насос") + low << QStringLiteral("Насос");
     QTest::newRow("control characters") << QStringLiteral("a\x01" "b\x0B" "c") << QStringLiteral("abc");
-    QTest::newRow("non-characters") << QStringLiteral("x") + QChar(0xFFFE) + QChar(0xFFFF) << QStringLiteral("x");
-    QTest::newRow("a pair is kept, tab and line breaks too") << QStringLiteral("a") + high + low + QStringLiteral("\t\r\n")
-                                                              << QStringLiteral("a") + high + low + QStringLiteral("\t\r\n");
+    QTest::newRow("non-characters") << a + QChar(0xFFFE) + QChar(0xFFFF) << a;
+    QTest::newRow("a pair is kept, tab and line breaks too") << a + high + low + breaks << a + high + low + breaks;
 }
 
 void TestPanelSettings::textsXmlCannotCarryNeverSpoilTheFiles()

@@ -155,7 +155,8 @@ private:
     int EthernetCallBound() const;
     bool CheckModbusCRC() const;
     void SyncProc();
-    void PauseBetweenLooks();
+    void PauseAfterExchange();
+    void AwaitRequest();
     bool QueueWaiting() const;
     uint64_t FrameGapUs() const;
     uint32_t TotalWaitMs() const;

@@ -22,7 +22,7 @@ namespace {
 constexpr uint32_t AnswerCapacity = 255;
 constexpr uint32_t QueueSize = 256;
 constexpr uint32_t EventMaskRxCharErr = 0x0081; // EV_RXCHAR | EV_ERR
-constexpr auto PauseBetweenLooks = std::chrono::milliseconds(10);
+constexpr auto PauseAfterExchange = std::chrono::milliseconds(10);
 // How often a worker waiting for a hand-over checks whether the program is closing.
 constexpr auto ClosingCheck = std::chrono::milliseconds(100);
 // Every receive from the converter starts this late (see TEthernet_COM_Simulator::Recv).
@@ -89,7 +89,7 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
     else
         RequestList.PushBack(request);
     lock.unlock();
-    // A worker pausing between queue looks takes it up at once.
+    // An idle worker takes it up at once.
     {
         std::lock_guard gateLock(fGate->Mutex);
     }
@@ -114,13 +114,17 @@ void TzFreePortThread::Execute()
             SendAsyncToLine(*request);
             // By identity: forced requests may have been placed before it meanwhile, and
             // ClearRequestList may have dropped it already.
-            std::lock_guard lock(*CS);
-            RequestList.Remove(request);
+            {
+                std::lock_guard lock(*CS);
+                RequestList.Remove(request);
+            }
+            // The silence rule keeps its fixed pause after every exchange; with the length rule
+            // the line's own gap separates requests and a pause would only cost.
+            if (AnswerEndRule == AnswerEnd::Gap)
+                PauseAfterExchange();
         }
-        // With the length rule the line's own gap separates requests; a pause would only cost.
-        if (AnswerEndRule == AnswerEnd::Length && QueueWaiting())
-            continue;
-        this->PauseBetweenLooks();
+        if (!QueueWaiting())
+            AwaitRequest();
     }
     std::lock_guard lock(*CS);
     RequestList.clear();
@@ -132,14 +136,24 @@ bool TzFreePortThread::QueueWaiting() const
     return !RequestList.empty();
 }
 
-void TzFreePortThread::PauseBetweenLooks()
+void TzFreePortThread::PauseAfterExchange()
 {
-    // With the length rule a request queued meanwhile ends the pause: the engine never sleeps
-    // while requests wait. The silence rule keeps its fixed pause.
-    const bool wakeOnRequest = AnswerEndRule == AnswerEnd::Length;
     std::unique_lock lock(fGate->Mutex);
-    fGate->Changed.wait_for(lock, ::PauseBetweenLooks,
-                            [this, wakeOnRequest] { return fGate->Stopping || (wakeOnRequest && QueueWaiting()); });
+    fGate->Changed.wait_for(lock, ::PauseAfterExchange, [this] { return fGate->Stopping; });
+}
+
+void TzFreePortThread::AwaitRequest()
+{
+    // An idle engine sleeps until a request is queued or the engine stops: no wake-ups while
+    // nothing is asked. The bound only paces the reopening of a lost line.
+    uint32_t bound = ReopenIntervalMs;
+    if (fLineLost) {
+        const uint32_t since = GetTickCount32() - fLastReopenTry;
+        bound = since < ReopenIntervalMs ? ReopenIntervalMs - since + 1 : 1;
+    }
+    std::unique_lock lock(fGate->Mutex);
+    fGate->Changed.wait_for(lock, std::chrono::milliseconds(bound),
+                            [this] { return fGate->Stopping || QueueWaiting(); });
 }
 
 void TzFreePortThread::BeginStopping()

@@ -2,8 +2,35 @@
 
 #include "common/uUtils.h"
 
-#include <QRegularExpression>
 #include <QUrl>
+
+namespace {
+
+// "<br>" in any case, with one line break right after it, becomes a single "\n".
+QString BreakTagsAsNewlines(const QString &aText)
+{
+    static const QString BreakTag = QStringLiteral("<br>");
+    qsizetype at = aText.indexOf(BreakTag, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return aText;
+    QString result;
+    result.reserve(aText.size());
+    qsizetype from = 0;
+    while (at >= 0) {
+        result += QStringView(aText).sliced(from, at - from);
+        result += u'\n';
+        from = at + BreakTag.size();
+        if (QStringView(aText).mid(from, 2) == u"\r\n")
+            from += 2;
+        else if (from < aText.size() && (aText[from] == u'\r' || aText[from] == u'\n'))
+            ++from;
+        at = aText.indexOf(BreakTag, from, Qt::CaseInsensitive);
+    }
+    result += QStringView(aText).sliced(from);
+    return result;
+}
+
+} // namespace
 
 QString NormalizedServiceBase(const QString &aBase)
 {
@@ -36,9 +63,7 @@ QList<TzRemoteOutput> ParseRemoteOutputs(const QString &aAnswer, bool aCut)
         return outputs;
     // A line break right after "<br>" belongs to it ("<br>\n" ends one line, as services that
     // print line by line write it); it does not add an empty line that would end the answer.
-    static const QRegularExpression breakTag(QStringLiteral("<br>(?:\r\n|\r|\n)?"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    text.replace(breakTag, QStringLiteral("\n"));
+    text = BreakTagsAsNewlines(text);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(u'\r', u'\n');
     QStringList lines = text.split(u'\n');

@@ -87,6 +87,8 @@ public:
     void PulseCallback(TzTag *aTag);
     void ConnectBtnTimerTimer();
     void LetsDoIt();
+    // The first cycle is still being queued (a large template is queued over several turns).
+    bool FirstCycleQueuing() const { return fFirstCycleQueuing; }
     void ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec);
     void AfterFirstUpdate();
     void OprosTimerTimer();
@@ -452,6 +454,12 @@ private:
     bool fOnScreen = false;
     // When the module last answered (any answer without a transport error).
     QElapsedTimer fLastAnswer;
+    // The first cycle being queued: which run, the next tag to queue, the last readable one so far.
+    void QueueFirstCycleSlice(quint64 aRun);
+    quint64 fFirstCycleRun = 0;
+    size_t fFirstCycleNext = 0;
+    TzTag *fFirstCycleLast = nullptr;
+    bool fFirstCycleQueuing = false;
 
     // What the connection attempt used: module address, port or converter, speed, format.
     int fAttemptAddress = 0;

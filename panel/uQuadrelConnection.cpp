@@ -264,17 +264,47 @@ void TfrQuadrel::LetsDoIt()
     if (!Connected || !Device || Device->IsLocked)
         return;
     Device->IsLocked = true;
-    TzTag *last = nullptr;
-    for (const auto &tag : Device->Tags) {
+    for (const auto &tag : Device->Tags)
         tag->IsLast = false;
-        if (!tag->Enabled)
-            continue;
-        GetModbusRegRTU(tag.get());
-        if (!tag->Force && tag->CanRead)
-            last = tag.get();
+    fFirstCycleNext = 0;
+    fFirstCycleLast = nullptr;
+    fFirstCycleQueuing = true;
+    QueueFirstCycleSlice(++fFirstCycleRun);
+}
+
+// The first cycle reads every enabled tag. A template of many thousand tags would hold the
+// interface for a long while if all were queued at once: they are queued in slices of a few
+// milliseconds, one slice per event-loop turn, so answers, clicks and painting go on meanwhile.
+// The last readable tag is marked once all are queued; its answer ends the first cycle.
+void TfrQuadrel::QueueFirstCycleSlice(quint64 aRun)
+{
+    // A disconnect or a new connection meanwhile ends this run.
+    if (aRun != fFirstCycleRun || !fFirstCycleQueuing || !Connected || !Device || !Device->IsLocked) {
+        if (aRun == fFirstCycleRun)
+            fFirstCycleQueuing = false;
+        return;
     }
-    if (last)
-        last->IsLast = true;
+    constexpr qint64 SliceMs = 10;
+    constexpr size_t TagsBetweenClockLooks = 256;
+    QElapsedTimer slice;
+    slice.start();
+    const auto &tags = Device->Tags;
+    while (fFirstCycleNext < tags.size()) {
+        TzTag *tag = tags[fFirstCycleNext++].get();
+        if (tag->Enabled) {
+            GetModbusRegRTU(tag);
+            if (!tag->Force && tag->CanRead)
+                fFirstCycleLast = tag;
+        }
+        if (fFirstCycleNext % TagsBetweenClockLooks == 0 && fFirstCycleNext < tags.size()
+            && slice.elapsed() >= SliceMs) {
+            QTimer::singleShot(0, this, [this, aRun] { QueueFirstCycleSlice(aRun); });
+            return;
+        }
+    }
+    fFirstCycleQueuing = false;
+    if (fFirstCycleLast)
+        fFirstCycleLast->IsLast = true;
 }
 
 void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)

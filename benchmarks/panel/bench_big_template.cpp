@@ -12,6 +12,7 @@
 #include "panel/uQuadrel.h"
 #include "port/uFreePort.h"
 #include "sim/uSimulator.h"
+#include "tests/TestBigTemplate.h"
 #include "tests/TestStallWatch.h"
 
 #include <QElapsedTimer>
@@ -24,29 +25,6 @@
 namespace {
 
 constexpr uint8_t ModuleAddress = 16;
-
-// The built-in template with aExtra further tags: holding registers 0..65535, then input
-// registers, one read of one register each, so every request frame differs.
-QByteArray BigTemplate(int aExtra)
-{
-    QFile builtIn(QStringLiteral(":/XMLDATA"));
-    if (!builtIn.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray document = builtIn.readAll();
-    QByteArray extra;
-    extra.reserve(qsizetype(aExtra) * 160);
-    for (int i = 0; i < aExtra; ++i) {
-        const int function = i < 65536 ? 3 : 4;
-        extra += QStringLiteral("  <tag id=\"%1\" reg=\"%2\" name=\"Регистр %1\" regtype=\"3\" valtype=\"2\" order=\"21\" "
-                                "segsize=\"1\" datasize=\"2\" datatype=\"18\" read=\"%3\" offset=\"0\"/>\n")
-                     .arg(1000000 + i)
-                     .arg(i % 65536)
-                     .arg(function)
-                     .toUtf8();
-    }
-    document.insert(document.lastIndexOf("</template>"), extra);
-    return document;
-}
 
 bool WaitFor(const std::function<bool()> &aCondition, int aMs)
 {
@@ -101,8 +79,8 @@ int main(int argc, char **argv)
     frame->AddPortOnTop(path);
     clock.restart();
     frame->btnConnect->click();
-    // Connected once the probe is answered; the first cycle is queued in the same call.
-    if (!WaitFor([&] { return frame->Connected; }, 30 * 60 * 1000)) {
+    // Connected once the probe is answered; the first cycle is then queued over a few turns.
+    if (!WaitFor([&] { return frame->Connected && !frame->FirstCycleQueuing(); }, 30 * 60 * 1000)) {
         std::printf("the panel did not connect\n");
         return 1;
     }

@@ -7,6 +7,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "tests/TestBigTemplate.h"
 #include "tests/TestSettings.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
@@ -138,6 +139,7 @@ private slots:
     void busyPortIsReported();
     void connectsThroughTheConverter();
     void reconnectAfterDisconnectDuringTheFirstCycle();
+    void largeTemplateQueuesWhileTheInterfaceRuns();
 
     void heldPressInOneCellWritesOnce();
     void dragAcrossFiveOutputsWritesOneValue();
@@ -444,6 +446,60 @@ void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
     fSim->Faults().SetAnswerDelay(0);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     WaitForPolling();
+}
+
+void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
+{
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    constexpr int Extra = 30000;
+    QVERIFY(fFrame->Device->LoadFromData(BigTemplate(Extra)));
+    fFrame->AddOtherQuadrelTags(fFrame->Device.get());
+    TzTag *lastReadable = nullptr;
+    for (const auto &tag : fFrame->Device->Tags)
+        if (tag->Enabled && !tag->Force && tag->CanRead)
+            lastReadable = tag.get();
+    QVERIFY(lastReadable);
+
+    // A timer of the interface thread keeps its turns while the first cycle is being queued; on
+    // the second connection it disconnects in the middle of the queuing.
+    int turnsWhileQueuing = 0;
+    bool disconnectWhileQueuing = false;
+    uint32_t uidAtDisconnect = 0;
+    QTimer ticker;
+    ticker.setInterval(0);
+    connect(&ticker, &QTimer::timeout, [&] {
+        if (!fFrame->FirstCycleQueuing())
+            return;
+        ++turnsWhileQueuing;
+        if (disconnectWhileQueuing) {
+            disconnectWhileQueuing = false;
+            QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+            uidAtDisconnect = fFrame->FreePort->LastUID();
+        }
+    });
+    ticker.start();
+    ConnectSerial();
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected && !fFrame->FirstCycleQueuing(), LineTimeout);
+    QVERIFY2(turnsWhileQueuing > 1, "the interface waited for the whole first cycle to be queued");
+    // Every tag queued, and the last readable one ends the first cycle.
+    QVERIFY(lastReadable->IsLast);
+    QVERIFY2(fFrame->PendingAnswers() > Extra - 1000, qPrintable(QString::number(fFrame->PendingAnswers())));
+    qInfo("first cycle of %zu tags queued over %d interface turns", fFrame->Device->Tags.size(), turnsWhileQueuing);
+
+    // A disconnect while the cycle is still being queued ends the queuing for good.
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
+                              fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
+    disconnectWhileQueuing = true;
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!disconnectWhileQueuing, LineTimeout);
+    QVERIFY(!fFrame->Connected);
+    QTest::qWait(200);
+    QVERIFY(!fFrame->FirstCycleQueuing());
+    QCOMPARE(fFrame->FreePort->LastUID(), uidAtDisconnect);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
+    QVERIFY(!lastReadable->IsLast);
 }
 
 void TestQuadrelLine::WaitForStateRead(size_t aFrom)

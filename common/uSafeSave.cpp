@@ -1,10 +1,39 @@
 #include "common/uSafeSave.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
+namespace {
+
+// A save killed midway (a power cut, kill -9) leaves its temporary file beside the settings file:
+// "<name>.XXXXXX", six letters or digits. Each save of the file removes those older than a minute;
+// younger ones may be a save of another panel running at the same time.
+void RemoveLeftoversOfKilledSaves(const QString &aFileName)
+{
+    const QFileInfo target(aFileName);
+    const QDir folder = target.absoluteDir();
+    const QDateTime settled = QDateTime::currentDateTimeUtc().addSecs(-60);
+    const QFileInfoList candidates = folder.entryInfoList({target.fileName() + QStringLiteral(".??????")},
+                                                          QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo &candidate : candidates) {
+        const QString suffix = candidate.fileName().right(6);
+        const bool temporaryName = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        });
+        if (temporaryName && candidate.lastModified().toUTC() < settled)
+            QFile::remove(candidate.absoluteFilePath());
+    }
+}
+
+} // namespace
+
 bool SaveFileReplacing(const QString &aFileName, const QByteArray &aContents, TzFileAccess aAccess, QString *aError)
 {
+    RemoveLeftoversOfKilledSaves(aFileName);
     QSaveFile file(aFileName);
     // Writing in place would defeat the purpose: a folder without room for the temporary file fails.
     file.setDirectWriteFallback(false);

@@ -31,7 +31,9 @@ for ((i = 1; i <= kills; i++)); do
     cp -r "$QUADREL_SETTINGS_DIR" "$scratch/../quadrel-kill-$i" 2>/dev/null || true
   fi
 done
-leftovers=$(find "$QUADREL_SETTINGS_DIR" -name '*.xml.*' -o -name '*.ini.*' | wc -l)
+leftover_names=$(find "$QUADREL_SETTINGS_DIR" -name '*.xml.*' -o -name '*.ini.*')
+leftovers=$(printf '%s' "$leftover_names" | grep -c . || true)
+[ -n "$leftover_names" ] && echo "left by kills: $(echo $leftover_names | xargs -n1 basename | tr '\n' ' ')"
 echo "kills: $kills, checks with files on disk: $with_files, broken or mixed files: $failures," \
      "temporary files left by kills: $leftovers"
 [ "$failures" -eq 0 ]

@@ -97,6 +97,7 @@ private slots:
     void textsXmlCannotCarryNeverSpoilTheFiles_data();
     void textsXmlCannotCarryNeverSpoilTheFiles();
     void descriptionsAreBackAfterARestart();
+    void leftoversOfKilledSavesAreRemoved();
     void continuousEditingSavesEveryFiveSeconds();
 
 private:
@@ -550,6 +551,39 @@ void TestPanelSettings::descriptionsAreBackAfterARestart()
     QCOMPARE(fFrame->SG_Relays->Description(12), QString());
     QVERIFY(!fFrame->ProjSaveTimer->isActive()); // loading is not an edit
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
+}
+
+void TestPanelSettings::leftoversOfKilledSavesAreRemoved()
+{
+    // What saves killed midway left beside the settings files, and names that only look alike.
+    const QString folder = TestSettingsFolder() + u'/';
+    const QDateTime longAgo = QDateTime::currentDateTime().addSecs(-3600);
+    const QStringList stale{QStringLiteral("Options.xml.kLFCEX"), QStringLiteral("DefaultProject.xml.Qfuo9N")};
+    const QStringList kept{QStringLiteral("Options.xml.bak"), QStringLiteral("Options.xml.ab-12c"),
+                           QStringLiteral("Options.xml.AbCdEfG"), QStringLiteral("Other.xml.kLFCEX"),
+                           QStringLiteral("Options.xml.Fresh1")};
+    QVERIFY(QDir().mkpath(ProjectFolder()));
+    for (const QString &name : stale + kept) {
+        const QString path = (name.startsWith(QStringLiteral("DefaultProject")) ? ProjectFolder() : folder) + name;
+        WriteText(path, "<?xml version=\"1.0\"?><options");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        // The one a panel running beside this one may be writing right now is young.
+        if (name != QStringLiteral("Options.xml.Fresh1"))
+            QVERIFY(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    Start();
+    // A page change saves the options; a description saves the project on closing.
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    fFrame->SG_Relays->SetDescription(2, QStringLiteral("Вентилятор"));
+    delete fFrame;
+    fFrame = nullptr;
+    QVERIFY(QFile::exists(folder + QStringLiteral("Options.xml")));
+    QVERIFY(QFile::exists(ProjectFile()));
+    QVERIFY(!QFile::exists(folder + stale[0]));
+    QVERIFY(!QFile::exists(ProjectFolder() + stale[1]));
+    for (const QString &name : kept)
+        QVERIFY2(QFile::exists(folder + name), qPrintable(name));
 }
 
 void TestPanelSettings::continuousEditingSavesEveryFiveSeconds()

@@ -33,7 +33,10 @@ for ((i = 1; i <= kills; i++)); do
 done
 leftover_names=$(find "$QUADREL_SETTINGS_DIR" -name '*.xml.*' -o -name '*.ini.*')
 leftovers=$(printf '%s' "$leftover_names" | grep -c . || true)
-[ -n "$leftover_names" ] && echo "left by kills: $(echo $leftover_names | xargs -n1 basename | tr '\n' ' ')"
+# A save removes the leftovers of its file once they are a minute old: those are the last minute's.
+[ -n "$leftover_names" ] && for name in $leftover_names; do
+  echo "left by a kill: $(basename "$name"), $(( $(date +%s) - $(stat -c %Y "$name") )) s old"
+done
 echo "kills: $kills, checks with files on disk: $with_files, broken or mixed files: $failures," \
      "temporary files left by kills: $leftovers"
 [ "$failures" -eq 0 ]

@@ -71,6 +71,15 @@ QString XmlChars(const QString &aText)
     return changed ? result : aText;
 }
 
+// A reader turns every carriage return of a comment or a CDATA section into a line feed (they
+// have no character references): written so, the next save writes the same.
+QString LineBreaksAsRead(QString aText)
+{
+    aText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    aText.replace(u'\r', u'\n');
+    return aText;
+}
+
 void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const QHash<QString, QStringList> &aOrders)
 {
     if (aNode.isElement()) {
@@ -93,11 +102,19 @@ void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const QHash<QSt
             WriteNode(aWriter, child, aOrders);
         aWriter.writeEndElement();
     } else if (aNode.isCDATASection()) {
-        aWriter.writeCDATA(XmlChars(aNode.nodeValue()));
+        aWriter.writeCDATA(LineBreaksAsRead(XmlChars(aNode.nodeValue())));
     } else if (aNode.isText()) {
-        aWriter.writeCharacters(XmlChars(aNode.nodeValue()));
+        // A carriage return written as it is would be read back as a line feed: it goes as a
+        // character reference, as it came.
+        const QStringList pieces = XmlChars(aNode.nodeValue()).split(u'\r');
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            if (i > 0)
+                aWriter.writeEntityReference(QStringLiteral("#13"));
+            if (!pieces[i].isEmpty())
+                aWriter.writeCharacters(pieces[i]);
+        }
     } else if (aNode.isComment()) {
-        aWriter.writeComment(XmlChars(aNode.nodeValue()));
+        aWriter.writeComment(LineBreaksAsRead(XmlChars(aNode.nodeValue())));
     }
 }
 

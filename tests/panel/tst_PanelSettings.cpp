@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDomDocument>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -86,6 +87,7 @@ private slots:
     void ethernetPageOnlyForActiveOne();
     void invalidEthernetFieldsKeepTheStoredElement();
     void foreignRootIsNeverWritten();
+    void handWrittenTextSurvivesSaves();
     void malformedFileIsReadAsNothingAndNeverOverwritten();
     void saveIntoReadOnlyFolderFailsWithOneLogLine();
     void accessKeyIsMadeOnceAndAnEmptyOneStays();
@@ -292,6 +294,27 @@ void TestPanelSettings::invalidEthernetFieldsKeepTheStoredElement()
     QCOMPARE(EthernetWaitTime, 250);
     // The other elements are saved as usual.
     QVERIFY(stored.HasAutorun);
+}
+
+void TestPanelSettings::handWrittenTextSurvivesSaves()
+{
+    // A fitter's notes written into the file by hand, beside and between the elements, with a
+    // carriage return kept as a character reference.
+    WriteText(OptionsFileName(), "<?xml version=\"1.0\"?>\n<options>Шкаф 3,&#13;\nне менять<comport addr=\"17\"/>"
+                                 "<note>left<b/>right</note>\n</options>\n");
+    Start();
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    const QByteArray first = ReadText(OptionsFileName());
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnCOM);
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    // The same settings saved again give the same file, and the notes read as they were written.
+    QCOMPARE(ReadText(OptionsFileName()), first);
+    QDomDocument document;
+    QVERIFY(document.setContent(first));
+    const QDomElement root = document.documentElement();
+    QCOMPARE(root.firstChild().nodeValue(), QStringLiteral("Шкаф 3,\r\nне менять"));
+    QCOMPARE(root.firstChildElement(QStringLiteral("note")).text(), QStringLiteral("leftright"));
+    QCOMPARE(root.firstChildElement(QStringLiteral("comport")).attribute(QStringLiteral("addr")), QStringLiteral("17"));
 }
 
 void TestPanelSettings::foreignRootIsNeverWritten()

@@ -9,6 +9,7 @@
 
 #include "VelorCommonUtils/VelorFilePath.h"
 #include "app/uApplication.h"
+#include "benchmarks/BenchProcess.h"
 #include "app/uMain.h"
 #include "app/uProgramInfo.h"
 #include "diagnostics/uTempLog.h"
@@ -95,18 +96,6 @@ void Run(int aMs)
     loop.exec();
 }
 
-bool RunUntil(const std::function<bool()> &aCondition, int aMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!aCondition()) {
-        if (clock.elapsed() > aMs)
-            return false;
-        Run(20);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -125,7 +114,7 @@ int main(int argc, char **argv)
 
     QProcess sim;
     sim.start(QStringLiteral(QUADREL_SIM_PATH), {QStringLiteral("--module"), QStringLiteral("16")});
-    if (!sim.waitForStarted(10000) || !RunUntil([&] { return sim.canReadLine(); }, 10000)) {
+    if (!sim.waitForStarted(10000) || !WaitFor([&] { return sim.canReadLine(); }, 10000)) {
         std::printf("quadrel-sim did not start\n");
         return 1;
     }
@@ -142,7 +131,7 @@ int main(int argc, char **argv)
     mainWindow.ShowAtStart();
     frame->AddPortOnTop(path);
     frame->btnConnect->click();
-    if (!RunUntil([&] { return frame->Connected && frame->OprosTimer->isActive(); }, 30000)) {
+    if (!WaitFor([&] { return frame->Connected && frame->OprosTimer->isActive(); }, 30000)) {
         std::printf("the panel did not start polling %s\n", qPrintable(path));
         return 1;
     }

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -15,17 +16,21 @@ namespace {
 void RemoveLeftoversOfKilledSaves(const QString &aFileName)
 {
     const QFileInfo target(aFileName);
-    const QDir folder = target.absoluteDir();
+    const QString prefix = target.fileName() + u'.';
     const QDateTime settled = QDateTime::currentDateTimeUtc().addSecs(-60);
-    const QFileInfoList candidates = folder.entryInfoList({target.fileName() + QStringLiteral(".??????")},
-                                                          QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo &candidate : candidates) {
-        const QString suffix = candidate.fileName().right(6);
+    // Matched by hand: a name filter would compile a pattern on every save.
+    QDirIterator entries(target.absolutePath(), QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
+        if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
+            continue;
+        const QString suffix = name.right(6);
         const bool temporaryName = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
             return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
         });
-        if (temporaryName && candidate.lastModified().toUTC() < settled)
-            QFile::remove(candidate.absoluteFilePath());
+        if (temporaryName && entries.fileInfo().lastModified().toUTC() < settled)
+            QFile::remove(entries.filePath());
     }
 }
 

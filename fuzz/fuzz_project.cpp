@@ -1,9 +1,9 @@
 // Feeds arbitrary files to the project loader, written to a temporary folder as
 // DefaultProject.xml. A file that loads is saved with the descriptions found in it (empty where
-// it had none) and must load back to exactly those twenty descriptions, and read the same from
-// one save to the next. A file that does not load yields no description, and is then replaced,
-// as the panel's next save does, by descriptions an operator might have typed or pasted (the
-// input's bytes as UTF-16, any code unit at all): they must load back as typed, less the
+// it had none) and must load back to exactly those twenty descriptions; a part of them is saved
+// again and must read the same. A file that does not load yields no description, and is then
+// replaced, as the panel's next save does, by descriptions an operator might have typed or pasted
+// (the input's bytes as UTF-16, any code unit at all): they must load back as typed, less the
 // characters XML cannot carry.
 
 #include "FuzzCheck.h"
@@ -43,8 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
     for (size_t i = 0; i < hints.size(); ++i)
         FUZZ_REQUIRE(reread[i] && *reread[i] == hints[i]);
 
-    const QByteArray first = ReadFuzzFile(fileName);
-    FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
-    FUZZ_REQUIRE(ReadFuzzFile(fileName) == first);
+    // Saving the same again gives the same file (for a part of the inputs: a save is the dearest
+    // step here).
+    if (aSize % 4 == 1) {
+        const QByteArray first = ReadFuzzFile(fileName);
+        FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
+        FUZZ_REQUIRE(ReadFuzzFile(fileName) == first);
+    }
     return 0;
 }

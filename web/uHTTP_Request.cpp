@@ -133,6 +133,10 @@ void SetupHandle(CURL *aEasy, const QByteArray &aUrl, const TzProxySettings &aPr
 {
     curl_easy_setopt(aEasy, CURLOPT_URL, aUrl.constData());
     curl_easy_setopt(aEasy, CURLOPT_NOSIGNAL, 1L);
+    // A transfer cancelled or timed out while its host name is being looked up ends at once: the
+    // lookup thread is left to finish on its own instead of being waited for, which with a silent
+    // name server would hold the request (and the program's close) for the resolver's whole patience.
+    curl_easy_setopt(aEasy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(aEasy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(aEasy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(aEasy, CURLOPT_FOLLOWLOCATION, 1L);

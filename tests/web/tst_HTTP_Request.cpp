@@ -1,10 +1,12 @@
 // The web bridge's requester against real servers on loopback: a plain HTTP server, a proxy that
 // wants basic authentication, a TLS server with a certificate authority made by the test, a
-// listener that never accepts and a server that never answers. Closing the program while requests
-// are out is run in a child process, as the program itself would close.
+// listener that never accepts, a server that never answers and a name server that never answers.
+// Closing the program while requests are out is run in a child process, as the program itself
+// would close.
 
 #include "WebTestServer.h"
 #include "NeverAccepting.h"
+#include "SilentNameServer.h"
 #include "web/uHTTP_Request.h"
 
 #include <QCoreApplication>
@@ -138,6 +140,7 @@ private slots:
     void silentServiceIsAbandonedAfterTheTotalTimeout();
     void destroyingTheReceiverCancelsItsRequests();
     void closingTheProgramWithRequestsOutNeitherHangsNorCrashes();
+    void silentNameServerIsNotWaitedFor();
 
 private:
     std::unique_ptr<TzTestWebServer> fServer;
@@ -450,10 +453,91 @@ static int CloseWhileBusy(int argc, char *argv[])
     return 0;
 }
 
+void TestHTTP_Request::silentNameServerIsNotWaitedFor()
+{
+    const QString url = QStringLiteral("http://%1/a.php").arg(QLatin1String(SilentHostName));
+    // Left alone, the request fails at the connect time-out, as with a service that does not
+    // answer; the lookup, which goes on, is not waited for.
+    QElapsedTimer waiting;
+    waiting.start();
+    QVERIFY(HTTP_Request().SendGetRequest(url, QString(), fOutcomes.Callback(), this));
+    QTRY_COMPARE_WITH_TIMEOUT(fOutcomes.Infos.size(), 1, int(TzHTTP_Request::ConnectTimeoutMs) + 3000);
+    qInfo("left alone, the request failed after %lld ms", static_cast<long long>(waiting.elapsed()));
+    QVERIFY(!fOutcomes.Infos.front().Success);
+    QCOMPARE(fOutcomes.Infos.front().Msg, QStringLiteral("время ожидания истекло"));
+    QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 0, Patience);
+    QCOMPARE(SilentNameServer::Holding(), 1);
+
+    // The receiver goes while its service's name is being looked up: the request ends well within
+    // the connect time-out.
+    fOutcomes = {};
+    auto *receiver = new QObject;
+    QVERIFY(HTTP_Request().SendGetRequest(url, QString(), fOutcomes.Callback(), receiver));
+    QTRY_COMPARE_WITH_TIMEOUT(SilentNameServer::Holding(), 2, Patience);
+    QElapsedTimer cancelling;
+    cancelling.start();
+    delete receiver;
+    QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 0, int(TzHTTP_Request::ConnectTimeoutMs) - 1000);
+    qInfo("cancelled during the lookup: the request ended after %lld ms", static_cast<long long>(cancelling.elapsed()));
+    QCOMPARE(SilentNameServer::Holding(), 2);
+    SilentNameServer::Release();
+    QTRY_COMPARE_WITH_TIMEOUT(SilentNameServer::Holding(), 0, Patience);
+    QCoreApplication::processEvents();
+    QVERIFY(fOutcomes.Infos.isEmpty());
+
+    // A program closes while its only request's name is being looked up (held for a minute there).
+    QProcess child;
+    QElapsedTimer closing;
+    closing.start();
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--close-while-resolving")});
+    QVERIFY(child.waitForStarted());
+    QVERIFY2(child.waitForFinished(int(TzHTTP_Request::ConnectTimeoutMs) + 5000), "closing waited for the lookup");
+    const QByteArray said = child.readAllStandardOutput();
+    qInfo("a program closing during the lookup ran %lld ms: %s", static_cast<long long>(closing.elapsed()),
+          said.trimmed().constData());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY2(said.contains("held 1, delivered 0"), said.constData());
+}
+
+// The child of silentNameServerIsNotWaitedFor: quits once its request's name lookup is held, and
+// says how long the application took to go after that.
+static int CloseWhileResolving(int argc, char *argv[])
+{
+    int held = 0;
+    int delivered = 0;
+    qint64 goneAfter = 0;
+    {
+        QCoreApplication app(argc, argv);
+        HTTP_Request().SendGetRequest(QStringLiteral("http://%1/a.php").arg(QLatin1String(SilentHostName)), QString(),
+                                      [&delivered](const TzCallbackInfo &) { ++delivered; });
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &app, [&app, &held] {
+            held = SilentNameServer::Holding();
+            if (held > 0)
+                app.quit();
+        });
+        look.start(10);
+        QTimer::singleShot(Patience, &app, &QCoreApplication::quit);
+        app.exec();
+        QElapsedTimer going;
+        going.start();
+        // The application waits for the requester's threads as it goes.
+        QObject::connect(&app, &QObject::destroyed, [&going, &goneAfter] { goneAfter = going.elapsed(); });
+    }
+    printf("held %d, delivered %d, closed in %lld ms\n", held, delivered, static_cast<long long>(goneAfter));
+    fflush(stdout);
+    // Only now: a lookup still held keeps a thread of this program waiting.
+    SilentNameServer::Release();
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], "--close-while-busy") == 0)
         return CloseWhileBusy(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], "--close-while-resolving") == 0)
+        return CloseWhileResolving(argc, argv);
     QCoreApplication app(argc, argv);
     TestHTTP_Request test;
     return QTest::qExec(&test, argc, argv);

@@ -3,6 +3,7 @@
 // what reached the module is read from the simulator's frame log.
 
 #include "../web/NeverAccepting.h"
+#include "../web/SilentNameServer.h"
 #include "../web/WebTestServer.h"
 
 #include "app/uApplication.h"
@@ -409,6 +410,8 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling_data()
     QTest::addColumn<QString>("status"); // what the remote-control hint says
     QTest::newRow("refuses") << QStringLiteral("refuses") << QStringLiteral("(нет соединения)");
     QTest::newRow("never accepts") << QStringLiteral("never accepts") << QStringLiteral("(время ожидания истекло)");
+    QTest::newRow("name server never answers") << QStringLiteral("silent name server")
+                                               << QStringLiteral("(время ожидания истекло)");
     QTest::newRow("accepts, never answers") << QStringLiteral("never answers") << QStringLiteral("(время ожидания истекло)");
     QTest::newRow("resets the connection") << QStringLiteral("resets") << QStringLiteral("(соединение прервано)");
     QTest::newRow("redirects in a loop") << QStringLiteral("redirect loop")
@@ -427,6 +430,8 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
         silent = std::make_unique<TzNeverAccepting>();
         QVERIFY(silent->Port() != 0);
         fFrame->SetHttpBase(QStringLiteral("http://127.0.0.1:%1/").arg(silent->Port()));
+    } else if (kind == QLatin1String("silent name server")) {
+        fFrame->SetHttpBase(QStringLiteral("http://%1/").arg(QLatin1String(SilentHostName)));
     } else if (kind == QLatin1String("never answers")) {
         fServer->Answer = [](const TzSeenRequest &) { return QByteArray(); };
     } else if (kind == QLatin1String("resets")) {
@@ -496,7 +501,8 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     // Closing the panel with the next request out ends that request at once, whatever the service
     // does: nothing waits for its time-out.
     watch.stop();
-    if (kind == QLatin1String("never accepts") || kind == QLatin1String("never answers")) {
+    if (kind == QLatin1String("never accepts") || kind == QLatin1String("never answers")
+        || kind == QLatin1String("silent name server")) {
         QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 1, WebPatience);
         QElapsedTimer closing;
         closing.start();

@@ -64,6 +64,7 @@ int main(int argc, char **argv)
             m.SetSupply(options.SupplyMv, options.SupplyNoiseMv);
         });
     sim.Faults().Apply(options.Faults);
+    sim.Udp().SetEchoNumbers(!options.UdpNoEcho);
 
     if (options.Serial) {
         sim.Serial().SetCheckLineSpeed(!options.AnySpeed);

@@ -54,7 +54,8 @@ std::string QuotedForReply(const std::string &aLine)
 std::string SimConsoleHelp()
 {
     return "commands: delay MS | silent on|off | corrupt-crc on|off|PERCENT% | stale COUNT MS | "
-           "foreign-sender|version2|type2 before|instead|off | reset-faults | "
+           "foreign-sender|version2|type2 before|instead|off | udp-echo on|off | udp-lose-first COUNT | "
+           "udp-loss PERCENT | udp-duplicate MS|off | udp-reorder on|off | reset-faults | "
            "read ADDR REG | write ADDR REG VALUE | power-status ADDR VALUE | firmware ADDR VALUE | help";
 }
 
@@ -108,8 +109,33 @@ std::string SimConsoleCommand(TzSimulator &aSim, const std::string &aLine)
             faults.SetType2(mode);
         return "ok: " + cmd + " " + words[1];
     }
+    if (cmd == "udp-echo" && argc == 1 && ToSwitch(words[1], on)) {
+        aSim.Udp().SetEchoNumbers(on);
+        return on ? "ok: answers carry their request's sequence number" : "ok: answers carry sequence number 0";
+    }
+    if (cmd == "udp-lose-first" && argc == 1 && ToNumber(words[1], 0, 1000000, a)) {
+        faults.SetLoseFirst(int(a));
+        return "ok: the next " + std::to_string(a) + " requests lost";
+    }
+    if (cmd == "udp-loss" && argc == 1 && ToNumber(words[1], 0, 100, a)) {
+        faults.SetLossPercent(int(a));
+        return "ok: " + std::to_string(a) + "% of the requests lost";
+    }
+    if (cmd == "udp-duplicate" && argc == 1 && words[1] == "off") {
+        faults.SetDuplicateAfter(-1);
+        return "ok: every answer once";
+    }
+    if (cmd == "udp-duplicate" && argc == 1 && ToNumber(words[1], 0, 600000, a)) {
+        faults.SetDuplicateAfter(int(a));
+        return "ok: every answer twice, the copy " + std::to_string(a) + " ms later";
+    }
+    if (cmd == "udp-reorder" && argc == 1 && ToSwitch(words[1], on)) {
+        faults.SetReorder(on);
+        return std::string("ok: reorder ") + (on ? "on" : "off");
+    }
     if (cmd == "reset-faults" && argc == 0) {
         faults.Reset();
+        aSim.Udp().SetEchoNumbers(true);
         return "ok: no faults";
     }
     if (cmd == "read" && argc == 2 && ToNumber(words[1], 1, 247, a) && ToNumber(words[2], 0, 65535, b)) {

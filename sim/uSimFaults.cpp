@@ -20,7 +20,11 @@ void TzSimFaults::Apply(const TzSimFaultSettings &aSettings)
     std::lock_guard lock(fMutex);
     fSettings = aSettings;
     fSettings.CorruptCrcPercent = std::clamp(fSettings.CorruptCrcPercent, 0, 100);
+    fSettings.LossPercent = std::clamp(fSettings.LossPercent, 0, 100);
+    fSettings.LoseFirstCount = std::max(0, fSettings.LoseFirstCount);
+    fSettings.DuplicateAfterMs = std::max(-1, fSettings.DuplicateAfterMs);
     fCorruptCredit = 0;
+    fLossCredit = 0;
 }
 
 void TzSimFaults::SetAnswerDelay(int aMs)
@@ -71,6 +75,47 @@ void TzSimFaults::SetType2(TzSimDecoy aMode)
 {
     std::lock_guard lock(fMutex);
     fSettings.Type2 = aMode;
+}
+
+void TzSimFaults::SetLoseFirst(int aCount)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.LoseFirstCount = std::max(0, aCount);
+}
+
+void TzSimFaults::SetLossPercent(int aPercent)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.LossPercent = std::clamp(aPercent, 0, 100);
+    fLossCredit = 0;
+}
+
+void TzSimFaults::SetDuplicateAfter(int aMs)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.DuplicateAfterMs = std::max(-1, aMs);
+}
+
+void TzSimFaults::SetReorder(bool aOn)
+{
+    std::lock_guard lock(fMutex);
+    fSettings.Reorder = aOn;
+}
+
+bool TzSimFaults::LoseDatagram()
+{
+    std::lock_guard lock(fMutex);
+    if (fSettings.LoseFirstCount > 0) {
+        --fSettings.LoseFirstCount;
+        return true;
+    }
+    if (fSettings.LossPercent <= 0)
+        return false;
+    fLossCredit += fSettings.LossPercent;
+    if (fLossCredit < 100)
+        return false;
+    fLossCredit -= 100;
+    return true;
 }
 
 std::vector<TzSimPlannedSend> TzSimFaults::Plan(const TSimBytes &aAnswer, bool aDatagrams)

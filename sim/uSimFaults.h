@@ -30,6 +30,10 @@ struct TzSimFaultSettings
     TzSimDecoy ForeignSender = TzSimDecoy::Off;
     TzSimDecoy Version2 = TzSimDecoy::Off;
     TzSimDecoy Type2 = TzSimDecoy::Off;
+    int LoseFirstCount = 0;    // the next LoseFirstCount requests are lost on the way in
+    int LossPercent = 0;       // 1..100: that share of the requests is lost, spread evenly
+    int DuplicateAfterMs = -1; // 0 or more: every answer goes out twice, the copy this late
+    bool Reorder = false;      // every second answer waits and goes out after the next one
 };
 
 enum class TzSimSendKind
@@ -67,6 +71,14 @@ public:
     void SetForeignSender(TzSimDecoy aMode);
     void SetVersion2(TzSimDecoy aMode);
     void SetType2(TzSimDecoy aMode);
+    void SetLoseFirst(int aCount);
+    void SetLossPercent(int aPercent);
+    void SetDuplicateAfter(int aMs); // below 0: off
+    void SetReorder(bool aOn);
+
+    // Whether the request datagram just received is lost (the converter only): consumes one of
+    // the first ones to lose, or counts towards the share lost.
+    bool LoseDatagram();
 
     // The transmissions for one answer, in sending order. aDatagrams: the transport can send the
     // converter's decoys (they are dropped on a serial line). Consumes one stale answer.
@@ -76,6 +88,7 @@ private:
     mutable std::mutex fMutex;
     TzSimFaultSettings fSettings;
     int fCorruptCredit = 0; // percent points gathered towards the next broken answer
+    int fLossCredit = 0;    // the same towards the next lost request
 };
 
 // The frame with its last (CRC) byte inverted.

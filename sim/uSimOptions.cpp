@@ -46,10 +46,15 @@ Faults (for tests of the panel): --delay, --silent, --corrupt-crc, --corrupt-crc
 --stale, and for the converter --foreign-sender, --version2, --type2, which take "before" (a
 decoy with a broken CRC precedes the real answer) or "instead" (the decoy carries the answer,
 the real one is not sent). Decoys from a foreign sender leave from --foreign-address.
+Converter faults of the datagrams themselves: --udp-no-echo (every answer carries sequence
+number 00 00), --udp-lose-first and --udp-loss (requests lost on the way in, never answered),
+--udp-duplicate (every answer twice, the copy MS later), --udp-reorder (every second answer
+held back and sent right after the next one, or after a second when none comes).
 
 Console: while it runs, quadrel-sim takes one command per line on standard input and answers
 with one line: delay MS, silent on|off, corrupt-crc on|off|PERCENT%, stale COUNT MS,
-foreign-sender|version2|type2 before|instead|off, reset-faults, read ADDR REG,
+foreign-sender|version2|type2 before|instead|off, udp-echo on|off, udp-lose-first COUNT,
+udp-loss PERCENT, udp-duplicate MS|off, udp-reorder on|off, reset-faults, read ADDR REG,
 write ADDR REG VALUE (as a master's write would, 0x55AA to 60000 restarts), power-status ADDR
 VALUE, firmware ADDR VALUE, help.
 
@@ -57,6 +62,7 @@ Examples:
   quadrel-sim                         one module at 16 on a new pty
   quadrel-sim --module 16 --module 17 --foreign 20:12 --log frames.txt
   quadrel-sim --no-serial --udp 127.0.0.2:40000 --delay 300
+  quadrel-sim --no-serial --udp 40000 --udp-no-echo --udp-lose-first 1 --udp-duplicate 3
   quadrel-sim --device /dev/ttyUSB1 --baud 19200 --format 8E1
   quadrel-sim --pace --baud 1200 --format 8E1   a pty that keeps time at 1200 8E1)";
 
@@ -104,6 +110,11 @@ struct TParser
             {"foreign-sender", "Converter: a datagram from a foreign address, before|instead.", "MODE"},
             {"version2", "Converter: a datagram of protocol version 2, before|instead.", "MODE"},
             {"type2", "Converter: a datagram of packet type 2, before|instead.", "MODE"},
+            {"udp-no-echo", "Converter: every answer carries sequence number 00 00, not its request's."},
+            {"udp-lose-first", "Converter: lose the first COUNT requests (they get no answer).", "COUNT"},
+            {"udp-loss", "Converter: lose PERCENT of the requests (evenly spread).", "PERCENT"},
+            {"udp-duplicate", "Converter: send every answer twice, the copy MS later.", "MS"},
+            {"udp-reorder", "Converter: hold every second answer back and send it right after the next one (at most 1 s)."},
             {"duration", "Exit after SECONDS (default: run until interrupted).", "SECONDS"},
         });
     }
@@ -235,6 +246,14 @@ bool SimParseOptions(const std::vector<std::string> &aArgs, TzSimOptions &aOptio
     for (const auto &decoy : decoys)
         if (parser.isSet(decoy.Name) && !ParseSimDecoy(parser.value(decoy.Name).toStdString(), *decoy.Target))
             return fail(std::string("--") + decoy.Name + " must be before, instead or off");
+    o.UdpNoEcho = parser.isSet("udp-no-echo");
+    if (parser.isSet("udp-lose-first") && !ToInt(parser.value("udp-lose-first"), 0, 1000000, o.Faults.LoseFirstCount))
+        return fail("--udp-lose-first needs a count 0..1000000");
+    if (parser.isSet("udp-loss") && !ToInt(parser.value("udp-loss"), 0, 100, o.Faults.LossPercent))
+        return fail("--udp-loss needs 0..100");
+    if (parser.isSet("udp-duplicate") && !ToInt(parser.value("udp-duplicate"), 0, 600000, o.Faults.DuplicateAfterMs))
+        return fail("--udp-duplicate needs milliseconds");
+    o.Faults.Reorder = parser.isSet("udp-reorder");
     if (parser.isSet("duration") && !ToInt(parser.value("duration"), 1, 86400 * 365, o.DurationSec))
         return fail("--duration needs seconds");
 

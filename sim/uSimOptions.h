@@ -33,6 +33,7 @@ struct TzSimOptions
     std::string UdpHost = "127.0.0.2";
     uint16_t UdpPort = 40000;
     std::string ForeignHost = "127.0.0.3";
+    bool UdpNoEcho = false; // answers carry 00 00, not their request's sequence number
 
     std::string LogFile;
     TzSimFaultSettings Faults;

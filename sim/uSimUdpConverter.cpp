@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -93,6 +94,7 @@ void TzSimUdpConverter::Stop()
         fWaker.Drain();
     }
     fQueue.Clear();
+    fHeld.clear();
     CloseAll();
 }
 
@@ -104,6 +106,10 @@ void TzSimUdpConverter::Run()
         if (const auto due = fQueue.NextDue()) {
             const uint64_t now = SimSteadyMs();
             waitMs = *due <= now ? 0 : int(std::min<uint64_t>(*due - now, 500));
+        }
+        if (!fHeld.empty()) {
+            const uint64_t now = SimSteadyMs();
+            waitMs = std::min(waitMs, fHeldUntil <= now ? 0 : int(std::min<uint64_t>(fHeldUntil - now, 500)));
         }
         pollfd fds[2] = {{fWaker.Fd(), POLLIN, 0}, {fFd, POLLIN, 0}};
         const int ready = poll(fds, 2, waitMs);
@@ -120,6 +126,8 @@ void TzSimUdpConverter::Run()
         }
         for (TPending &pending : fQueue.PopDue(SimSteadyMs()))
             SendDatagram(pending);
+        if (!fHeld.empty() && SimSteadyMs() >= fHeldUntil)
+            SendHeld();
     }
 }
 
@@ -131,6 +139,10 @@ void TzSimUdpConverter::Serve(const uint8_t *aData, size_t aSize, const sockaddr
         fLog.Add(TzSimDirection::Received, channel, TSimBytes(aData, aData + aSize), {}, "not a converter packet, dropped");
         return;
     }
+    if (fFaults.LoseDatagram()) {
+        fLog.Add(TzSimDirection::Received, channel, packet->Payload, packet->Header, "lost");
+        return;
+    }
     // The converter's own serial side is set up to match its modules, so line settings never
     // stand in the way here.
     std::string whySilent;
@@ -138,17 +150,40 @@ void TzSimUdpConverter::Serve(const uint8_t *aData, size_t aSize, const sockaddr
     fLog.Add(TzSimDirection::Received, channel, packet->Payload, packet->Header, whySilent);
     if (!answer)
         return;
+    const TzSimFaultSettings settings = fFaults.Settings();
+    // Every second answer is held back while the reorder fault is on.
+    const bool hold = settings.Reorder && fHeld.empty();
     for (const TzSimPlannedSend &send : fFaults.Plan(*answer, true)) {
         const uint8_t version = send.Kind == TzSimSendKind::Version2 ? LanveyVersion2 : LanveyVersion1;
         const uint8_t type = send.Kind == TzSimSendKind::Type2 ? LanveyTypeNoAnswer : LanveyTypeAnswer;
         const uint16_t number = fEchoNumbers ? packet->Number : 0;
+        const bool isAnswer = send.Kind == TzSimSendKind::Answer;
         TPending pending{LanveyWrap(version, number, type, send.Frame), aFrom,
-                         send.Kind == TzSimSendKind::Foreign, send.Note};
+                         send.Kind == TzSimSendKind::Foreign, send.Note, isAnswer};
+        if (isAnswer && hold) {
+            pending.Note = pending.Note.empty() ? "held back" : pending.Note + ", held back";
+            pending.ReleasesHeld = false;
+            fHeld.push_back(std::move(pending));
+            fHeldUntil = SimSteadyMs() + ReorderHoldMs;
+            continue;
+        }
+        if (isAnswer && settings.DuplicateAfterMs >= 0) {
+            TPending copy = pending;
+            copy.Note = copy.Note.empty() ? "copy" : copy.Note + ", copy";
+            copy.ReleasesHeld = false;
+            fQueue.Push(SimSteadyMs() + uint64_t(send.DelayMs + settings.DuplicateAfterMs), std::move(copy));
+        }
         if (send.DelayMs == 0)
             SendDatagram(pending);
         else
             fQueue.Push(SimSteadyMs() + uint64_t(send.DelayMs), std::move(pending));
     }
+}
+
+void TzSimUdpConverter::SendHeld()
+{
+    for (const TPending &held : std::exchange(fHeld, {}))
+        SendDatagram(held);
 }
 
 void TzSimUdpConverter::SendDatagram(const TPending &aPending)
@@ -164,4 +199,6 @@ void TzSimUdpConverter::SendDatagram(const TPending &aPending)
     sendto(fd, aPending.Datagram.data(), aPending.Datagram.size(), 0, reinterpret_cast<const sockaddr *>(&aPending.To),
            sizeof aPending.To);
     fLog.Add(TzSimDirection::Sent, channel, frame, header, aPending.Note);
+    if (aPending.ReleasesHeld && !fHeld.empty())
+        SendHeld();
 }

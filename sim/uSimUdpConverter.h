@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class TzSimUdpConverter
 {
@@ -35,6 +36,7 @@ public:
     // Whether answers carry the sequence number of their request (on by default); off, every
     // answer carries 0, as a converter that keeps no count would send.
     void SetEchoNumbers(bool aOn) { fEchoNumbers = aOn; }
+    bool EchoNumbers() const { return fEchoNumbers; }
     std::string LastError() const { return fError.Get(); }
 
 private:
@@ -44,11 +46,15 @@ private:
         sockaddr_in To{};
         bool FromForeign = false;
         std::string Note;
+        bool ReleasesHeld = false; // an answer: the one held back goes out right after it
     };
+    // An answer held back by the reorder fault waits at most this long for the next one.
+    static constexpr uint64_t ReorderHoldMs = 1000;
 
     void Run();
     void Serve(const uint8_t *aData, size_t aSize, const sockaddr_in &aFrom);
     void SendDatagram(const TPending &aPending);
+    void SendHeld();
     void Fail(const std::string &aError) { fError.SetFromErrno(aError); }
     void CloseAll();
 
@@ -64,6 +70,8 @@ private:
     uint16_t fPort = 0;
     TzSimLastError fError;
     TzSimSendQueue<TPending> fQueue;
+    std::vector<TPending> fHeld; // the reorder fault's answer that waits for the next one
+    uint64_t fHeldUntil = 0;
 };
 
 std::string SimAddressText(const sockaddr_in &aAddr);

@@ -7,58 +7,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
 
 namespace {
-
-// A UDP socket on aHost:aPort with SO_REUSEADDR, as the panel's transport binds it.
-class TUdp
-{
-public:
-    TUdp(const char *aHost, uint16_t aPort)
-    {
-        fFd = socket(AF_INET, SOCK_DGRAM, 0);
-        const int on = 1;
-        setsockopt(fFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(aPort);
-        inet_pton(AF_INET, aHost, &addr.sin_addr);
-        fBound = bind(fFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-    }
-    ~TUdp() { close(fFd); }
-    bool Ok() const { return fBound; }
-    void SendTo(const char *aHost, uint16_t aPort, const TSimBytes &aData)
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(aPort);
-        inet_pton(AF_INET, aHost, &to.sin_addr);
-        sendto(fFd, aData.data(), aData.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
-    }
-    // One datagram within aTimeoutMs (empty when none) and the dotted address it came from.
-    TSimBytes Receive(int aTimeoutMs, std::string *aFrom = nullptr)
-    {
-        pollfd p{fFd, POLLIN, 0};
-        if (poll(&p, 1, aTimeoutMs) <= 0)
-            return {};
-        uint8_t buffer[1024];
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t n = recvfrom(fFd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &length);
-        if (aFrom != nullptr) {
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-            *aFrom = text;
-        }
-        return n > 0 ? TSimBytes(buffer, buffer + n) : TSimBytes{};
-    }
-
-private:
-    int fFd = -1;
-    bool fBound = false;
-};
 
 TSimBytes Concat(TSimBytes a, const TSimBytes &b)
 {
@@ -216,6 +166,61 @@ private slots:
         QVERIFY(fSim->StartUdp("127.0.0.2", fPort));
         panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, 0, 2, 0x10}, Probe));
         QCOMPARE(panel.Receive(5000), Concat({0x10, 0x07, 0, 2, 0x10}, ProbeAnswer));
+    }
+
+    // The converter's faults of the datagrams themselves, one request at a time.
+    void datagramFaults()
+    {
+        TUdp panel("127.0.0.1", 0);
+        const auto ask = [&](uint16_t aNumber) {
+            panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, uint8_t(aNumber >> 8), uint8_t(aNumber), 0x10}, Probe));
+        };
+        const auto answerOf = [](uint16_t aNumber) {
+            return Concat({0x10, 0x07, uint8_t(aNumber >> 8), uint8_t(aNumber), 0x10}, ProbeAnswer);
+        };
+
+        // Lost on the way in: never answered, and logged as lost.
+        fSim->Faults().SetLoseFirst(1);
+        ask(1);
+        QVERIFY(panel.Receive(300).empty());
+        ask(2);
+        QCOMPARE(panel.Receive(5000), answerOf(2));
+        QCOMPARE(fSim->Log().Entries().at(0).Note, std::string("lost"));
+
+        // Half of them lost, evenly: every second request.
+        fSim->Faults().SetLossPercent(50);
+        for (uint16_t n = 3; n <= 6; ++n) {
+            ask(n);
+            const TSimBytes got = panel.Receive(n % 2 == 0 ? 300 : 5000);
+            QCOMPARE(got, n % 2 == 0 ? TSimBytes{} : answerOf(n));
+        }
+        fSim->Faults().SetLossPercent(0);
+
+        // Every answer twice; without echo both carry 00 00.
+        fSim->Faults().SetDuplicateAfter(3);
+        fSim->Udp().SetEchoNumbers(false);
+        ask(7);
+        QCOMPARE(panel.Receive(5000), answerOf(0));
+        QCOMPARE(panel.Receive(5000), answerOf(0));
+        QVERIFY(panel.Receive(200).empty());
+        fSim->Udp().SetEchoNumbers(true);
+        fSim->Faults().SetDuplicateAfter(-1);
+
+        // Every second answer waits for the next one and goes out right after it.
+        fSim->Faults().SetReorder(true);
+        ask(8);
+        QVERIFY(panel.Receive(300).empty());
+        ask(9);
+        QCOMPARE(panel.Receive(5000), answerOf(9));
+        QCOMPARE(panel.Receive(5000), answerOf(8));
+        // With no next request, the held answer goes out after a second.
+        ask(10);
+        QVERIFY(panel.Receive(200).empty());
+        QCOMPARE(panel.Receive(5000), answerOf(10));
+        fSim->Faults().Reset();
+        ask(11);
+        QCOMPARE(panel.Receive(5000), answerOf(11));
+        QVERIFY(panel.Receive(200).empty());
     }
 
     void bindFailureIsReported()

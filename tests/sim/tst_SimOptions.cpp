@@ -72,6 +72,29 @@ private slots:
         QCOMPARE(o.DurationSec, 5);
     }
 
+    void converterFaults()
+    {
+        TzSimOptions o;
+        std::string error;
+        QVERIFY(Parse({"--udp", "4001"}, o, error));
+        QVERIFY(!o.UdpNoEcho);
+        QCOMPARE(o.Faults.LoseFirstCount, 0);
+        QCOMPARE(o.Faults.LossPercent, 0);
+        QCOMPARE(o.Faults.DuplicateAfterMs, -1);
+        QVERIFY(!o.Faults.Reorder);
+        QVERIFY2(Parse({"--udp", "4001", "--udp-no-echo", "--udp-lose-first", "2", "--udp-loss", "25",
+                        "--udp-duplicate", "3", "--udp-reorder"},
+                       o, error),
+                 error.c_str());
+        QVERIFY(o.UdpNoEcho);
+        QCOMPARE(o.Faults.LoseFirstCount, 2);
+        QCOMPARE(o.Faults.LossPercent, 25);
+        QCOMPARE(o.Faults.DuplicateAfterMs, 3);
+        QVERIFY(o.Faults.Reorder);
+        QVERIFY(Parse({"--udp", "4001", "--udp-duplicate", "0"}, o, error));
+        QCOMPARE(o.Faults.DuplicateAfterMs, 0);
+    }
+
     void udpPortAlone()
     {
         TzSimOptions o;
@@ -100,6 +123,10 @@ private slots:
         QTest::newRow("firmware 70000") << QStringList{"--firmware", "70000"};
         QTest::newRow("delay text") << QStringList{"--delay", "soon"};
         QTest::newRow("corrupt share 150") << QStringList{"--corrupt-crc-percent", "150"};
+        QTest::newRow("loss 101") << QStringList{"--udp-loss", "101"};
+        QTest::newRow("lose first -1") << QStringList{"--udp-lose-first", "-1"};
+        QTest::newRow("duplicate text") << QStringList{"--udp-duplicate", "soon"};
+        QTest::newRow("duplicate without delay") << QStringList{"--udp-duplicate"};
     }
     void refused()
     {
@@ -118,6 +145,7 @@ private slots:
                                    "--supply", "--noise", "--device", "--baud", "--format", "--any-speed",
                                    "--no-serial", "--udp", "--foreign-address", "--log", "--delay", "--silent",
                                    "--corrupt-crc", "--corrupt-crc-percent", "--stale", "--foreign-sender", "--version2", "--type2",
+                                   "--udp-no-echo", "--udp-lose-first", "--udp-loss", "--udp-duplicate", "--udp-reorder",
                                    "--duration", "--help"})
             QVERIFY2(help.contains(option), option);
         QVERIFY(help.contains("21930"));
@@ -144,6 +172,14 @@ private slots:
         QTest::newRow("corrupt share too large") << "corrupt-crc 101%" << "error: cannot do";
         QTest::newRow("corrupt share without number") << "corrupt-crc %" << "error: cannot do";
         QTest::newRow("decoy") << "type2 before" << "ok: type2 before";
+        QTest::newRow("no echo") << "udp-echo off" << "ok: answers carry sequence number 0";
+        QTest::newRow("echo") << "udp-echo on" << "ok: answers carry their request's sequence number";
+        QTest::newRow("lose first") << "udp-lose-first 2" << "ok: the next 2 requests lost";
+        QTest::newRow("loss") << "udp-loss 30" << "ok: 30% of the requests lost";
+        QTest::newRow("loss too large") << "udp-loss 101" << "error: cannot do";
+        QTest::newRow("duplicate") << "udp-duplicate 3" << "ok: every answer twice, the copy 3 ms later";
+        QTest::newRow("duplicate off") << "udp-duplicate off" << "ok: every answer once";
+        QTest::newRow("reorder") << "udp-reorder on" << "ok: reorder on";
         QTest::newRow("blank") << "   " << "";
         QTest::newRow("unknown") << "frobnicate" << "error: cannot do \"frobnicate\"; commands:";
         QTest::newRow("missing value") << "delay" << "error: cannot do";
@@ -215,7 +251,17 @@ private slots:
         SimConsoleCommand(sim, "corrupt-crc on");
         SimConsoleCommand(sim, "power-status 16 49152");
         SimConsoleCommand(sim, "write 16 60016 0x8001");
+        SimConsoleCommand(sim, "udp-echo off");
+        SimConsoleCommand(sim, "udp-lose-first 2");
+        SimConsoleCommand(sim, "udp-loss 30");
+        SimConsoleCommand(sim, "udp-duplicate 3");
+        SimConsoleCommand(sim, "udp-reorder on");
         TzSimFaultSettings f = sim.Faults().Settings();
+        QVERIFY(!sim.Udp().EchoNumbers());
+        QCOMPARE(f.LoseFirstCount, 2);
+        QCOMPARE(f.LossPercent, 30);
+        QCOMPARE(f.DuplicateAfterMs, 3);
+        QVERIFY(f.Reorder);
         QCOMPARE(f.AnswerDelayMs, 250);
         QCOMPARE(f.StaleCount, 2);
         QCOMPARE(f.StaleDelayMs, 900);
@@ -234,6 +280,9 @@ private slots:
         QCOMPARE(f.AnswerDelayMs, 0);
         QVERIFY(!f.CorruptCrc);
         QCOMPARE(f.ForeignSender, TzSimDecoy::Off);
+        QCOMPARE(f.DuplicateAfterMs, -1);
+        QVERIFY(!f.Reorder);
+        QVERIFY(sim.Udp().EchoNumbers());
     }
 };
 

@@ -74,6 +74,43 @@ private slots:
         QCOMPARE(sim.exitCode(), 0);
     }
 
+    // The converter's faults from the command line: the first request lost, every answer twice
+    // with 00 00 for its number.
+    void converterFaultsFromTheCommandLine()
+    {
+        uint16_t port = 0;
+        {
+            TUdp probe("127.0.0.2", 0);
+            QVERIFY(probe.Ok());
+            port = probe.Port();
+        }
+        QProcess sim;
+        sim.start(QUADREL_SIM_PATH, {"--module", "16", "--no-serial", "--udp", QString("127.0.0.2:%1").arg(port),
+                                     "--udp-no-echo", "--udp-lose-first", "1", "--udp-duplicate", "3", "--duration",
+                                     "120"});
+        QVERIFY(sim.waitForStarted(10000));
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += sim.readAllStandardOutput()).contains("modules:"), 10000);
+        QVERIFY2(output.contains("converter on 127.0.0.2:" + QByteArray::number(port)), output.constData());
+
+        TUdp panel("127.0.0.1", 0);
+        const TSimBytes probe = WithCrc({16, 4, 0x90, 0x00, 0x00, 0x01});
+        const TSimBytes header{0x10, 0x08, 0x00, 0x05, 0x10};
+        TSimBytes request = header;
+        request.insert(request.end(), probe.begin(), probe.end());
+        panel.SendTo("127.0.0.2", port, request);
+        QVERIFY(panel.Receive(300).empty());
+        panel.SendTo("127.0.0.2", port, request);
+        TSimBytes answer{0x10, 0x07, 0x00, 0x00, 0x10};
+        const TSimBytes frame = WithCrc({16, 4, 2, 0, 73});
+        answer.insert(answer.end(), frame.begin(), frame.end());
+        QCOMPARE(panel.Receive(5000), answer);
+        QCOMPARE(panel.Receive(5000), answer);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 0);
+    }
+
     void helpAndBadArguments()
     {
         QProcess help;

@@ -4,13 +4,11 @@
 #include "port/uUdpSocketSet.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstddef>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/file.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -26,22 +25,30 @@ namespace {
 struct TSlot
 {
     int Fd = -1;
-    int LockFd = -1; // the advisory lock that marks the local port as this program's
+    int LockFd = -1; // the unix socket whose name marks the local port as this program's
     bool Bound = false;
 };
 
-// SO_REUSEADDR lets two panels bind one port and take each other's answers: an advisory lock
-// per port keeps a second panel (in this process or another) out, as if another program held
-// the port. The simulated converter binds its own address and takes no lock.
+// SO_REUSEADDR lets two panels bind one port and take each other's answers: a lock per port
+// keeps a second panel (in this process, another process or another account) out, as if another
+// program held the port. The lock is a unix socket bound to a name in the abstract namespace
+// ("quadrel-panel-udp-<port>"): no file is made, and the kernel frees the name with the socket,
+// even when the panel is killed, so nothing is left behind to block the next panel. The name
+// is the same for every account, so panels of different accounts exclude each other too; an
+// account can hold a name only while its process runs, as it could hold the UDP port itself.
+// The simulated converter binds its own address and takes no lock.
 int LockLocalPort(uint16_t aPort)
 {
-    const char *folder = std::getenv("TMPDIR");
-    std::string path = (folder && *folder ? std::string(folder) : std::string("/tmp")) + "/quadrel-panel-udp-"
-                       + std::to_string(aPort) + ".lock";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const std::string name = "quadrel-panel-udp-" + std::to_string(aPort);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    // sun_path[0] stays 0: the name lives in the abstract namespace.
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), size) != 0) {
         ::close(fd);
         return -1;
     }

@@ -112,10 +112,12 @@ bool TzUdpSocketSet::Bind(int aSlot, uint16_t aPort)
         return false;
     TSlot &slot = fImpl->Slots[aSlot];
     // SO_REUSEADDR lets two panels bind one port and take each other's answers: a named mutex
-    // per port keeps a second panel out, as if another program held the port.
+    // per port keeps a second panel out, as if another program held the port. It is global, so
+    // panels in other sessions and accounts are kept out too (another account's mutex cannot
+    // even be opened); the system removes it with the last handle, so nothing is left behind.
     if (slot.PortLock == nullptr) {
         char name[64];
-        wsprintfA(name, "Local\\QuadrelPanelUdpPort%u", unsigned(aPort));
+        wsprintfA(name, "Global\\QuadrelPanelUdpPort%u", unsigned(aPort));
         HANDLE lockHandle = CreateMutexA(nullptr, FALSE, name);
         if (lockHandle != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
             CloseHandle(lockHandle);

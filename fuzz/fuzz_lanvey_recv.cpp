@@ -2,12 +2,15 @@
 // script of sends (each takes one sequence number per address) and datagrams from listed and
 // unlisted senders, with headers that are right, nearly right or arbitrary. Traps when a datagram
 // that is not a whole answer from a listed converter is taken, when an answer is taken with other
-// bytes than it carried, when the learnt echo of sequence numbers changes after it was learnt or
-// is learnt wrongly, or when an answer that fits is refused.
+// bytes than it carried or although its frame cannot answer the request, when the echo of
+// sequence numbers is learnt from anything but two own numbers in a row or kept against a number
+// no recent request carried, or when an answer that fits is refused.
 
 #include "FuzzCheck.h"
 
 #include "port/U_Lanvey_Ethernet.h"
+#include "port/uAnswerFit.h"
+#include "port/uModbusCRC.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -55,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
 
     uint16_t next = 65535; // the transport's first sequence number
     TSent sent;
+    TSent recent; // the last RecentNumbers numbers sent
     TEcho echo = TEcho::Unknown;
+    int ownRun = 0;
     static const uint8_t Frame[] = {0x10, 0x03, 0xEA, 0x70, 0x00, 0x01, 0x00, 0x00};
     const TStringBytes request = TStringBytes::FromRaw(Frame, int(sizeof Frame));
     // The state is small (the numbers of the last send, the learnt echo): a few dozen steps reach
@@ -64,8 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
         if (input.ConsumeIntegralInRange(0, 7) == 0) {
             transport.Send(request);
             sent.clear();
-            for (size_t i = 0; i < listed.size(); ++i)
-                sent.push_back(next++);
+            for (size_t i = 0; i < listed.size(); ++i) {
+                sent.push_back(next);
+                recent.push_back(next++);
+                if (recent.size() > size_t(TEthernet_COM_Simulator::RecentNumbers))
+                    recent.erase(recent.begin());
+            }
             FUZZ_REQUIRE(transport.NextNumber() == next);
             continue;
         }
@@ -114,22 +123,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
         });
         const bool ownNumber = std::find(sent.begin(), sent.end(), carried) != sent.end();
 
+        const bool recentNumber = std::find(recent.begin(), recent.end(), carried) != recent.end();
+        const uint8_t *frame = datagram.data() + std::min<size_t>(size, 5);
+        const bool fits = sent.empty() || !whole || !CheckModbusCRC(frame, int(length))
+                          || AnswerFitsRequest(Frame, uint32_t(sizeof Frame), frame, length);
+
         if (!whole) {
             FUZZ_REQUIRE(verdict == TDatagram::Skipped);
-        } else if (!fromListed || (echo == TEcho::Echoes && !ownNumber)) {
+        } else if (!fromListed || (echo == TEcho::Echoes && !ownNumber && recentNumber)) {
             FUZZ_REQUIRE(verdict == TDatagram::Foreign);
+        } else if (!fits) {
+            FUZZ_REQUIRE(verdict == TDatagram::Unfit);
         } else {
-            // A whole answer from a listed converter with a number that fits is never refused.
+            // A whole answer from a listed converter that fits its request is never refused.
             FUZZ_REQUIRE(verdict == TDatagram::Answer);
         }
         if (verdict == TDatagram::Answer) {
             FUZZ_REQUIRE(taken.Size() == length);
             FUZZ_REQUIRE(std::equal(datagram.begin() + 5, datagram.begin() + 5 + length, taken.AsBytes().begin(),
                                     [](uint8_t a, char b) { return a == uint8_t(b); }));
-            if (echo == TEcho::Unknown)
-                echo = ownNumber ? TEcho::Echoes : TEcho::NoEcho;
+            // Two own numbers in a row make it echo; any other number ends the run, and a number
+            // no recent request carried undoes the echo.
+            if (ownNumber) {
+                if (++ownRun >= 2)
+                    echo = TEcho::Echoes;
+            } else {
+                ownRun = 0;
+                echo = TEcho::NoEcho;
+            }
         }
-        // Learnt once, from the first answer taken, and never forgotten.
         FUZZ_REQUIRE(transport.EchoState() == echo);
     }
     return 0;

@@ -1,5 +1,8 @@
 #include "port/U_Lanvey_Ethernet.h"
 
+#include "port/uAnswerFit.h"
+#include "port/uModbusCRC.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -152,16 +155,57 @@ void TEthernet_COM_Simulator::ClearAllEvents()
     }
 }
 
+// A converter that keeps no sequence numbers may send an answer twice: the copy would be taken
+// for the next request's answer. As after a frame on the serial line, the sockets must fall
+// quiet for a gap after the answer; what arrives meanwhile is dropped. Numbers tell copies
+// apart where the converter echoes them, so it costs nothing there.
+void TEthernet_COM_Simulator::DropAnswerCopies()
+{
+    if (!std::exchange(fAnswerTaken, false) || fEcho == TEcho::Echoes)
+        return;
+    using std::chrono::milliseconds;
+    const Clock::time_point latest = fAnswerAt + milliseconds(std::max(AWaitTime, AnswerCopyGapMs));
+    Clock::time_point quietUntil = fAnswerAt + milliseconds(AnswerCopyGapMs);
+    uint8_t scrap[DatagramCapacity];
+    for (int n = 0; n < MaxStaleDatagrams; ++n) {
+        const int64_t left = std::chrono::ceil<milliseconds>(std::min(quietUntil, latest) - Clock::now()).count();
+        if (left <= 0)
+            return;
+        int slot = -1;
+        const TzUdpSocketSet::TWait wait = WorkSockets.Wait(int(left), slot);
+        if (wait == TzUdpSocketSet::TWait::Other)
+            continue;
+        if (wait != TzUdpSocketSet::TWait::Readable)
+            return;
+        uint32_t sender = 0;
+        uint16_t senderPort = 0;
+        const int received = WorkSockets.RecvFrom(slot, scrap, sizeof scrap, sender, senderPort);
+        // Only the converter's own datagrams keep the gap open: strangers cannot hold it up.
+        if (received >= 0 && CheckSenderAddress(sender, WorkSocketsPropertys[size_t(slot)].Port))
+            quietUntil = Clock::now() + milliseconds(AnswerCopyGapMs);
+    }
+}
+
+bool TEthernet_COM_Simulator::RecentNumber(uint16_t aNumber) const
+{
+    return std::find(fRecentNumbers.begin(), fRecentNumbers.end(), aNumber) != fRecentNumbers.end();
+}
+
 void TEthernet_COM_Simulator::Send(const TStringBytes &aCommand)
 {
     TzUdpSocketSet::RaiseThreadPriority();
     if (!WorkSockets.Ready())
         throw ESocketError("socket library");
+    DropAnswerCopies();
     ClearAllEvents();
     fSentNumbers.clear();
+    fLastCommand = aCommand.AsBytes();
     for (const TObjIPStrings &entry : AIPStrings) {
         const QByteArray pack = BuildPack(Number, aCommand);
         fSentNumbers.push_back(Number);
+        fRecentNumbers.push_back(Number);
+        if (fRecentNumbers.size() > size_t(RecentNumbers))
+            fRecentNumbers.erase(fRecentNumbers.begin());
         Number = uint16_t(Number + 1);
         if (WorkSockets.IsOpen(entry.SocketIndex) && WorkSockets.IsBound(entry.SocketIndex))
             WorkSockets.SendTo(entry.SocketIndex, entry.IP.constData(), entry.Port,
@@ -216,6 +260,9 @@ TStringBytes TEthernet_COM_Simulator::Recv()
             switch (JudgeDatagram(datagram, size_t(received), sender, socket.Port, payload)) {
             case TDatagram::Skipped:
                 continue;
+            case TDatagram::Unfit:
+                WriteToLog(QStringLiteral("RECV <--  ***  Ответ не на этот запрос"));
+                continue;
             case TDatagram::Foreign:
                 WriteToLog(QStringLiteral("RECV <--  ***  Ответ не с ожидаемого адреса : ")
                            + DottedAddress(sender) + u':' + QString::number(socket.Port));
@@ -225,6 +272,8 @@ TStringBytes TEthernet_COM_Simulator::Recv()
                 newPeriod = true;
                 continue;
             case TDatagram::Answer:
+                fAnswerTaken = true;
+                fAnswerAt = Clock::now();
                 return payload;
             }
         }
@@ -269,15 +318,40 @@ TEthernet_COM_Simulator::TDatagram TEthernet_COM_Simulator::JudgeDatagram(const 
     // A datagram shorter than its header says carries no whole frame.
     if (aSize < size_t(HeaderSize) + Ethernet_Lanvey.Length)
         return TDatagram::Skipped;
+    if (!CheckSenderAddress(aSender, aSocketPort))
+        return TDatagram::Foreign;
     const uint16_t number = uint16_t(Ethernet_Lanvey.Number[0] << 8 | Ethernet_Lanvey.Number[1]);
     const bool ownNumber = std::find(fSentNumbers.begin(), fSentNumbers.end(), number) != fSentNumbers.end();
-    // Where the converter echoes sequence numbers, another number is another request's answer
-    // (a late one): skipped like a foreign sender's packet.
-    if (!CheckSenderAddress(aSender, aSocketPort) || (fEcho == TEcho::Echoes && !ownNumber))
-        return TDatagram::Foreign;
-    if (fEcho == TEcho::Unknown)
-        fEcho = ownNumber ? TEcho::Echoes : TEcho::NoEcho;
-    aPayload = TStringBytes::FromRaw(Ethernet_Lanvey.Data, Ethernet_Lanvey.Length);
+    // A whole frame (its CRC holds) that cannot answer the request sent is another one's answer;
+    // a frame with a broken CRC is left to the engine, which reports it as such.
+    const auto *frame = Ethernet_Lanvey.Data;
+    const uint32_t length = Ethernet_Lanvey.Length;
+    const bool fits = fLastCommand.isEmpty() || !CheckModbusCRC(frame, int(length))
+                      || AnswerFitsRequest(reinterpret_cast<const uint8_t *>(fLastCommand.constData()),
+                                           uint32_t(fLastCommand.size()), frame, length);
+    if (fEcho == TEcho::Echoes && !ownNumber) {
+        // Where the converter echoes, a recent request's number marks that request's answer,
+        // come late: skipped like a foreign sender's packet.
+        if (RecentNumber(number))
+            return TDatagram::Foreign;
+        if (!fits)
+            return TDatagram::Unfit;
+        // An answer that fits but carries a number no recent request carried: this converter
+        // does not echo after all.
+        fEcho = TEcho::NoEcho;
+        fOwnNumberRun = 0;
+    }
+    if (!fits)
+        return TDatagram::Unfit;
+    if (ownNumber) {
+        if (++fOwnNumberRun >= 2)
+            fEcho = TEcho::Echoes;
+    } else {
+        fOwnNumberRun = 0;
+        if (fEcho == TEcho::Unknown)
+            fEcho = TEcho::NoEcho;
+    }
+    aPayload = TStringBytes::FromRaw(frame, int(length));
     return TDatagram::Answer;
 }
 

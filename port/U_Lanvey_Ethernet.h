@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -90,17 +91,26 @@ public:
     int SocketCount() const { return int(WorkSocketsPropertys.size()); }
     // The sequence number the next frame will carry.
     uint16_t NextNumber() const { return Number; }
-    // Whether the converter echoes sequence numbers: learnt from the first answer taken (it
-    // carried the number of its request, or not); until then any number is taken.
+    // Whether the converter echoes sequence numbers. Only a converter that echoes can give two
+    // answers in a row that carry their own requests' (different) numbers: that makes it
+    // Echoes. An answer carrying a number that no recent request carried (00 00 from a converter
+    // that keeps no count) undoes it. Until it echoes, numbers refuse nothing.
     enum class TEcho { Unknown, Echoes, NoEcho };
     TEcho EchoState() const { return fEcho; }
+    // How many of the last numbers sent count as recent: an answer carrying one of them, not
+    // its own, is a late answer where the converter echoes.
+    static constexpr int RecentNumbers = 32;
+    // Where the converter is not known to echo, the sockets must have been quiet this long
+    // after the last answer before the next request goes: copies of that answer are dropped.
+    static constexpr int AnswerCopyGapMs = 20;
 
     // What a received datagram is: not an answer (another protocol version, a packet of type 2,
     // shorter than its header says), a foreign one (an unlisted sender, or another request's
-    // number where the converter echoes numbers), or the answer, whose frame goes to aPayload.
-    // aSocketPort is the local port of the socket it came in on. The first answer taken teaches
-    // whether the converter echoes sequence numbers.
-    enum class TDatagram { Skipped, Foreign, Answer };
+    // number where the converter echoes numbers), an answer to another request (a whole frame
+    // that cannot answer the last request sent: another function, byte count or echo), or the
+    // answer, whose frame goes to aPayload. aSocketPort is the local port of the socket it came
+    // in on. Answers taken teach whether the converter echoes sequence numbers.
+    enum class TDatagram { Skipped, Foreign, Unfit, Answer };
     TDatagram JudgeDatagram(const uint8_t *aDatagram, size_t aSize, uint32_t aSender, uint16_t aSocketPort,
                             TStringBytes &aPayload);
 
@@ -114,6 +124,8 @@ public:
 private:
     static void WriteToLog(const QString &aText);
     void ClearAllEvents();
+    void DropAnswerCopies();
+    bool RecentNumber(uint16_t aNumber) const;
 
     std::vector<TObjIPStrings> AIPStrings;
     TzUdpSocketSet WorkSockets;
@@ -122,5 +134,10 @@ private:
     uint16_t Number = 65535;
     int32_t AWaitTime = 500;
     std::vector<uint16_t> fSentNumbers; // the numbers the last Send used
+    std::vector<uint16_t> fRecentNumbers; // the last RecentNumbers numbers sent, oldest first
+    QByteArray fLastCommand;              // the frame the last Send carried
     TEcho fEcho = TEcho::Unknown;
+    int fOwnNumberRun = 0; // answers in a row that carried their own request's number
+    bool fAnswerTaken = false; // since the last Send
+    std::chrono::steady_clock::time_point fAnswerAt;
 };

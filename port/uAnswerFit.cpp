@@ -2,6 +2,8 @@
 
 #include "port/uModbusCRC.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr uint32_t ExceptionLength = 5; // address, function + 80h, code, CRC
@@ -90,5 +92,9 @@ bool AnswerFitsRequest(const uint8_t *aRequest, uint32_t aRequestLen, const uint
     const TExpected expected = Expect(aRequest, aRequestLen);
     if (expected.Kind == TExpected::Read)
         return aCount >= 3 && aAnswer[2] == expected.ByteCount;
+    // A write is answered by its own register (or coil) and value or quantity: another write's
+    // answer, or a read's, does not carry them.
+    if (expected.Kind == TExpected::Echo)
+        return aCount >= 6 && std::equal(aRequest + 2, aRequest + 6, aAnswer + 2);
     return true;
 }

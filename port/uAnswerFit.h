@@ -1,8 +1,8 @@
 #pragma once
 // What the request tells about its answer on the serial line: which lengths a complete answer
 // can have (so the engine need not wait for the line's silence), and whether an answer fits the
-// request at all (address, function or its exception form, a read's byte count). A late answer
-// to an earlier request never fits the next one unless both asked for the same.
+// request at all (address, function or its exception form, a read's byte count, a write's
+// register and value). The converter's transport asks the same of every answer it takes.
 
 #include "port/uSerialLine.h"
 
@@ -15,6 +15,7 @@
 uint32_t AnswerBytesNeeded(const uint8_t *aRequest, uint32_t aRequestLen, const uint8_t *aAnswer, uint32_t aCount);
 
 // Whether a received frame can be the answer to aRequest: the same slave address, the request's
-// function or its exception form (function + 80h), and for a read of coils or registers the
-// byte count the request asks for.
+// function or its exception form (function + 80h), for a read of coils or registers the byte
+// count the request asks for, and for a write the register (or coil) and the value or quantity
+// it wrote, which its answer repeats.
 bool AnswerFitsRequest(const uint8_t *aRequest, uint32_t aRequestLen, const uint8_t *aAnswer, uint32_t aCount);

@@ -70,7 +70,9 @@ struct TzAnswerRec
     uint32_t UID = 0;
     TStringBytes Answer; // empty unless ErrCode is 0
     uint32_t ErrCode = 0;
-    uint32_t Time = 0;   // ms from the start of the exchange to the end of reception
+    // ms from the moment the request could go (after the waits that belong to the requests
+    // before it) to the end of reception
+    uint32_t Time = 0;
 };
 
 // The answer callback, bound to its object by the caller (a lambda or std::bind_front).
@@ -149,6 +151,7 @@ private:
     void SendAsyncToLine(const TzReq &aReq);
     bool GetData_ComPort();
     bool ExchangeBySerial();
+    void PrepareSerialLine();
     void ExchangeByEthernet();
     void SendByEthernet();
     bool RecvByEthernet();

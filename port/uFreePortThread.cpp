@@ -265,9 +265,11 @@ bool TzFreePortThread::GetData_ComPort()
 {
     std::memset(PortBufferIn, 0, sizeof PortBufferIn);
     QuantityRealGet = 0;
-    // Before the exchange's time starts: the wait belongs to the requests before.
+    // Before the exchange's time starts: these waits belong to the requests before.
     if (ByEthernet)
         AwaitLateDatagrams();
+    else if (!fLineLost)
+        PrepareSerialLine();
     const uint32_t start = GetTickCount32();
     bool portFailed = false;
     if (ByEthernet)
@@ -315,12 +317,7 @@ bool TzFreePortThread::ExchangeBySerial()
         ErrorCode = ErrPortFailure;
         return false;
     }
-    AwaitLateAnswer();
     const bool byLength = AnswerEndRule == AnswerEnd::Length;
-    // The frame gap since the last byte received; what arrives meanwhile (the tail of an answer
-    // that ended by its length) is dropped.
-    if (byLength)
-        FLine->Drain(FrameGapUs(), TotalWaitMs());
     FLine->Purge(true, false);
     FLine->Purge(false, true);
     ErrorCode = ErrAnswerOK;
@@ -338,6 +335,16 @@ bool TzFreePortThread::ExchangeBySerial()
         return false;
     }
     return true;
+}
+
+// The line is made ready for the next request: a late answer to the last one is waited for, and
+// the frame gap since the last byte received is kept; what arrives meanwhile (the tail of an
+// answer that ended by its length) is dropped.
+void TzFreePortThread::PrepareSerialLine()
+{
+    AwaitLateAnswer();
+    if (AnswerEndRule == AnswerEnd::Length)
+        FLine->Drain(FrameGapUs(), TotalWaitMs());
 }
 
 void TzFreePortThread::LoseLine()

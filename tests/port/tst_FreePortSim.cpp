@@ -7,6 +7,7 @@
 #include "port/uSerialLine.h"
 #include "sim/uSimulator.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 class TestFreePortSim : public QObject
@@ -24,11 +25,14 @@ private slots:
     void stopEndsTheReopening();
     void forcedRequestsOvertakeTheQueue();
     void requestNumbersWrapWhileServing();
+    void exchangeTimeLeavesOutTheWaitForALateAnswer();
 
     void converterSequenceStartsAtFFFF();
     void converterDecoys_data();
     void converterDecoys();
     void staleConverterAnswerIsNeverTaken();
+    void converterFaultsNeverShowAnotherReadsValues_data();
+    void converterFaultsNeverShowAnotherReadsValues();
 
 private:
     std::unique_ptr<TzFreePort> SerialEngine(const std::string &aPath);
@@ -303,6 +307,33 @@ void TestFreePortSim::requestNumbersWrapWhileServing()
         QCOMPARE(answer.ErrCode, ErrAnswerOK);
 }
 
+void TestFreePortSim::exchangeTimeLeavesOutTheWaitForALateAnswer()
+{
+    // A request that gets no answer is listened out for a whole total wait (here about 1.5 s)
+    // before the next one goes; that wait is not the next exchange's time.
+    const std::string path = fSim->StartPty();
+    QVERIFY(!path.empty());
+    auto port = SerialEngine(path);
+    port->LocTimeouts().ReadTotalTimeoutConstant = 1500;
+    QVERIFY(port->Start());
+    QByteArray toNobody = Read(4, 36864, 1);
+    toNobody[0] = char(Module + 1);
+    toNobody = WithCrc(toNobody.left(6));
+    QVERIFY(port->SendCmd(toNobody, Module + 1));
+    QVERIFY(port->SendCmd(Read(4, 36864, 1), Module));
+    QElapsedTimer clock;
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
+    const qint64 between = clock.elapsed();
+    QCOMPARE(fAnswers[0].ErrCode, ErrNoAnswer);
+    QCOMPARE(fAnswers[1].ErrCode, ErrAnswerOK);
+    qInfo("the next exchange took %u ms, %lld ms after the silent one ended", fAnswers[1].Time, between);
+    // The listening did happen, and the exchange's time holds none of it.
+    QVERIFY(between >= 1500);
+    QVERIFY2(fAnswers[1].Time < 1000, qPrintable(QString::number(fAnswers[1].Time)));
+}
+
 // ---- converter ----
 
 void TestFreePortSim::converterSequenceStartsAtFFFF()
@@ -376,6 +407,65 @@ void TestFreePortSim::staleConverterAnswerIsNeverTaken()
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
     QCOMPARE(fAnswers[1].ErrCode, ErrAnswerOK);
     QCOMPARE(fAnswers[1].Answer.AsBytes(), WithCrc(Hex("01 04 02 00 49")));
+}
+
+void TestFreePortSim::converterFaultsNeverShowAnotherReadsValues_data()
+{
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<int>("loseFirst");
+    QTest::addColumn<int>("duplicateMs");
+    QTest::addColumn<bool>("reorder");
+    // Its 00 00 matches the second try's number by chance; taken for an echo, it would refuse
+    // every later answer.
+    QTest::newRow("no echo, the first datagram lost") << false << 1 << -1 << false;
+    // Each copy would be taken for the next read's answer.
+    QTest::newRow("no echo, every answer twice") << false << 0 << 3 << false;
+    QTest::newRow("no echo, answers reordered") << false << 0 << -1 << true;
+    QTest::newRow("echo, every answer twice") << true << 0 << 3 << false;
+    QTest::newRow("echo, first lost, answers reordered") << true << 1 << -1 << true;
+}
+
+void TestFreePortSim::converterFaultsNeverShowAnotherReadsValues()
+{
+    QFETCH(bool, echo);
+    QFETCH(int, loseFirst);
+    QFETCH(int, duplicateMs);
+    QFETCH(bool, reorder);
+    fSim->Bus().WithModule(Module, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(3, true, aNow); });
+    // Reads of one shape (one register, or one block) with different values, as a poll cycle asks.
+    const QList<QByteArray> reads{Read(4, 36864, 1), Read(3, 28676, 1), Read(3, 28673, 1), Read(3, 60016, 1),
+                                  Read(3, 28672, 1), Read(3, 28680, 1), Read(3, 60017, 3), Read(3, 60020, 3)};
+    QList<QByteArray> expected;
+    for (const QByteArray &read : reads) {
+        const auto answer = fSim->Bus().HandleFrame(TSimBytes(read.begin(), read.end()));
+        QVERIFY(answer);
+        expected << Bytes(*answer);
+    }
+    QCOMPARE(expected[3], WithCrc(Hex("01 03 02 00 04"))); // output 3 is on
+
+    fSim->Udp().SetEchoNumbers(echo);
+    // The converter's serial side takes its time: answers come after the receive has begun.
+    fSim->Faults().SetAnswerDelay(30);
+    fSim->Faults().SetLoseFirst(loseFirst);
+    fSim->Faults().SetDuplicateAfter(duplicateMs);
+    fSim->Faults().SetReorder(reorder);
+    auto port = EthernetEngine();
+    QVERIFY(port);
+    QVERIFY(port->Start());
+    // Every read queued at once, so each goes out as soon as the one before has been answered.
+    for (int round = 0; round < 3; ++round) {
+        const size_t before = fAnswers.size();
+        for (const QByteArray &read : reads)
+            QVERIFY(port->SendCmd(read, Module));
+        QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), before + size_t(reads.size()), 60000);
+        for (int i = 0; i < reads.size(); ++i) {
+            const TzAnswerRec &answer = fAnswers[before + size_t(i)];
+            QCOMPARE(answer.ErrCode, ErrAnswerOK);
+            QCOMPARE(answer.Answer.AsBytes(), expected[i]);
+        }
+    }
+    if (duplicateMs >= 0)
+        QVERIFY(Frames(*fSim, TzSimDirection::Sent).size() >= 2 * 3 * reads.size());
 }
 
 QTEST_GUILESS_MAIN(TestFreePortSim)

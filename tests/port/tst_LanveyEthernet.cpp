@@ -4,10 +4,16 @@
 #include "PortTestPeers.h"
 #include "port/U_Lanvey_Ethernet.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <thread>
+
+#include <unistd.h>
 
 class TestLanveyEthernet : public QObject
 {
@@ -29,6 +35,13 @@ private slots:
     void portHeldByAnotherSocketSendsNothing();
     void closeEndsAPendingReceive();
     void lateAnswersAreWaitedForAndDropped();
+    void echoIsLearntOnlyFromNumbersOnlyAnEchoCanGive_data();
+    void echoIsLearntOnlyFromNumbersOnlyAnEchoCanGive();
+    void answersThatCannotBeTheRequestsAreSkipped_data();
+    void answersThatCannotBeTheRequestsAreSkipped();
+    void copiesOfAnAnswerAreDroppedBeforeTheNextRequest();
+    void portLockExcludesASecondTransportAndLeavesNothing();
+    void portLockExcludesOtherAccounts();
 
 private:
     uint16_t fPort = 0;
@@ -281,6 +294,221 @@ void TestLanveyEthernet::lateAnswersAreWaitedForAndDropped()
     clock.restart();
     QCOMPARE(fTransport->DropLateAnswers(1, 60000), 0);
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+}
+
+namespace {
+
+using TEcho = TEthernet_COM_Simulator::TEcho;
+using TDatagram = TEthernet_COM_Simulator::TDatagram;
+
+QByteArray Numbered(uint16_t aNumber, const QByteArray &aPayload)
+{
+    QByteArray pack = Answer(aPayload);
+    pack[2] = char(aNumber >> 8);
+    pack[3] = char(aNumber & 0xFF);
+    return pack;
+}
+
+// A read of one holding register of slave 1.
+QByteArray ReadOne(int aRegister)
+{
+    QByteArray body = Hex("01 03");
+    body.append(char(aRegister >> 8)).append(char(aRegister & 0xFF)).append('\0').append('\1');
+    return WithCrc(body);
+}
+
+QByteArray ValueAnswer(int aValue)
+{
+    QByteArray body = Hex("01 03 02");
+    body.append(char(aValue >> 8)).append(char(aValue & 0xFF));
+    return WithCrc(body);
+}
+
+} // namespace
+
+void TestLanveyEthernet::echoIsLearntOnlyFromNumbersOnlyAnEchoCanGive_data()
+{
+    // The number carried by the answer to each request in turn (the requests carry FF FF, 00 00,
+    // 00 01, ...); -1: that request got no answer.
+    QTest::addColumn<QList<int>>("answered");
+    QTest::addColumn<int>("echo");       // what the transport holds at the end
+    QTest::addColumn<bool>("lastTaken"); // whether the last answer is taken
+    // A converter that keeps no count: its 00 00 matches the second request's number by chance.
+    QTest::newRow("00 00 always, the first datagram lost")
+        << QList<int>{-1, 0x0000, 0x0000, 0x0000} << int(TEcho::NoEcho) << true;
+    QTest::newRow("FF FF always") << QList<int>{0xFFFF, 0xFFFF, 0xFFFF} << int(TEcho::NoEcho) << true;
+    QTest::newRow("echoes") << QList<int>{0xFFFF, 0x0000, 0x0001} << int(TEcho::Echoes) << true;
+    QTest::newRow("echoes, the first datagram lost") << QList<int>{-1, 0x0000, 0x0001} << int(TEcho::Echoes) << true;
+    // Where it echoes, a recent request's number is that request's late answer.
+    QTest::newRow("echoes, a late answer") << QList<int>{0xFFFF, 0x0000, 0x0000} << int(TEcho::Echoes) << false;
+    // A number that no recent request carried undoes the decision, and it can be learnt again.
+    QTest::newRow("echoes, then a number never sent")
+        << QList<int>{0xFFFF, 0x0000, 0x4242} << int(TEcho::NoEcho) << true;
+    QTest::newRow("echoes again after that")
+        << QList<int>{0xFFFF, 0x0000, 0x4242, 0x0002, 0x0003} << int(TEcho::Echoes) << true;
+}
+
+void TestLanveyEthernet::echoIsLearntOnlyFromNumbersOnlyAnEchoCanGive()
+{
+    QFETCH(QList<int>, answered);
+    QFETCH(int, echo);
+    QFETCH(bool, lastTaken);
+    const uint32_t converter = TEthernet_COM_Simulator::IPValue(QString::fromLatin1(ConverterIP));
+    TDatagram verdict = TDatagram::Skipped;
+    for (int i = 0; i < answered.size(); ++i) {
+        fTransport->Send(ReadOne(i));
+        if (answered[i] < 0)
+            continue;
+        const QByteArray datagram = Numbered(uint16_t(answered[i]), ValueAnswer(i));
+        TStringBytes payload;
+        verdict = fTransport->JudgeDatagram(reinterpret_cast<const uint8_t *>(datagram.constData()),
+                                            size_t(datagram.size()), converter, fPort, payload);
+        if (verdict == TDatagram::Answer)
+            QCOMPARE(payload.AsBytes(), ValueAnswer(i));
+    }
+    QCOMPARE(int(fTransport->EchoState()), echo);
+    QCOMPARE(verdict == TDatagram::Answer, lastTaken);
+}
+
+void TestLanveyEthernet::answersThatCannotBeTheRequestsAreSkipped_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("first"); // sent before the request's own answer
+    QTest::addColumn<bool>("taken");
+    const QByteArray read = Hex("01 03 00 00 00 01 84 0A");
+    const QByteArray write = WithCrc(Hex("01 06 00 10 00 05"));
+    QTest::newRow("read: another byte count") << read << WithCrc(Hex("01 03 04 00 01 00 02")) << false;
+    QTest::newRow("read: another function") << read << WithCrc(Hex("01 04 02 00 07")) << false;
+    QTest::newRow("read: another slave") << read << WithCrc(Hex("02 03 02 00 07")) << false;
+    QTest::newRow("write: another register") << write << WithCrc(Hex("01 06 00 11 00 05")) << false;
+    QTest::newRow("write: another value") << write << WithCrc(Hex("01 06 00 10 00 06")) << false;
+    QTest::newRow("write: a read's answer") << write << WithCrc(Hex("01 06 02 00 05")) << false;
+    // An exception fits any request of its function; a broken CRC is the engine's to report.
+    QTest::newRow("read: exception") << read << WithCrc(Hex("01 83 02")) << true;
+    QTest::newRow("read: broken CRC") << read << Hex("01 04 02 00 07 00 00") << true;
+}
+
+void TestLanveyEthernet::answersThatCannotBeTheRequestsAreSkipped()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, first);
+    QFETCH(bool, taken);
+    QCOMPARE(fTransport->Open(), 1);
+    fTransport->Send(request);
+    QVERIFY(!fConverter->Receive(5000).isEmpty());
+    fConverter->SendTo("127.0.0.1", fPort, Answer(first));
+    const QByteArray own = request.at(1) == 3 ? WithCrc(Hex("01 03 02 AB CD")) : request;
+    fConverter->SendTo("127.0.0.1", fPort, Answer(own));
+    QCOMPARE(fTransport->Recv().AsBytes(), taken ? first : own);
+}
+
+void TestLanveyEthernet::copiesOfAnAnswerAreDroppedBeforeTheNextRequest()
+{
+    // A converter that keeps no count (00 00 in every answer) and sends every answer twice, the
+    // copy 3 ms later; its answers take 30 ms (its serial side), so they come after the receive
+    // has begun. The requests read registers of the same shape: only the copy's timing tells it
+    // from the next answer.
+    QCOMPARE(fTransport->Open(), 1);
+    std::atomic<bool> stop{false};
+    std::jthread converter([&] {
+        while (!stop) {
+            const QByteArray request = fConverter->Receive(100);
+            if (request.size() < 5 + 8)
+                continue;
+            const int reg = uint8_t(request[5 + 2]) << 8 | uint8_t(request[5 + 3]);
+            const QByteArray answer = Answer(ValueAnswer(1000 + reg));
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            fConverter->SendTo("127.0.0.1", fPort, answer);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            fConverter->SendTo("127.0.0.1", fPort, answer);
+        }
+    });
+    // Ends the converter before it is joined, also when a check below fails.
+    const auto stopConverter = qScopeGuard([&] { stop = true; });
+    for (int reg = 0; reg < 8; ++reg) {
+        fTransport->Send(ReadOne(reg));
+        QCOMPARE(fTransport->Recv().AsBytes(), ValueAnswer(1000 + reg));
+    }
+}
+
+void TestLanveyEthernet::portLockExcludesASecondTransportAndLeavesNothing()
+{
+    // Nothing of the lock may land in the temporary folder, wherever it is.
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temp.path().toLocal8Bit());
+    const auto restore = qScopeGuard([&] {
+        if (oldTemp.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", oldTemp);
+    });
+    const auto leftovers = [&] {
+        QStringList found = QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        found += QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("quadrel-panel-udp-%1*").arg(fPort)},
+                                                       QDir::AllEntries | QDir::Hidden | QDir::System);
+        return found;
+    };
+
+    TEthernet_COM_Simulator second;
+    second.AddAddress(QString::fromLatin1(ConverterIP), fPort);
+    QCOMPARE(fTransport->Open(), 1);
+    QCOMPARE(second.Open(), 0);
+    QVERIFY(!second.SocketEntry(0).RecvBind);
+    QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers().join(", ")));
+    // Released with the first transport's sockets: the second takes the port.
+    fTransport->Close();
+    second.Close();
+    QCOMPARE(second.Open(), 1);
+    second.Close();
+    QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers().join(", ")));
+}
+
+void TestLanveyEthernet::portLockExcludesOtherAccounts()
+{
+    if (::geteuid() != 0)
+        QSKIP("runs the probe under the account nobody with runuser, which needs root");
+    const QString runuser = QStandardPaths::findExecutable(QStringLiteral("runuser"));
+    if (runuser.isEmpty())
+        QSKIP("runuser is not installed");
+    const QString port = QString::number(fPort);
+    const auto probe = [&](const QString &aMode, QProcess &aProcess) {
+        aProcess.start(runuser, {"-u", "nobody", "--", QStringLiteral(PORT_LOCK_PROBE), port, aMode});
+        return aProcess.waitForStarted(30000);
+    };
+    const auto outcome = [&](QProcess &aProcess) {
+        aProcess.waitForReadyRead(30000);
+        return QString::fromLatin1(aProcess.readLine()).trimmed();
+    };
+
+    // Held here, the port is refused to a panel of another account; released, it is granted.
+    QCOMPARE(fTransport->Open(), 1);
+    {
+        QProcess other;
+        QVERIFY(probe("try", other));
+        QCOMPARE(outcome(other), QStringLiteral("refused"));
+        QVERIFY(other.waitForFinished(30000));
+    }
+    fTransport->Close();
+    {
+        QProcess other;
+        QVERIFY(probe("try", other));
+        QCOMPARE(outcome(other), QStringLiteral("bound"));
+        QVERIFY(other.waitForFinished(30000));
+    }
+
+    // Held by the other account, it is refused here until that panel ends.
+    QProcess holder;
+    QVERIFY(probe("hold", holder));
+    QCOMPARE(outcome(holder), QStringLiteral("bound"));
+    TEthernet_COM_Simulator mine;
+    mine.AddAddress(QString::fromLatin1(ConverterIP), fPort);
+    QCOMPARE(mine.Open(), 0);
+    mine.Close();
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(30000));
+    QCOMPARE(mine.Open(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestLanveyEthernet)

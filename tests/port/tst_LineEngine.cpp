@@ -333,11 +333,13 @@ void TestLineEngine::lateAnswersNeverShift()
     }
     port->SetAnswerEnd(AnswerEnd(rule));
     QVERIFY(port->Start());
-    // A prompt first exchange, as the panel's probe is: the converter shows that it echoes
-    // sequence numbers.
+    // Two prompt exchanges first, as the panel's probe and first read are: two answers in a row
+    // with their own sequence numbers show that the converter echoes them.
     QVERIFY(port->SendCmd(TStringBytes(Read(4, 36864, 1)), Module));
-    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
+    QVERIFY(port->SendCmd(TStringBytes(Read(4, 36865, 1)), Module));
+    QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
     QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
+    QCOMPARE(fAnswers[1].ErrCode, ErrAnswerOK);
     fAnswers.clear();
     fSim->Faults().SetAnswerDelay(700);
     const QByteArray voltage = Read(4, 24582, 1);

@@ -77,9 +77,11 @@ public:
     // Closes the sockets; a Recv() waiting meanwhile returns empty at once.
     void Close();
 
-    // Sends the frame to every address, after dropping datagrams that arrived since the last call.
+    // Sends the frame to every address, after dropping datagrams that arrived since the last call
+    // (and, where numbers cannot tell them apart, copies of the last answer: AnswerCopyGapMs).
     virtual void Send(const TStringBytes &aCommand);
-    // The payload of the next answer from a listed address, empty when none came in time.
+    // The payload of the next answer from a listed address that can answer the frame sent,
+    // empty when none came in time.
     virtual TStringBytes Recv();
     // Waits up to aWithinMs for aCount answers from a listed address that come too late for
     // their requests, dropping them and anything else that arrives meanwhile; ends early once

@@ -28,6 +28,8 @@ bool IsAlphanumeric(QChar aChar)
     return (aChar >= u'a' && aChar <= u'z') || (aChar >= u'A' && aChar <= u'Z') || (aChar >= u'0' && aChar <= u'9');
 }
 
+#ifndef Q_OS_WIN
+
 QString RandomPart()
 {
     static const char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -58,8 +60,6 @@ void RemoveLeftoversOfKilledSaves(const QString &aFolder, const QString &aTarget
             QFile::remove(entries.filePath());
     }
 }
-
-#ifndef Q_OS_WIN
 
 // The operator's words for what went wrong in a system call.
 QString SystemReason(int aError)
@@ -300,8 +300,11 @@ bool SaveFileReplacing(const QString &aFileName, const QByteArray &aContents, Tz
         return fail(QStringLiteral("на этом месте %1, а не файл; файл не заменён").arg(what));
     case TzPathKind::File:
         // A link to a regular file stays a link: the file it leads to is replaced.
-        if (QFileInfo(aFileName).isSymLink())
+        if (QFileInfo(aFileName).isSymLink()) {
             target = QFileInfo(aFileName).canonicalFilePath();
+            if (target.isEmpty())
+                return fail(QStringLiteral("ссылка ведёт в никуда; файл не заменён"));
+        }
         break;
     case TzPathKind::Missing: break;
     }

@@ -30,6 +30,7 @@
 
 #include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +117,12 @@ void MakeShape(const QString &aPath, const QString &aShape, const QByteArray &aC
     } else if (aShape == QStringLiteral("link to a pipe")) {
         QVERIFY(::mkfifo(QFile::encodeName(folder + QStringLiteral("/pipe")).constData(), 0600) == 0);
         QVERIFY(QFile::link(QStringLiteral("pipe"), aPath));
+    } else if (aShape == QStringLiteral("link to a device")) {
+        // A node of the null device of its own, never the system's: a save that replaced it would
+        // replace only this one.
+        QVERIFY(::mknod(QFile::encodeName(folder + QStringLiteral("/device")).constData(), S_IFCHR | 0600, makedev(1, 3))
+                == 0);
+        QVERIFY(QFile::link(QStringLiteral("device"), aPath));
     } else if (aShape == QStringLiteral("link to a folder")) {
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/elsewhere")));
         QVERIFY(QFile::link(QStringLiteral("elsewhere"), aPath));
@@ -499,6 +506,8 @@ void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost_data()
     QTest::newRow("project: a folder") << project << QStringLiteral("folder") << QByteArray() << QString() << true << 0;
     QTest::newRow("project: link to a pipe") << project << QStringLiteral("link to a pipe") << QByteArray() << QString()
                                              << true << 0;
+    QTest::newRow("project: link to a device") << project << QStringLiteral("link to a device") << QByteArray()
+                                               << QString() << true << 0;
     QTest::newRow("project: link to a folder") << project << QStringLiteral("link to a folder") << QByteArray()
                                                << QString() << true << 0;
     QTest::newRow("project: link to a file, followed") << project << QStringLiteral("link to a file") << fullProject
@@ -518,6 +527,8 @@ void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost()
     const QString path = TestSettingsFolder() + u'/' + place;
     if (place != QStringLiteral("Projects"))
         QVERIFY(QDir().mkpath(ProjectFolder()));
+    if (shape == QStringLiteral("link to a device") && ::geteuid() != 0)
+        QSKIP("a device node is made by the administrator only");
     MakeShape(path, shape, content);
     if (QTest::currentTestFailed())
         return;

@@ -1,5 +1,6 @@
 // Feeds arbitrary files to the options loader, written to a temporary folder as Options.xml.
-// A file that does not parse, or has another root, is never written to. A file that loads has
+// A file that does not parse, is beyond the readers' bounds (nesting), or has another root, is
+// never written to. A file that loads has
 // one of its parts (the panel's settings or the web bridge's) saved with the values found in it,
 // defaults where it had none: that part must load back to exactly the values saved, the other
 // part and an Ethernet element that the save leaves alone must keep their values, and the file

@@ -41,11 +41,23 @@ QString Flag(bool aSet)
     return aSet ? QStringLiteral("1") : QStringLiteral("0");
 }
 
+// The elements the panel writes, each on a line of its own; whatever else the file holds is
+// written as it was read.
+const QStringList OwnElements{
+    QStringLiteral("options"),           QStringLiteral("options/comport"),    QStringLiteral("options/ethernet"),
+    QStringLiteral("options/autorun"),   QStringLiteral("options/style"),      QStringLiteral("options/http"),
+    QStringLiteral("options/http/proxy"), QStringLiteral("options/http/auth"),
+};
+
 // Opens the file for a save: a new document when there is none; nothing when it cannot be read
 // or belongs to something else.
 TzOptionsWrite OpenForSave(const QString &aFileName, QDomDocument &aDocument, QString *aError)
 {
-    switch (ReadXmlFile(aFileName, aDocument, aError)) {
+    QString reason;
+    const TzXmlFileState state = ReadXmlFile(aFileName, aDocument, &reason);
+    if (aError && !reason.isEmpty())
+        *aError = QStringLiteral("%1: %2").arg(QuotedPath(aFileName), reason);
+    switch (state) {
     case TzXmlFileState::Missing:
         aDocument = QDomDocument();
         aDocument.appendChild(aDocument.createElement(RootName));
@@ -54,6 +66,7 @@ TzOptionsWrite OpenForSave(const QString &aFileName, QDomDocument &aDocument, QS
         return aDocument.documentElement().tagName() == RootName ? TzOptionsWrite::Saved : TzOptionsWrite::ForeignRoot;
     case TzXmlFileState::Malformed:
     case TzXmlFileState::Unreadable:
+    case TzXmlFileState::NotAFile:
         break;
     }
     return TzOptionsWrite::Failed;
@@ -62,19 +75,26 @@ TzOptionsWrite OpenForSave(const QString &aFileName, QDomDocument &aDocument, QS
 TzOptionsWrite Store(const QString &aFileName, const QDomDocument &aDocument, QString *aError)
 {
     // The file holds the proxy password: only its owner may read it.
-    return SaveFileReplacing(aFileName, XmlText(aDocument, AttributeOrder), TzFileAccess::OwnerOnly, aError)
+    return SaveFileReplacing(aFileName, XmlText(aDocument, AttributeOrder, OwnElements), TzFileAccess::OwnerOnly, aError)
                ? TzOptionsWrite::Saved
                : TzOptionsWrite::Failed;
 }
 
-TzOptionsRead OpenForRead(const QString &aFileName, QDomDocument &aDocument)
+TzOptionsRead OpenForRead(const QString &aFileName, QDomDocument &aDocument, QString *aReason = nullptr)
 {
-    switch (ReadXmlFile(aFileName, aDocument)) {
+    switch (ReadXmlFile(aFileName, aDocument, aReason)) {
     case TzXmlFileState::Missing: return TzOptionsRead::Missing;
     case TzXmlFileState::Valid:
-        return aDocument.documentElement().tagName() == RootName ? TzOptionsRead::Valid : TzOptionsRead::ForeignRoot;
-    default: return TzOptionsRead::Malformed;
+        if (aDocument.documentElement().tagName() == RootName)
+            return TzOptionsRead::Valid;
+        if (aReason)
+            *aReason = QStringLiteral("корневой элемент не «options»");
+        return TzOptionsRead::ForeignRoot;
+    case TzXmlFileState::Unreadable: return TzOptionsRead::Unreadable;
+    case TzXmlFileState::NotAFile: return TzOptionsRead::NotAFile;
+    case TzXmlFileState::Malformed: break;
     }
+    return TzOptionsRead::Malformed;
 }
 
 } // namespace
@@ -89,11 +109,11 @@ TzAnswerEnd AnswerEndOf(const QString &aText)
     return aText == QStringLiteral("gap") ? TzAnswerEnd::Gap : TzAnswerEnd::Length;
 }
 
-TzOptionsRead ReadOptions(const QString &aFileName, TzStoredOptions &aOptions)
+TzOptionsRead ReadOptions(const QString &aFileName, TzStoredOptions &aOptions, QString *aReason)
 {
     aOptions = TzStoredOptions{};
     QDomDocument document;
-    const TzOptionsRead state = OpenForRead(aFileName, document);
+    const TzOptionsRead state = OpenForRead(aFileName, document, aReason);
     if (state != TzOptionsRead::Valid)
         return state;
     const QDomElement root = document.documentElement();

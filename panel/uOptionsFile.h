@@ -2,7 +2,8 @@
 // The options file Options.xml as values: what the panel writes into it and what it finds in it.
 // The root is `options` with the children `comport`, `ethernet`, `autorun`, `style` and `http`
 // (with `proxy` and `auth`). Saving keeps every other element and attribute of the file; a file
-// whose root is not `options` is never written; a file that does not parse is never overwritten.
+// whose root is not `options` is never written; a file that does not parse, or is beyond the
+// readers' bounds, is never overwritten; a place that holds no regular file is never replaced.
 
 #include <QString>
 
@@ -87,10 +88,13 @@ struct TzStoredHttpOptions
     std::optional<QString> Base;
 };
 
-enum class TzOptionsRead { Missing, Valid, ForeignRoot, Malformed };
+// Malformed: not well-formed, or beyond the readers' bounds. Unreadable: it cannot be opened.
+// NotAFile: a folder, a device, a pipe, or a link to none of them.
+enum class TzOptionsRead { Missing, Valid, ForeignRoot, Malformed, Unreadable, NotAFile };
 enum class TzOptionsWrite { Saved, ForeignRoot, Failed };
 
-TzOptionsRead ReadOptions(const QString &aFileName, TzStoredOptions &aOptions);
+// aReason receives, for a file that is there but not read, why (Russian, without the file's name).
+TzOptionsRead ReadOptions(const QString &aFileName, TzStoredOptions &aOptions, QString *aReason = nullptr);
 TzOptionsWrite WriteOptions(const QString &aFileName, const TzOptionsToSave &aOptions, QString *aError);
 
 // Valid only when the file has an `http` element.

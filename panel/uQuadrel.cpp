@@ -121,6 +121,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     InterfaceTimer->start();
     UpdateArrow();
     InitMode = false;
+    ShowStartNotes();
 }
 
 void TfrQuadrel::LoadTemplate()

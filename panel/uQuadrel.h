@@ -19,6 +19,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -423,6 +424,15 @@ private:
     // a save of that file succeeds.
     void ReportSaveResult(const QString &aFileName, bool aSaved, const QString &aError);
     QHash<QString, QString> fSaveErrors;
+    // A settings or project file found unusable: one log line, and at start one notice for all
+    // of them (none in an "/autorun" start), shown by ShowStartNotes at the end of construction.
+    void NoteSettingsFault(const QString &aText);
+    void ShowStartNotes();
+    bool SetAsideUnusable(const QString &aFileName, const QString &aWhat, const QString &aMark,
+                          const QString &aReason, const QString &aConsequence);
+    QStringList fStartNotes;
+    // A damaged project file that could not be set aside: only the operator's own edit writes over it.
+    bool fKeepUnusableProject = false;
     // Each feature builds and wires its own controls in its own file.
     void CreateShimControls();
     void CreateSequenceControls();

@@ -3,6 +3,7 @@
 
 #include "panel/uQuadrel.h"
 
+#include "common/uSafeSave.h"
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uAutorun.h"
@@ -16,15 +17,19 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -68,6 +73,12 @@ int DelaySecondsOf(const QString &aText)
 {
     int seconds = 0;
     return TryStrToInt(aText, seconds) ? seconds : 0;
+}
+
+bool StartedByAutorun()
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    return arguments.size() > 1 && arguments[1] == QStringLiteral("/autorun");
 }
 
 } // namespace
@@ -156,6 +167,48 @@ void TfrQuadrel::ReportSaveResult(const QString &aFileName, bool aSaved, const Q
     AppException(this, QStringLiteral("настройки не сохранены, ") + aError);
 }
 
+void TfrQuadrel::NoteSettingsFault(const QString &aText)
+{
+    TempLogAdd(aText, LogNavy);
+    if (InitMode)
+        fStartNotes.append(aText);
+}
+
+void TfrQuadrel::ShowStartNotes()
+{
+    const QStringList notes = std::exchange(fStartNotes, {});
+    // An unattended start says it in the log only (also when the file that would make it silent
+    // is the one that could not be read).
+    if (notes.isEmpty() || SilenceMode || StartedByAutorun())
+        return;
+    // Shown once the window is up, and not modal: nothing waits for it to be closed.
+    QTimer::singleShot(0, this, [this, notes] {
+        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Уведомление"), notes.join(QStringLiteral("\n\n")),
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("StartNotes"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    });
+}
+
+bool TfrQuadrel::SetAsideUnusable(const QString &aFileName, const QString &aWhat, const QString &aMark,
+                                  const QString &aReason, const QString &aConsequence)
+{
+    QString error;
+    const QString aside = SetFileAside(aFileName, aMark, &error);
+    if (aside.isEmpty()) {
+        NoteSettingsFault(QStringLiteral("%1 %2 не используется: %3. Отложить его не удалось (%4): он останется "
+                                         "как есть и не будет перезаписан; %5.")
+                              .arg(aWhat, QuotedPath(aFileName), aReason, error, aConsequence));
+        return false;
+    }
+    NoteSettingsFault(QStringLiteral("%1 %2 не используется: %3. Он сохранён под именем %4; %5.")
+                          .arg(aWhat, QuotedPath(aFileName), aReason, QuotedPath(QFileInfo(aside).fileName()),
+                               aConsequence));
+    return true;
+}
+
 void TfrQuadrel::SaveOptions()
 {
     if (InitMode)
@@ -209,8 +262,28 @@ void TfrQuadrel::LoadOptions()
     SilenceMode = false;
 
     TzStoredOptions stored;
-    if (ReadOptions(OptionsFileName(), stored) != TzOptionsRead::Valid)
+    QString reason;
+    const QString fileName = OptionsFileName();
+    const QString what = QStringLiteral("Файл настроек");
+    const QString defaults = QStringLiteral("действуют настройки по умолчанию");
+    switch (ReadOptions(fileName, stored, &reason)) {
+    case TzOptionsRead::Valid: break;
+    case TzOptionsRead::Missing: return;
+    case TzOptionsRead::Malformed: SetAsideUnusable(fileName, what, QStringLiteral("damaged"), reason, defaults); return;
+    case TzOptionsRead::Unreadable:
+        SetAsideUnusable(fileName, what, QStringLiteral("unreadable"), reason, defaults);
         return;
+    case TzOptionsRead::ForeignRoot:
+        // Another program's file stays as it is; it is neither read nor written.
+        NoteSettingsFault(QStringLiteral("%1 %2 принадлежит другой программе (%3): настройки из него не читаются и "
+                                         "в него не сохраняются.")
+                              .arg(what, QuotedPath(fileName), reason));
+        return;
+    case TzOptionsRead::NotAFile:
+        NoteSettingsFault(QStringLiteral("%1 %2 недоступен: %3. Настройки не читаются и не сохраняются.")
+                              .arg(what, QuotedPath(fileName), reason));
+        return;
+    }
 
     if (stored.Name) {
         int at = cbComPort->findText(*stored.Name);

@@ -1,30 +1,90 @@
 #include "panel/uXmlSettings.h"
 
+#include "common/uSafeSave.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
 
-TzXmlFileState ReadXmlFile(const QString &aFileName, QDomDocument &aDocument, QString *aError)
+namespace {
+
+TzXmlFileState Failed(TzXmlFileState aState, QString *aReason, const QString &aText)
 {
-    const QFileInfo info(aFileName);
-    if (!info.exists())
-        return TzXmlFileState::Missing;
-    QFile file(aFileName);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-        if (aError)
-            *aError = QStringLiteral("%1: файл не читается").arg(info.fileName());
-        return TzXmlFileState::Unreadable;
+    if (aReason)
+        *aReason = aText;
+    return aState;
+}
+
+} // namespace
+
+QString XmlFaultText(const QXmlStreamReader &aReader)
+{
+    return QStringLiteral("повреждённый XML (строка %1, позиция %2)").arg(aReader.lineNumber()).arg(aReader.columnNumber());
+}
+
+QString TooDeepText()
+{
+    return QStringLiteral("вложенность элементов глубже %1 уровней").arg(MaxSettingsDepth);
+}
+
+TzXmlFileState ReadSettingsBytes(const QString &aFileName, QByteArray &aBytes, QString *aReason)
+{
+    aBytes.clear();
+    QString what;
+    switch (PathKindOf(aFileName, &what)) {
+    case TzPathKind::Missing: return TzXmlFileState::Missing;
+    case TzPathKind::NotAFile:
+        // Never opened: a pipe or a device would hold the panel up.
+        return Failed(TzXmlFileState::NotAFile, aReason, QStringLiteral("на этом месте %1, а не файл").arg(what));
+    case TzPathKind::File: break;
     }
+    QFile file(aFileName);
+    QString reason;
+    if (!OpenRegularForReading(file, &reason))
+        return Failed(TzXmlFileState::Unreadable, aReason, reason);
+    if (file.size() > MaxSettingsFileSize)
+        return Failed(TzXmlFileState::Malformed, aReason,
+                      QStringLiteral("файл больше %1 КиБ").arg(MaxSettingsFileSize / 1024));
+    // At most one byte past the bound, also when the file grows while it is read.
+    aBytes = file.read(MaxSettingsFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return Failed(TzXmlFileState::Unreadable, aReason, QStringLiteral("файл не читается"));
+    if (aBytes.size() > MaxSettingsFileSize)
+        return Failed(TzXmlFileState::Malformed, aReason,
+                      QStringLiteral("файл больше %1 КиБ").arg(MaxSettingsFileSize / 1024));
+    return TzXmlFileState::Valid;
+}
+
+TzXmlFileState ReadXmlFile(const QString &aFileName, QDomDocument &aDocument, QString *aReason)
+{
+    QByteArray bytes;
+    const TzXmlFileState state = ReadSettingsBytes(aFileName, bytes, aReason);
+    if (state != TzXmlFileState::Valid)
+        return state;
+    // One pass of the stream reader first: it builds nothing, so a nesting beyond the bound is
+    // found before a document of that depth exists.
+    QXmlStreamReader scan(bytes);
+    scan.setNamespaceProcessing(false); // as the document reader below
+    int depth = 0;
+    while (!scan.atEnd()) {
+        const QXmlStreamReader::TokenType token = scan.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > MaxSettingsDepth)
+            return Failed(TzXmlFileState::Malformed, aReason, TooDeepText());
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    if (scan.hasError())
+        return Failed(TzXmlFileState::Malformed, aReason, XmlFaultText(scan));
     QString message;
     int line = 0, column = 0;
-    if (!aDocument.setContent(&file, &message, &line, &column)) {
-        if (aError)
-            *aError = QStringLiteral("%1: повреждённый XML (строка %2, позиция %3)").arg(info.fileName()).arg(line).arg(column);
-        return TzXmlFileState::Malformed;
-    }
+    if (!aDocument.setContent(bytes, &message, &line, &column))
+        return Failed(TzXmlFileState::Malformed, aReason,
+                      QStringLiteral("повреждённый XML (строка %1, позиция %2)").arg(line).arg(column));
     return TzXmlFileState::Valid;
 }
 
@@ -80,16 +140,29 @@ QString LineBreaksAsRead(QString aText)
     return aText;
 }
 
-void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const QHash<QString, QStringList> &aOrders)
+struct TzWriteRules
+{
+    QHash<QString, QStringList> Orders;
+    QSet<QString> OwnElements;
+};
+
+// aPath: the element names from the root down to aNode's parent, "a/b"; empty at the top.
+void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const TzWriteRules &aRules, const QString &aPath)
 {
     if (aNode.isElement()) {
         const QDomElement element = aNode.toElement();
+        const QString path = aPath.isEmpty() ? element.tagName() : aPath + u'/' + element.tagName();
+        // An element of the panel's own is placed on a line of its own, indented; inside anything
+        // else no white space is added: indentation would grow with the square of the nesting.
+        const bool formatted = aWriter.autoFormatting();
         aWriter.writeStartElement(element.tagName());
+        if (formatted && !aRules.OwnElements.contains(path))
+            aWriter.setAutoFormatting(false);
         const QDomNamedNodeMap attributes = element.attributes();
         QStringList names;
         for (int i = 0; i < attributes.count(); ++i)
             names.append(attributes.item(i).nodeName());
-        const QStringList order = aOrders.value(element.tagName());
+        const QStringList order = aRules.Orders.value(element.tagName());
         std::sort(names.begin(), names.end(), [&order](const QString &aLeft, const QString &aRight) {
             const qsizetype left = order.indexOf(aLeft), right = order.indexOf(aRight);
             if (left >= 0 || right >= 0)
@@ -99,8 +172,9 @@ void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const QHash<QSt
         for (const QString &name : names)
             aWriter.writeAttribute(name, XmlChars(element.attribute(name)));
         for (QDomNode child = element.firstChild(); !child.isNull(); child = child.nextSibling())
-            WriteNode(aWriter, child, aOrders);
+            WriteNode(aWriter, child, aRules, path);
         aWriter.writeEndElement();
+        aWriter.setAutoFormatting(formatted);
     } else if (aNode.isCDATASection()) {
         aWriter.writeCDATA(LineBreaksAsRead(XmlChars(aNode.nodeValue())));
     } else if (aNode.isText()) {
@@ -120,13 +194,14 @@ void WriteNode(QXmlStreamWriter &aWriter, const QDomNode &aNode, const QHash<QSt
 
 } // namespace
 
-QByteArray XmlText(const QDomDocument &aDocument, const QStringList &aAttributeOrder)
+QByteArray XmlText(const QDomDocument &aDocument, const QStringList &aAttributeOrder, const QStringList &aOwnElements)
 {
-    QHash<QString, QStringList> orders;
+    TzWriteRules rules;
     for (const QString &entry : aAttributeOrder) {
         const qsizetype colon = entry.indexOf(u':');
-        orders.insert(entry.left(colon), entry.mid(colon + 1).split(u','));
+        rules.Orders.insert(entry.left(colon), entry.mid(colon + 1).split(u','));
     }
+    rules.OwnElements = QSet<QString>(aOwnElements.begin(), aOwnElements.end());
     QByteArray text;
     QXmlStreamWriter writer(&text);
     writer.setAutoFormatting(true);
@@ -134,7 +209,7 @@ QByteArray XmlText(const QDomDocument &aDocument, const QStringList &aAttributeO
     writer.writeStartDocument(QStringLiteral("1.0"));
     for (QDomNode node = aDocument.firstChild(); !node.isNull(); node = node.nextSibling())
         if (!node.isProcessingInstruction())
-            WriteNode(writer, node, orders);
+            WriteNode(writer, node, rules, QString());
     writer.writeEndDocument();
     return text;
 }

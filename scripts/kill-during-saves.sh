@@ -31,11 +31,16 @@ for ((i = 1; i <= kills; i++)); do
     cp -r "$QUADREL_SETTINGS_DIR" "$scratch/../quadrel-kill-$i" 2>/dev/null || true
   fi
 done
-leftover_names=$(find "$QUADREL_SETTINGS_DIR" -name '*.xml.*' -o -name '*.ini.*')
+# A save writes ".<file>.quadrel-save-<pid>-<random>.tmp" and renames it over the file.
+leftover_names=$(find "$QUADREL_SETTINGS_DIR" -name '.*.quadrel-save-*.tmp')
 leftovers=$(printf '%s' "$leftover_names" | grep -c . || true)
 # A save removes the leftovers of its file once they are a minute old: those are the last minute's.
+# Anything else beside the settings files (the sets the stress tool copies from) must stay.
 [ -n "$leftover_names" ] && for name in $leftover_names; do
   echo "left by a kill: $(basename "$name"), $(( $(date +%s) - $(stat -c %Y "$name") )) s old"
+done
+for set in setA.ini setB.ini; do
+  [ -f "$QUADREL_SETTINGS_DIR/$set" ] || { echo "$set beside the settings files was removed"; failures=$((failures + 1)); }
 done
 echo "kills: $kills, checks with files on disk: $with_files, broken or mixed files: $failures," \
      "temporary files left by kills: $leftovers"

@@ -3,6 +3,7 @@
 // project file with its delayed save.
 
 #include "common/uGlobVar.h"
+#include "common/uSafeSave.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uAutorun.h"
 #include "panel/uOptionsFile.h"
@@ -21,12 +22,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
 
 #include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -70,6 +74,75 @@ QByteArray Project(const QByteArray &aRelays)
     return "<?xml version=\"1.0\"?><project><relay_table>" + aRelays + "</relay_table></project>";
 }
 
+// A project as the panel writes it, with twenty descriptions "описание 1".."описание 20".
+QByteArray FullProject()
+{
+    QByteArray relays;
+    for (int n = 1; n <= 20; ++n)
+        relays += "\n    <relay hint=\"" + QStringLiteral("описание %1").arg(n).toUtf8() + "\"/>";
+    return "<?xml version=\"1.0\"?>\n<project>\n  <relay_table>" + relays + "\n  </relay_table>\n</project>\n";
+}
+
+QByteArray FullOptions()
+{
+    return "<?xml version=\"1.0\"?>\n<options>\n  <comport indx=\"0\" addr=\"55\" baudrate=\"2\" format=\"1\" "
+           "timeout=\"40\" name=\"/dev/ttyS0\" answerend=\"length\"/>\n  <ethernet active=\"0\" host=\"127.0.0.9\" "
+           "port=\"40002\" timeout=\"250\" addr=\"5\" format=\"1\"/>\n  <autorun mini=\"0\" autostart=\"0\" "
+           "delay_on=\"0\" delay_value=\"10\"/>\n  <style index=\"12\"/>\n</options>\n";
+}
+
+// Elements nested aDepth deep, the root aRoot the outermost.
+QByteArray Nested(const QByteArray &aRoot, int aDepth)
+{
+    return "<?xml version=\"1.0\"?>\n<" + aRoot + ">" + QByteArray("<n>").repeated(aDepth - 1)
+           + QByteArray("</n>").repeated(aDepth - 1) + "</" + aRoot + ">\n";
+}
+
+// The files set aside beside aPath under the mark aMark.
+QStringList SetAside(const QString &aPath, const QString &aMark)
+{
+    const QFileInfo info(aPath);
+    return QDir(info.absolutePath()).entryList({info.fileName() + u'.' + aMark + QStringLiteral("-*")}, QDir::Files);
+}
+
+// Makes at aPath what a row asks for: a file with aContent, a folder, or a link to a pipe, a
+// folder, a file with aContent, or nothing.
+void MakeShape(const QString &aPath, const QString &aShape, const QByteArray &aContent)
+{
+    const QString folder = QFileInfo(aPath).absolutePath();
+    if (aShape == QStringLiteral("file")) {
+        WriteText(aPath, aContent);
+    } else if (aShape == QStringLiteral("folder")) {
+        QVERIFY(QDir().mkpath(aPath));
+    } else if (aShape == QStringLiteral("link to a pipe")) {
+        QVERIFY(::mkfifo(QFile::encodeName(folder + QStringLiteral("/pipe")).constData(), 0600) == 0);
+        QVERIFY(QFile::link(QStringLiteral("pipe"), aPath));
+    } else if (aShape == QStringLiteral("link to a device")) {
+        // A node of the null device of its own, never the system's: a save that replaced it would
+        // replace only this one.
+        QVERIFY(::mknod(QFile::encodeName(folder + QStringLiteral("/device")).constData(), S_IFCHR | 0600, makedev(1, 3))
+                == 0);
+        QVERIFY(QFile::link(QStringLiteral("device"), aPath));
+    } else if (aShape == QStringLiteral("link to a folder")) {
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/elsewhere")));
+        QVERIFY(QFile::link(QStringLiteral("elsewhere"), aPath));
+    } else if (aShape == QStringLiteral("link to a file")) {
+        WriteText(folder + QStringLiteral("/target.xml"), aContent);
+        QVERIFY(QFile::link(QStringLiteral("target.xml"), aPath));
+    } else if (aShape == QStringLiteral("link to nothing")) {
+        QVERIFY(QFile::link(QStringLiteral("nowhere.xml"), aPath));
+    } else {
+        QFAIL("unknown shape");
+    }
+}
+
+// Words of the file library's English texts that must never reach the operator's log.
+bool HasEnglishFileText(const QStringList &aLines)
+{
+    static const QRegularExpression english(QStringLiteral("Filename|directory|writable|exist|Permission|denied|No such"));
+    return !aLines.filter(english).isEmpty();
+}
+
 } // namespace
 
 class TestPanelSettings : public QObject
@@ -88,8 +161,12 @@ private slots:
     void invalidEthernetFieldsKeepTheStoredElement();
     void foreignRootIsNeverWritten();
     void handWrittenTextSurvivesSaves();
-    void malformedFileIsReadAsNothingAndNeverOverwritten();
+    void malformedFileIsSetAsideAndNeverOverwritten();
     void saveIntoReadOnlyFolderFailsWithOneLogLine();
+    void unusableFilesAreSaidAtStartAndNeverLost_data();
+    void unusableFilesAreSaidAtStartAndNeverLost();
+    void foreignNestingNeverGrows_data();
+    void foreignNestingNeverGrows();
     void accessKeyIsMadeOnceAndAnEmptyOneStays();
     void autorunCheckBoxWritesAndRemovesTheEntry();
     void stylesAreAppliedAndRemembered();
@@ -99,7 +176,8 @@ private slots:
     void textsXmlCannotCarryNeverSpoilTheFiles_data();
     void textsXmlCannotCarryNeverSpoilTheFiles();
     void descriptionsAreBackAfterARestart();
-    void leftoversOfKilledSavesAreRemoved();
+    void onlyOwnLeftoversOfKilledSavesAreRemoved_data();
+    void onlyOwnLeftoversOfKilledSavesAreRemoved();
     void continuousEditingSavesEveryFiveSeconds();
 
 private:
@@ -329,19 +407,27 @@ void TestPanelSettings::foreignRootIsNeverWritten()
     QVERIFY(!fLog->Lines().join(u'\n').contains(QStringLiteral("Ошибка")));
 }
 
-void TestPanelSettings::malformedFileIsReadAsNothingAndNeverOverwritten()
+void TestPanelSettings::malformedFileIsSetAsideAndNeverOverwritten()
 {
     const QByteArray broken = "<?xml version=\"1.0\"?><options><comport addr=\"77\"><http><proxy pass=\"hunter2\"";
     WriteText(OptionsFileName(), broken);
     Start();
     QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("16"));
-    QVERIFY(fFrame->txtAuthKey->text().isEmpty());
+    // Said once at start, naming the file and the place of the damage, never its contents.
+    const QStringList said = fLog->Lines().filter(QuotedPath(OptionsFileName()));
+    QCOMPARE(said.size(), 1);
+    QVERIFY(said[0].contains(QStringLiteral("повреждённый XML")));
+    const QStringList aside = SetAside(OptionsFileName(), QStringLiteral("damaged"));
+    QCOMPARE(aside.size(), 1);
+    QVERIFY(said[0].contains(aside[0]));
+    // The operator's next change is saved into a new file; the damaged one stays as it was.
     Type(fFrame->txtLineAddr, QStringLiteral("123"));
     QTest::mouseClick(fFrame->btnHTTP_Apply, Qt::LeftButton);
-    QCOMPARE(ReadText(OptionsFileName()), broken);
-    const QStringList errors = fLog->Lines().filter(QStringLiteral("Ошибка: "));
-    QCOMPARE(errors.size(), 1);
-    QVERIFY(errors[0].contains(QStringLiteral("Options.xml")));
+    QCOMPARE(ReadText(TestSettingsFolder() + u'/' + aside[0]), broken);
+    TzStoredOptions stored;
+    QCOMPARE(ReadOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
+    QCOMPARE(stored.Addr, std::optional<int>(123));
+    QVERIFY(fLog->Lines().filter(QStringLiteral("Ошибка: ")).isEmpty());
     QVERIFY(!fLog->Lines().join(u'\n').contains(QStringLiteral("hunter2")));
 }
 
@@ -366,11 +452,184 @@ void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
         ::setfsuid(0);
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     QCOMPARE(ReadText(OptionsFileName()), before);
-    QCOMPARE(fLog->Lines().filter(QStringLiteral("Ошибка: настройки не сохранены")).size(), 1);
+    const QStringList errors = fLog->Lines().filter(QStringLiteral("Ошибка: настройки не сохранены"));
+    QCOMPARE(errors.size(), 1);
+    // In the operator's language, with the file named by its whole path.
+    QVERIFY2(errors[0].contains(QuotedPath(OptionsFileName())) && errors[0].contains(QStringLiteral("нет прав доступа")),
+             qPrintable(errors[0]));
+    QVERIFY(!HasEnglishFileText(fLog->Lines()));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Options.xml")});
     // Once the folder is writable again the next change is saved.
     Type(fFrame->txtLineAddr, QStringLiteral("43"));
     QVERIFY(ReadText(OptionsFileName()).contains("addr=\"43\""));
+}
+
+void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost_data()
+{
+    // The place (below the settings folder), what is there, the mark it is set aside under (none:
+    // it stays where it is), and how many descriptions the start shows (-1: an options row).
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("aside");
+    QTest::addColumn<bool>("said");
+    QTest::addColumn<int>("descriptions");
+
+    const QString options = QStringLiteral("Options.xml"), project = QStringLiteral("Projects/DefaultProject.xml");
+    const QString file = QStringLiteral("file"), damaged = QStringLiteral("damaged");
+    const QByteArray garbage("\x89PNG\r\n\x1a\n\x00\xff<<<&&&", 16);
+    const QByteArray huge = "<!--" + QByteArray(2 * 1024 * 1024, 'x') + "-->\n";
+    const QByteArray fullProject = FullProject();
+    const QByteArray cut = fullProject.left(fullProject.size() * 2 / 3);
+
+    QTest::newRow("options: garbage") << options << file << garbage << damaged << true << -1;
+    QTest::newRow("options: cut at two thirds") << options << file << FullOptions().left(FullOptions().size() * 2 / 3)
+                                                << damaged << true << -1;
+    QTest::newRow("options: 2 MiB") << options << file << FullOptions() + huge << damaged << true << -1;
+    QTest::newRow("options: another program's") << options << file << QByteArray("<settings><comport addr=\"99\"/></settings>")
+                                                 << QString() << true << -1;
+    QTest::newRow("options: a folder") << options << QStringLiteral("folder") << QByteArray() << QString() << true << -1;
+    QTest::newRow("options: link to a pipe") << options << QStringLiteral("link to a pipe") << QByteArray() << QString()
+                                             << true << -1;
+    QTest::newRow("options: link to nothing") << options << QStringLiteral("link to nothing") << QByteArray() << QString()
+                                              << true << -1;
+    QTest::newRow("options: link to a file, followed") << options << QStringLiteral("link to a file") << FullOptions()
+                                                       << QString() << false << -1;
+    QTest::newRow("project: cut at two thirds") << project << file << cut << damaged << true
+                                                << int(cut.count("\"/>"));
+    QTest::newRow("project: garbage") << project << file << garbage << damaged << true << 0;
+    QTest::newRow("project: 300 deep after one description")
+        << project << file << Project("<relay hint=\"первое\"/>" + Nested("x", 300).mid(22)) << damaged << true << 1;
+    QTest::newRow("project: 2 MiB") << project << file << fullProject + huge << damaged << true << 0;
+    QTest::newRow("project: another root") << project << file << QByteArray("<options><relay_table/></options>")
+                                           << QStringLiteral("foreign") << true << 0;
+    QTest::newRow("project: a folder") << project << QStringLiteral("folder") << QByteArray() << QString() << true << 0;
+    QTest::newRow("project: link to a pipe") << project << QStringLiteral("link to a pipe") << QByteArray() << QString()
+                                             << true << 0;
+    QTest::newRow("project: link to a device") << project << QStringLiteral("link to a device") << QByteArray()
+                                               << QString() << true << 0;
+    QTest::newRow("project: link to a folder") << project << QStringLiteral("link to a folder") << QByteArray()
+                                               << QString() << true << 0;
+    QTest::newRow("project: link to a file, followed") << project << QStringLiteral("link to a file") << fullProject
+                                                       << QString() << false << 20;
+    QTest::newRow("Projects: a file") << QStringLiteral("Projects") << file << QByteArray("not a folder") << QString()
+                                      << true << 0;
+}
+
+void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost()
+{
+    QFETCH(QString, place);
+    QFETCH(QString, shape);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, aside);
+    QFETCH(bool, said);
+    QFETCH(int, descriptions);
+    const QString path = TestSettingsFolder() + u'/' + place;
+    if (place != QStringLiteral("Projects"))
+        QVERIFY(QDir().mkpath(ProjectFolder()));
+    if (shape == QStringLiteral("link to a device") && ::geteuid() != 0)
+        QSKIP("a device node is made by the administrator only");
+    MakeShape(path, shape, content);
+    if (QTest::currentTestFailed())
+        return;
+    QString whatBefore;
+    const TzPathKind kindBefore = PathKindOf(path, &whatBefore);
+
+    Start();
+    // Said once, at start, in the log and in a notice that waits for nobody.
+    QCOMPARE(fLog->Lines().filter(QuotedPath(path)).size(), int(said));
+    if (said) {
+        QMessageBox *notice = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((notice = fFrame->findChild<QMessageBox *>(QStringLiteral("StartNotes"))) != nullptr
+                                     && notice->isVisible(),
+                                 10000);
+        QVERIFY(notice->text().contains(QuotedPath(path)));
+        QVERIFY(!notice->isModal());
+    } else {
+        QCoreApplication::processEvents();
+        QVERIFY(!fFrame->findChild<QMessageBox *>(QStringLiteral("StartNotes")));
+    }
+    // What came whole before the damage is on the screen.
+    for (int n = 1; n <= 20; ++n)
+        QCOMPARE(fFrame->SG_Relays->Description(n),
+                 n <= descriptions ? (shape == QStringLiteral("file") && descriptions == 1 ? QStringLiteral("первое")
+                                                                                              : QStringLiteral("описание %1").arg(n))
+                                   : QString());
+
+    // The operator changes a setting and a description, and closes the panel.
+    Type(fFrame->txtLineAddr, QStringLiteral("61"));
+    fFrame->SG_Relays->SetDescription(20, QStringLiteral("после"));
+    delete fFrame;
+    fFrame = nullptr;
+    QVERIFY(!HasEnglishFileText(fLog->Lines()));
+
+    if (!aside.isEmpty()) {
+        // Kept byte for byte beside, and a new file took its place.
+        const QStringList set = SetAside(path, aside);
+        QCOMPARE(set.size(), 1);
+        QCOMPARE(ReadText(QFileInfo(path).absolutePath() + u'/' + set[0]), content);
+        QCOMPARE(PathKindOf(path), TzPathKind::File);
+    } else if (shape == QStringLiteral("file") || kindBefore == TzPathKind::NotAFile) {
+        // Never replaced, never written.
+        QString whatAfter;
+        QCOMPARE(PathKindOf(path, &whatAfter), kindBefore);
+        QCOMPARE(whatAfter, whatBefore);
+        QCOMPARE(QFileInfo(path).isSymLink(), shape.startsWith(QStringLiteral("link")));
+        if (shape == QStringLiteral("file"))
+            QCOMPARE(ReadText(path), content);
+        return;
+    } else {
+        // A link to a file stays a link; the file it leads to takes the save.
+        QVERIFY(QFileInfo(path).isSymLink());
+    }
+    if (descriptions < 0) {
+        TzStoredOptions stored;
+        QCOMPARE(ReadOptions(path, stored), TzOptionsRead::Valid);
+        QCOMPARE(stored.Addr, std::optional<int>(61));
+    } else {
+        TzStoredHints hints;
+        QVERIFY(ReadProjectFile(path, hints));
+        QCOMPARE(hints[19], std::optional<QString>(QStringLiteral("после")));
+        if (descriptions > 1)
+            QCOMPARE(hints[size_t(descriptions - 2)], std::optional<QString>(QStringLiteral("описание %1").arg(descriptions - 1)));
+    }
+}
+
+void TestPanelSettings::foreignNestingNeverGrows_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("250 deep: read and kept") << 250 << true;
+    QTest::newRow("5000 deep: beyond the bound, set aside") << 5000 << false;
+}
+
+void TestPanelSettings::foreignNestingNeverGrows()
+{
+    // Foreign elements nested in the options file: saves never indent them into growth.
+    QFETCH(int, depth);
+    QFETCH(bool, kept);
+    const QByteArray original = Nested("options", depth);
+    WriteText(OptionsFileName(), original);
+    Start();
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    const QByteArray once = ReadText(OptionsFileName());
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnCOM);
+    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    const QByteArray twice = ReadText(OptionsFileName());
+    const QStringList aside = SetAside(OptionsFileName(), QStringLiteral("damaged"));
+    qInfo("depth %d: %lld bytes before, %lld after one save, %lld after two, %lld set aside", depth,
+          qlonglong(original.size()), qlonglong(once.size()), qlonglong(twice.size()),
+          aside.isEmpty() ? 0LL : qlonglong(QFileInfo(TestSettingsFolder() + u'/' + aside[0]).size()));
+    // The panel's own elements are a few hundred bytes; nothing else is added.
+    QCOMPARE(twice, once);
+    QCOMPARE(aside.size(), int(!kept));
+    if (kept) {
+        QVERIFY(once.size() < original.size() + 600);
+        QVERIFY(once.contains(QByteArray("<n>").repeated(depth - 2) + "<n/>" + QByteArray("</n>").repeated(depth - 2)));
+    } else {
+        QVERIFY(once.size() < 1000);
+        QCOMPARE(ReadText(TestSettingsFolder() + u'/' + aside[0]), original);
+    }
 }
 
 void TestPanelSettings::accessKeyIsMadeOnceAndAnEmptyOneStays()
@@ -576,37 +835,55 @@ void TestPanelSettings::descriptionsAreBackAfterARestart()
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
 }
 
-void TestPanelSettings::leftoversOfKilledSavesAreRemoved()
+void TestPanelSettings::onlyOwnLeftoversOfKilledSavesAreRemoved_data()
 {
-    // What saves killed midway left beside the settings files, and names that only look alike.
-    const QString folder = TestSettingsFolder() + u'/';
-    const QDateTime longAgo = QDateTime::currentDateTime().addSecs(-3600);
-    const QStringList stale{QStringLiteral("Options.xml.kLFCEX"), QStringLiteral("DefaultProject.xml.Qfuo9N")};
-    const QStringList kept{QStringLiteral("Options.xml.bak"), QStringLiteral("Options.xml.ab-12c"),
-                           QStringLiteral("Options.xml.AbCdEfG"), QStringLiteral("Other.xml.kLFCEX"),
-                           QStringLiteral("Options.xml.Fresh1")};
+    // A file beside the settings files, an hour old unless young, and whether saves remove it.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("young");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("operator's backup") << QStringLiteral("Options.xml.backup") << false << false;
+    QTest::newRow("operator's orig12") << QStringLiteral("Options.xml.orig12") << false << false;
+    QTest::newRow("operator's old123 of the project")
+        << QStringLiteral("Projects/DefaultProject.xml.old123") << false << false;
+    QTest::newRow("six letters, as a library's temporary file")
+        << QStringLiteral("Options.xml.kLFCEX") << false << false;
+    QTest::newRow("a killed save of the options")
+        << QStringLiteral(".Options.xml.quadrel-save-4242-kLFCEX.tmp") << false << true;
+    QTest::newRow("a killed save of the project")
+        << QStringLiteral("Projects/.DefaultProject.xml.quadrel-save-7-Qfuo9N.tmp") << false << true;
+    QTest::newRow("a save of another panel, under way")
+        << QStringLiteral(".Options.xml.quadrel-save-4242-Fresh1.tmp") << true << false;
+    QTest::newRow("five random letters") << QStringLiteral(".Options.xml.quadrel-save-4242-kLFCE.tmp") << false << false;
+    QTest::newRow("no process number") << QStringLiteral(".Options.xml.quadrel-save--kLFCEX.tmp") << false << false;
+    QTest::newRow("a save of another file") << QStringLiteral(".Other.xml.quadrel-save-4242-kLFCEX.tmp") << false << false;
+    QTest::newRow("another ending") << QStringLiteral(".Options.xml.quadrel-save-4242-kLFCEX.tmp~") << false << false;
+}
+
+void TestPanelSettings::onlyOwnLeftoversOfKilledSavesAreRemoved()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, young);
+    QFETCH(bool, removed);
+    const QString path = TestSettingsFolder() + u'/' + name;
     QVERIFY(QDir().mkpath(ProjectFolder()));
-    for (const QString &name : stale + kept) {
-        const QString path = (name.startsWith(QStringLiteral("DefaultProject")) ? ProjectFolder() : folder) + name;
-        WriteText(path, "<?xml version=\"1.0\"?><options");
+    WriteText(path, "<?xml version=\"1.0\"?><options");
+    if (!young) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
-        // The one a panel running beside this one may be writing right now is young.
-        if (name != QStringLiteral("Options.xml.Fresh1"))
-            QVERIFY(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     }
     Start();
-    // A page change saves the options; a description saves the project on closing.
+    // A page change saves the options; closing saves the project.
     fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
     fFrame->SG_Relays->SetDescription(2, QStringLiteral("Вентилятор"));
     delete fFrame;
     fFrame = nullptr;
-    QVERIFY(QFile::exists(folder + QStringLiteral("Options.xml")));
+    QVERIFY(QFile::exists(OptionsFileName()));
     QVERIFY(QFile::exists(ProjectFile()));
-    QVERIFY(!QFile::exists(folder + stale[0]));
-    QVERIFY(!QFile::exists(ProjectFolder() + stale[1]));
-    for (const QString &name : kept)
-        QVERIFY2(QFile::exists(folder + name), qPrintable(name));
+    QCOMPARE(QFile::exists(path), !removed);
+    // The saves themselves leave nothing behind.
+    QCOMPARE(QDir(TestSettingsFolder()).entryList({QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden).size(),
+             int(name.endsWith(QStringLiteral(".tmp")) && !name.startsWith(QStringLiteral("Projects")) && !removed));
 }
 
 void TestPanelSettings::continuousEditingSavesEveryFiveSeconds()

@@ -21,8 +21,8 @@ void TfrQuadrel::SetRegInOrder(int aID, double aValue)
     if (!fOrderedWrites.empty() && fOrderedWrites.back().ID == aID && fOrderedWrites.back().Value == aValue)
         return;
     fOrderedWrites.push_back({aID, aValue});
-    // A write handed to an engine that has since been replaced will never be answered.
-    if (!fOrderedWritePort || fOrderedWritePort != FreePort.get())
+    // A write handed over on an earlier connection will never be answered on this one.
+    if (!fOrderedWriteOut || fOrderedWriteConnection != fConnectionSerial)
         SendNextOrderedWrite();
 }
 
@@ -33,7 +33,7 @@ void TfrQuadrel::SendDOUTInOrder(int aIndex, bool aOn)
 
 void TfrQuadrel::SendNextOrderedWrite()
 {
-    fOrderedWritePort = nullptr;
+    fOrderedWriteOut = false;
     while (!fOrderedWrites.empty() && Connected && Device && FreePort) {
         const TzOrderedWrite next = fOrderedWrites.front();
         fOrderedWrites.pop_front();
@@ -42,22 +42,27 @@ void TfrQuadrel::SendNextOrderedWrite()
             continue;
         tag->ForceOnce = true;
         if (SetModbusRegRTU(tag, next.Value)) {
-            fOrderedWritePort = FreePort.get();
+            fOrderedWriteOut = true;
+            fOrderedWriteConnection = fConnectionSerial;
             fOrderedWriteUID = FreePort->LastUID();
             return;
         }
         // Refused: the very same frame is still waiting in the engine, which carries it anyway.
     }
+    // Writes left over when the connection ended belong to it: they never reach a later one.
+    if (!Connected)
+        fOrderedWrites.clear();
 }
 
 void TfrQuadrel::OrderedWriteAnswered(uint32_t aUID)
 {
-    if (fOrderedWritePort && fOrderedWritePort == FreePort.get() && aUID == fOrderedWriteUID)
+    // Any outcome ends the write: an echo, a refusal (a Modbus exception) or no answer at all.
+    if (fOrderedWriteOut && fOrderedWriteConnection == fConnectionSerial && aUID == fOrderedWriteUID)
         SendNextOrderedWrite();
 }
 
 void TfrQuadrel::ClearOrderedWrites()
 {
     fOrderedWrites.clear();
-    fOrderedWritePort = nullptr;
+    fOrderedWriteOut = false;
 }

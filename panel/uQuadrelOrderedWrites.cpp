@@ -5,6 +5,8 @@
 
 #include "port/uFreePort.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int FirstOutputCoil = 4096;
@@ -40,8 +42,15 @@ void TfrQuadrel::SendNextOrderedWrite()
         TzTag *tag = Device->GetTagByID(next.ID);
         if (!tag)
             continue;
+        // Near the head of the queue, so the write waits at most for the request on the line. The
+        // template's tags carry write priority 0, which would queue even a forced write behind a
+        // whole poll cycle: on a silent module, seconds for every write of the chain.
         tag->ForceOnce = true;
-        if (SetModbusRegRTU(tag, next.Value)) {
+        const int priority = tag->WritePriority;
+        tag->WritePriority = std::max(priority, 1);
+        const bool accepted = SetModbusRegRTU(tag, next.Value);
+        tag->WritePriority = priority;
+        if (accepted) {
             fOrderedWriteOut = true;
             fOrderedWriteConnection = fConnectionSerial;
             fOrderedWriteUID = FreePort->LastUID();

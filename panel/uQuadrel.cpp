@@ -337,8 +337,9 @@ void TfrQuadrel::hideEvent(QHideEvent *aEvent)
 
 void TfrQuadrel::btnHelpClick()
 {
-    QMessageBox::information(this, QStringLiteral("Уведомление"),
-                             QStringLiteral("Справка находится в процессе разработки ") + QChar(0x263A));
+    // Through the same rule as every dialog: a silent (autorun) start gets a log line instead.
+    MessageBoxNew(this, QStringLiteral("Справка находится в процессе разработки ") + QChar(0x263A),
+                  QStringLiteral("Уведомление"), 0x40);
 }
 
 void TfrQuadrel::FrameClick()

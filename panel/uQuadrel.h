@@ -93,6 +93,8 @@ public:
     void ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec);
     void AfterFirstUpdate();
     void OprosTimerTimer();
+    // Queues the eight status reads of one poll cycle.
+    void QueuePollCycle();
     void InterfaceTimerTimer();
     void cbComPortChange();
     void ConnectPagerChange();
@@ -183,6 +185,8 @@ public:
     void btnRS485_ApplyClick();
     void btnResetClick();
     void ResetBtn_TimerTimer();
+    // The end of the restart's wait: lets go of the module, if the restart's connection still runs.
+    void RestartWaitEnded();
     void SetMAC(const QByteArray &aMAC);
     void puMAC_CopyClick();
 
@@ -211,6 +215,12 @@ public:
     void ReqCallback(const TzCallbackInfo &aInfo);
     // Asks the service to switch output aIndex; the module is written by a later poll's answer.
     void SendRemoteOutput(int aIndex, bool aOn);
+    // Outputs are switched through the web service: test mode on, remote control ticked, connected.
+    bool RemoteControlOn() const;
+    // Unticks remote control once test mode is off (it is out of sight then); true when it did.
+    bool EndRemoteControlOutsideTestMode();
+    // The request in flight for output aIndex ended: the state wanted meanwhile goes out now.
+    void RemoteOutputEnded(int aIndex, bool aDelivered);
     void imgOpenNanoClick();
     void imgProxySettingsClick();
     void btnHTTP_ApplyClick();
@@ -268,6 +278,9 @@ public:
     QString ProjectPath;
     bool PollInFlight = false;                 // a poll of the service awaits its answer
     std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
+    std::array<bool, 21> RemoteOutputSent{};     // the state the request in flight asks for
+    // The state last wanted while a request was in flight, sent when that request ends.
+    std::array<std::optional<bool>, 21> RemoteOutputWanted{};
     QDateTime WebLastAnswer;                   // when the service last answered
     QDateTime WebFailingSince;                 // first failure since then; invalid while it answers
     QString WebFailReason;
@@ -404,6 +417,7 @@ public:
     QTimer *AutostartTimer = nullptr;
     QTimer *Runner_Timer = nullptr;
     QTimer *ResetBtn_Timer = nullptr;
+    QTimer *RestartWait_Timer = nullptr; // single shot: the module's restart time
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -445,8 +459,10 @@ private:
         double Value = 0;
     };
     std::deque<TzOrderedWrite> fOrderedWrites;
-    // The write handed to the engine and not yet answered: its engine and request number.
-    const TzFreePort *fOrderedWritePort = nullptr;
+    // The write handed to the engine and not yet answered: its connection and request number.
+    // Request numbers start anew with every engine, so the connection is part of the key.
+    bool fOrderedWriteOut = false;
+    quint64 fOrderedWriteConnection = 0;
     uint32_t fOrderedWriteUID = 0;
     void LoadTemplate();
     // The settings of the connection being attempted, for its success and failure lines.
@@ -470,6 +486,20 @@ private:
     size_t fFirstCycleNext = 0;
     TzTag *fFirstCycleLast = nullptr;
     bool fFirstCycleQueuing = false;
+
+    // Counts connection attempts: what belongs to one connection (a restart's wait, a chain of
+    // ordered writes) is told apart from what belongs to the next.
+    quint64 fConnectionSerial = 0;
+    quint64 fRestartConnection = 0;
+    // The status reads of the poll cycle still awaiting their answers (request numbers), and
+    // whether a timer tick found the cycle still out: the next one then follows its last answer.
+    std::vector<uint32_t> fPollReadsOut;
+    // Reads of the cycle the engine refused for now (identifiers), queued with its next answer.
+    std::vector<int> fPollReadsDue;
+    bool fPollOverdue = false;
+    bool PollCycleOut();
+    void QueueDuePollReads();
+    void PollReadAnswered(uint32_t aUID);
 
     // What the connection attempt used: module address, port or converter, speed, format.
     int fAttemptAddress = 0;

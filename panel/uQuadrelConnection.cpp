@@ -22,6 +22,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int QuadrelDeviceType = 73;
@@ -128,6 +130,10 @@ void TfrQuadrel::DoConnect()
 
     DevAddr = address;
     Device->DevAddr = address;
+    // A new connection: what the previous one left (a restart's wait, ordered writes not yet
+    // handed over) is not carried into it.
+    ++fConnectionSerial;
+    ClearOrderedWrites();
     // A first cycle cut short by a disconnect leaves the poll lock set; a new connection starts clean.
     Device->IsLocked = false;
 
@@ -382,6 +388,7 @@ void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
             }
     }
     OrderedWriteAnswered(aAnswerRec.UID);
+    PollReadAnswered(aAnswerRec.UID);
 }
 
 void TfrQuadrel::AfterFirstUpdate()
@@ -425,6 +432,10 @@ void TfrQuadrel::AfterFirstUpdate()
     }
     btnDOUT1PanClick(1);
     ButtonsEnabled(Connected);
+    // Request numbers of an earlier engine mean nothing to this one.
+    fPollReadsOut.clear();
+    fPollReadsDue.clear();
+    fPollOverdue = false;
     OprosTimer->start();
 }
 
@@ -432,8 +443,64 @@ void TfrQuadrel::OprosTimerTimer()
 {
     if (!Connected || !Device)
         return;
-    for (const int id : PolledTags)
-        GetModbusRegRTU2(id);
+    // On a slow line a cycle outlasts the timer. Queued again now, the reads still waiting would
+    // be refused as duplicates and the cycle would go on a tick late; instead the next cycle
+    // follows the last answer of this one.
+    if (PollCycleOut()) {
+        QueueDuePollReads();
+        fPollOverdue = true;
+        return;
+    }
+    QueuePollCycle();
+}
+
+void TfrQuadrel::QueuePollCycle()
+{
+    fPollOverdue = false;
+    fPollReadsOut.clear();
+    fPollReadsDue.assign(std::begin(PolledTags), std::end(PolledTags));
+    QueueDuePollReads();
+}
+
+void TfrQuadrel::QueueDuePollReads()
+{
+    std::vector<int> refused;
+    for (const int id : fPollReadsDue) {
+        if (!FreePort || !Device || !Device->GetTagByID(id))
+            continue;
+        if (GetModbusRegRTU2(id))
+            fPollReadsOut.push_back(FreePort->LastUID());
+        else
+            refused.push_back(id);
+    }
+    // A cycle queued from the last answer of the one before finds that answer's own read still in
+    // the engine's queue while it is delivered; it goes out with the next answer, at the cycle's end.
+    fPollReadsDue = std::move(refused);
+}
+
+bool TfrQuadrel::PollCycleOut()
+{
+    // A read is out while its record awaits an answer; a record dropped otherwise (a new
+    // connection empties the list) no longer holds the poll back.
+    std::erase_if(fPollReadsOut, [this](uint32_t aUID) {
+        return std::none_of(ModbusAnswerList.begin(), ModbusAnswerList.end(),
+                            [aUID](const auto &aEntry) { return aEntry->Code == aUID; });
+    });
+    return !fPollReadsOut.empty();
+}
+
+void TfrQuadrel::PollReadAnswered(uint32_t aUID)
+{
+    const auto read = std::find(fPollReadsOut.begin(), fPollReadsOut.end(), aUID);
+    if (read == fPollReadsOut.end())
+        return;
+    fPollReadsOut.erase(read);
+    if (!Connected || !OprosTimer->isActive())
+        return;
+    if (!fPollReadsDue.empty())
+        QueueDuePollReads();
+    if (fPollReadsOut.empty() && fPollReadsDue.empty() && fPollOverdue)
+        QueuePollCycle();
 }
 
 void TfrQuadrel::InterfaceTimerTimer()
@@ -450,6 +517,7 @@ void TfrQuadrel::InterfaceTimerTimer()
     for (QWidget *test : std::initializer_list<QWidget *>{panSnake, cbStyles, chkRemoteControl, imgProxySettings,
                                                           imgOpenNano})
         test->setVisible(TestMode);
+    EndRemoteControlOutsideTestMode();
 
     if (Connected) {
         btnPortObserver->show();
@@ -596,6 +664,9 @@ void TfrQuadrel::AniTimerTimer()
 void TfrQuadrel::SetConnected(bool aConnected)
 {
     Connected = aConnected;
+    // The button says at once what a click on it does: a click that came just after the panel
+    // let go of the module must not connect it again under the caption "Отключиться".
+    btnConnect->setText(aConnected ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));
     UpdateArrow();
     UpdateWebPoll();
 }

@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTimer>
@@ -72,6 +71,10 @@ void TfrQuadrel::CreateDeviceControls()
     ResetBtn_Timer = new QTimer(this);
     ResetBtn_Timer->setObjectName(QStringLiteral("ResetBtn_Timer"));
     ResetBtn_Timer->setInterval(350);
+    RestartWait_Timer = new QTimer(this);
+    RestartWait_Timer->setObjectName(QStringLiteral("RestartWait_Timer"));
+    RestartWait_Timer->setSingleShot(true);
+    RestartWait_Timer->setInterval(RestartWaitMs);
 
     // The identifier, with its one-item menu (mouse: right button; keyboard: the menu key or
     // Ctrl+C once the identifier has the focus).
@@ -106,6 +109,7 @@ void TfrQuadrel::CreateDeviceControls()
     connect(txtTimeout, &QLineEdit::returnPressed, this, &TfrQuadrel::btnRS485_ApplyClick);
     connect(btnReset, &QPushButton::clicked, this, &TfrQuadrel::btnResetClick);
     connect(ResetBtn_Timer, &QTimer::timeout, this, &TfrQuadrel::ResetBtn_TimerTimer);
+    connect(RestartWait_Timer, &QTimer::timeout, this, &TfrQuadrel::RestartWaitEnded);
     connect(puMAC_Copy, &QAction::triggered, this, &TfrQuadrel::puMAC_CopyClick);
 }
 
@@ -185,13 +189,21 @@ void TfrQuadrel::btnResetClick()
     // No second restart while this one is under way.
     btnReset->setEnabled(false);
 
-    // The restart's echo and the timers are handled meanwhile; the frame may be closed during it.
-    const QPointer<TfrQuadrel> alive(this);
-    WaitWithMessages(RestartWaitMs);
-    if (!alive)
-        return;
+    // The module restarts meanwhile; the restart's echo, the timers and the operator's clicks are
+    // handled as usual. The end of the wait belongs to this connection only.
+    fRestartConnection = fConnectionSerial;
+    RestartWait_Timer->start();
+}
 
+void TfrQuadrel::RestartWaitEnded()
+{
+    // A disconnect during the wait ended the restart's connection for good, and a connection
+    // made since is not the restarting module's: neither is touched.
+    if (!Connected || fRestartConnection != fConnectionSerial)
+        return;
     SetConnected(false);
+    // Writes queued during the wait would otherwise wait for the next connection.
+    StopSequences();
     // The module is restarting under new settings: the engine stops here, since the connection
     // check no longer runs once a connection has been confirmed.
     if (FreePort)

@@ -5,6 +5,8 @@
 
 #include "port/uFreePort.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int FirstOutputCoil = 4096;
@@ -21,8 +23,8 @@ void TfrQuadrel::SetRegInOrder(int aID, double aValue)
     if (!fOrderedWrites.empty() && fOrderedWrites.back().ID == aID && fOrderedWrites.back().Value == aValue)
         return;
     fOrderedWrites.push_back({aID, aValue});
-    // A write handed to an engine that has since been replaced will never be answered.
-    if (!fOrderedWritePort || fOrderedWritePort != FreePort.get())
+    // A write handed over on an earlier connection will never be answered on this one.
+    if (!fOrderedWriteOut || fOrderedWriteConnection != fConnectionSerial)
         SendNextOrderedWrite();
 }
 
@@ -33,31 +35,43 @@ void TfrQuadrel::SendDOUTInOrder(int aIndex, bool aOn)
 
 void TfrQuadrel::SendNextOrderedWrite()
 {
-    fOrderedWritePort = nullptr;
+    fOrderedWriteOut = false;
     while (!fOrderedWrites.empty() && Connected && Device && FreePort) {
         const TzOrderedWrite next = fOrderedWrites.front();
         fOrderedWrites.pop_front();
         TzTag *tag = Device->GetTagByID(next.ID);
         if (!tag)
             continue;
+        // Near the head of the queue, so the write waits at most for the request on the line. The
+        // template's tags carry write priority 0, which would queue even a forced write behind a
+        // whole poll cycle: on a silent module, seconds for every write of the chain.
         tag->ForceOnce = true;
-        if (SetModbusRegRTU(tag, next.Value)) {
-            fOrderedWritePort = FreePort.get();
+        const int priority = tag->WritePriority;
+        tag->WritePriority = std::max(priority, 1);
+        const bool accepted = SetModbusRegRTU(tag, next.Value);
+        tag->WritePriority = priority;
+        if (accepted) {
+            fOrderedWriteOut = true;
+            fOrderedWriteConnection = fConnectionSerial;
             fOrderedWriteUID = FreePort->LastUID();
             return;
         }
         // Refused: the very same frame is still waiting in the engine, which carries it anyway.
     }
+    // Writes left over when the connection ended belong to it: they never reach a later one.
+    if (!Connected)
+        fOrderedWrites.clear();
 }
 
 void TfrQuadrel::OrderedWriteAnswered(uint32_t aUID)
 {
-    if (fOrderedWritePort && fOrderedWritePort == FreePort.get() && aUID == fOrderedWriteUID)
+    // Any outcome ends the write: an echo, a refusal (a Modbus exception) or no answer at all.
+    if (fOrderedWriteOut && fOrderedWriteConnection == fConnectionSerial && aUID == fOrderedWriteUID)
         SendNextOrderedWrite();
 }
 
 void TfrQuadrel::ClearOrderedWrites()
 {
     fOrderedWrites.clear();
-    fOrderedWritePort = nullptr;
+    fOrderedWriteOut = false;
 }

@@ -4,6 +4,7 @@
 
 #include "panel/uQuadrel.h"
 
+#include "common/uGlobVar.h"
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uPictureLabel.h"
@@ -21,6 +22,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -122,11 +125,28 @@ void TfrQuadrel::CreateWebBridge()
     UpdateRemoteHint();
 }
 
+bool TfrQuadrel::RemoteControlOn() const
+{
+    return TestMode && chkRemoteControl->isChecked() && Connected;
+}
+
+bool TfrQuadrel::EndRemoteControlOutsideTestMode()
+{
+    if (TestMode || !chkRemoteControl->isChecked())
+        return false;
+    // Hidden with the test features, the box would keep routing clicks to the service and let
+    // its answers switch outputs with nothing on screen to say so.
+    chkRemoteControl->setChecked(false);
+    RemoteOutputWanted.fill(std::nullopt);
+    TempLogAdd(QStringLiteral("Тестовый функционал выключен: удалённое управление отключено"), LogNavy);
+    return true;
+}
+
 void TfrQuadrel::UpdateWebPoll()
 {
     if (!PHP_Call_Timer)
         return;
-    const bool wanted = chkRemoteControl->isChecked() && Connected;
+    const bool wanted = RemoteControlOn();
     if (wanted && !PHP_Call_Timer->isActive())
         PHP_Call_Timer->start();
     else if (!wanted)
@@ -161,7 +181,8 @@ void TfrQuadrel::CopyProxySettings()
 
 void TfrQuadrel::PHP_Call_TimerTimer()
 {
-    if (!chkRemoteControl->isChecked() || !Connected) {
+    EndRemoteControlOutsideTestMode();
+    if (!RemoteControlOn()) {
         UpdateWebPoll();
         return;
     }
@@ -178,7 +199,9 @@ void TfrQuadrel::ReqCallback(const TzCallbackInfo &aInfo)
 {
     PollInFlight = false;
     NoteServiceOutcome(aInfo);
-    if (!aInfo.Success)
+    // An answer to a poll sent before remote control ended switches nothing.
+    EndRemoteControlOutsideTestMode();
+    if (!aInfo.Success || !RemoteControlOn())
         return;
     for (const TzRemoteOutput &output : ParseRemoteOutputs(aInfo.Answer, aInfo.Cut))
         if (output.On != DOUTs[size_t(output.Index)].IsOn())
@@ -189,20 +212,43 @@ void TfrQuadrel::SendRemoteOutput(int aIndex, bool aOn)
 {
     if (aIndex < 1 || aIndex > 20)
         return;
-    // The same command is still on its way (the output shows its wait picture until then).
-    if (RemoteOutputInFlight[size_t(aIndex)])
+    // Remote control ended with test mode (the box may not have been unticked yet): the click
+    // goes to the module, as the operator now expects.
+    if (!TestMode) {
+        EndRemoteControlOutsideTestMode();
+        SendDOUT(aIndex, aOn);
         return;
+    }
+    // One request per output at a time; the state wanted meanwhile is kept, the latest one, and
+    // sent when the request in flight ends.
+    if (RemoteOutputInFlight[size_t(aIndex)]) {
+        RemoteOutputWanted[size_t(aIndex)] = aOn;
+        return;
+    }
+    RemoteOutputWanted[size_t(aIndex)].reset();
     CopyProxySettings();
     const QString address = ServiceUrl(QStringLiteral("discret_output_set.php"),
                                        {{QStringLiteral("dout_index"), QString::number(aIndex)},
                                         {QStringLiteral("status"), aOn ? QStringLiteral("1") : QStringLiteral("0")}});
+    RemoteOutputSent[size_t(aIndex)] = aOn;
     RemoteOutputInFlight[size_t(aIndex)] = HTTP_Request().SendGetRequest(
         address, QString(),
         [this, aIndex](const TzCallbackInfo &aInfo) {
             RemoteOutputInFlight[size_t(aIndex)] = false;
             NoteServiceOutcome(aInfo);
+            RemoteOutputEnded(aIndex, aInfo.Success);
         },
         this);
+}
+
+void TfrQuadrel::RemoteOutputEnded(int aIndex, bool aDelivered)
+{
+    const std::optional<bool> wanted = std::exchange(RemoteOutputWanted[size_t(aIndex)], std::nullopt);
+    // The state asked for again and already delivered needs no second request; one wanted after
+    // remote control ended is the module's business, not the service's.
+    if (!wanted || (aDelivered && *wanted == RemoteOutputSent[size_t(aIndex)]) || !RemoteControlOn())
+        return;
+    SendRemoteOutput(aIndex, *wanted);
 }
 
 void TfrQuadrel::NoteServiceOutcome(const TzCallbackInfo &aInfo)

@@ -7,6 +7,7 @@
 // scripts/long-run.sh starts a local service and runs this for an hour.
 
 #include "app/uApplication.h"
+#include "common/uGlobVar.h"
 #include "benchmarks/BenchProcess.h"
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
@@ -101,6 +102,8 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     frame->btnPortObserver->click();
     TfrmPortObserver *observer = PortObservers().last();
     observer->rbDinamica->click();
+    // Remote control is a test feature: it stays on only while test mode is.
+    TestMode = true;
     frame->chkRemoteControl->setChecked(true);
 
     std::printf("long run: %d min; panel polling quadrel-sim on %s at 115200 bit/s, observer in the dynamic "

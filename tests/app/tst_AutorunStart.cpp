@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -53,6 +54,7 @@ private slots:
     void cleanup();
     void startsSilentMinimisedAndConnectsAfterTheDelay();
     void withoutAutorunElementNothingHappens();
+    void helpNoticeFollowsTheSilentRule();
 
 private:
     TfrmTempLog *fLog = nullptr;
@@ -111,6 +113,34 @@ void TestAutorunStart::withoutAutorunElementNothingHappens()
     QVERIFY(!window.isMinimized());
     QVERIFY(!window.Frame()->AutostartTimer->isActive());
     QCOMPARE(window.Frame()->txtLineAddr->text(), QStringLiteral("20"));
+}
+
+void TestAutorunStart::helpNoticeFollowsTheSilentRule()
+{
+    WriteOptions("<?xml version=\"1.0\"?><options><autorun mini=\"0\"/></options>");
+    TfrmTempLog log;
+    TfrmMain window;
+    window.ShowAtStart();
+    const QString notice = QStringLiteral("Справка находится в процессе разработки ") + QChar(0x263A);
+    // A box that opens is read and closed, as an operator would.
+    QStringList boxes;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&boxes] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxes << box->windowTitle() + QStringLiteral(": ") + box->text();
+            box->accept();
+        }
+    });
+    closer.start(20);
+    QTest::mouseClick(window.Frame()->btnHelp, Qt::LeftButton);
+    if (RealAutorun) {
+        // Silent: a log line instead of a box that would wait for someone who is not there.
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(log.Lines().count(notice), 1);
+    } else {
+        QCOMPARE(boxes, QStringList{QStringLiteral("Уведомление: ") + notice});
+        QVERIFY(!log.Lines().contains(notice));
+    }
 }
 
 int main(int argc, char *argv[])

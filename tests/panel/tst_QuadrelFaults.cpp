@@ -162,6 +162,54 @@ int FirstLineStartingWith(const QStringList &aLines, const QString &aStart)
     return line == aLines.end() ? -1 : int(line - aLines.begin());
 }
 
+size_t ReceivedCount(TzSimulator &aSim)
+{
+    return aSim.Log().Frames(TzSimDirection::Received).size();
+}
+
+// The writes the module received since the mark, in order, as "function:register:value";
+// aFunction 0 takes coil (5) and register (6) writes alike.
+QStringList Writes(TzSimulator &aSim, size_t aFrom, int aFunction = 0)
+{
+    QStringList writes;
+    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
+    for (size_t i = aFrom; i < frames.size(); ++i) {
+        const TSimBytes &f = frames[i];
+        if (f.size() != 8 || f[0] != ModuleAddress || !CheckModbusCRC(f.data(), 8) || (f[1] != 5 && f[1] != 6)
+            || (aFunction != 0 && f[1] != aFunction))
+            continue;
+        writes << QStringLiteral("%1:%2:%3").arg(f[1]).arg((f[2] << 8) | f[3]).arg((f[4] << 8) | f[5]);
+    }
+    return writes;
+}
+
+// The largest number of other requests received between two writes after the mark.
+int MostFramesBetweenWrites(TzSimulator &aSim, size_t aFrom)
+{
+    int most = 0;
+    int between = -1; // before the first write
+    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
+    for (size_t i = aFrom; i < frames.size(); ++i) {
+        const bool write = frames[i].size() == 8 && (frames[i][1] == 5 || frames[i][1] == 6);
+        if (write) {
+            most = std::max(most, between);
+            between = 0;
+        } else if (between >= 0) {
+            ++between;
+        }
+    }
+    return most;
+}
+
+int StateReads(TzSimulator &aSim, size_t aFrom)
+{
+    int reads = 0;
+    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
+    for (size_t i = aFrom; i < frames.size(); ++i)
+        reads += frames[i].size() == 8 && frames[i][1] == 3 && frames[i][2] == 0xEA && frames[i][3] == 0x70;
+    return reads;
+}
+
 // Sends datagrams from a loopback address of its own to aPort at about aPerSecond, until
 // stopped: a stranger on the converter's port.
 class TDatagramFlood
@@ -243,6 +291,10 @@ private slots:
     void lateAnswersNeverLandInOtherTags_data();
     void lateAnswersNeverLandInOtherTags();
     void floodOfForeignDatagrams();
+    void orderedWritesGoOnPastAFailedWrite_data();
+    void orderedWritesGoOnPastAFailedWrite();
+    void orderedWritesOfAnEndedConnectionNeverReachTheNext_data();
+    void orderedWritesOfAnEndedConnectionNeverReachTheNext();
 
 private:
     void ConnectSerial(const std::string &aLink = {});
@@ -550,6 +602,95 @@ void TestQuadrelFaults::floodOfForeignDatagrams()
     QVERIFY(rssGrowth < 50 * 1024);
     QVERIFY(int(fLog->Lines().size()) - linesBefore <= 5);
     WaitForFreshValues();
+}
+
+void TestQuadrelFaults::orderedWritesGoOnPastAFailedWrite_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::newRow("a write the module refuses (exception 03)") << false;
+    QTest::newRow("writes that get no answer") << true;
+}
+
+// Every pulse-width, network and sequence write goes through the ordered writes: a write that
+// fails ends like one that succeeds, and the chain goes on in its order, each write sent once.
+void TestQuadrelFaults::orderedWritesGoOnPastAFailedWrite()
+{
+    QFETCH(bool, silent);
+    ConnectSerial();
+    const size_t mark = ReceivedCount(*fSim);
+    if (silent)
+        fSim->Faults().SetSilent(true);
+    // The network time-out, a speed code (99 is refused by the module), the time-out again.
+    const int speedCode = silent ? 5 : 99;
+    fFrame->SetRegInOrder(28680, 7);
+    fFrame->SetRegInOrder(28672, speedCode);
+    fFrame->SetRegInOrder(28680, 9);
+    const QStringList chain{QStringLiteral("6:28680:7"), QStringLiteral("6:28672:%1").arg(speedCode),
+                            QStringLiteral("6:28680:9")};
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark), chain, 3 * LineTimeout);
+    QCOMPARE(fFrame->OrderedWritesWaiting(), 0);
+    // Each write is handed over as soon as the one before has failed: at most the request already
+    // on the line goes between two of them, never a whole poll cycle.
+    const int between = MostFramesBetweenWrites(*fSim, mark);
+    QVERIFY2(between <= 1, qPrintable(QString::number(between)));
+    if (silent) {
+        fSim->Faults().SetSilent(false);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(fLog->Lines().contains(QStringLiteral("Ошибок 03h: 1")), LineTimeout);
+        fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t) {
+            QCOMPARE(m.StoredNetwork().TimeoutSec, uint16_t(9));
+            QCOMPARE(m.StoredNetwork().SpeedCode, uint16_t(3));
+        });
+    }
+    // The chain has not stalled: the next ordered write goes out and takes effect.
+    fFrame->SetRegInOrder(28680, 11);
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark), chain + QStringList{QStringLiteral("6:28680:11")}, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fSim->Bus().ReadRegister(ModuleAddress, 28680).value_or(0) == 11, LineTimeout);
+}
+
+void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext_data()
+{
+    QTest::addColumn<bool>("restart");
+    QTest::newRow("disconnected in the middle of a chain") << false;
+    QTest::newRow("chain begun during the restart's wait") << true;
+}
+
+// "Все включить медленно" is a chain of twenty writes. The connection it began on ends in the
+// middle of it (the engine is replaced on the next connection): the rest is dropped, never
+// written on the next connection, and that connection's own ordered writes go out at once.
+void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext()
+{
+    QFETCH(bool, restart);
+    ConnectSerial();
+    // Each answer 150 ms late: the chain takes seconds.
+    fSim->Faults().SetAnswerDelay(150);
+    const size_t mark = ReceivedCount(*fSim);
+    if (restart) {
+        QTimer::singleShot(100, fFrame, [this] { fFrame->btnAllOnSlow->click(); });
+        QTest::mouseClick(fFrame->btnReset, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!fFrame->Connected, LineTimeout);
+    } else {
+        fFrame->btnAllOnSlow->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Writes(*fSim, mark, 5).size() >= 3, LineTimeout);
+        QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+        QVERIFY(!fFrame->Connected);
+    }
+
+    fSim->Faults().SetAnswerDelay(0);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    WaitForPolling();
+    const size_t after = ReceivedCount(*fSim);
+    // The chain was cut in its middle.
+    const qsizetype begun = Writes(*fSim, mark, 5).size();
+    QVERIFY2(begun >= 1 && begun < 20, qPrintable(QString::number(begun)));
+    fFrame->btnAllOff->click();
+    const QStringList allOff{QStringLiteral("6:60015:0"), QStringLiteral("6:60016:0")};
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, after), allOff, LineTimeout);
+    // Several poll cycles later, nothing of the old chain has come after it.
+    const size_t settled = ReceivedCount(*fSim);
+    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*fSim, settled) >= 4, LineTimeout);
+    QCOMPARE(Writes(*fSim, after), allOff);
 }
 
 int main(int argc, char *argv[])

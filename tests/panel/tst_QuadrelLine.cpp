@@ -3,6 +3,7 @@
 // frame log.
 
 #include "app/uApplication.h"
+#include "common/uGlobVar.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
@@ -147,6 +148,10 @@ private slots:
     void converterLinesNameTheConverter();
     void silentModuleMarksValuesStale();
     void healthyDisconnectIsNotAFailure();
+    void statusReadsGoOutInWholeCycles_data();
+    void statusReadsGoOutInWholeCycles();
+    void restartWaitActsOnlyOnItsConnection_data();
+    void restartWaitActsOnlyOnItsConnection();
     void brokenTemplateRefusesToConnect();
     void gridFromTheKeyboard();
     void timersRunOnlyWhileTheyShowSomething();
@@ -212,7 +217,10 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     QVERIFY(!fFrame->imgArrow->isVisible());
     QVERIFY(!fFrame->PHP_Call_Timer->isActive());
 
-    // The web poll runs while remote control is ticked, the runner's timer while it runs.
+    // The web poll runs while remote control is ticked (a test feature), the runner's timer while
+    // it runs.
+    TestMode = true;
+    const auto testModeOff = qScopeGuard([] { TestMode = false; });
     fFrame->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
     fFrame->chkRemoteControl->setChecked(true);
     QVERIFY(fFrame->PHP_Call_Timer->isActive());
@@ -672,6 +680,104 @@ void TestQuadrelLine::healthyDisconnectIsNotAFailure()
     QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 4, LineTimeout);
     QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Неудачное подключение")), 0);
     QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Успешное подключение")), 1);
+}
+
+void TestQuadrelLine::statusReadsGoOutInWholeCycles_data()
+{
+    QTest::addColumn<int>("baudRate");
+    // The eight reads take about 0.31 s on the line, longer than the 250 ms poll timer.
+    QTest::newRow("9600: a cycle outlasts the timer") << 9600;
+    QTest::newRow("115200") << 115200;
+}
+
+void TestQuadrelLine::statusReadsGoOutInWholeCycles()
+{
+    QFETCH(int, baudRate);
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fSim->Bus().WithModule(ModuleAddress, [baudRate](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(baudRate, 4)); });
+    // Every character takes its bit times on the line.
+    fSim->Serial().SetPacing({true, 'N', 1, 500});
+    fFrame->cbLineBaudRate->setCurrentText(QString::number(baudRate));
+    ConnectSerial();
+    WaitForPolling();
+
+    // A tick that found part of a cycle still queued used to queue the reads already answered
+    // again (the rest refused as duplicates), which scrambles the order on the line. Each cycle
+    // now goes out whole, the next one right behind the last answer of a slow one.
+    const size_t mark = ReceivedCount(*fSim);
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, mark).size() >= 7 * PollCycle.size(), LineTimeout);
+    QList<Request> reads = ReceivedRequests(*fSim, mark);
+    reads = reads.mid(reads.indexOf(PollCycle.front()));
+    const qsizetype cycles = reads.size() / PollCycle.size();
+    QList<Request> expected;
+    for (qsizetype i = 0; i < cycles; ++i)
+        expected += PollCycle;
+    QVERIFY(cycles >= 6);
+    QCOMPARE(Describe(reads.mid(0, expected.size())), Describe(expected));
+}
+
+void TestQuadrelLine::restartWaitActsOnlyOnItsConnection_data()
+{
+    // What the operator does with the connect button after "Перезагрузить", and when (ms after
+    // the restart click; -1: the moment the panel has let go of the module).
+    QTest::addColumn<QList<int>>("clicksAt");
+    QTest::newRow("disconnects during the wait") << QList<int>{300};
+    QTest::newRow("disconnects and connects again during the wait") << QList<int>{200, 400};
+    QTest::newRow("clicks as the wait ends") << QList<int>{-1};
+}
+
+void TestQuadrelLine::restartWaitActsOnlyOnItsConnection()
+{
+    QFETCH(QList<int>, clicksAt);
+    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    ConnectSerial();
+    WaitForPolling();
+    const Request probe{4, 36864, 1};
+
+    // Each click does what the button says at that moment; the probes it must cause are counted.
+    int probesWanted = 0;
+    bool lastSaidDisconnect = false;
+    size_t lastClickMark = 0;
+    auto clickConnectButton = [&] {
+        lastSaidDisconnect = fFrame->btnConnect->text() == QStringLiteral("Отключиться");
+        lastClickMark = ReceivedCount(*fSim);
+        probesWanted += lastSaidDisconnect ? 0 : 1;
+        QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+        if (lastSaidDisconnect)
+            QVERIFY(!fFrame->Connected);
+    };
+    for (const int at : clicksAt)
+        if (at >= 0)
+            QTimer::singleShot(at, fFrame, clickConnectButton);
+
+    const size_t mark = ReceivedCount(*fSim);
+    QTest::mouseClick(fFrame->btnReset, Qt::LeftButton);
+    if (clicksAt.contains(-1)) {
+        QTRY_VERIFY_WITH_TIMEOUT(!fFrame->Connected, LineTimeout);
+        clickConnectButton();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->RestartWait_Timer->isActive(), LineTimeout);
+    QCOMPARE(ReceivedRequests(*fSim, mark).count(Request{6, 60000, 21930}), 1);
+
+    if (probesWanted > 0) {
+        // The connection made after the restart stays: it is polled well past the restart's wait.
+        WaitForPolling();
+        const size_t after = ReceivedCount(*fSim);
+        QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, after).count(Request{3, 60016, 1}) >= 4, LineTimeout);
+        QVERIFY(fFrame->Connected);
+        QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Успешное подключение")), 2);
+    } else {
+        // "Отключиться" disconnects for good: no probe follows, however long one waits.
+        QVERIFY(lastSaidDisconnect);
+        QSignalSpy refreshes(fFrame->InterfaceTimer, &QTimer::timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 4, LineTimeout);
+        QVERIFY(!fFrame->Connected);
+        QCOMPARE(ReceivedRequests(*fSim, lastClickMark).count(probe), 0);
+        QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Подключиться"));
+        QVERIFY(fFrame->btnConnect->isEnabled());
+    }
+    QCOMPARE(ReceivedRequests(*fSim, mark).count(probe), probesWanted);
+    QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Неудачное подключение")), 0);
 }
 
 void TestQuadrelLine::brokenTemplateRefusesToConnect()

@@ -706,6 +706,7 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(fFrame->btnReset, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->Connected, LineTimeout);
     QVERIFY(clock.elapsed() >= 1200);
     const TSimBytes restart{0x10, 0x06, 0xEA, 0x60, 0x55, 0xAA};
     int restartFrames = 0;

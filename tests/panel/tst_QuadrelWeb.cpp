@@ -104,6 +104,17 @@ QPoint CellCentre(TzRelayGrid *aGrid, int aCol, int aRow)
     return aGrid->visualItemRect(aGrid->item(aRow - 1, aCol)).center();
 }
 
+// The output requests the service received for output aIndex, their states in order ("1", "0").
+QStringList OutputRequests(const TzTestWebServer &aServer, int aIndex)
+{
+    QStringList states;
+    for (const TzSeenRequest &request : aServer.Requests)
+        if (request.Path == "/discret_output_set.php"
+            && request.Query.value(QStringLiteral("dout_index")) == QString::number(aIndex))
+            states << request.Query.value(QStringLiteral("status"));
+    return states;
+}
+
 int PollsSeen(const TzTestWebServer &aServer)
 {
     int polls = 0;
@@ -129,6 +140,8 @@ private slots:
     void answerSwitchesOutputsOnTheModule_data();
     void answerSwitchesOutputsOnTheModule();
     void remoteClickAsksTheServiceAndWritesNothing();
+    void clickWhileTheFirstRequestIsOutIsSentAfterIt();
+    void leavingTestModeEndsRemoteControl();
     void proxyPanelFromTheKeyboardReachesTheProxy();
     void httpsAnswerAppliedOnlyWhenTrusted_data();
     void httpsAnswerAppliedOnlyWhenTrusted();
@@ -298,6 +311,83 @@ void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
     for (const TzSeenRequest &request : std::as_const(fServer->Requests))
         setRequests += request.Path == "/discret_output_set.php";
     QCOMPARE(setRequests, 1);
+}
+
+void TestQuadrelWeb::clickWhileTheFirstRequestIsOutIsSentAfterIt()
+{
+    // The service is slow with the first output request; its polls report what it was asked.
+    const auto holdNext = std::make_shared<bool>(true);
+    const auto reported = std::make_shared<QByteArray>();
+    fServer->Answer = [holdNext, reported](const TzSeenRequest &aRequest) {
+        if (aRequest.Path == "/discret_output_set.php" && std::exchange(*holdNext, false))
+            return TzTestWebServer::Hold();
+        return HttpAnswer(aRequest.Path == "/discret_outputs.php" ? *reported : QByteArray());
+    };
+    ConnectPanel();
+    fFrame->chkRemoteControl->click();
+    QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
+    const auto clickOutput7 = [this] {
+        QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 1, 7));
+    };
+
+    clickOutput7();
+    QTRY_COMPARE_WITH_TIMEOUT(fServer->HeldCount(), 1, WebPatience);
+    // The same state again while the first request is out: nothing more to send, now or later.
+    clickOutput7();
+    // The service switches the output on by its poll; the operator then wants it off again.
+    *reported = "7 1";
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(7), QStringLiteral("dout_on"), WebPatience);
+    clickOutput7();
+    const int polls = PollsSeen(*fServer);
+    QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= polls + 2, WebPatience);
+    // Still one request for the output while the first is out.
+    QCOMPARE(OutputRequests(*fServer, 7), QStringList{QStringLiteral("1")});
+
+    // It ends: the state wanted since goes out, once.
+    QVERIFY(fServer->Release(HttpAnswer("")));
+    QTRY_COMPARE_WITH_TIMEOUT(OutputRequests(*fServer, 7), (QStringList{QStringLiteral("1"), QStringLiteral("0")}),
+                              WebPatience);
+    const int later = PollsSeen(*fServer);
+    QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= later + 2, WebPatience);
+    QCOMPARE(OutputRequests(*fServer, 7), (QStringList{QStringLiteral("1"), QStringLiteral("0")}));
+}
+
+void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
+{
+    // The service's first poll is answered only after test mode is switched off.
+    fServer->Answer = [](const TzSeenRequest &aRequest) {
+        return aRequest.Path == "/discret_outputs.php" ? TzTestWebServer::Hold() : HttpAnswer("");
+    };
+    ConnectPanel();
+    fFrame->chkRemoteControl->click();
+    QTRY_COMPARE_WITH_TIMEOUT(fServer->HeldCount(), 1, WebPatience);
+
+    // The operator switches the test features off and, before the screen's next refresh, clicks
+    // an output: it is written to the module, and the hidden box is unticked, with a log line.
+    TestMode = false;
+    const size_t mark = ReceivedCount(*fSim);
+    QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 1, 5));
+    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, mark), QStringList{QStringLiteral("5:1")}, LineTimeout);
+    QVERIFY(!fFrame->chkRemoteControl->isChecked());
+    QCOMPARE(fLog->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
+    QVERIFY(OutputRequests(*fServer, 5).isEmpty());
+
+    // The poll that was out is answered now: it switches nothing, and no further poll follows.
+    QVERIFY(fServer->Release(HttpAnswer("3 1")));
+    QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 0, WebPatience);
+    const size_t after = ReceivedCount(*fSim);
+    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*fSim, after) >= 4, LineTimeout);
+    QCOMPARE(OutputWrites(*fSim, mark), QStringList{QStringLiteral("5:1")});
+    QCOMPARE(PollsSeen(*fServer), 1);
+
+    // Test mode back on: remote control stays off until the operator ticks it again.
+    TestMode = true;
+    QSignalSpy refreshes(fFrame->InterfaceTimer, &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 3, LineTimeout);
+    QVERIFY(fFrame->chkRemoteControl->isVisible());
+    QVERIFY(!fFrame->chkRemoteControl->isChecked());
+    QCOMPARE(PollsSeen(*fServer), 1);
+    QCOMPARE(fLog->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
 }
 
 void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()

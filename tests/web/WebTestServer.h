@@ -113,6 +113,22 @@ public:
     static QByteArray HangUp() { return QByteArrayLiteral("\x01hang up"); }
     // Resets the connection (TCP RST) instead of answering, as a crashing service or a firewall does.
     static QByteArray Reset() { return QByteArrayLiteral("\x01reset"); }
+    // Keeps the request waiting until Release() answers it: a service slow this once.
+    static QByteArray Hold() { return QByteArrayLiteral("\x01hold"); }
+    int HeldCount() const { return int(fHeld.size()); }
+    // Answers the oldest request held; false when none waits.
+    bool Release(const QByteArray &aAnswer)
+    {
+        while (!fHeld.isEmpty()) {
+            QTcpSocket *socket = fHeld.takeFirst();
+            if (socket->state() != QAbstractSocket::ConnectedState)
+                continue;
+            socket->write(aAnswer);
+            socket->disconnectFromHost();
+            return true;
+        }
+        return false;
+    }
 
     Responder Answer = [](const TzSeenRequest &) { return HttpAnswer(""); };
     QList<TzSeenRequest> Requests;
@@ -162,6 +178,10 @@ private:
         const QByteArray answer = Answer(request);
         if (answer.isEmpty())
             return;
+        if (answer == Hold()) {
+            fHeld.append(aSocket);
+            return;
+        }
         if (answer == HangUp()) {
             aSocket->abort();
             return;
@@ -179,6 +199,7 @@ private:
 
     std::unique_ptr<QTcpServer> fServer;
     QList<QTcpSocket *> fSockets;
+    QList<QTcpSocket *> fHeld;
 };
 
 // A certificate authority of the test's own and a server certificate it signed, for 127.0.0.1 and

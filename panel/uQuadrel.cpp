@@ -284,6 +284,7 @@ void TfrQuadrel::CreateNewStyleRelaysGrid()
 {
     SG_Relays->PictureOf = [this](int aCol, int aRow) { return RelayPicture(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
+    SG_Relays->HintOf = [this](int aCol, int aRow) { return RelayHint(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
     SG_Relays->OnCellDrag = [this](int aCol, int aRow) { SG_RelaysMouseMove(aCol, aRow); };
     SG_Relays->OnDragEnd = [this] { SG_RelaysMouseUp(); };

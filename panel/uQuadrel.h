@@ -144,6 +144,10 @@ public:
     static int OutputOfCell(int aCol, int aRow);
     QString RelayPicture(int aIndex) const;
     QString RelayStateText(int aIndex) const;
+    // The hint of an output's picture: why it shows no state yet; empty otherwise.
+    QString RelayHint(int aIndex) const;
+    // A new connection begins: every output is unknown until its state is read.
+    void ForgetOutputStates();
     void btnRS485Click(QWidget *Sender);
 
     // --- writes that reach the module in the order given (uQuadrelOrderedWrites.cpp) ---

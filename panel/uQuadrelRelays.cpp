@@ -142,8 +142,14 @@ QString TfrQuadrel::RelayPicture(int aIndex) const
         return QStringLiteral("dout_wait");
     if (output.ShimOn())
         return QStringLiteral("dout_pulse");
-    if (!output.StateKnown)
-        return QStringLiteral("dout_unknown");
+    if (!output.StateKnown) {
+        // Read but not yet taken over by the screen refresh: shown as read.
+        int states = 0;
+        if (!TryValueByID(aIndex <= 16 ? 60016 : 60015, states))
+            return QStringLiteral("dout_unknown");
+        return IsBitSet(states, uint8_t(aIndex <= 16 ? aIndex - 1 : aIndex - 17)) ? QStringLiteral("dout_on")
+                                                                                   : QStringLiteral("dout_off");
+    }
     if (output.IsOn())
         return QStringLiteral("dout_on");
     return QStringLiteral("dout_off");

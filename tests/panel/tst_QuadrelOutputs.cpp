@@ -888,11 +888,15 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     QVERIFY(grid->item(0, 1)->toolTip().isEmpty());
 
     // Connected again, to the module whose output 1 went off meanwhile and which falls silent once
-    // it has answered the probe: the state of the last connection is not shown as this one's.
+    // it has answered the probe: the state of the last connection is not shown as this one's. A
+    // fresh line, so that late answers to the last connection's polls cannot meet the probe.
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QVERIFY(!fFrame->Connected);
     QTRY_VERIFY(fFrame->btnConnect->isEnabled());
     fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, false, now); });
+    fPath = QString::fromStdString(fSim->StartPty());
+    QVERIFY(!fPath.isEmpty());
+    fFrame->AddPortOnTop(fPath);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
     fSim->Faults().SetSilent(true);

@@ -120,6 +120,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ConnectOptionSignals();
     InterfaceTimer->start();
     UpdateArrow();
+    FitButtonCaptions();
     InitMode = false;
 }
 
@@ -225,6 +226,9 @@ void TfrQuadrel::EnumSerialPorts()
         }
     }
     cbComPort->setCurrentIndex(0);
+    // The list was filled with its signals held back: the port now selected is taken over here,
+    // or the next connection would open it under the number of the port selected before.
+    cbComPortChange();
 }
 
 void TfrQuadrel::AddPortOnTop(const QString &aPortName)
@@ -238,9 +242,11 @@ void TfrQuadrel::AddPortOnTop(const QString &aPortName)
 
 QString TfrQuadrel::PortCaption() const
 {
+    // From the name selected, the one a connection opens, never from a number kept beside it.
     const QString name = cbComPort->currentText();
-    if (name.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive))
-        return QStringLiteral("COM%1").arg(ComPort);
+    int number = 0;
+    if (name.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive) && ExtractDigitsToInt(name, number))
+        return QStringLiteral("COM%1").arg(number);
     return name;
 }
 

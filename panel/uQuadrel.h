@@ -418,6 +418,8 @@ private:
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();
     void ConnectSignals();
+    // Every push button's caption fits, or is drawn elided with the whole caption in its hint.
+    void FitButtonCaptions();
 
     QString fHttpBase;
     // uQuadrelOptions.cpp: the autorun and proxy panels, the style list and their handlers.

@@ -362,16 +362,21 @@ private:
         const QFontMetrics metrics(fButton->font());
         const int room = CaptionRoom(fButton);
         const bool fits = metrics.size(Qt::TextShowMnemonic, caption).width() <= room;
-        fElided = fits ? QString() : metrics.elidedText(caption, Qt::ElideRight, std::max(0, room), Qt::TextShowMnemonic);
-        if (!fits && fElided.isEmpty())
-            fElided = QString(QChar(0x2026)); // no room even for one letter: the ellipsis says so
+        fElided.clear();
+        if (!fits) {
+            fElided = metrics.elidedText(caption, Qt::ElideRight, std::max(0, room), Qt::TextShowMnemonic);
+            if (fElided.isEmpty())
+                fElided = QString(QChar(0x2026)); // no room even for one letter: the ellipsis says so
+        }
         fButton->setProperty("elidedCaption", fElided);
         // A hint set by anyone else since the last look is the button's own.
         if (fButton->toolTip() != fHintSet)
             fOwnHint = fButton->toolTip();
         QString hint = fOwnHint;
-        if (!fits)
-            hint = fOwnHint.isEmpty() ? QString(caption).remove(u'&') : QString(caption).remove(u'&') + u'\n' + fOwnHint;
+        if (!fits) {
+            const QString whole = QString(caption).remove(u'&');
+            hint = fOwnHint.isEmpty() ? whole : whole + u'\n' + fOwnHint;
+        }
         fHintSet = hint;
         if (fButton->toolTip() != hint)
             fButton->setToolTip(hint);

@@ -17,6 +17,15 @@ public:
     {
         fIsOn = aValue;
         IsWait = false;
+        StateKnown = true;
+    }
+    // A new connection has not read the output yet: its state is unknown, not off.
+    void ForgetState()
+    {
+        fIsOn = false;
+        IsWait = false;
+        StateKnown = false;
+        ShimKoef = 0;
     }
 
     bool fEnabled = false;
@@ -29,4 +38,6 @@ public:
     int ShimPeriod = 0;
     int ShimKoef = 0;
     int ShimSafe = 0;
+    // The state has been read (or set by the panel) since the connection began.
+    bool StateKnown = false;
 };

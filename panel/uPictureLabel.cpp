@@ -130,10 +130,37 @@ private:
     TzPictureLabel *Picture() const { return static_cast<TzPictureLabel *>(widget()); }
 };
 
+const char *const ValueCaptionProperty = "valueCaption";
+
+// A label that shows a value: its caption names it, the value follows, so a screen reader says
+// "Идентификатор: 01-02-03-0A-0B-0C" where it would otherwise say one of the two.
+class TzValueLabelAccessible : public QAccessibleWidget
+{
+public:
+    explicit TzValueLabelAccessible(QLabel *aLabel) : QAccessibleWidget(aLabel, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text aText) const override
+    {
+        const auto *label = static_cast<const QLabel *>(widget());
+        switch (aText) {
+        case QAccessible::Name:
+            return QStringLiteral("%1: %2").arg(label->property(ValueCaptionProperty).toString(), label->text());
+        case QAccessible::Value:
+            return label->text();
+        default:
+            return QAccessibleWidget::text(aText);
+        }
+    }
+};
+
 QAccessibleInterface *PictureAccessibleFactory(const QString &aClassName, QObject *aObject)
 {
-    if (aClassName == QLatin1String("TzPictureLabel") && aObject && aObject->isWidgetType())
+    if (!aObject || !aObject->isWidgetType())
+        return nullptr;
+    if (aClassName == QLatin1String("TzPictureLabel"))
         return new TzPictureAccessible(static_cast<TzPictureLabel *>(aObject));
+    if (aClassName == QLatin1String("QLabel") && aObject->property(ValueCaptionProperty).isValid())
+        return new TzValueLabelAccessible(static_cast<QLabel *>(aObject));
     return nullptr;
 }
 
@@ -158,6 +185,20 @@ void InstallPictureAccessibility()
         return;
     QAccessible::installFactory(PictureAccessibleFactory);
     installed = true;
+}
+
+void MarkValueLabel(QLabel *aLabel, const QString &aCaption)
+{
+    if (!aLabel)
+        return;
+    aLabel->setProperty(ValueCaptionProperty, aCaption);
+    // A label without a name of its own announces each new text as a change of its name.
+    aLabel->setAccessibleName(QString());
+    // With assistive technology running, the label may have been asked for before: that answer
+    // goes, so the next question gets the caption and the value.
+    QAccessibleInterface *known = QAccessible::queryAccessibleInterface(aLabel);
+    if (known && !dynamic_cast<TzValueLabelAccessible *>(known))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(known));
 }
 
 TzPictureLabel::TzPictureLabel(const QString &aName, const QString &aPicture, const QString &aHint, QWidget *aParent)

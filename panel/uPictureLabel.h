@@ -48,5 +48,11 @@ QIcon PanelIcon(const QString &aName);
 QPixmap PanelPicture(const QString &aName, const QSize &aSize, qreal aDevicePixelRatio = 1.0);
 
 // Makes assistive technology see picture buttons as buttons with a press action (and pictures with
-// a context menu as offering it). Installed once; the frame calls it on construction.
+// a context menu as offering it), and value labels by their caption and value. Installed once;
+// the frame calls it on construction.
 void InstallPictureAccessibility();
+
+// Makes a label that shows a value read out with its caption: assistive technology reads
+// "<caption>: <text>" as its name and the text as its value, and hears of every change of the
+// text. The label's own accessible name is cleared, since it would replace the text.
+void MarkValueLabel(QLabel *aLabel, const QString &aCaption);

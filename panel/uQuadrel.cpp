@@ -120,6 +120,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ConnectOptionSignals();
     InterfaceTimer->start();
     UpdateArrow();
+    FitButtonCaptions();
     InitMode = false;
     ShowStartNotes();
 }
@@ -226,6 +227,9 @@ void TfrQuadrel::EnumSerialPorts()
         }
     }
     cbComPort->setCurrentIndex(0);
+    // The list was filled with its signals held back: the port now selected is taken over here,
+    // or the next connection would open it under the number of the port selected before.
+    cbComPortChange();
 }
 
 void TfrQuadrel::AddPortOnTop(const QString &aPortName)
@@ -239,9 +243,11 @@ void TfrQuadrel::AddPortOnTop(const QString &aPortName)
 
 QString TfrQuadrel::PortCaption() const
 {
+    // From the name selected, the one a connection opens, never from a number kept beside it.
     const QString name = cbComPort->currentText();
-    if (name.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive))
-        return QStringLiteral("COM%1").arg(ComPort);
+    int number = 0;
+    if (name.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive) && ExtractDigitsToInt(name, number))
+        return QStringLiteral("COM%1").arg(number);
     return name;
 }
 
@@ -285,6 +291,7 @@ void TfrQuadrel::CreateNewStyleRelaysGrid()
 {
     SG_Relays->PictureOf = [this](int aCol, int aRow) { return RelayPicture(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
+    SG_Relays->HintOf = [this](int aCol, int aRow) { return RelayHint(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
     SG_Relays->OnCellDrag = [this](int aCol, int aRow) { SG_RelaysMouseMove(aCol, aRow); };
     SG_Relays->OnDragEnd = [this] { SG_RelaysMouseUp(); };

@@ -147,6 +147,10 @@ public:
     static int OutputOfCell(int aCol, int aRow);
     QString RelayPicture(int aIndex) const;
     QString RelayStateText(int aIndex) const;
+    // The hint of an output's picture: why it shows no state yet; empty otherwise.
+    QString RelayHint(int aIndex) const;
+    // A new connection begins: every output is unknown until its state is read.
+    void ForgetOutputStates();
     void btnRS485Click(QWidget *Sender);
 
     // --- writes that reach the module in the order given (uQuadrelOrderedWrites.cpp) ---
@@ -429,6 +433,8 @@ private:
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();
     void ConnectSignals();
+    // Every push button's caption fits, or is drawn elided with the whole caption in its hint.
+    void FitButtonCaptions();
 
     QString fHttpBase;
     // uQuadrelOptions.cpp: the autorun and proxy panels, the style list and their handlers.

@@ -157,11 +157,12 @@ void TfrQuadrel::DoConnect()
             ModbusAnswerList.clear();
         }
         FreePort->ClearRequestList();
+        ForgetOutputStates();
         Pulse();
     } else {
         MessageBoxNew(this, QStringLiteral("Выбранный СОМ-порт занят или недоступен"), QStringLiteral("Уведомление"),
                       0x30);
-        TempLogAdd(PortCaption() + QStringLiteral(" занят или недоступен"), LogMaroon);
+        TempLogAdd(fAttemptEndpoint + QStringLiteral(" занят или недоступен"), LogMaroon);
     }
 }
 

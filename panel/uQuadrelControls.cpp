@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QIntValidator>
@@ -15,6 +16,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -206,6 +209,9 @@ void TfrQuadrel::CreateControls()
     // Search results, beside the connection panel.
     panFind = PopupFrame(this, "panFind", QSize(200, 230));
     auto *findColumn = new QVBoxLayout(panFind);
+    auto *findTitle = new QLabel(QStringLiteral("Устройства"), panFind);
+    findTitle->setObjectName(QStringLiteral("labFindCaption"));
+    findColumn->addWidget(findTitle);
     FindListBox = new QListWidget(panFind);
     FindListBox->setObjectName(QStringLiteral("FindListBox"));
     FindListBox->setAccessibleName(QStringLiteral("Найденные устройства"));
@@ -229,7 +235,8 @@ void TfrQuadrel::CreateControls()
 
     // Pulse-width panel with its selector row, and the calculator beside it.
     panDOUT = PopupFrame(this, "panDOUT", QSize(330, 300));
-    btnDOUT1Pan = Button(panDOUT, "btnDOUT1Pan", QStringLiteral("#1"), QRect(8, 8, 52, 26));
+    // Wide enough for "#20" beside its picture; five in a row still fit the panel.
+    btnDOUT1Pan = Button(panDOUT, "btnDOUT1Pan", QStringLiteral("#1"), QRect(8, 8, 58, 26));
     panShim = PopupFrame(this, "panShim", QSize(250, 200));
 
     // Light sequences and the all-outputs commands.
@@ -262,4 +269,136 @@ void TfrQuadrel::CreateControls()
     CreateShimControls();
     CreateSequenceControls();
     CreateDeviceControls();
+
+    // Labels that show a value are read out with their caption.
+    const std::pair<QLabel *, const char *> valueLabels[] = {
+        {labAddr, "Адрес"},   {labBaudRate, "Скорость"}, {labFormat, "Формат"}, {labVerPO, "Версия ПО"},
+        {labPower1, "Питание"}, {labTest, "Очередь"},    {labDate, "Дата"},     {labTime, "Время"},
+        {txtMAC, "Идентификатор"},
+    };
+    for (const auto &[label, caption] : valueLabels)
+        MarkValueLabel(label, QString::fromUtf8(caption));
+}
+
+namespace {
+
+// The style's description of a push button as it is drawn, with the caption given.
+QStyleOptionButton ButtonOption(const QPushButton *aButton, const QString &aCaption)
+{
+    QStyleOptionButton option;
+    option.initFrom(aButton);
+    if (aButton->isFlat())
+        option.features |= QStyleOptionButton::Flat;
+    if (aButton->menu())
+        option.features |= QStyleOptionButton::HasMenu;
+    if (aButton->autoDefault())
+        option.features |= QStyleOptionButton::AutoDefaultButton;
+    if (aButton->isDefault())
+        option.features |= QStyleOptionButton::DefaultButton;
+    if (aButton->isDown())
+        option.state |= QStyle::State_Sunken;
+    if (aButton->isChecked())
+        option.state |= QStyle::State_On;
+    if (!aButton->isFlat() && !aButton->isDown())
+        option.state |= QStyle::State_Raised;
+    option.text = aCaption;
+    option.icon = aButton->icon();
+    option.iconSize = aButton->iconSize();
+    return option;
+}
+
+// The room a push button gives its caption: the part of the button the style draws the label in
+// (inside border and padding), less the icon with its gap.
+int CaptionRoom(const QPushButton *aButton)
+{
+    const QStyleOptionButton option = ButtonOption(aButton, aButton->text());
+    int room = aButton->style()->subElementRect(QStyle::SE_PushButtonContents, &option, aButton).width();
+    if (!aButton->icon().isNull())
+        room -= aButton->iconSize().width() + 4;
+    return room;
+}
+
+// A caption wider than its button is drawn elided, and the button's hint then starts with the
+// whole caption. The caption itself stays whole: text() and what assistive technology reads.
+class TzCaptionFit : public QObject
+{
+public:
+    explicit TzCaptionFit(QPushButton *aButton) : QObject(aButton), fButton(aButton)
+    {
+        aButton->installEventFilter(this);
+        Update();
+    }
+
+protected:
+    bool eventFilter(QObject *aWatched, QEvent *aEvent) override
+    {
+        if (aWatched != fButton)
+            return QObject::eventFilter(aWatched, aEvent);
+        switch (aEvent->type()) {
+        case QEvent::Paint:
+            // Captions change without an event of their own; they are measured again as drawn.
+            Update();
+            if (!fElided.isEmpty()) {
+                PaintElided();
+                return true;
+            }
+            break;
+        case QEvent::Resize:
+        case QEvent::FontChange:
+        case QEvent::StyleChange:
+        case QEvent::Show:
+            Update();
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(aWatched, aEvent);
+    }
+
+private:
+    void Update()
+    {
+        const QString caption = fButton->text();
+        const QFontMetrics metrics(fButton->font());
+        const int room = CaptionRoom(fButton);
+        const bool fits = metrics.size(Qt::TextShowMnemonic, caption).width() <= room;
+        fElided.clear();
+        if (!fits) {
+            fElided = metrics.elidedText(caption, Qt::ElideRight, std::max(0, room), Qt::TextShowMnemonic);
+            if (fElided.isEmpty())
+                fElided = QString(QChar(0x2026)); // no room even for one letter: the ellipsis says so
+        }
+        fButton->setProperty("elidedCaption", fElided);
+        // A hint set by anyone else since the last look is the button's own.
+        if (fButton->toolTip() != fHintSet)
+            fOwnHint = fButton->toolTip();
+        QString hint = fOwnHint;
+        if (!fits) {
+            const QString whole = QString(caption).remove(u'&');
+            hint = fOwnHint.isEmpty() ? whole : whole + u'\n' + fOwnHint;
+        }
+        fHintSet = hint;
+        if (fButton->toolTip() != hint)
+            fButton->setToolTip(hint);
+    }
+
+    void PaintElided()
+    {
+        QStylePainter painter(fButton);
+        painter.drawControl(QStyle::CE_PushButton, ButtonOption(fButton, fElided));
+    }
+
+    QPushButton *fButton;
+    QString fElided;
+    QString fOwnHint;
+    QString fHintSet;
+};
+
+} // namespace
+
+void TfrQuadrel::FitButtonCaptions()
+{
+    for (QPushButton *button : findChildren<QPushButton *>())
+        if (!button->property("elidedCaption").isValid()) // not yet watched
+            new TzCaptionFit(button);
 }

@@ -142,6 +142,14 @@ QString TfrQuadrel::RelayPicture(int aIndex) const
         return QStringLiteral("dout_wait");
     if (output.ShimOn())
         return QStringLiteral("dout_pulse");
+    if (!output.StateKnown) {
+        // Read but not yet taken over by the screen refresh: shown as read.
+        int states = 0;
+        if (!TryValueByID(aIndex <= 16 ? 60016 : 60015, states))
+            return QStringLiteral("dout_unknown");
+        return IsBitSet(states, uint8_t(aIndex <= 16 ? aIndex - 1 : aIndex - 17)) ? QStringLiteral("dout_on")
+                                                                                   : QStringLiteral("dout_off");
+    }
     if (output.IsOn())
         return QStringLiteral("dout_on");
     return QStringLiteral("dout_off");
@@ -157,5 +165,28 @@ QString TfrQuadrel::RelayStateText(int aIndex) const
         state = QStringLiteral("ожидание");
     else if (picture == QStringLiteral("dout_pulse"))
         state = QStringLiteral("ШИМ");
+    else if (picture == QStringLiteral("dout_unknown"))
+        state = QStringLiteral("состояние неизвестно");
     return QStringLiteral("Выход %1: %2").arg(aIndex).arg(state);
+}
+
+QString TfrQuadrel::RelayHint(int aIndex) const
+{
+    if (RelayPicture(aIndex) == QStringLiteral("dout_unknown"))
+        return QStringLiteral("Состояние выхода ещё не прочитано");
+    return QString();
+}
+
+void TfrQuadrel::ForgetOutputStates()
+{
+    // What the grid showed belongs to the previous connection (perhaps another module): until
+    // this one reads the states, they are unknown. The state registers' values go with them, so
+    // the screen refresh cannot take the old ones for read.
+    for (int n = 1; n <= 20; ++n)
+        DOUTs[size_t(n)].ForgetState();
+    if (Device)
+        for (const int id : {60015, 60016})
+            if (TzTag *states = Device->GetTagByID(id))
+                states->SetQuality(QualityWaiting);
+    SG_Relays->Refresh();
 }

@@ -4,6 +4,7 @@
 #include "panel/uQuadrelSearch.h"
 
 #include "common/uUtils.h"
+#include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
 #include "panel/uConnectionRules.h"
 #include "panel/uPictureLabel.h"
@@ -95,8 +96,12 @@ void TfrQuadrel::CreateSearchControls()
 
 void TfrQuadrel::SetFindFieldsEnabled(bool aEnabled)
 {
+    // The scan runs with the settings it started with; fields edited meanwhile would be saved and
+    // shown as if the scan used them.
     for (QWidget *field : std::initializer_list<QWidget *>{cbComPort, txtLineAddr, cbLineBaudRate, cbLineFormat,
-                                                           txtLineTimeout, chkFindAllSettings})
+                                                           txtLineTimeout, chkFindAllSettings, txtEthernetAddr,
+                                                           txtEthernetPort, txtEthernetTimeout, cbLineFormatEth,
+                                                           txtLineAddrEth})
         field->setEnabled(aEnabled);
 }
 
@@ -162,9 +167,14 @@ bool TfrQuadrel::FindStart()
     FindDevice->ByEthernet = byEthernet;
     FindDevice->AllLineSettings = !byEthernet && chkFindAllSettings->isChecked();
     if (!FindDevice->Start()) {
-        if (FindDevice->LastError() == TfrmFindDevice::fePortBusy || FindDevice->LastError() == TfrmFindDevice::feNoPort)
+        if (FindDevice->LastError() == TfrmFindDevice::fePortBusy || FindDevice->LastError() == TfrmFindDevice::feNoPort) {
             MessageBoxNew(this, QStringLiteral("Выбранный СОМ-порт занят или недоступен"),
                           QStringLiteral("Уведомление"), 0x30);
+            // Over Ethernet the local port of the converter's number is what could not be had.
+            const QString endpoint =
+                byEthernet ? QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort) : PortCaption();
+            TempLogAdd(endpoint + QStringLiteral(" занят или недоступен"), LogMaroon);
+        }
         return false;
     }
     FindProgress->setValue(FindProgress->minimum());
@@ -210,14 +220,19 @@ void TfrQuadrel::FindProcessProc(int aPos)
 
 void TfrQuadrel::FindAddrProc(int aAddr, const TStringBytes &Answer)
 {
-    if (!IsQuadrelAnswer(Answer)) {
-        FindListBox->addItem(QStringLiteral("[%1] Unknown").arg(aAddr));
-        return;
-    }
+    // One line per answering device, whatever the number of passes it answered in.
+    const bool quadrel = IsQuadrelAnswer(Answer);
+    const TzFindEntryKind kind = quadrel ? fekDevice : fekUnknown;
     for (int row = 0; row < FindListBox->count(); ++row) {
         const QListWidgetItem *item = FindListBox->item(row);
-        if (EntryKind(item) == fekDevice && item->data(FindEntryDeviceRole).value<TzFindDevice>().Addr == aAddr)
+        if (EntryKind(item) == kind && item->data(FindEntryAddrRole).toInt() == aAddr)
             return;
+    }
+    if (!quadrel) {
+        auto *unknown = new QListWidgetItem(QStringLiteral("[%1] Unknown").arg(aAddr), FindListBox);
+        unknown->setData(FindEntryKindRole, fekUnknown);
+        unknown->setData(FindEntryAddrRole, aAddr);
+        return;
     }
     TzFindDevice found;
     found.ComPortIndx = cbComPort->currentIndex();
@@ -241,6 +256,7 @@ void TfrQuadrel::FindAddrProc(int aAddr, const TStringBytes &Answer)
     auto *item = new QListWidgetItem(QStringLiteral("[%1] Quadrel").arg(aAddr), FindListBox);
     item->setData(FindEntryKindRole, fekDevice);
     item->setData(FindEntryDeviceRole, QVariant::fromValue(found));
+    item->setData(FindEntryAddrRole, aAddr);
 }
 
 void TfrQuadrel::FindListBoxClick()

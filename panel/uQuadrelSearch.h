@@ -25,7 +25,9 @@ struct TzFindDevice
 };
 Q_DECLARE_METATYPE(TzFindDevice)
 
-// Roles of a result list entry: which kind of entry it is, and the result itself.
-enum TzFindEntryKind { fekNone = 0, fekCounter = 1, fekDevice = 2 };
+// Roles of a result list entry: which kind of entry it is, the result itself, and the address
+// that answered (a module or a device of another type).
+enum TzFindEntryKind { fekNone = 0, fekCounter = 1, fekDevice = 2, fekUnknown = 3 };
 inline constexpr int FindEntryKindRole = Qt::UserRole;
 inline constexpr int FindEntryDeviceRole = Qt::UserRole + 1;
+inline constexpr int FindEntryAddrRole = Qt::UserRole + 2;

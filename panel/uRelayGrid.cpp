@@ -1,6 +1,7 @@
 #include "panel/uRelayGrid.h"
 
 #include "app/uHintTiming.h"
+#include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 
 #include <QHelpEvent>
@@ -9,6 +10,8 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
+
+#include <algorithm>
 
 namespace {
 
@@ -36,7 +39,111 @@ QTableWidgetItem *FixedItem(const QString &aText)
     return item;
 }
 
+// Characters that end or break a line, or move to a tab stop: in a one-line description a space.
+bool IsLineBreak(char16_t aCode)
+{
+    return aCode == u'\n' || aCode == u'\r' || aCode == u'\t' || aCode == 0x0085 || aCode == 0x2028
+           || aCode == 0x2029;
+}
+
+// Control characters draw as boxes and the project file cannot carry most of them; U+FFFE and
+// U+FFFF are no characters at all.
+bool IsDropped(char16_t aCode)
+{
+    return aCode < 0x20 || (aCode >= 0x7F && aCode <= 0x9F) || aCode == 0xFFFE || aCode == 0xFFFF;
+}
+
+// A state picture cell: what assistive technology reads of it and its hint are asked for each
+// time, so they never lag behind the picture, which is also chosen as it is drawn.
+class TzStateItem : public QTableWidgetItem
+{
+public:
+    explicit TzStateItem(const TzRelayGrid *aGrid) : fGrid(aGrid)
+    {
+        setFlags(Qt::ItemIsEnabled);
+        setTextAlignment(Qt::AlignCenter);
+    }
+
+    QVariant data(int aRole) const override
+    {
+        if (aRole == Qt::AccessibleTextRole && fGrid->StateTextOf)
+            return fGrid->StateTextOf(column(), row() + 1);
+        if (aRole == Qt::ToolTipRole)
+            return fGrid->CellHint(column(), row() + 1);
+        return QTableWidgetItem::data(aRole);
+    }
+
+private:
+    const TzRelayGrid *fGrid;
+};
+
 } // namespace
+
+QString DescriptionText(const QString &aText)
+{
+    QString text;
+    text.reserve(aText.size());
+    for (qsizetype i = 0; i < aText.size(); ++i) {
+        const QChar c = aText[i];
+        if (c.isHighSurrogate() && i + 1 < aText.size() && aText[i + 1].isLowSurrogate()) {
+            text += c;
+            text += aText[++i];
+        } else if (c.isSurrogate()) {
+            continue; // half of a pair: no character
+        } else if (c == u'\r' && i + 1 < aText.size() && aText[i + 1] == u'\n') {
+            continue; // a CR LF pair makes one space, from its LF
+        } else if (IsLineBreak(c.unicode())) {
+            text += u' ';
+        } else if (!IsDropped(c.unicode())) {
+            text += c;
+        }
+    }
+    return text;
+}
+
+TzDescriptionEdit::TzDescriptionEdit(QWidget *aParent) : QLineEdit(aParent)
+{
+    setObjectName(QStringLiteral("DescriptionEditor"));
+    setFrame(false);
+    connect(this, &QLineEdit::textEdited, this, &TzDescriptionEdit::TextEdited);
+}
+
+void TzDescriptionEdit::SetInitialText(const QString &aText)
+{
+    setText(aText);
+    fAcceptedLength = aText.size();
+}
+
+void TzDescriptionEdit::TextEdited(const QString &aText)
+{
+    // What the operator put in ends at the cursor: anything to drop or cut is taken from there.
+    const int cursor = cursorPosition();
+    QString text = DescriptionText(aText);
+    qsizetype end = DescriptionText(aText.left(cursor)).size();
+    // Only an edit that grows the text past the limit is cut, by as much as it went over; a longer
+    // description from a file is not shortened by an edit that does not lengthen it.
+    const qsizetype allowed = std::max<qsizetype>(DescriptionMaxLength, fAcceptedLength);
+    const bool cut = text.size() > allowed;
+    if (cut) {
+        const qsizetype excess = text.size() - allowed;
+        qsizetype from = end >= excess ? end - excess : text.size() - excess;
+        qsizetype count = excess;
+        // Never half a surrogate pair: the character goes whole.
+        if (from > 0 && text[from - 1].isHighSurrogate() && text[from].isLowSurrogate()) {
+            --from;
+            ++count;
+        }
+        text.remove(from, count);
+        end = from;
+    }
+    if (text != aText) {
+        setText(text);
+        setCursorPosition(int(end));
+    }
+    fAcceptedLength = text.size();
+    if (cut)
+        BlinkEdit(this);
+}
 
 TzRelayGrid::TzRelayGrid(QWidget *aParent) : QTableWidget(10, 6, aParent)
 {
@@ -69,9 +176,9 @@ TzRelayGrid::TzRelayGrid(QWidget *aParent) : QTableWidget(10, 6, aParent)
     }
     for (int row = 0; row < 10; ++row) {
         setItem(row, 0, FixedItem(QString::number(row + 1)));
-        setItem(row, 1, FixedItem(QString()));
+        setItem(row, 1, new TzStateItem(this));
         setItem(row, 3, FixedItem(QString::number(row + 11)));
-        setItem(row, 4, FixedItem(QString()));
+        setItem(row, 4, new TzStateItem(this));
         for (const int col : {2, 5}) {
             auto *description = new QTableWidgetItem;
             description->setFlags(Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemIsSelectable);
@@ -138,14 +245,22 @@ void TzRelayGrid::SetStale(bool aStale, const QString &aHint)
     Refresh();
 }
 
+QString TzRelayGrid::CellHint(int aCol, int aRow) const
+{
+    if (fStale)
+        return fStaleHint;
+    return HintOf ? HintOf(aCol, aRow) : QString();
+}
+
 void TzRelayGrid::Refresh()
 {
     for (int row = 1; row <= 10; ++row)
         for (const int col : {1, 4})
             if (QTableWidgetItem *cell = item(row - 1, col)) {
+                // Stored too, so that a change is announced as one.
                 if (StateTextOf)
                     cell->setData(Qt::AccessibleTextRole, StateTextOf(col, row));
-                cell->setData(Qt::ToolTipRole, fStaleHint);
+                cell->setData(Qt::ToolTipRole, CellHint(col, row));
             }
     viewport()->update();
 }
@@ -299,6 +414,36 @@ void TzRelayGridHeader::focusOutEvent(QFocusEvent *aEvent)
 
 TzRelayPictureDelegate::TzRelayPictureDelegate(TzRelayGrid *aGrid) : QStyledItemDelegate(aGrid), fGrid(aGrid)
 {
+}
+
+QWidget *TzRelayPictureDelegate::createEditor(QWidget *aParent, const QStyleOptionViewItem &aOption,
+                                             const QModelIndex &aIndex) const
+{
+    if (!IsDescriptionColumn(aIndex.column()))
+        return QStyledItemDelegate::createEditor(aParent, aOption, aIndex);
+    return new TzDescriptionEdit(aParent);
+}
+
+void TzRelayPictureDelegate::setEditorData(QWidget *aEditor, const QModelIndex &aIndex) const
+{
+    if (auto *description = qobject_cast<TzDescriptionEdit *>(aEditor)) {
+        description->SetInitialText(aIndex.data(Qt::EditRole).toString());
+        return;
+    }
+    QStyledItemDelegate::setEditorData(aEditor, aIndex);
+}
+
+void TzRelayPictureDelegate::setModelData(QWidget *aEditor, QAbstractItemModel *aModel,
+                                          const QModelIndex &aIndex) const
+{
+    if (auto *description = qobject_cast<TzDescriptionEdit *>(aEditor)) {
+        const QString text = description->text();
+        // The editor keeps its text clean as it is edited; an untouched one hands back what it got.
+        if (text != aIndex.data(Qt::EditRole).toString())
+            aModel->setData(aIndex, DescriptionText(text), Qt::EditRole);
+        return;
+    }
+    QStyledItemDelegate::setModelData(aEditor, aModel, aIndex);
 }
 
 void TzRelayPictureDelegate::paint(QPainter *aPainter, const QStyleOptionViewItem &aOption,

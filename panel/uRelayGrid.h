@@ -8,12 +8,38 @@
 // a description for editing.
 
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 
 #include <functional>
 
 class TzRelayGrid;
+
+// The longest description the editor takes, in characters.
+inline constexpr int DescriptionMaxLength = 255;
+
+// A description as typed or pasted, made one line of characters the project file can carry: line
+// breaks and tabs become spaces, control characters and what is no character at all are left out,
+// so what the grid shows is what is saved.
+QString DescriptionText(const QString &aText);
+
+// The in-place editor of a description: it keeps its text to what DescriptionText allows and to
+// DescriptionMaxLength characters; a typed or pasted text cut at the limit flashes the field.
+class TzDescriptionEdit : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    explicit TzDescriptionEdit(QWidget *aParent);
+    // The text given to the editor; a description longer than the limit, as an older project
+    // file may hold, is kept until it is edited.
+    void SetInitialText(const QString &aText);
+
+private:
+    void TextEdited(const QString &aText);
+    qsizetype fAcceptedLength = 0;
+};
 
 // The header row: its picture sections take the keyboard like the cells below them.
 class TzRelayGridHeader : public QHeaderView
@@ -53,6 +79,8 @@ public:
     std::function<QString(int aCol, int aRow)> PictureOf;
     // The accessible description of a state cell.
     std::function<QString(int aCol, int aRow)> StateTextOf;
+    // The hint of a state cell while the values are not stale; empty for none.
+    std::function<QString(int aCol, int aRow)> HintOf;
 
     // The cell under a point of the viewport, in the frame's counting; false outside the cells.
     bool CellAt(const QPoint &aPos, int &aCol, int &aRow) const;
@@ -64,6 +92,8 @@ public:
     // Stale pictures are drawn greyed, with aHint as their tool tip; an empty hint when not stale.
     void SetStale(bool aStale, const QString &aHint);
     bool IsStale() const { return fStale; }
+    // The hint of a state cell: the stale hint while stale, else the frame's for that cell.
+    QString CellHint(int aCol, int aRow) const;
     // Repaints the pictures and refreshes what assistive technology reads for them.
     void Refresh();
     TzRelayGridHeader *Header() const { return fHeader; }
@@ -85,12 +115,17 @@ private:
 };
 
 // Draws the state pictures: left edge 1 pixel left of the cell, centred in the cell less 2 pixels at
-// top and bottom, at the screen's pixel ratio; greyed while the grid's values are stale.
+// top and bottom, at the screen's pixel ratio; greyed while the grid's values are stale. The
+// descriptions are edited with a TzDescriptionEdit.
 class TzRelayPictureDelegate : public QStyledItemDelegate
 {
 public:
     explicit TzRelayPictureDelegate(TzRelayGrid *aGrid);
     void paint(QPainter *aPainter, const QStyleOptionViewItem &aOption, const QModelIndex &aIndex) const override;
+    QWidget *createEditor(QWidget *aParent, const QStyleOptionViewItem &aOption,
+                          const QModelIndex &aIndex) const override;
+    void setEditorData(QWidget *aEditor, const QModelIndex &aIndex) const override;
+    void setModelData(QWidget *aEditor, QAbstractItemModel *aModel, const QModelIndex &aIndex) const override;
 
 private:
     TzRelayGrid *fGrid;

@@ -9,11 +9,13 @@
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
 #include "panel/uQuadrel.h"
+#include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
 #include "tests/TestSettings.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -139,6 +141,9 @@ private slots:
     void networkSettingsRefuseWrongInput_data();
     void networkSettingsRefuseWrongInput();
     void identifierAndCopy();
+
+    // output grid
+    void outputsAreUnknownUntilRead();
 
 private:
     void ConnectSerial();
@@ -845,6 +850,64 @@ void TestQuadrelOutputs::identifierAndCopy()
     QTRY_VERIFY(fFrame->txtMAC->hasFocus());
     QTest::keyClick(fFrame->txtMAC, Qt::Key_C, Qt::ControlModifier);
     QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12-34-56-78-9A-BC"));
+}
+
+// --- output grid ---------------------------------------------------------------------------
+
+void TestQuadrelOutputs::outputsAreUnknownUntilRead()
+{
+    // A slow module: a quarter of a second for every answer, so the first cycle takes seconds.
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, true, now); });
+    fSim->Faults().SetAnswerDelay(250);
+    fPath = QString::fromStdString(fSim->StartPty());
+    QVERIFY(!fPath.isEmpty());
+    fFrame->AddPortOnTop(fPath);
+    TzRelayGrid *grid = fFrame->SG_Relays;
+    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
+    QVERIFY(table);
+    // Picture, accessible text and hint of outputs 1 (row 1 left) and 12 (row 2 right).
+    auto expectUnknown = [&] {
+        int states = 0;
+        QVERIFY(!fFrame->TryValueByID(60016, states)); // not read in this connection
+        for (const int n : {1, 12}) {
+            QCOMPARE(fFrame->RelayPicture(n), QStringLiteral("dout_unknown"));
+            QCOMPARE(table->cellAt((n - 1) % 10, n <= 10 ? 1 : 4)->text(QAccessible::Name),
+                     QStringLiteral("Выход %1: состояние неизвестно").arg(n));
+            QCOMPARE(grid->item((n - 1) % 10, n <= 10 ? 1 : 4)->toolTip(),
+                     QStringLiteral("Состояние выхода ещё не прочитано"));
+        }
+    };
+
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
+    expectUnknown();
+    fFrame->InterfaceTimerTimer(); // the screen refresh finds nothing read yet
+    expectUnknown();
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(1), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_off"));
+    QCOMPARE(table->cellAt(1, 4)->text(QAccessible::Name), QStringLiteral("Выход 12: выключен"));
+    QVERIFY(grid->item(0, 1)->toolTip().isEmpty());
+
+    // Connected again, to the module whose output 1 went off meanwhile and which falls silent once
+    // it has answered the probe: the state of the last connection is not shown as this one's. A
+    // fresh line, so that late answers to the last connection's polls cannot meet the probe.
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QVERIFY(!fFrame->Connected);
+    QTRY_VERIFY(fFrame->btnConnect->isEnabled());
+    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, false, now); });
+    fPath = QString::fromStdString(fSim->StartPty());
+    QVERIFY(!fPath.isEmpty());
+    fFrame->AddPortOnTop(fPath);
+    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
+    fSim->Faults().SetSilent(true);
+    expectUnknown();
+    // The read of the states goes unanswered; the screen refresh still has nothing to show.
+    TzTag *states = fFrame->Device->GetTagByID(60016);
+    QTRY_COMPARE_WITH_TIMEOUT(states->Quality(), QualityFailed, 60000);
+    fFrame->InterfaceTimerTimer();
+    expectUnknown();
+    QVERIFY(!fFrame->DOUTs[1].IsOn());
 }
 
 QTEST_MAIN(TestQuadrelOutputs)

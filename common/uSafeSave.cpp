@@ -201,6 +201,13 @@ QString QuotedPath(const QString &aPath)
     return QStringLiteral("«%1»").arg(QDir::toNativeSeparators(aPath));
 }
 
+#ifndef Q_OS_WIN
+QString SystemErrorText(int aErrno)
+{
+    return SystemReason(aErrno);
+}
+#endif
+
 TzPathKind PathKindOf(const QString &aPath, QString *aWhat)
 {
     auto notAFile = [aWhat](const QString &aText) {

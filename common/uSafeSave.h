@@ -42,5 +42,10 @@ bool IsSaveTemporaryName(const QString &aName, const QString &aTargetName);
 // or an empty string and the reason in aError.
 QString SetFileAside(const QString &aFileName, const QString &aMark, QString *aError = nullptr);
 
+#ifndef Q_OS_WIN
+// The operator's words for a failed system call's errno ("нет прав доступа", ...).
+QString SystemErrorText(int aErrno);
+#endif
+
 // A path as the operator reads it in a message: in guillemets, with the platform's separators.
 QString QuotedPath(const QString &aPath);

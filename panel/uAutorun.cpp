@@ -10,6 +10,9 @@
 
 #ifdef Q_OS_WIN
 #include "panel/uAutorun_win.h"
+#else
+#include <cerrno>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -76,11 +79,12 @@ public:
     }
     bool Delete(QString *aError) override
     {
-        QFile file(AutostartEntryFileName());
-        if (!file.exists() || file.remove())
+        const QString fileName = AutostartEntryFileName();
+        if (::unlink(QFile::encodeName(fileName).constData()) == 0 || errno == ENOENT)
             return true;
         if (aError)
-            *aError = QStringLiteral("%1: %2").arg(QFileInfo(file).fileName(), file.errorString());
+            *aError = QStringLiteral("%1: запись автозапуска не удаляется (%2)")
+                          .arg(QuotedPath(fileName), SystemErrorText(errno));
         return false;
     }
 };

@@ -688,6 +688,19 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
     // Quoting and escaping of a path with awkward characters.
     QCOMPARE(DesktopExecLine(QStringLiteral("/opt/my $dir/100%/q\"p")),
              QStringLiteral("Exec=\"/opt/my \\\\$dir/100%%/q\\\\\"p\" /autorun"));
+
+    // An entry that cannot be removed (a folder stands in its place) is said in Russian, naming it.
+    QTest::mouseClick(fFrame->chkAutorun, Qt::LeftButton);
+    QVERIFY(RunKeyValueMatches());
+    QVERIFY(QFile::remove(AutostartEntryFileName()));
+    QVERIFY(QDir().mkpath(AutostartEntryFileName() + QStringLiteral("/inside")));
+    fFrame->chkAutorun->setChecked(true);
+    QTest::mouseClick(fFrame->chkAutorun, Qt::LeftButton);
+    const QStringList said = fLog->Lines().filter(QStringLiteral("запись автозапуска не удаляется"));
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().contains(QuotedPath(AutostartEntryFileName())), qPrintable(said.first()));
+    QVERIFY2(said.first().contains(QStringLiteral("(на месте файла папка)")), qPrintable(said.first()));
+    QVERIFY(QDir(AutostartEntryFileName()).removeRecursively());
 }
 
 void TestPanelSettings::stylesAreAppliedAndRemembered()

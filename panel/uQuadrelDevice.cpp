@@ -74,6 +74,8 @@ void TfrQuadrel::CreateDeviceControls()
     RestartWait_Timer = new QTimer(this);
     RestartWait_Timer->setObjectName(QStringLiteral("RestartWait_Timer"));
     RestartWait_Timer->setSingleShot(true);
+    // The module needs the whole time: a coarse timer may fire up to 5 % early.
+    RestartWait_Timer->setTimerType(Qt::PreciseTimer);
     RestartWait_Timer->setInterval(RestartWaitMs);
 
     // The identifier, with its one-item menu (mouse: right button; keyboard: the menu key or

@@ -1,16 +1,6 @@
 #include "app/uApplication.h"
 
-#include <QDebug>
-
 #include <exception>
-
-namespace {
-TzExceptionHandler &ExceptionHandler()
-{
-    static TzExceptionHandler handler;
-    return handler;
-}
-} // namespace
 
 TzApplication::TzApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
@@ -26,17 +16,4 @@ bool TzApplication::notify(QObject *aReceiver, QEvent *aEvent)
         HandleAppException(aReceiver, QStringLiteral("неизвестная ошибка"));
     }
     return false;
-}
-
-void SetAppExceptionHandler(TzExceptionHandler aHandler)
-{
-    ExceptionHandler() = std::move(aHandler);
-}
-
-void HandleAppException(QObject *aSender, const QString &aMessage)
-{
-    if (ExceptionHandler())
-        ExceptionHandler()(aSender, aMessage);
-    else
-        qWarning().noquote() << "Ошибка:" << aMessage;
 }

@@ -1,6 +1,6 @@
 #include "app/uMain.h"
 
-#include "app/uHintTiming.h"
+#include "panel/uHintTiming.h"
 #include "app/uProgramInfo.h"
 #include "app/uSystemMenu.h"
 #include "common/uGlobVar.h"

@@ -1,10 +1,8 @@
 #include "common/uUtils.h"
 
-#include <QClipboard>
 #include <QCoreApplication>
 #include <QDate>
 #include <QFile>
-#include <QGuiApplication>
 #include <QThread>
 
 #include <chrono>
@@ -259,10 +257,4 @@ bool HasParam(const QString &aText, const QStringList &aArguments)
         if (aArguments[i] == aText)
             return true;
     return false;
-}
-
-void CopyToClipboard(const QString &aText)
-{
-    if (QClipboard *clipboard = QGuiApplication::clipboard())
-        clipboard->setText(aText);
 }

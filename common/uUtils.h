@@ -63,4 +63,3 @@ bool ExtractResourceToFile(const QString &aResName, const QString &aFileName);
 bool HasParam(const QString &aText);
 bool HasParam(const QString &aText, const QStringList &aArguments);
 
-void CopyToClipboard(const QString &aText);

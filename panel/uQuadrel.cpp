@@ -3,7 +3,7 @@
 
 #include "panel/uQuadrel.h"
 
-#include "app/uApplication.h"
+#include "common/uAppException.h"
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"

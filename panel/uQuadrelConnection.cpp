@@ -7,7 +7,7 @@
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
-#include "panel/uConnectionRules.h"
+#include "model/uConnectionRules.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"

@@ -11,8 +11,10 @@
 #include "port/uFreePort.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -232,5 +234,6 @@ void TfrQuadrel::SetMAC(const QByteArray &aMAC)
 
 void TfrQuadrel::puMAC_CopyClick()
 {
-    CopyToClipboard(txtMAC->text());
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(txtMAC->text());
 }

@@ -6,7 +6,7 @@
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
-#include "panel/uConnectionRules.h"
+#include "model/uConnectionRules.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "port/uFreePort.h"

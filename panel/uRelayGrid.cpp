@@ -1,6 +1,6 @@
 #include "panel/uRelayGrid.h"
 
-#include "app/uHintTiming.h"
+#include "panel/uHintTiming.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 

@@ -1,7 +1,7 @@
 #include "search/uFindDevice.h"
 
 #include "common/uUtils.h"
-#include "panel/uConnectionRules.h"
+#include "model/uConnectionRules.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 

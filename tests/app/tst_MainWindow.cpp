@@ -1,7 +1,7 @@
 // The main window: caption, size limits, the frame inside, test mode and stay-on-top.
 
 #include "app/uApplication.h"
-#include "app/uHintTiming.h"
+#include "panel/uHintTiming.h"
 #include "app/uMain.h"
 #include "common/uGlobVar.h"
 #include "common/uUtils.h"

@@ -1,4 +1,4 @@
-#include "app/uHintTiming.h"
+#include "panel/uHintTiming.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "panel/uConnectionRules.h"
+#include "model/uConnectionRules.h"
 
 #include "common/uUtils.h"
 

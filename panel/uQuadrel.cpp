@@ -11,7 +11,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
-#include "port/uFreePort.h"
+#include "link/uQuadrelLink.h"
 #include "search/uFindDevice.h"
 
 #include <QCheckBox>
@@ -28,53 +28,19 @@
 #include <QSerialPortInfo>
 #include <QTabWidget>
 #include <QTimer>
-#include <QUuid>
 
 namespace {
 
 const char *const ProjectFileName = "DefaultProject.xml";
 
-// The five per-output tags: offset from the output's base register, name, and encoding.
-struct OutputTagKind
-{
-    int Offset;
-    const char *Name;
-    int RegType;
-    int ValType;
-    int DataSize;
-    int DataType;
-    int ReadCmd;
-    int WriteCmd;
-};
-
-const OutputTagKind OutputTagKinds[] = {
-    {0, "Реле #", 1, 8, 1, 17, 1, 5},
-    {3, "DOUT Shim Scale #", 3, 2, 2, 2, 3, 6},
-    {4, "DOUT Shim Period #", 3, 2, 2, 2, 3, 6},
-    {5, "DOUT Shim Koef #", 3, 2, 2, 2, 3, 6},
-    {8, "DOUT State Safe #", 1, 8, 1, 17, 1, 5},
-};
-
 } // namespace
-
-QString QuadrelTemplateResource = QStringLiteral("XMLDATA");
-
-std::unique_ptr<TzDevice> NewQuadrelDevice(int aAddress)
-{
-    auto device = std::make_unique<TzDevice>();
-    device->DevAddr = aAddress;
-    device->DevType = 3;
-    device->DevVersion = 100;
-    device->DevVersionStr = QStringLiteral("1.00");
-    device->Freq = 100;
-    device->DevName = QStringLiteral("Quadrel");
-    return device;
-}
 
 TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
 {
     InitMode = true;
     setObjectName(QStringLiteral("TfrQuadrel"));
+    fLink = std::make_unique<TzQuadrelLink>();
+    ConnectLink();
     InstallPictureAccessibility();
     CreateControls();
     CreateSearchControls();
@@ -83,7 +49,6 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ButtonsEnabled(false);
 
     SetAppExceptionHandler([this](QObject *aSender, const QString &aMessage) { AppException(aSender, aMessage); });
-    ModbusAnswerList.clear();
 
     const QString projectFolder = ProjectFolder();
     if (QDir().mkpath(projectFolder))
@@ -127,18 +92,13 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
 
 void TfrQuadrel::LoadTemplate()
 {
-    Device = NewQuadrelDevice(DevAddr);
-    fTemplateLoaded = false;
-    try {
-        fTemplateLoaded = Device->LoadFromRes(QuadrelTemplateResource);
-    } catch (const std::exception &error) {
+    QString exception;
+    if (fLink->LoadTemplate(DevAddr, &exception))
+        return;
+    if (!exception.isEmpty()) {
         // A missing or unreadable template is reported like any other error; the rest of the frame is
         // still built, so the operator keeps a working window and a usable options file.
-        AppException(this, QString::fromUtf8(error.what()));
-        return;
-    }
-    if (fTemplateLoaded) {
-        AddOtherQuadrelTags(Device.get());
+        AppException(this, exception);
         return;
     }
     TempLogAdd(QStringLiteral("Ошибка загрузки таблицы регистров"), LogNavy);
@@ -154,56 +114,15 @@ TfrQuadrel::~TfrQuadrel()
     // The search first: its engine ends, and no outcome reaches the controls being destroyed.
     FindDevice.reset();
     InterfaceTimer->stop();
-    OprosTimer->stop();
-    ConnectBtnTimer->stop();
     AutostartTimer->stop();
     ProjSaveTimer->stop();
     SaveProject(ProjectPath);
     // A running sequence leaves nothing queued behind it.
     StopSequences();
-    if (FreePort) {
-        FreePort->ClearRequestList();
-        FreePort->Stop();
-    }
-    // The engine goes before the device: its last hand-overs find the frame gone and are dropped.
-    FreePort.reset();
+    // The link closes its engine and tells nothing more to a frame being destroyed.
+    fLink->disconnect(this);
+    fLink.reset();
     SetAppExceptionHandler(nullptr);
-}
-
-void TfrQuadrel::AddOtherQuadrelTags(TzDevice *aDevice)
-{
-    if (!aDevice)
-        return;
-    for (const OutputTagKind &kind : OutputTagKinds) {
-        for (int n = 1; n <= 20; ++n) {
-            TzTag *tag = aDevice->AddTag();
-            tag->ID = 4096 + 128 * (n - 1) + kind.Offset;
-            tag->Reg = tag->ID;
-            tag->OPCName = QString::fromUtf8(kind.Name) + QString::number(n);
-            tag->RegType = kind.RegType;
-            tag->ValType = kind.ValType;
-            tag->DataSize = kind.DataSize;
-            tag->DataType = kind.DataType;
-            tag->ReadCmd = kind.ReadCmd;
-            tag->WriteCmd = kind.WriteCmd;
-            tag->Enabled = false;
-            tag->CanRead = false;
-            tag->Order = QStringLiteral("21");
-            tag->OrderMas = QByteArray("\x02\x01", 2);
-            tag->SegSize = 1;
-            tag->Offset = 0;
-            tag->Force = true;
-            tag->ReadPriority = 1;
-            tag->WritePriority = 1;
-            tag->GUID = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
-        }
-    }
-    for (const int id : {600170, 600470})
-        if (TzTag *block = aDevice->GetTagByID(id))
-            block->OnResponse = [this](TzTag *aTag) { ShimAllCallback(aTag); };
-    for (const int id : {60013, 60014})
-        if (TzTag *safe = aDevice->GetTagByID(id))
-            safe->OnResponse = [this](TzTag *aTag) { StatusSafeCallback(aTag); };
 }
 
 void TfrQuadrel::EnumSerialPorts()
@@ -438,9 +357,7 @@ void TfrQuadrel::ConnectSignals()
     connect(btnPortObserver, &QPushButton::clicked, this, &TfrQuadrel::btnPortObserverClick);
     connect(imgRefreshPortList, &TzPictureLabel::clicked, this, &TfrQuadrel::EnumSerialPorts);
 
-    connect(ConnectBtnTimer, &QTimer::timeout, this, &TfrQuadrel::ConnectBtnTimerTimer);
     connect(AniTimer, &QTimer::timeout, this, &TfrQuadrel::AniTimerTimer);
-    connect(OprosTimer, &QTimer::timeout, this, &TfrQuadrel::OprosTimerTimer);
     connect(InterfaceTimer, &QTimer::timeout, this, &TfrQuadrel::InterfaceTimerTimer);
     connect(ArrowTimer, &QTimer::timeout, this, &TfrQuadrel::ArrowTimerTimer);
 

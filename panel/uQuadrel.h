@@ -25,10 +25,8 @@
 #include <QElapsedTimer>
 
 #include <array>
-#include <deque>
 #include <bitset>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -45,13 +43,12 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class QWidget;
-class TzFreePort;
 class TzFormStyler;
+class TzQuadrelLink;
 class TzPictureLabel;
 class TzRelayGrid;
 class TfrmFindDevice;
 class TStringBytes;
-struct TzAnswerRec;
 struct TzCallbackInfo;
 
 // Where a pop-up panel opens next to the button that opened it.
@@ -65,8 +62,10 @@ public:
     explicit TfrQuadrel(QWidget *AOwner = nullptr);
     ~TfrQuadrel() override;
 
+    // The connection to the module: the panel calls it and shows what its signals tell.
+    TzQuadrelLink *Link() const { return fLink.get(); }
+
     // --- construction (uQuadrel.cpp) ---
-    void AddOtherQuadrelTags(TzDevice *aDevice);
     void EnumSerialPorts();
     // Puts a port at the top of the list and selects it (the demo's simulated module).
     void AddPortOnTop(const QString &aPortName);
@@ -84,21 +83,15 @@ public:
     void btnConnectClick();
     void DoConnect();
     void Disconnect();
-    void Pulse();
-    void PulseCallback(TzTag *aTag);
-    void ConnectBtnTimerTimer();
-    void LetsDoIt();
-    // The first cycle is still being queued (a large template is queued over several turns).
-    bool FirstCycleQueuing() const { return fFirstCycleQueuing; }
-    void ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec);
+    // The link's probe was answered: connected when the answer names a Quadrel.
+    void ProbeAnswered(bool aIsQuadrel);
+    // A second passed without a Quadrel answering the probe.
+    void ConnectFailed();
+    // The first cycle is done: the labels and the settings panel show the module.
     void AfterFirstUpdate();
-    void OprosTimerTimer();
-    // Queues the eight status reads of one poll cycle.
-    void QueuePollCycle();
     void InterfaceTimerTimer();
     void cbComPortChange();
     void ConnectPagerChange();
-    void FormatToFreePort();
     void ButtonsEnabled(bool aEnabled);
     void ClearLabels(const QString &ClearText);
     void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition);
@@ -119,18 +112,14 @@ public:
     // The hint of stale values: since when the module has not answered.
     QString StaleHint() const;
     // The register template loaded; without it the panel refuses to connect.
-    bool TemplateLoaded() const { return fTemplateLoaded; }
+    bool TemplateLoaded() const;
 
-    // --- register access (uQuadrelRegisters.cpp) ---
-    bool GetModbusRegRTU(TzTag *aTag);
-    bool GetModbusRegRTU2(int aID);
-    bool SetModbusRegRTU(TzTag *aTag, double aValue);
+    // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
     void SetRegByID(int aID, double aValue, bool aForced);
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
     static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
     static bool CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
-    int PendingAnswers();
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
@@ -153,15 +142,9 @@ public:
     void ForgetOutputStates();
     void btnRS485Click(QWidget *Sender);
 
-    // --- writes that reach the module in the order given (uQuadrelOrderedWrites.cpp) ---
-    // Forced writes jump the queue one by one, each to the same place near its head, so several
-    // queued at once would go out in another order; these are handed over one at a time, the
-    // next when the previous one's answer (or failure) is in.
+    // --- writes that reach the module in the order given, through the link ---
     void SetRegInOrder(int aID, double aValue);
     void SendDOUTInOrder(int aIndex, bool aOn);
-    void OrderedWriteAnswered(uint32_t aUID);
-    void ClearOrderedWrites();
-    int OrderedWritesWaiting() const { return int(fOrderedWrites.size()); }
 
     // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
     void ShimAllCallback(TzTag *aTag);
@@ -261,14 +244,6 @@ public:
     int DevAddr = 16;
     int ComPort = 0;
     int BaudRate = 9600;
-    std::unique_ptr<TzFreePort> FreePort;
-    std::unique_ptr<TzDevice> Device;
-    std::unique_ptr<TzDevice> PulseDevice;
-    TzTag *PulseTag = nullptr;
-    std::mutex LineCS;
-    // Requests awaiting their answers, oldest first. Answers mostly take the oldest entry, which a
-    // deque removes without moving the rest (a large template queues many thousand on connect).
-    std::deque<std::unique_ptr<TzModbusAnswer>> ModbusAnswerList;
     std::array<TzDiscretOutParams, 21> DOUTs; // 1..20; element 0 unused
     int CurrDoutIndx = 1;
     QPointer<QWidget> CurrPanel;
@@ -278,7 +253,6 @@ public:
     int AniDirect = 1;
     int ArrowStep = 1;
     bool DoItOnceOnStart = true;
-    std::array<int, 10> ModbusErrors{}; // 1..9; element 0 unused
     QString ProjectPath;
     bool PollInFlight = false;                 // a poll of the service awaits its answer
     std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
@@ -410,9 +384,7 @@ public:
 
     TzRelayGrid *SG_Relays = nullptr;
 
-    QTimer *ConnectBtnTimer = nullptr;
     QTimer *AniTimer = nullptr;
-    QTimer *OprosTimer = nullptr;
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
     QTimer *ProjSaveTimer = nullptr;
@@ -457,19 +429,9 @@ private:
     void CreateShimControls();
     void CreateSequenceControls();
     void CreateDeviceControls();
-    void SendNextOrderedWrite();
-
-    struct TzOrderedWrite
-    {
-        int ID = 0;
-        double Value = 0;
-    };
-    std::deque<TzOrderedWrite> fOrderedWrites;
-    // The write handed to the engine and not yet answered: its connection and request number.
-    // Request numbers start anew with every engine, so the connection is part of the key.
-    bool fOrderedWriteOut = false;
-    quint64 fOrderedWriteConnection = 0;
-    uint32_t fOrderedWriteUID = 0;
+    std::unique_ptr<TzQuadrelLink> fLink;
+    // Wires the link's signals to what shows them.
+    void ConnectLink();
     void LoadTemplate();
     // The settings of the connection being attempted, for its success and failure lines.
     void RememberAttempt(int aAddress);
@@ -480,32 +442,11 @@ private:
     TzDragCommand fDragCommand = DragNone;
     std::bitset<21> fDragDone;
 
-    bool fTemplateLoaded = false;
     bool fValuesStale = false;
     // The frame is on the screen: shown, and its window not minimised.
     bool fOnScreen = false;
-    // When the module last answered (any answer without a transport error).
-    QElapsedTimer fLastAnswer;
-    // The first cycle being queued: which run, the next tag to queue, the last readable one so far.
-    void QueueFirstCycleSlice(quint64 aRun);
-    quint64 fFirstCycleRun = 0;
-    size_t fFirstCycleNext = 0;
-    TzTag *fFirstCycleLast = nullptr;
-    bool fFirstCycleQueuing = false;
-
-    // Counts connection attempts: what belongs to one connection (a restart's wait, a chain of
-    // ordered writes) is told apart from what belongs to the next.
-    quint64 fConnectionSerial = 0;
+    // The link's connection the restart's wait belongs to.
     quint64 fRestartConnection = 0;
-    // The status reads of the poll cycle still awaiting their answers (request numbers), and
-    // whether a timer tick found the cycle still out: the next one then follows its last answer.
-    std::vector<uint32_t> fPollReadsOut;
-    // Reads of the cycle the engine refused for now (identifiers), queued with its next answer.
-    std::vector<int> fPollReadsDue;
-    bool fPollOverdue = false;
-    bool PollCycleOut();
-    void QueueDuePollReads();
-    void PollReadAnswered(uint32_t aUID);
 
     // What the connection attempt used: module address, port or converter, speed, format.
     int fAttemptAddress = 0;
@@ -517,15 +458,6 @@ private:
     // Set while the frame itself changes the panel buttons' pressed state.
     bool fSyncingPanelButtons = false;
 };
-
-// The resource the frame loads its register template from (":/" + this name).
-extern QString QuadrelTemplateResource;
-
-// How long the poll may fail before the values on screen are marked stale.
-inline constexpr int StaleAfterMs = 3000;
-
-// A device with the Quadrel's identity at that address, before its template is loaded.
-std::unique_ptr<TzDevice> NewQuadrelDevice(int aAddress);
 
 // Registers TfrQuadrel as the frame of ("Quadrel", 100).
 void RegisterQuadrelFrame();

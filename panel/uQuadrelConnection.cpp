@@ -1,4 +1,5 @@
-// Connection, probe, first poll cycle, periodic poll, answer dispatch and the screen refresh.
+// The panel's side of the connection: the connection page, the attempt and what the screen shows
+// of the link's probe, first cycle and stale values, and the screen refresh.
 
 #include "panel/uQuadrel.h"
 
@@ -6,8 +7,10 @@
 #include "common/uUtils.h"
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uTempLog.h"
-#include "panel/uBlinker.h"
+#include "link/uQuadrelLink.h"
 #include "model/uConnectionRules.h"
+#include "model/uQuadrelMap.h"
+#include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -26,12 +29,7 @@
 
 namespace {
 
-constexpr int QuadrelDeviceType = 73;
 constexpr int NoLimit = 2147483647;
-
-// Tags read by the periodic poll, in order: supply voltage, power status, safe states, output
-// states and the two pulse-width blocks.
-const int PolledTags[] = {24582, 36881, 60013, 60014, 60015, 60016, 600170, 600470};
 
 void SetLabelColours(QLabel *aLabel, const QColor &aBackground, const QColor &aText)
 {
@@ -64,19 +62,6 @@ void TfrQuadrel::ConnectPagerChange()
     SaveOptions();
 }
 
-void TfrQuadrel::FormatToFreePort()
-{
-    if (!FreePort)
-        return;
-    TzDCB &dcb = FreePort->LocDCB();
-    dcb.ByteSize = 8;
-    const TzLineFormat format = LineFormatOfItem(cbLineFormat->currentIndex());
-    if (format.Valid) {
-        dcb.Parity = format.Parity;
-        dcb.StopBits = format.StopBits;
-    }
-}
-
 void TfrQuadrel::btnConnectClick()
 {
     if (Connected)
@@ -88,7 +73,7 @@ void TfrQuadrel::btnConnectClick()
 
 void TfrQuadrel::DoConnect()
 {
-    if (!fTemplateLoaded) {
+    if (!TemplateLoaded()) {
         // Without the register template the first poll cycle would never complete: the panel would
         // look connected and show nothing.
         const QString refusal = QStringLiteral("Подключение невозможно: таблица регистров не загружена");
@@ -123,42 +108,23 @@ void TfrQuadrel::DoConnect()
 
     RememberAttempt(address);
     btnConnect->setEnabled(false);
-    ConnectBtnTimer->start();
     imgFindDevice->hide();
     imgFindDeviceEth->hide();
     Anima(true);
 
     DevAddr = address;
-    Device->DevAddr = address;
-    // A new connection: what the previous one left (a restart's wait, ordered writes not yet
-    // handed over) is not carried into it.
-    ++fConnectionSerial;
-    ClearOrderedWrites();
-    // A first cycle cut short by a disconnect leaves the poll lock set; a new connection starts clean.
-    Device->IsLocked = false;
-
-    FreePort.reset();
-    FreePort = std::make_unique<TzFreePort>(cbComPort->currentText());
-    FreePort->SetComPort(ComPort);
-    FreePort->SetOnAsyncAnswerProc([this](const TzAnswerRec &aAnswerRec) { ModbusAsyncAnswer(aAnswerRec); });
-    FreePort->LocDCB().BaudRate = BaudRate;
-    FreePort->SetByEthernet(IsEthernetPage());
-    TzTimeouts &timeouts = FreePort->LocTimeouts();
-    timeouts.ReadIntervalTimeout = 50;
-    timeouts.ReadTotalTimeoutMultiplier = 1;
-    timeouts.ReadTotalTimeoutConstant = 400;
-    timeouts.WriteTotalTimeoutMultiplier = 50;
-    timeouts.WriteTotalTimeoutConstant = 100;
-    FormatToFreePort();
-
-    if (FreePort->Start()) {
-        {
-            std::lock_guard<std::mutex> lock(LineCS);
-            ModbusAnswerList.clear();
-        }
-        FreePort->ClearRequestList();
+    TzLinkSettings settings;
+    settings.ByEthernet = IsEthernetPage();
+    settings.PortName = cbComPort->currentText();
+    settings.ComPort = ComPort;
+    settings.BaudRate = BaudRate;
+    settings.FormatItem = cbLineFormat->currentIndex();
+    settings.Host = EthernetHost;
+    settings.UdpPort = EthernetPort;
+    settings.WaitMs = EthernetWaitTime;
+    settings.Address = address;
+    if (fLink->Connect(settings)) {
         ForgetOutputStates();
-        Pulse();
     } else {
         MessageBoxNew(this, QStringLiteral("Выбранный СОМ-порт занят или недоступен"), QStringLiteral("Уведомление"),
                       0x30);
@@ -186,11 +152,8 @@ void TfrQuadrel::Disconnect()
 {
     if (FindDevice && FindDevice->InFindProgress())
         FindStop();
-    OprosTimer->stop();
     StopSequences();
-    ConnectBtnTimer->stop();
-    if (FreePort)
-        FreePort->Stop();
+    fLink->Disconnect();
     SetConnected(false);
     MarkStale(false);
     Anima(false);
@@ -201,43 +164,34 @@ void TfrQuadrel::Disconnect()
     imgFindDeviceEth->show();
 }
 
-void TfrQuadrel::Pulse()
+void TfrQuadrel::ConnectLink()
 {
-    if (!FreePort)
-        return;
-    // The previous probe's record, if its answer never came, was dropped with the pending list.
-    PulseDevice = NewQuadrelDevice(DevAddr);
-    PulseTag = PulseDevice->AddTag();
-    PulseTag->ID = 36864;
-    PulseTag->Reg = 36864;
-    PulseTag->RegType = 2;
-    PulseTag->ValType = 2;
-    PulseTag->ReadCmd = 4;
-    PulseTag->SegSize = 1;
-    PulseTag->Offset = 0;
-    PulseTag->DataSize = 2;
-    PulseTag->DataType = 18;
-    PulseTag->Order = QStringLiteral("21");
-    PulseTag->OrderMas = QByteArray("\x02\x01", 2);
-    PulseTag->Enabled = true;
-    PulseTag->Force = true;
-    PulseTag->ReadPriority = 1;
-    PulseTag->WritePriority = 1;
-    PulseTag->GUID = QStringLiteral("{355ADFD2-9A2A-4E26-8DE3-0FB81E88BD68}");
-    PulseTag->OnResponse = [this](TzTag *aTag) { PulseCallback(aTag); };
-    GetModbusRegRTU(PulseTag);
+    connect(fLink.get(), &TzQuadrelLink::ProbeAnswered, this, &TfrQuadrel::ProbeAnswered);
+    connect(fLink.get(), &TzQuadrelLink::ConnectFailed, this, &TfrQuadrel::ConnectFailed);
+    connect(fLink.get(), &TzQuadrelLink::FirstCycleDone, this, &TfrQuadrel::AfterFirstUpdate);
+    connect(fLink.get(), &TzQuadrelLink::PulseWidthBlockRead, this, &TfrQuadrel::ShimAllCallback);
+    connect(fLink.get(), &TzQuadrelLink::SafeStatesRead, this, &TfrQuadrel::StatusSafeCallback);
+    connect(fLink.get(), &TzQuadrelLink::StaleChanged, this, [this](bool aStale) { MarkStale(aStale); });
+    connect(fLink.get(), &TzQuadrelLink::RequestQueued, this, [](const TzPortObsRec &aRecord) {
+        ObserversAddRequest(aRecord);
+    });
+    connect(fLink.get(), &TzQuadrelLink::AnswerHandled, this, [](const TzPortObsRec &aRecord) {
+        ObserversAddAnswer(aRecord);
+    });
+    connect(fLink.get(), &TzQuadrelLink::LogLine, this, [](const QString &aText, TzLinkLogKind aKind) {
+        TempLogAdd(aText, aKind == TzLinkLogKind::Failure ? LogMaroon : LogNavy);
+    });
+    connect(fLink.get(), &TzQuadrelLink::ExceptionCounted, this, [](int aCode, int aCount) {
+        TempLogErrorCount(aCode, aCount);
+    });
 }
 
-void TfrQuadrel::PulseCallback(TzTag *aTag)
+void TfrQuadrel::ProbeAnswered(bool aIsQuadrel)
 {
-    SetConnected(aTag && aTag->Value() == QuadrelDeviceType);
+    SetConnected(aIsQuadrel);
     if (Connected) {
-        // Confirmed: the one-second check has done its job. Left running, its next tick after a
-        // disconnect would report the healthy connection as a failed one.
-        ConnectBtnTimer->stop();
         Anima(false);
         CloseAllPanel();
-        fLastAnswer.start();
         labAddr->setText(QString::number(fAttemptAddress));
         labBaudRate->setText(fAttemptSpeed);
         labFormat->setText(LineFormatLabel(fAttemptFormatItem));
@@ -245,263 +199,59 @@ void TfrQuadrel::PulseCallback(TzTag *aTag)
                        .arg(labAddr->text(), fAttemptEndpoint, labBaudRate->text(), labFormat->text()),
                    LogGreen);
     }
-    LetsDoIt();
     imgFindDevice->hide();
     imgFindDeviceEth->hide();
 }
 
-void TfrQuadrel::ConnectBtnTimerTimer()
+void TfrQuadrel::ConnectFailed()
 {
-    if (Connected)
-        return;
     btnConnect->setEnabled(true);
-    ConnectBtnTimer->stop();
     Anima(false);
     imgFindDevice->show();
     imgFindDeviceEth->show();
-    if (FreePort)
-        FreePort->Stop();
     TempLogAdd(QStringLiteral("Неудачное подключение: [Адр:%1, %2, %3, %4]")
                    .arg(QString::number(fAttemptAddress), fAttemptEndpoint, fAttemptSpeed, fAttemptFormatText),
                LogMaroon);
 }
 
-void TfrQuadrel::LetsDoIt()
-{
-    if (!Connected || !Device || Device->IsLocked)
-        return;
-    Device->IsLocked = true;
-    for (const auto &tag : Device->Tags)
-        tag->IsLast = false;
-    fFirstCycleNext = 0;
-    fFirstCycleLast = nullptr;
-    fFirstCycleQueuing = true;
-    QueueFirstCycleSlice(++fFirstCycleRun);
-}
-
-// The first cycle reads every enabled tag. A template of many thousand tags would hold the
-// interface for a long while if all were queued at once: they are queued in slices of a few
-// milliseconds, one slice per event-loop turn, so answers, clicks and painting go on meanwhile.
-// The last readable tag is marked once all are queued; its answer ends the first cycle.
-void TfrQuadrel::QueueFirstCycleSlice(quint64 aRun)
-{
-    // A disconnect or a new connection meanwhile ends this run.
-    if (aRun != fFirstCycleRun || !fFirstCycleQueuing || !Connected || !Device || !Device->IsLocked) {
-        if (aRun == fFirstCycleRun)
-            fFirstCycleQueuing = false;
-        return;
-    }
-    constexpr qint64 SliceMs = 10;
-    constexpr size_t TagsBetweenClockLooks = 256;
-    QElapsedTimer slice;
-    slice.start();
-    const auto &tags = Device->Tags;
-    while (fFirstCycleNext < tags.size()) {
-        TzTag *tag = tags[fFirstCycleNext++].get();
-        if (tag->Enabled) {
-            GetModbusRegRTU(tag);
-            if (!tag->Force && tag->CanRead)
-                fFirstCycleLast = tag;
-        }
-        if (fFirstCycleNext % TagsBetweenClockLooks == 0 && fFirstCycleNext < tags.size()
-            && slice.elapsed() >= SliceMs) {
-            QTimer::singleShot(0, this, [this, aRun] { QueueFirstCycleSlice(aRun); });
-            return;
-        }
-    }
-    fFirstCycleQueuing = false;
-    if (fFirstCycleLast)
-        fFirstCycleLast->IsLast = true;
-}
-
-void TfrQuadrel::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
-{
-    TzModbusAnswer *record = nullptr;
-    for (const auto &entry : ModbusAnswerList)
-        if (entry->Code == aAnswerRec.UID) {
-            record = entry.get();
-            break;
-        }
-    if (!record) {
-        TempLogAdd(QStringLiteral("Неизвестный UID (%1):   Ответ: %2")
-                       .arg(aAnswerRec.UID)
-                       .arg(FrameToDecimalText(aAnswerRec.Answer)),
-                   LogMaroon);
-        return;
-    }
-
-    if (aAnswerRec.ErrCode == 0 && Connected) {
-        fLastAnswer.start();
-        if (fValuesStale)
-            MarkStale(false);
-    }
-
-    TzPortObsRec announcement;
-    announcement.Port = aAnswerRec.ComPort;
-    announcement.Index = static_cast<int32_t>(aAnswerRec.UID);
-    announcement.Cmd = aAnswerRec.Answer.AsBytes();
-    ObserversAddAnswer(announcement);
-    announcement.Port = ComPort;
-
-    if (TzTag *tag = record->Tag) {
-        bool decoded = false;
-        if (aAnswerRec.ErrCode != 0) {
-            tag->SetQuality(QualityFailed);
-        } else {
-            // Every answer is decoded, also for a tag whose last answer was an exception: the decoder
-            // clears the exception as soon as a regular answer arrives.
-            decoded = ApplyModbusAnswer(*record, aAnswerRec.Answer, 0);
-            if (tag->OnResponse)
-                tag->OnResponse(tag);
-        }
-        if (decoded) {
-            announcement.Value = QString::number(tag->Value(), 'g', 15);
-            ObserversAddAnswer(announcement);
-        }
-        if (tag->IsLast) {
-            tag->IsLast = false;
-            if (tag->Device) {
-                tag->Device->IsLocked = false;
-                AfterFirstUpdate();
-            }
-        }
-        if (tag->ModbusError) {
-            announcement.Value = QStringLiteral("ErrCode: ") + tag->ModbusErrorCodeStr;
-            ObserversAddAnswer(announcement);
-            const int code = tag->ModbusErrorCode;
-            const int slot = code >= 1 && code <= 8 ? code : 9;
-            ++ModbusErrors[size_t(slot)];
-            TempLogErrorCount(code, ModbusErrors[size_t(slot)]);
-        } else if (decoded) {
-            announcement.Value = tag->ValueStr;
-            ObserversAddAnswer(announcement);
-        }
-        if (tag->Quality() == QualityGood && tag->Device)
-            tag->Device->Status = dsGood;
-    }
-
-    {
-        std::lock_guard<std::mutex> lock(LineCS);
-        for (auto it = ModbusAnswerList.begin(); it != ModbusAnswerList.end(); ++it)
-            if (it->get() == record) {
-                ModbusAnswerList.erase(it);
-                break;
-            }
-    }
-    OrderedWriteAnswered(aAnswerRec.UID);
-    PollReadAnswered(aAnswerRec.UID);
-}
-
 void TfrQuadrel::AfterFirstUpdate()
 {
     // The answers of a first cycle cut short by a disconnect still arrive, as failures; they must
-    // not fill the labels of an idle panel or start polling.
+    // not fill the labels of an idle panel.
     if (!Connected)
         return;
+    using namespace QuadrelMap;
     int value = 0;
-    if (TryValueByID(36864, value))
-        Device->DevVersion = value;
-    if (TryValueByID(36869, value)) {
-        Device->DevPOVersion = value;
-        Device->DevPOVersionStr = FirmwareVersionText(value);
-        labVerPO->setText(Device->DevPOVersionStr);
-    }
+    if (TryValueByID(RegFirmware, value))
+        labVerPO->setText(FirmwareVersionText(value));
     int word1 = 0, word2 = 0, word3 = 0;
-    if (TryValueByID(36866, word1) && TryValueByID(36867, word2) && TryValueByID(36868, word3)) {
+    if (TryValueByID(RegIdentifier1, word1) && TryValueByID(RegIdentifier2, word2)
+        && TryValueByID(RegIdentifier3, word3)) {
         QByteArray identifier;
         for (const int word : {word1, word2, word3})
             identifier.append(char((word >> 8) & 0xFF)).append(char(word & 0xFF));
         SetMAC(identifier);
     }
-    if (TryValueByID(28676, value)) {
+    if (TryValueByID(RegAddress, value)) {
         labAddr->setText(QString::number(value));
         txtAddr->setText(QString::number(value));
     }
-    if (TryValueByID(28672, value)) {
+    if (TryValueByID(RegSpeed, value)) {
         const QString speed = BaudRateCodeText(value);
         if (!speed.isEmpty())
             labBaudRate->setText(speed);
         cbBaudRate->setCurrentIndex(value >= 0 && value < cbBaudRate->count() ? value : -1);
-        if (FreePort && FreePort->ByEthernet())
+        if (fLink->ByEthernet())
             labBaudRate->setText(QStringLiteral("Ethernet"));
     }
-    if (TryValueByID(28673, value)) {
+    if (TryValueByID(RegFormat, value)) {
         const QString format = FormatCodeText(value);
         if (!format.isEmpty())
             labFormat->setText(format);
-        cbFormat->setCurrentIndex(value >= 4 && value <= 7 ? value - 4 : -1);
+        cbFormat->setCurrentIndex(value >= FirstFormatCode && value <= FirstFormatCode + 3 ? value - FirstFormatCode : -1);
     }
     btnDOUT1PanClick(1);
     ButtonsEnabled(Connected);
-    // Request numbers of an earlier engine mean nothing to this one.
-    fPollReadsOut.clear();
-    fPollReadsDue.clear();
-    fPollOverdue = false;
-    OprosTimer->start();
-}
-
-void TfrQuadrel::OprosTimerTimer()
-{
-    if (!Connected || !Device)
-        return;
-    // On a slow line a cycle outlasts the timer. Queued again now, the reads still waiting would
-    // be refused as duplicates and the cycle would go on a tick late; instead the next cycle
-    // follows the last answer of this one.
-    if (PollCycleOut()) {
-        QueueDuePollReads();
-        fPollOverdue = true;
-        return;
-    }
-    QueuePollCycle();
-}
-
-void TfrQuadrel::QueuePollCycle()
-{
-    fPollOverdue = false;
-    fPollReadsOut.clear();
-    fPollReadsDue.assign(std::begin(PolledTags), std::end(PolledTags));
-    QueueDuePollReads();
-}
-
-void TfrQuadrel::QueueDuePollReads()
-{
-    std::vector<int> refused;
-    for (const int id : fPollReadsDue) {
-        if (!FreePort || !Device || !Device->GetTagByID(id))
-            continue;
-        if (GetModbusRegRTU2(id))
-            fPollReadsOut.push_back(FreePort->LastUID());
-        else
-            refused.push_back(id);
-    }
-    // A cycle queued from the last answer of the one before finds that answer's own read still in
-    // the engine's queue while it is delivered; it goes out with the next answer, at the cycle's end.
-    fPollReadsDue = std::move(refused);
-}
-
-bool TfrQuadrel::PollCycleOut()
-{
-    // A read is out while its record awaits an answer; a record dropped otherwise (a new
-    // connection empties the list) no longer holds the poll back.
-    std::erase_if(fPollReadsOut, [this](uint32_t aUID) {
-        return std::none_of(ModbusAnswerList.begin(), ModbusAnswerList.end(),
-                            [aUID](const auto &aEntry) { return aEntry->Code == aUID; });
-    });
-    return !fPollReadsOut.empty();
-}
-
-void TfrQuadrel::PollReadAnswered(uint32_t aUID)
-{
-    const auto read = std::find(fPollReadsOut.begin(), fPollReadsOut.end(), aUID);
-    if (read == fPollReadsOut.end())
-        return;
-    fPollReadsOut.erase(read);
-    if (!Connected || !OprosTimer->isActive())
-        return;
-    if (!fPollReadsDue.empty())
-        QueueDuePollReads();
-    if (fPollReadsOut.empty() && fPollReadsDue.empty() && fPollOverdue)
-        QueuePollCycle();
 }
 
 void TfrQuadrel::InterfaceTimerTimer()
@@ -523,15 +273,14 @@ void TfrQuadrel::InterfaceTimerTimer()
     if (Connected) {
         btnPortObserver->show();
         btnConnect->setText(QStringLiteral("Отключиться"));
-        if (!fValuesStale && OprosTimer->isActive() && fLastAnswer.isValid() && fLastAnswer.elapsed() >= StaleAfterMs)
-            MarkStale(true);
+        fLink->CheckStale();
         double millivolts = 0;
-        if (TryValueByID(24582, millivolts))
+        if (TryValueByID(QuadrelMap::RegSupplyMillivolts, millivolts))
             labPower1->setText(VoltageText(millivolts));
         int status = 0;
         if (fValuesStale) {
             SetLabelColours(labPower1, QColor(212, 208, 200), QColor(128, 128, 128));
-        } else if (TryValueByID(36881, status)) {
+        } else if (TryValueByID(QuadrelMap::RegPowerStatus, status)) {
             if (IsPowerAlarm(status))
                 SetLabelColours(labPower1, QColor(255, 0, 0), QColor(255, 255, 0));
             else
@@ -540,14 +289,14 @@ void TfrQuadrel::InterfaceTimerTimer()
         const bool sequenceRunning = SnakeTimer->isActive() || btnRunner->isChecked();
         if (!sequenceRunning) {
             int states = 0;
-            if (TryValueByID(60016, states))
+            if (TryValueByID(QuadrelMap::RegStates1to16, states))
                 for (int n = 1; n <= 16; ++n)
                     SetDOUT(n, IsBitSet(states, uint8_t(n - 1)));
-            if (TryValueByID(60015, states))
+            if (TryValueByID(QuadrelMap::RegStates17to20, states))
                 for (int n = 17; n <= 20; ++n)
                     SetDOUT(n, IsBitSet(states, uint8_t(n - 17)));
         }
-        labTest->setText(QString::number(PendingAnswers()));
+        labTest->setText(QString::number(fLink->PendingAnswers()));
     } else {
         ButtonsEnabled(false);
         btnPortObserver->hide();
@@ -608,11 +357,7 @@ void TfrQuadrel::CloseAllPanel()
 
 QString TfrQuadrel::StaleHint() const
 {
-    // The clock time is worked out only when the hint is shown: reading the local time for each of
-    // the many answers a second would cost more than everything else an answer does.
-    const QDateTime lastAnswer =
-        fLastAnswer.isValid() ? QDateTime::currentDateTime().addMSecs(-fLastAnswer.elapsed()) : QDateTime();
-    return QStringLiteral("Нет ответа от модуля с %1").arg(lastAnswer.toString(QStringLiteral("HH:mm:ss")));
+    return fLink->StaleHint();
 }
 
 void TfrQuadrel::MarkStale(bool aStale)
@@ -629,7 +374,7 @@ void TfrQuadrel::MarkStale(bool aStale)
     SG_Relays->SetStale(aStale, hint);
     if (aStale)
         TempLogAdd(hint + QStringLiteral(": значения на экране устарели"), LogMaroon);
-    else if (Connected)
+    else if (fLink->IsConnected())
         TempLogAdd(QStringLiteral("Модуль снова отвечает"), LogNavy);
 }
 

@@ -258,9 +258,7 @@ void TfrQuadrel::CreateControls()
         t->setSingleShot(aSingleShot);
         return t;
     };
-    ConnectBtnTimer = timer("ConnectBtnTimer", 1000);
     AniTimer = timer("AniTimer", 100);
-    OprosTimer = timer("OprosTimer", 250);
     InterfaceTimer = timer("InterfaceTimer", 500);
     ArrowTimer = timer("ArrowTimer", 30);
     ProjSaveTimer = timer("ProjSaveTimer", 5000, true);

@@ -8,7 +8,8 @@
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
-#include "port/uFreePort.h"
+#include "link/uQuadrelLink.h"
+#include "model/uQuadrelMap.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -25,10 +26,7 @@
 
 namespace {
 
-constexpr int RegSpeed = 28672, RegFormat = 28673, RegAddress = 28676, RegTimeout = 28680;
-constexpr int RegCommand = 60000;
-constexpr int RestartCommand = 21930; // 0x55AA
-constexpr int FirstFormatCode = 4;    // the format list starts at RTU 8N1
+using namespace QuadrelMap;
 constexpr uint32_t RestartWaitMs = 1200;
 
 const QColor ResetRed(255, 0, 0);
@@ -179,14 +177,13 @@ void TfrQuadrel::ResetBtn_TimerTimer()
 
 void TfrQuadrel::btnResetClick()
 {
-    OprosTimer->stop();
+    fLink->StopPoll();
     labNeedReset->hide();
     ResetBtn_Timer->stop();
     btnReset->setPalette(QPalette());
     btnReset->setAccessibleDescription(QString());
     StopSequences(); // also drops ordered writes not yet handed over
-    if (FreePort)
-        FreePort->ClearRequestList();
+    fLink->ClearRequests();
     // Identical frames still queued are refused, so one command normally goes out.
     for (int i = 0; i < 3; ++i)
         SetRegByID(RegCommand, RestartCommand, true);
@@ -195,7 +192,7 @@ void TfrQuadrel::btnResetClick()
 
     // The module restarts meanwhile; the restart's echo, the timers and the operator's clicks are
     // handled as usual. The end of the wait belongs to this connection only.
-    fRestartConnection = fConnectionSerial;
+    fRestartConnection = fLink->ConnectionSerial();
     RestartWait_Timer->start();
 }
 
@@ -203,15 +200,14 @@ void TfrQuadrel::RestartWaitEnded()
 {
     // A disconnect during the wait ended the restart's connection for good, and a connection
     // made since is not the restarting module's: neither is touched.
-    if (!Connected || fRestartConnection != fConnectionSerial)
+    if (!Connected || fRestartConnection != fLink->ConnectionSerial())
         return;
     SetConnected(false);
     // Writes queued during the wait would otherwise wait for the next connection.
     StopSequences();
-    // The module is restarting under new settings: the engine stops here, since the connection
-    // check no longer runs once a connection has been confirmed.
-    if (FreePort)
-        FreePort->Stop();
+    // The module is restarting under new settings: the link lets go of it here, since the
+    // connection check no longer runs once a connection has been confirmed.
+    fLink->Disconnect();
     Anima(false);
     CloseAllPanel();
     ButtonsEnabled(false);

@@ -4,13 +4,14 @@
 #include "panel/uQuadrel.h"
 
 #include "diagnostics/uPortObserver.h"
+#include "link/uQuadrelLink.h"
 #include "port/uFreePort.h"
 
 void TfrQuadrel::btnPortObserverClick()
 {
     TfrmPortObserver *observer = CreatePortObserver(this);
     observer->SetComPort(ComPort);
-    if (FreePort && FreePort->ByEthernet())
+    if (fLink->ByEthernet())
         observer->SetLineName(QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort));
     else
         observer->SetLineName(PortCaption());

@@ -1,137 +1,49 @@
-// Register access: reads and writes queued on the port engine and recorded for their answers,
-// value read-back for the screen, and validation of integer fields.
+// Register access through the link, and validation of integer fields.
 
 #include "panel/uQuadrel.h"
 
 #include "common/uUtils.h"
-#include "diagnostics/uPortObserver.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uBlinker.h"
-#include "port/uFreePort.h"
 
 #include <QLineEdit>
 
-#include <cmath>
 #include <optional>
 
 namespace {
 
 constexpr int NoLimit = 2147483647;
 
-TzPortObsRec RequestAnnouncement(const TzTag &aTag, const TStringBytes &aFrame, uint32_t aUID, int aFunction)
-{
-    TzPortObsRec rec;
-    rec.Port = aTag.Device ? aTag.Device->Port : 0;
-    rec.Index = static_cast<int32_t>(aUID);
-    rec.Addr = aTag.Device ? aTag.Device->DevAddr : 0;
-    rec.Func = aFunction;
-    rec.Reg = aTag.Reg;
-    rec.Cmd = aFrame.AsBytes();
-    rec.Name = aTag.OPCName;
-    return rec;
-}
-
 } // namespace
 
-int TfrQuadrel::PendingAnswers()
+bool TfrQuadrel::TemplateLoaded() const
 {
-    std::lock_guard<std::mutex> lock(LineCS);
-    return int(ModbusAnswerList.size());
-}
-
-// Records a request the engine accepted, so its answer can be matched by number.
-static void RegisterPending(TfrQuadrel &aFrame, TzTag *aTag, const TStringBytes &aFrameBytes, uint32_t aUID)
-{
-    auto record = std::make_unique<TzModbusAnswer>();
-    record->Tag = aTag;
-    record->Code = aUID;
-    record->Mode = mmRTU;
-    record->Cmd = aFrameBytes;
-    record->ErrCode = 0;
-    record->TimeStamp = GetTickCount32();
-    std::lock_guard<std::mutex> lock(aFrame.LineCS);
-    aFrame.ModbusAnswerList.push_back(std::move(record));
-}
-
-bool TfrQuadrel::GetModbusRegRTU(TzTag *aTag)
-{
-    if (!aTag || !FreePort)
-        return false;
-    const TStringBytes frame = BuildModbusReadRTU(*aTag);
-    if (frame.Size() == 0)
-        return false;
-    const int address = aTag->Device ? aTag->Device->DevAddr : -1;
-    const bool accepted = aTag->Force || aTag->ForceOnce ? FreePort->SendCmdForce(frame, address, aTag->ReadPriority)
-                                                         : FreePort->SendCmd(frame, address);
-    if (!accepted)
-        return false;
-    aTag->ForceOnce = false;
-    const uint32_t uid = FreePort->LastUID();
-    RegisterPending(*this, aTag, frame, uid);
-    ObserversAddRequest(RequestAnnouncement(*aTag, frame, uid, aTag->ReadCmd));
-    return true;
-}
-
-bool TfrQuadrel::GetModbusRegRTU2(int aID)
-{
-    if (!Device)
-        return false;
-    TzTag *tag = Device->GetTagByID(aID);
-    return tag && GetModbusRegRTU(tag);
-}
-
-bool TfrQuadrel::SetModbusRegRTU(TzTag *aTag, double aValue)
-{
-    if (!aTag || !FreePort)
-        return false;
-    double carried = 0;
-    const TStringBytes frame = BuildModbusWriteRTU(*aTag, aValue, &carried);
-    if (frame.Size() == 0)
-        return false;
-    const int address = aTag->Device ? aTag->Device->DevAddr : -1;
-    const bool accepted = aTag->Force || aTag->ForceOnce ? FreePort->SendCmdForce(frame, address, aTag->WritePriority)
-                                                         : FreePort->SendCmd(frame, address);
-    aTag->ForceOnce = false;
-    if (!accepted)
-        return false;
-    const uint32_t uid = FreePort->LastUID();
-    aTag->SetValue(carried);
-    TzPortObsRec rec = RequestAnnouncement(*aTag, frame, uid, aTag->WriteCmd);
-    rec.Value = QString::number(carried, 'g', 15);
-    ObserversAddRequest(rec);
-    RegisterPending(*this, aTag, frame, uid);
-    return true;
+    return fLink->TemplateLoaded();
 }
 
 void TfrQuadrel::SetRegByID(int aID, double aValue, bool aForced)
 {
-    if (!Connected || !Device)
-        return;
-    TzTag *tag = Device->GetTagByID(aID);
-    if (!tag)
-        return;
-    if (aForced)
-        tag->ForceOnce = true;
-    SetModbusRegRTU(tag, aValue);
+    fLink->SetRegByID(aID, aValue, aForced);
+}
+
+void TfrQuadrel::SetRegInOrder(int aID, double aValue)
+{
+    fLink->SetRegInOrder(aID, aValue);
+}
+
+void TfrQuadrel::SendDOUTInOrder(int aIndex, bool aOn)
+{
+    fLink->SendDOUTInOrder(aIndex, aOn);
 }
 
 bool TfrQuadrel::TryValueByID(int aID, double &aValue) const
 {
-    if (!Device)
-        return false;
-    const TzTag *tag = Device->GetTagByID(aID);
-    if (!tag || !tag->Enabled || tag->Quality() != QualityGood || tag->ModbusError)
-        return false;
-    aValue = tag->Value();
-    return true;
+    return fLink->TryValueByID(aID, aValue);
 }
 
 bool TfrQuadrel::TryValueByID(int aID, int &aValue) const
 {
-    double value = 0;
-    if (!TryValueByID(aID, value))
-        return false;
-    aValue = static_cast<int>(std::trunc(value));
-    return true;
+    return fLink->TryValueByID(aID, aValue);
 }
 
 namespace {

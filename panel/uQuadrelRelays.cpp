@@ -3,22 +3,17 @@
 #include "panel/uQuadrel.h"
 
 #include "common/uUtils.h"
+#include "link/uQuadrelLink.h"
+#include "model/uQuadrelMap.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 
 #include <QCheckBox>
 #include <QPushButton>
 
-namespace {
-
-constexpr int FirstOutputCoil = 4096;
-constexpr int OutputStride = 128;
-
-} // namespace
-
 void TfrQuadrel::SendDOUT(int aIndex, bool aOn)
 {
-    SetRegByID(FirstOutputCoil + OutputStride * (aIndex - 1), aOn ? 1 : 0, false);
+    fLink->SendDOUT(aIndex, aOn);
 }
 
 void TfrQuadrel::SetDOUT(int aIndex, bool aOn)
@@ -74,11 +69,11 @@ void TfrQuadrel::StatusSafeCallback(TzTag *aTag)
     if (!aTag)
         return;
     const int value = static_cast<int>(std::trunc(aTag->Value()));
-    if (aTag->ID == 60013)
+    if (aTag->ID == QuadrelMap::RegSafe17to20)
         for (int n = 17; n <= 20; ++n)
             DOUTs[size_t(n)].ShimSafe = IsBitSet(value, uint8_t(n - 17)) ? 1 : 0;
     int safe16 = 0;
-    if (TryValueByID(60014, safe16))
+    if (TryValueByID(QuadrelMap::RegSafe1to16, safe16))
         for (int n = 1; n <= 16; ++n)
             DOUTs[size_t(n)].ShimSafe = IsBitSet(safe16, uint8_t(n - 1)) ? 1 : 0;
 }
@@ -145,7 +140,7 @@ QString TfrQuadrel::RelayPicture(int aIndex) const
     if (!output.StateKnown) {
         // Read but not yet taken over by the screen refresh: shown as read.
         int states = 0;
-        if (!TryValueByID(aIndex <= 16 ? 60016 : 60015, states))
+        if (!TryValueByID(aIndex <= 16 ? QuadrelMap::RegStates1to16 : QuadrelMap::RegStates17to20, states))
             return QStringLiteral("dout_unknown");
         return IsBitSet(states, uint8_t(aIndex <= 16 ? aIndex - 1 : aIndex - 17)) ? QStringLiteral("dout_on")
                                                                                    : QStringLiteral("dout_off");
@@ -184,9 +179,6 @@ void TfrQuadrel::ForgetOutputStates()
     // the screen refresh cannot take the old ones for read.
     for (int n = 1; n <= 20; ++n)
         DOUTs[size_t(n)].ForgetState();
-    if (Device)
-        for (const int id : {60015, 60016})
-            if (TzTag *states = Device->GetTagByID(id))
-                states->SetQuality(QualityWaiting);
+    fLink->ForgetOutputValues();
     SG_Relays->Refresh();
 }

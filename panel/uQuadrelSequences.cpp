@@ -4,6 +4,8 @@
 #include "panel/uQuadrel.h"
 
 #include "common/uUtils.h"
+#include "link/uQuadrelLink.h"
+#include "model/uQuadrelMap.h"
 #include "panel/uPictureLabel.h"
 
 #include <QLabel>
@@ -14,8 +16,8 @@
 
 namespace {
 
-constexpr int RegStates1 = 60016;  // outputs 1..16, bit n - 1
-constexpr int RegStates17 = 60015; // outputs 17..20, bits 0..3
+constexpr int RegStates1 = QuadrelMap::RegStates1to16;
+constexpr int RegStates17 = QuadrelMap::RegStates17to20;
 constexpr int SnakeTurnDown = 21;  // after output 10 the snake jumps to 20 and walks up
 constexpr int SnakeTurnUp = 0;     // after output 11 it jumps back to 1
 // A step waits while the line has not yet carried the writes of the step before it, so a slow
@@ -171,7 +173,7 @@ void TfrQuadrel::btnSnakeOnClick()
 
 void TfrQuadrel::SnakeTimerTimer()
 {
-    if (OrderedWritesWaiting() > StepBacklog)
+    if (fLink->OrderedWritesWaiting() > StepBacklog)
         return;
     if (SnakePos < 10)
         ++SnakePos;
@@ -202,7 +204,7 @@ void TfrQuadrel::btnRunnerClick()
 void TfrQuadrel::Runner_TimerTimer()
 {
     // A running snake pauses the runner; it goes on from where it was when the snake stops.
-    if (!btnRunner->isChecked() || SnakeTimer->isActive() || OrderedWritesWaiting() > StepBacklog)
+    if (!btnRunner->isChecked() || SnakeTimer->isActive() || fLink->OrderedWritesWaiting() > StepBacklog)
         return;
     if (RunnerPosPrev > 0) {
         SetDOUT(RunnerPosPrev, false);
@@ -236,7 +238,7 @@ void TfrQuadrel::btnAllOnClick(QObject *Sender)
 
 void TfrQuadrel::StopSequences()
 {
-    ClearOrderedWrites();
+    fLink->ClearOrderedWrites();
     if (SnakeTimer->isActive()) {
         SnakeTimer->stop();
         btnSnakeOn->setText(QStringLiteral("Включить"));

@@ -6,6 +6,7 @@
 #include "panel/uQuadrel.h"
 
 #include "common/uUtils.h"
+#include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uShimCalc.h"
@@ -17,10 +18,6 @@
 #include <QRegularExpressionValidator>
 
 namespace {
-
-constexpr int FirstOutputCoil = 4096;
-constexpr int OutputStride = 128;
-constexpr int OffScale = 3, OffPeriod = 4, OffKoef = 5, OffSafe = 8;
 
 const char *const ZeroDuration = "00:00:00.000";
 
@@ -151,12 +148,12 @@ void TfrQuadrel::CreateShimControls()
 
 void TfrQuadrel::ShimAllCallback(TzTag *aTag)
 {
-    if (!aTag || (aTag->ID != 600170 && aTag->ID != 600470))
+    if (!aTag || (aTag->ID != QuadrelMap::TagPulseBlock1 && aTag->ID != QuadrelMap::TagPulseBlock11))
         return;
     const QByteArray &data = aTag->Data;
     if (data.size() < 60)
         return;
-    const int first = aTag->ID == 600170 ? 1 : 11;
+    const int first = aTag->ID == QuadrelMap::TagPulseBlock1 ? 1 : 11;
     auto word = [&data](int aOffset) { return (uint8_t(data[aOffset]) << 8) | uint8_t(data[aOffset + 1]); };
     for (int i = 0; i < 10; ++i) {
         TzDiscretOutParams &output = DOUTs[size_t(first + i)];
@@ -201,11 +198,11 @@ void TfrQuadrel::btnDOUT_ApplyClick()
     output.ShimPeriod = period;
     output.ShimKoef = koef;
     output.ShimSafe = chkShimSecure->isChecked() ? 1 : 0;
-    const int base = FirstOutputCoil + OutputStride * (n - 1);
-    SetRegInOrder(base + OffScale, scale);
-    SetRegInOrder(base + OffPeriod, period);
-    SetRegInOrder(base + OffKoef, koef);
-    SetRegInOrder(base + OffSafe, output.ShimSafe);
+    const int base = QuadrelMap::OutputCoil(n);
+    SetRegInOrder(base + QuadrelMap::OffsetScale, scale);
+    SetRegInOrder(base + QuadrelMap::OffsetPeriod, period);
+    SetRegInOrder(base + QuadrelMap::OffsetFill, koef);
+    SetRegInOrder(base + QuadrelMap::OffsetSafe, output.ShimSafe);
 }
 
 void TfrQuadrel::btnDOUT_DefaultClick()

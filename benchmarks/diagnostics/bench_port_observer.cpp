@@ -14,6 +14,7 @@
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 
 #include <QComboBox>
@@ -146,7 +147,7 @@ int MemoryOverTime(int aSeconds, const QString &aSimPath)
     frame->AddPortOnTop(path);
     frame->cbLineBaudRate->setCurrentText(QStringLiteral("115200"));
     frame->btnConnect->click();
-    if (!WaitFor([frame] { return frame->OprosTimer->isActive(); }, 20000)
+    if (!WaitFor([frame] { return frame->Link()->Polling(); }, 20000)
         || !WaitFor([frame] { return frame->btnPortObserver->isVisible(); }, 5000)) {
         std::fprintf(stderr, "the panel did not connect to %s\n", qPrintable(path));
         return 1;

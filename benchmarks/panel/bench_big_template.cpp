@@ -9,6 +9,7 @@
 //   bench_big_template [tags] [seconds of the first cycle]   (defaults 100000 and 10)
 
 #include "app/uApplication.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "port/uFreePort.h"
 #include "sim/uSimulator.h"
@@ -66,12 +67,12 @@ int main(int argc, char **argv)
     const QByteArray document = BigTemplate(extra);
     QElapsedTimer clock;
     clock.start();
-    if (!frame->Device->LoadFromData(document)) {
+    if (!frame->Link()->Device()->LoadFromData(document)) {
         std::printf("the large template was refused\n");
         return 1;
     }
-    frame->AddOtherQuadrelTags(frame->Device.get());
-    std::printf("template of %zu tags (%d added, %.1f MB of XML) loaded in %lld ms\n", frame->Device->Tags.size(),
+    TzQuadrelLink::AddOtherQuadrelTags(frame->Link()->Device());
+    std::printf("template of %zu tags (%d added, %.1f MB of XML) loaded in %lld ms\n", frame->Link()->Device()->Tags.size(),
                 extra, double(document.size()) / 1e6, clock.elapsed());
 
     TestStallWatch stalls;
@@ -80,34 +81,34 @@ int main(int argc, char **argv)
     clock.restart();
     frame->btnConnect->click();
     // Connected once the probe is answered; the first cycle is then queued over a few turns.
-    if (!WaitFor([&] { return frame->Connected && !frame->FirstCycleQueuing(); }, 30 * 60 * 1000)) {
+    if (!WaitFor([&] { return frame->Connected && !frame->Link()->FirstCycleQueuing(); }, 30 * 60 * 1000)) {
         std::printf("the panel did not connect\n");
         return 1;
     }
     const qint64 connectMs = clock.elapsed();
-    const int queued = frame->PendingAnswers();
+    const int queued = frame->Link()->PendingAnswers();
     std::printf("connect: %lld ms from the click until the first cycle (%d requests) was queued; longest "
                 "interface stall %lld ms\n",
                 connectMs, queued, stalls.MaxLatenessMs());
 
     stalls.Start();
-    const uint32_t firstUid = frame->FreePort->LastUID();
-    const int pendingAtStart = frame->PendingAnswers();
+    const uint32_t firstUid = frame->Link()->Engine()->LastUID();
+    const int pendingAtStart = frame->Link()->PendingAnswers();
     clock.restart();
     Spin(seconds * 1000);
-    const int answered = pendingAtStart - frame->PendingAnswers();
+    const int answered = pendingAtStart - frame->Link()->PendingAnswers();
     const double perSecond = answered / (double(clock.elapsed()) / 1000.0);
     std::printf("first cycle: %d answers in %lld ms (%.0f per second, the whole cycle about %.0f s on this "
                 "line); longest interface stall %lld ms; %u requests queued meanwhile\n",
                 answered, clock.elapsed(), perSecond, perSecond > 0 ? queued / perSecond : 0.0,
-                stalls.MaxLatenessMs(), frame->FreePort->LastUID() - firstUid);
+                stalls.MaxLatenessMs(), frame->Link()->Engine()->LastUID() - firstUid);
 
     // Disconnecting stops the port: every request still queued is reported, as a failure.
     stalls.Start();
-    const int left = frame->PendingAnswers();
+    const int left = frame->Link()->PendingAnswers();
     clock.restart();
     frame->btnConnect->click();
-    const bool drained = WaitFor([&] { return frame->PendingAnswers() == 0; }, 30 * 60 * 1000);
+    const bool drained = WaitFor([&] { return frame->Link()->PendingAnswers() == 0; }, 30 * 60 * 1000);
     std::printf("disconnect: %d queued requests reported as failed in %lld ms%s; longest interface stall %lld ms\n",
                 left, clock.elapsed(), drained ? "" : " (not all)", stalls.MaxLatenessMs());
 
@@ -115,7 +116,7 @@ int main(int argc, char **argv)
     frame->btnConnect->click();
     WaitFor([&] { return frame->Connected; }, 30 * 60 * 1000);
     Spin(500);
-    const int pendingAtClose = frame->PendingAnswers();
+    const int pendingAtClose = frame->Link()->PendingAnswers();
     clock.restart();
     delete frame;
     std::printf("close: %lld ms with %d requests queued\n", clock.elapsed(), pendingAtClose);

@@ -7,6 +7,7 @@
 //   bench_panel_cycle [seconds per speed]   (default 8)
 
 #include "app/uApplication.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
 
@@ -71,7 +72,7 @@ void Measure(int aBaudRate, int aSeconds)
     frame->AddPortOnTop(path);
     frame->cbLineBaudRate->setCurrentText(QString::number(aBaudRate));
     frame->btnConnect->click();
-    if (!WaitFor([&] { return frame->Connected && frame->OprosTimer->isActive(); }, 30000)) {
+    if (!WaitFor([&] { return frame->Connected && frame->Link()->Polling(); }, 30000)) {
         std::printf("%6d bit/s: the panel did not start polling\n", aBaudRate);
         delete frame;
         return;

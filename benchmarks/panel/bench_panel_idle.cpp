@@ -14,6 +14,7 @@
 #include "app/uProgramInfo.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 
 #include <QDir>
@@ -131,7 +132,7 @@ int main(int argc, char **argv)
     mainWindow.ShowAtStart();
     frame->AddPortOnTop(path);
     frame->btnConnect->click();
-    if (!WaitFor([&] { return frame->Connected && frame->OprosTimer->isActive(); }, 30000)) {
+    if (!WaitFor([&] { return frame->Connected && frame->Link()->Polling(); }, 30000)) {
         std::printf("the panel did not start polling %s\n", qPrintable(path));
         return 1;
     }

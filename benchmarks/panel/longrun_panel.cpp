@@ -12,6 +12,7 @@
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 
 #include <QCheckBox>
@@ -94,7 +95,7 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     frame->AddPortOnTop(path);
     frame->cbLineBaudRate->setCurrentText(QStringLiteral("115200"));
     frame->btnConnect->click();
-    if (!WaitFor([frame] { return frame->OprosTimer->isActive(); }, 20000)
+    if (!WaitFor([frame] { return frame->Link()->Polling(); }, 20000)
         || !WaitFor([frame] { return frame->btnPortObserver->isVisible(); }, 5000)) {
         std::fprintf(stderr, "the panel did not connect to %s\n", qPrintable(path));
         return 1;

@@ -6,6 +6,7 @@
 #include "app/uApplication.h"
 #include "app/uMain.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uSettingsPlace.h"
 #include "sim/uSimulator.h"
@@ -93,7 +94,7 @@ void TestAutorunStart::startsSilentMinimisedAndConnectsAfterTheDelay()
     if (RealAutorun) {
         QTRY_VERIFY_WITH_TIMEOUT(frame->Connected, 15000);
         QVERIFY(!frame->AutostartTimer->isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(frame->OprosTimer->isActive(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(frame->Link()->Polling(), 15000);
     } else {
         // Twice the delay and more: still idle.
         QTest::qWait(4500);

@@ -5,6 +5,7 @@
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uModbusCRC.h"
@@ -150,7 +151,7 @@ void TestPortObserverLine::ConnectSerial()
     QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
     fFrame->AddPortOnTop(fPath);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
 }
 
 TfrmPortObserver *TestPortObserverLine::OpenObserver()
@@ -308,7 +309,7 @@ void TestPortObserverLine::converterLineIsNamedByAddressAndPort()
     fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
     fFrame->txtEthernetPort->setText(QString::number(port));
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
     TfrmPortObserver *observer = OpenObserver();
     QVERIFY(observer);
     QCOMPARE(observer->windowTitle(), QStringLiteral("Наблюдение за линией 127.0.0.2:%1").arg(port));

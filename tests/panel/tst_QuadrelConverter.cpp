@@ -5,6 +5,7 @@
 
 #include "app/uApplication.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
 #include "tests/TestSettings.h"
@@ -142,7 +143,7 @@ void TestQuadrelConverter::valuesAreTheModulesOwn()
     QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8N1"));
 
     // Polling goes on, and every status value decoded is the module's own.
-    TStatusWatch values(*fFrame->Device, *fSim);
+    TStatusWatch values(*fFrame->Link()->Device(), *fSim);
     QTRY_VERIFY_WITH_TIMEOUT(values.Decoded() >= 40, LineTimeout);
     QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
     QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_on"));

@@ -6,6 +6,7 @@
 
 #include "app/uApplication.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -124,7 +125,7 @@ class TPendingWatch : public QObject
 public:
     explicit TPendingWatch(TfrQuadrel *aFrame)
     {
-        connect(&fTimer, &QTimer::timeout, this, [this, aFrame] { fMax = std::max(fMax, aFrame->PendingAnswers()); });
+        connect(&fTimer, &QTimer::timeout, this, [this, aFrame] { fMax = std::max(fMax, aFrame->Link()->PendingAnswers()); });
         fTimer.start(20);
     }
     int Max() const { return fMax; }
@@ -371,7 +372,7 @@ void TestQuadrelFaults::ConnectConverter()
 void TestQuadrelFaults::WaitForPolling()
 {
     QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
 }
 
 // The screen shows the module's state and the values are not marked stale.
@@ -397,11 +398,11 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     const QString back = QStringLiteral("Порт %1 снова открыт").arg(fPath);
 
     // Pulled while the panel polls.
-    const uint32_t uidBefore = fFrame->FreePort->LastUID();
+    const uint32_t uidBefore = fFrame->Link()->Engine()->LastUID();
     TPendingWatch pending(fFrame);
     fSim->Serial().Stop();
     QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), lost), 1, LineTimeout);
-    QVERIFY(fFrame->FreePort->LineLost());
+    QVERIFY(fFrame->Link()->Engine()->LineLost());
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
     // Gone for a while: polling goes on (each request fails at once) without a busy loop, a
     // pile of pending requests or a line in the log for every attempt.
@@ -412,13 +413,13 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     QTest::qWait(4000);
     const double cpuShare = (ProcessCpuSeconds() - cpuBefore) / (double(gone.elapsed()) / 1000.0);
     qInfo("while the adapter was out: %.1f %% of one core used, at most %d requests pending, %u requests tried",
-          cpuShare * 100, pending.Max(), fFrame->FreePort->LastUID() - uidBefore);
+          cpuShare * 100, pending.Max(), fFrame->Link()->Engine()->LastUID() - uidBefore);
     QVERIFY2(cpuShare < 0.6, "the panel spins while the port is gone");
-    QVERIFY(fFrame->FreePort->LastUID() - uidBefore >= 8);
+    QVERIFY(fFrame->Link()->Engine()->LastUID() - uidBefore >= 8);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
     QCOMPARE(int(fLog->Lines().size()), linesGone);
     QVERIFY(fFrame->Connected);
-    QVERIFY(fFrame->OprosTimer->isActive());
+    QVERIFY(fFrame->Link()->Polling());
 
     // Meanwhile the outputs changed; plugged in again under the same name, the panel finds the
     // port by itself and shows the new state.
@@ -443,10 +444,10 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), lost), 2, LineTimeout);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->FreePort->LineLost());
+    QVERIFY(!fFrame->Link()->Engine()->LineLost());
     QCOMPARE(QString::fromStdString(fSim->StartPty(link)), fPath);
     QTest::qWait(2500);
-    QVERIFY(!fFrame->FreePort->Port->IsActive());
+    QVERIFY(!fFrame->Link()->Engine()->Port->IsActive());
     QCOMPARE(LinesStartingWith(fLog->Lines(), back), 1);
 }
 
@@ -454,23 +455,23 @@ void TestQuadrelFaults::converterGoneForAMinute()
 {
     ConnectConverter();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Device, *fSim);
+    TValueWatch values(*fFrame->Link()->Device(), *fSim);
     TPendingWatch pending(fFrame);
 
     // The converter loses power: nothing answers on its port for a minute.
     fSim->Udp().Stop();
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
     const int linesGone = int(fLog->Lines().size());
-    const uint32_t uidGone = fFrame->FreePort->LastUID();
+    const uint32_t uidGone = fFrame->Link()->Engine()->LastUID();
     QTest::qWait(60000);
     qInfo("converter gone for a minute: %u requests tried, at most %d pending, %d new log lines",
-          fFrame->FreePort->LastUID() - uidGone, pending.Max(), int(fLog->Lines().size()) - linesGone);
+          fFrame->Link()->Engine()->LastUID() - uidGone, pending.Max(), int(fLog->Lines().size()) - linesGone);
     // Polling went on at the pace of the waits (3 tries of 15 + 200 ms each), and said nothing more.
-    QVERIFY(fFrame->FreePort->LastUID() - uidGone >= 60);
+    QVERIFY(fFrame->Link()->Engine()->LastUID() - uidGone >= 60);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
     QCOMPARE(int(fLog->Lines().size()), linesGone);
     QVERIFY(fFrame->Connected);
-    QVERIFY(fFrame->OprosTimer->isActive());
+    QVERIFY(fFrame->Link()->Polling());
     QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
 
     // Back on the same address and port: the values return on their own.
@@ -502,7 +503,7 @@ void TestQuadrelFaults::someAnswersWithBadChecksums()
     else
         ConnectSerial();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Device, *fSim);
+    TValueWatch values(*fFrame->Link()->Device(), *fSim);
     const QString staleLine = QStringLiteral("Нет ответа от модуля");
     const int staleBefore = LinesStartingWith(fLog->Lines(), staleLine);
 
@@ -551,7 +552,7 @@ void TestQuadrelFaults::lateAnswersNeverLandInOtherTags()
     else
         ConnectSerial();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Device, *fSim);
+    TValueWatch values(*fFrame->Link()->Device(), *fSim);
 
     // Every answer comes after the panel stopped waiting for it (655 ms on the line, 3 x 215 ms
     // through the converter), while the next requests of the same shape are being asked.
@@ -575,7 +576,7 @@ void TestQuadrelFaults::floodOfForeignDatagrams()
 {
     ConnectConverter();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Device, *fSim);
+    TValueWatch values(*fFrame->Link()->Device(), *fSim);
     const int linesBefore = int(fLog->Lines().size());
     const long rssBefore = ResidentKiB();
     const int decodedBefore = values.Decoded();
@@ -628,7 +629,7 @@ void TestQuadrelFaults::orderedWritesGoOnPastAFailedWrite()
     const QStringList chain{QStringLiteral("6:28680:7"), QStringLiteral("6:28672:%1").arg(speedCode),
                             QStringLiteral("6:28680:9")};
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark), chain, 3 * LineTimeout);
-    QCOMPARE(fFrame->OrderedWritesWaiting(), 0);
+    QCOMPARE(fFrame->Link()->OrderedWritesWaiting(), 0);
     // Each write is handed over as soon as the one before has failed: at most the request already
     // on the line goes between two of them, never a whole poll cycle.
     const int between = MostFramesBetweenWrites(*fSim, mark);

@@ -5,6 +5,7 @@
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "tests/TestSettings.h"
@@ -36,7 +37,7 @@ QLineEdit *OpenEditor(TzRelayGrid *aGrid)
 
 void SetTag(TfrQuadrel &aFrame, int aID, double aValue)
 {
-    TzTag *tag = aFrame.Device->GetTagByID(aID);
+    TzTag *tag = aFrame.Link()->Device()->GetTagByID(aID);
     QVERIFY2(tag, qPrintable(QString::number(aID)));
     tag->SetValue(aValue);
 }
@@ -69,7 +70,7 @@ private slots:
     void gridPicturesAndClicksOffline();
     void gridDragTypingAndWheel();
     void unknownAnswerNumberIsLogged();
-    void exceptionIsCountedAndALaterAnswerDecodesAgain();
+    void linkTellsTheScreen();
     void testModeShowsTheTestFeatures();
     void animations();
     void popupPanels();
@@ -110,8 +111,8 @@ void TestQuadrelFrame::cleanup()
 
 void TestQuadrelFrame::constructionBuildsTheModel()
 {
-    QVERIFY(fFrame->Device->Ready);
-    QCOMPARE(int(fFrame->Device->Tags.size()), 19 + 100);
+    QVERIFY(fFrame->Link()->Device()->Ready);
+    QCOMPARE(int(fFrame->Link()->Device()->Tags.size()), 19 + 100);
     QVERIFY(!fFrame->InitMode);
     QVERIFY(!fFrame->Connected);
     QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
@@ -120,9 +121,6 @@ void TestQuadrelFrame::constructionBuildsTheModel()
     QCOMPARE(fFrame->BaudRate, 9600);
     QCOMPARE(fFrame->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8N1"));
     QVERIFY(fFrame->cbComPort->count() > 0);
-    QVERIFY(fFrame->Device->GetTagByID(600170)->OnResponse);
-    QVERIFY(fFrame->Device->GetTagByID(60013)->OnResponse);
-    QVERIFY(!fFrame->Device->GetTagByID(60015)->OnResponse);
     for (int n = 1; n <= 20; ++n) {
         QVERIFY(fFrame->DOUTs[size_t(n)].BtnShim);
         QCOMPARE(fFrame->DOUTs[size_t(n)].BtnShim->text(), QStringLiteral("#%1").arg(n));
@@ -166,7 +164,7 @@ void TestQuadrelFrame::perOutputTags()
     QFETCH(int, readCmd);
     QFETCH(int, writeCmd);
     QFETCH(int, valType);
-    const TzTag *tag = fFrame->Device->GetTagByID(id);
+    const TzTag *tag = fFrame->Link()->Device()->GetTagByID(id);
     QVERIFY(tag);
     QCOMPARE(tag->Reg, id);
     QCOMPARE(tag->OPCName, name);
@@ -199,9 +197,9 @@ void TestQuadrelFrame::addressOutOfRangeIsCorrectedAndNothingStarts()
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QCOMPARE(fFrame->txtLineAddr->text(), corrected);
     QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), fFrame->txtLineAddr);
-    QVERIFY(!fFrame->FreePort);
+    QVERIFY(!fFrame->Link()->Engine());
     QVERIFY(fFrame->btnConnect->isEnabled());
-    QVERIFY(!fFrame->ConnectBtnTimer->isActive());
+    QVERIFY(!fFrame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
 }
 
 void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
@@ -210,7 +208,7 @@ void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
     fFrame->txtLineTimeout->setText("5");
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QCOMPARE(fFrame->txtLineTimeout->text(), QStringLiteral("30"));
-    QVERIFY(fFrame->FreePort); // the attempt went on
+    QVERIFY(fFrame->Link()->Engine()); // the attempt went on
     QVERIFY(!fFrame->btnConnect->isEnabled());
     // The port does not exist: in silent mode the notice becomes a log line, then the maroon line.
     const QStringList lines = fLog->Lines();
@@ -221,7 +219,7 @@ void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), 10000);
     QCOMPARE(fLog->Lines()[0], QStringLiteral("Неудачное подключение: [Адр:16, /dev/quadrel-no-such-port, 9600, "
                                               "MODBUS RTU 8N1]"));
-    QVERIFY(!fFrame->ConnectBtnTimer->isActive());
+    QVERIFY(!fFrame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
 }
 
 void TestQuadrelFrame::ethernetFieldsAreValidated()
@@ -230,19 +228,19 @@ void TestQuadrelFrame::ethernetFieldsAreValidated()
     fFrame->txtEthernetAddr->setText("0.1.2.3");
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), fFrame->txtEthernetAddr);
-    QVERIFY(!fFrame->FreePort);
+    QVERIFY(!fFrame->Link()->Engine());
 
     fFrame->txtEthernetAddr->setText("127.0.0.2");
     fFrame->txtEthernetTimeout->setText("20");
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QCOMPARE(fFrame->txtEthernetTimeout->text(), QStringLiteral("50"));
-    QVERIFY(!fFrame->FreePort);
+    QVERIFY(!fFrame->Link()->Engine());
 
     fFrame->txtEthernetTimeout->setText("200");
     fFrame->txtEthernetPort->setText("70000");
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QCOMPARE(fFrame->txtEthernetPort->text(), QStringLiteral("65535"));
-    QVERIFY(!fFrame->FreePort);
+    QVERIFY(!fFrame->Link()->Engine());
 }
 
 void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
@@ -259,8 +257,6 @@ void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
     fFrame->cbFormat->setCurrentIndex(1);
     fFrame->AfterFirstUpdate();
     QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("1.00"));
-    QCOMPARE(fFrame->Device->DevPOVersionStr, QStringLiteral("1.00"));
-    QCOMPARE(fFrame->Device->DevVersion, 73);
     QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
     QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
     QCOMPARE(fFrame->txtAddr->text(), QStringLiteral("16"));
@@ -268,10 +264,9 @@ void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
     QCOMPARE(fFrame->cbBaudRate->currentIndex(), 3);
     QCOMPARE(fFrame->labFormat->text(), QStringLiteral("ASCII 7E1"));
     QCOMPARE(fFrame->cbFormat->currentIndex(), -1);
-    QVERIFY(fFrame->OprosTimer->isActive());
     QVERIFY(fFrame->btnRS485->isEnabled());
     QCOMPARE(fFrame->CurrDoutIndx, 1);
-    fFrame->OprosTimer->stop();
+    fFrame->Link()->StopPoll();
 }
 
 void TestQuadrelFrame::afterFirstUpdateLeavesAnIdlePanelAlone()
@@ -279,7 +274,7 @@ void TestQuadrelFrame::afterFirstUpdateLeavesAnIdlePanelAlone()
     SetTag(*fFrame, 28676, 16);
     fFrame->AfterFirstUpdate();
     QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
-    QVERIFY(!fFrame->OprosTimer->isActive());
+    QVERIFY(!fFrame->Link()->Polling());
 }
 
 void TestQuadrelFrame::identifierNeedsAllThreeWords()
@@ -291,7 +286,7 @@ void TestQuadrelFrame::identifierNeedsAllThreeWords()
     fFrame->AfterFirstUpdate();
     QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
     QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("..."));
-    fFrame->OprosTimer->stop();
+    fFrame->Link()->StopPoll();
 }
 
 void TestQuadrelFrame::valueReadBackRefusesStaleOrFailedTags()
@@ -301,10 +296,10 @@ void TestQuadrelFrame::valueReadBackRefusesStaleOrFailedTags()
     SetTag(*fFrame, 60016, 7.9);
     QVERIFY(fFrame->TryValueByID(60016, value));
     QCOMPARE(value, 7);
-    fFrame->Device->GetTagByID(60016)->ModbusError = true;
+    fFrame->Link()->Device()->GetTagByID(60016)->ModbusError = true;
     QVERIFY(!fFrame->TryValueByID(60016, value));
-    fFrame->Device->GetTagByID(60016)->ModbusError = false;
-    fFrame->Device->GetTagByID(60016)->SetQuality(QualityRejected);
+    fFrame->Link()->Device()->GetTagByID(60016)->ModbusError = false;
+    fFrame->Link()->Device()->GetTagByID(60016)->SetQuality(QualityRejected);
     QVERIFY(!fFrame->TryValueByID(60016, value));
     SetTag(*fFrame, 4096, 1); // per-output tags are disabled: never read back
     QVERIFY(!fFrame->TryValueByID(4096, value));
@@ -358,13 +353,13 @@ void TestQuadrelFrame::sequenceRunningFreezesTheGrid()
 
 void TestQuadrelFrame::safeStatesFromTheirRegisters()
 {
-    TzTag *safe17to20 = fFrame->Device->GetTagByID(60013);
+    TzTag *safe17to20 = fFrame->Link()->Device()->GetTagByID(60013);
     safe17to20->SetValue(0x0002);
     fFrame->StatusSafeCallback(safe17to20);
     QCOMPARE(fFrame->DOUTs[18].ShimSafe, 1);
     QCOMPARE(fFrame->DOUTs[17].ShimSafe, 0);
     QCOMPARE(fFrame->DOUTs[1].ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
-    TzTag *safe1to16 = fFrame->Device->GetTagByID(60014);
+    TzTag *safe1to16 = fFrame->Link()->Device()->GetTagByID(60014);
     safe1to16->SetValue(0x0001);
     fFrame->StatusSafeCallback(safe1to16);
     QCOMPARE(fFrame->DOUTs[1].ShimSafe, 1);
@@ -374,7 +369,7 @@ void TestQuadrelFrame::safeStatesFromTheirRegisters()
 
 void TestQuadrelFrame::pulseParametersFromTheBlocks()
 {
-    TzTag *second = fFrame->Device->GetTagByID(600470);
+    TzTag *second = fFrame->Link()->Device()->GetTagByID(600470);
     QByteArray data(60, '\0');
     data[0] = 0x00, data[1] = 0x0A;  // output 11: unit 10
     data[2] = 0x03, data[3] = 0xE8;  // period 1000
@@ -404,7 +399,7 @@ void TestQuadrelFrame::gridPicturesAndClicksOffline()
     QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_pulse"));
     fFrame->SG_RelaysMouseDown(0, 3); // number column: nothing
     QVERIFY(!fFrame->DOUTs[3].IsWait);
-    QVERIFY(!fFrame->FreePort);
+    QVERIFY(!fFrame->Link()->Engine());
 }
 
 void TestQuadrelFrame::gridDragTypingAndWheel()
@@ -454,50 +449,32 @@ void TestQuadrelFrame::unknownAnswerNumberIsLogged()
     TzAnswerRec rec;
     rec.UID = 77;
     rec.Answer = QByteArray::fromHex("01030200058443");
-    fFrame->ModbusAsyncAnswer(rec);
+    fFrame->Link()->ModbusAsyncAnswer(rec);
     QCOMPARE(fLog->Lines()[0], QStringLiteral("Неизвестный UID (77):   Ответ: 1.3.2.0.5.132"));
     QCOMPARE(fLog->LineColor(0), LogMaroon);
 }
 
-void TestQuadrelFrame::exceptionIsCountedAndALaterAnswerDecodesAgain()
+void TestQuadrelFrame::linkTellsTheScreen()
 {
-    TzTag *states = fFrame->Device->GetTagByID(60016);
-    auto pending = [this, states](uint32_t aCode) {
-        auto record = std::make_unique<TzModbusAnswer>();
-        record->Tag = states;
-        record->Code = aCode;
-        fFrame->ModbusAnswerList.push_back(std::move(record));
-    };
-    pending(5);
-    pending(6);
-    pending(7);
-    TzAnswerRec rec;
-    rec.UID = 5;
-    rec.Answer = QByteArray::fromHex("108302C0F1");
-    fFrame->ModbusAsyncAnswer(rec);
-    QVERIFY(states->ModbusError);
-    QCOMPARE(states->Quality(), QualityRejected);
-    QCOMPARE(fFrame->ModbusErrors[2], 1);
+    // The pulse-width blocks and the safe states reach the panel's outputs; the states registers
+    // are shown by the screen refresh instead.
+    TzTag *block = fFrame->Link()->Device()->GetTagByID(600170);
+    QByteArray data(60, '\0');
+    data[4] = 0x01, data[5] = char(0xF4); // output 1: fill 500
+    block->Data = data;
+    emit fFrame->Link()->PulseWidthBlockRead(block);
+    QCOMPARE(fFrame->DOUTs[1].ShimKoef, 500);
+    TzTag *safe = fFrame->Link()->Device()->GetTagByID(60013);
+    safe->SetValue(0x0001);
+    emit fFrame->Link()->SafeStatesRead(safe);
+    QCOMPARE(fFrame->DOUTs[17].ShimSafe, 1);
+
+    // The count of an exception code and the link's own lines go to the log.
+    emit fFrame->Link()->ExceptionCounted(2, 1);
     QVERIFY(fLog->Lines().contains(QStringLiteral("Ошибок 02h: 1")));
-    QCOMPARE(fFrame->PendingAnswers(), 2);
-
-    // A transport error: quality 0, nothing decoded.
-    rec.UID = 6;
-    rec.Answer = TStringBytes();
-    rec.ErrCode = 512;
-    fFrame->ModbusAsyncAnswer(rec);
-    QCOMPARE(states->Quality(), QualityFailed);
-
-    // The next regular answer is decoded again and clears the exception.
-    rec.UID = 7;
-    rec.ErrCode = 0;
-    rec.Answer = QByteArray::fromHex("10030280016425");
-    fFrame->ModbusAsyncAnswer(rec);
-    QVERIFY(!states->ModbusError);
-    QCOMPARE(states->Quality(), QualityGood);
-    QCOMPARE(states->Value(), double(0x8001));
-    QCOMPARE(fFrame->Device->Status, dsGood);
-    QCOMPARE(fFrame->PendingAnswers(), 0);
+    emit fFrame->Link()->LogLine(QStringLiteral("строка связи"), TzLinkLogKind::Failure);
+    QCOMPARE(fLog->Lines()[0], QStringLiteral("строка связи"));
+    QCOMPARE(fLog->LineColor(0), LogMaroon);
 }
 
 void TestQuadrelFrame::testModeShowsTheTestFeatures()

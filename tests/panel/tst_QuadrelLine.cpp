@@ -6,6 +6,7 @@
 #include "common/uGlobVar.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uPictureLabel.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "tests/TestBigTemplate.h"
@@ -255,7 +256,7 @@ void TestQuadrelLine::ConnectSerial()
 void TestQuadrelLine::WaitForPolling()
 {
     QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
 }
 
 void TestQuadrelLine::connectsOverAPseudoTerminal()
@@ -293,7 +294,7 @@ void TestQuadrelLine::connectsOverAPseudoTerminal()
     // Disconnecting stops the traffic.
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->OprosTimer->isActive());
+    QVERIFY(!fFrame->Link()->Polling());
     QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
     QVERIFY(fFrame->btnConnect->isEnabled());
 }
@@ -304,7 +305,7 @@ void TestQuadrelLine::clickSwitchesAnOutputAheadOfPolls()
     ConnectSerial();
     WaitForPolling();
     // Let the queue fill with polls, then switch output 12 (row 2 of the right half).
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->PendingAnswers() >= 4, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->PendingAnswers() >= 4, LineTimeout);
     const size_t mark = ReceivedCount(*fSim);
     QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 4, 2));
     QVERIFY(fFrame->DOUTs[12].IsWait);
@@ -438,16 +439,16 @@ void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
     fSim->Faults().SetAnswerDelay(40);
     ConnectSerial();
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
-    QVERIFY(!fFrame->OprosTimer->isActive());
-    QVERIFY(fFrame->Device->IsLocked);
+    QVERIFY(!fFrame->Link()->Polling());
+    QVERIFY(fFrame->Link()->Device()->IsLocked);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QVERIFY(!fFrame->Connected);
 
     // Let the stopped engine report what it still held, and the module finish the answer it was
     // working on, so no stale answer meets the next probe on the line.
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
-    QVERIFY(!fFrame->Device->IsLocked);
-    QVERIFY(!fFrame->OprosTimer->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->Link()->PendingAnswers(), 0, LineTimeout);
+    QVERIFY(!fFrame->Link()->Device()->IsLocked);
+    QVERIFY(!fFrame->Link()->Polling());
     QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
     QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
                               fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
@@ -460,10 +461,10 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
 {
     QVERIFY(fSim->Bus().AddModule(ModuleAddress));
     constexpr int Extra = 30000;
-    QVERIFY(fFrame->Device->LoadFromData(BigTemplate(Extra)));
-    fFrame->AddOtherQuadrelTags(fFrame->Device.get());
+    QVERIFY(fFrame->Link()->Device()->LoadFromData(BigTemplate(Extra)));
+    TzQuadrelLink::AddOtherQuadrelTags(fFrame->Link()->Device());
     TzTag *lastReadable = nullptr;
-    for (const auto &tag : fFrame->Device->Tags)
+    for (const auto &tag : fFrame->Link()->Device()->Tags)
         if (tag->Enabled && !tag->Force && tag->CanRead)
             lastReadable = tag.get();
     QVERIFY(lastReadable);
@@ -476,27 +477,27 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
     QTimer ticker;
     ticker.setInterval(0);
     connect(&ticker, &QTimer::timeout, [&] {
-        if (!fFrame->FirstCycleQueuing())
+        if (!fFrame->Link()->FirstCycleQueuing())
             return;
         ++turnsWhileQueuing;
         if (disconnectWhileQueuing) {
             disconnectWhileQueuing = false;
             QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-            uidAtDisconnect = fFrame->FreePort->LastUID();
+            uidAtDisconnect = fFrame->Link()->Engine()->LastUID();
         }
     });
     ticker.start();
     ConnectSerial();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected && !fFrame->FirstCycleQueuing(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected && !fFrame->Link()->FirstCycleQueuing(), LineTimeout);
     QVERIFY2(turnsWhileQueuing > 1, "the interface waited for the whole first cycle to be queued");
     // Every tag queued, and the last readable one ends the first cycle.
     QVERIFY(lastReadable->IsLast);
-    QVERIFY2(fFrame->PendingAnswers() > Extra - 1000, qPrintable(QString::number(fFrame->PendingAnswers())));
-    qInfo("first cycle of %zu tags queued over %d interface turns", fFrame->Device->Tags.size(), turnsWhileQueuing);
+    QVERIFY2(fFrame->Link()->PendingAnswers() > Extra - 1000, qPrintable(QString::number(fFrame->Link()->PendingAnswers())));
+    qInfo("first cycle of %zu tags queued over %d interface turns", fFrame->Link()->Device()->Tags.size(), turnsWhileQueuing);
 
     // A disconnect while the cycle is still being queued ends the queuing for good.
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->Link()->PendingAnswers(), 0, LineTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
                               fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
     disconnectWhileQueuing = true;
@@ -504,9 +505,9 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
     QTRY_VERIFY_WITH_TIMEOUT(!disconnectWhileQueuing, LineTimeout);
     QVERIFY(!fFrame->Connected);
     QTest::qWait(200);
-    QVERIFY(!fFrame->FirstCycleQueuing());
-    QCOMPARE(fFrame->FreePort->LastUID(), uidAtDisconnect);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
+    QVERIFY(!fFrame->Link()->FirstCycleQueuing());
+    QCOMPARE(fFrame->Link()->Engine()->LastUID(), uidAtDisconnect);
+    QTRY_COMPARE_WITH_TIMEOUT(fFrame->Link()->PendingAnswers(), 0, LineTimeout);
     QVERIFY(!lastReadable->IsLast);
 }
 
@@ -576,7 +577,7 @@ void TestQuadrelLine::commandButtonsWaitForTheFirstCycle()
     fSim->Faults().SetAnswerDelay(40);
     ConnectSerial();
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
-    QVERIFY(!fFrame->OprosTimer->isActive());
+    QVERIFY(!fFrame->Link()->Polling());
     for (QPushButton *button : CommandButtons(fFrame))
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
     WaitForPolling();
@@ -652,7 +653,7 @@ void TestQuadrelLine::silentModuleMarksValuesStale()
     QVERIFY(staleLine->endsWith(QStringLiteral(": значения на экране устарели")));
     QCOMPARE(fLog->LineColor(int(staleLine - lines.begin())), LogMaroon);
     QVERIFY(fFrame->Connected);
-    QVERIFY(fFrame->OprosTimer->isActive());
+    QVERIFY(fFrame->Link()->Polling());
     QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
 
     // The next good answer restores the display.
@@ -672,7 +673,7 @@ void TestQuadrelLine::healthyDisconnectIsNotAFailure()
     QVERIFY(fSim->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    QVERIFY(!fFrame->ConnectBtnTimer->isActive());
+    QVERIFY(!fFrame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QVERIFY(!fFrame->Connected);
     // Well past the one-second check: four screen refreshes.
@@ -808,10 +809,10 @@ void TestQuadrelLine::brokenTemplateRefusesToConnect()
     const QString refusal = QStringLiteral("Подключение невозможно: таблица регистров не загружена");
     QCOMPARE(notices.value(1), refusal);
     QCOMPARE(fLog->Lines().front(), refusal);
-    QVERIFY(!frame->FreePort);
+    QVERIFY(!frame->Link()->Engine());
     QVERIFY(!frame->Connected);
     QVERIFY(frame->btnConnect->isEnabled());
-    QVERIFY(!frame->ConnectBtnTimer->isActive());
+    QVERIFY(!frame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
     QCOMPARE(ReceivedCount(*fSim), size_t(0));
 }
 

@@ -8,6 +8,7 @@
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -190,7 +191,7 @@ void TestQuadrelOutputs::ConnectSerial()
     fFrame->AddPortOnTop(fPath);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
     QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
 }
 
 void TestQuadrelOutputs::OpenPulsePanel()
@@ -253,8 +254,8 @@ void TestQuadrelOutputs::blockAnswersFillTheOutputs()
     QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("2"));
 
     // A block answer shorter than 30 registers changes nothing.
-    fFrame->OprosTimer->stop();
-    TzTag *block = fFrame->Device->GetTagByID(600470);
+    fFrame->Link()->StopPoll();
+    TzTag *block = fFrame->Link()->Device()->GetTagByID(600470);
     QVERIFY(block);
     const QByteArray full = block->Data;
     QCOMPARE(full.size(), 60);
@@ -639,11 +640,11 @@ void TestQuadrelOutputs::sequencesStopOnDisconnectAndClose()
     QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
                               fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), qPrintable(fLog->Lines().mid(0, 5).join(" | ")),
+    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Link()->Polling(), qPrintable(fLog->Lines().mid(0, 5).join(" | ")),
                               LineTimeout);
     fSim->Faults().SetSilent(true);
     QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->FreePort->Port->RequestList.size() >= 3, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Engine()->Port->RequestList.size() >= 3, LineTimeout);
     delete fFrame;
     fFrame = nullptr;
     const size_t mark = LogMark(*fSim);
@@ -723,7 +724,7 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
         }
     QCOMPARE(restartFrames, 1);
     QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->OprosTimer->isActive());
+    QVERIFY(!fFrame->Link()->Polling());
     QVERIFY(!fFrame->labNeedReset->isVisible());
     QVERIFY(!fFrame->ResetBtn_Timer->isActive());
     QVERIFY(fFrame->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0));
@@ -764,12 +765,12 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
     mark = LogMark(*fSim);
     QVERIFY(attempt(QStringLiteral("20"), QStringLiteral("19200"), QStringLiteral("MODBUS RTU 8E1")));
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
     QCOMPARE(fFrame->labAddr->text(), QStringLiteral("20"));
     QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("19200"));
     QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8E1"));
-    QCOMPARE(fFrame->FreePort->LocDCB().BaudRate, 19200);
-    QCOMPARE(int(fFrame->FreePort->LocDCB().Parity), 2); // even
+    QCOMPARE(fFrame->Link()->Engine()->LocDCB().BaudRate, 19200);
+    QCOMPARE(int(fFrame->Link()->Engine()->LocDCB().Parity), 2); // even
     QVERIFY(Received(*fSim, mark).contains(Request{20, 4, 36864, 1}));
     QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("0A-1B-2C-3D-00-10"));
 }
@@ -903,7 +904,7 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     fSim->Faults().SetSilent(true);
     expectUnknown();
     // The read of the states goes unanswered; the screen refresh still has nothing to show.
-    TzTag *states = fFrame->Device->GetTagByID(60016);
+    TzTag *states = fFrame->Link()->Device()->GetTagByID(60016);
     QTRY_COMPARE_WITH_TIMEOUT(states->Quality(), QualityFailed, 60000);
     fFrame->InterfaceTimerTimer();
     expectUnknown();

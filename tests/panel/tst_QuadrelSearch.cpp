@@ -6,6 +6,7 @@
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uQuadrelSearch.h"
 #include "port/uFreePort.h"
@@ -245,7 +246,7 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
     QTest::mouseDClick(fFrame->FindListBox->viewport(), Qt::LeftButton, {}, at);
     QVERIFY(!fFrame->FindDevice->InFindProgress());
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, Generous);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), Generous);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), Generous);
     QCOMPARE(fFrame->DevAddr, 20);
     // The panel polls module 20: reads of the output states reach address 20.
     QTRY_VERIFY_WITH_TIMEOUT(std::ranges::any_of(fSim->Log().Frames(TzSimDirection::Received),

@@ -10,6 +10,7 @@
 #include "common/uGlobVar.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uPictureLabel.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uModbusCRC.h"
@@ -202,7 +203,7 @@ void TestQuadrelWeb::ConnectPanel()
     QVERIFY2(!path.isEmpty(), fSim->Serial().LastError().c_str());
     fFrame->AddPortOnTop(path);
     QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(fFrame->txtMAC->text(), ModuleId, LineTimeout);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/uApplication.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
 #include "tests/TestSettings.h"
@@ -72,7 +73,7 @@ void TestLinePanel::cleanup()
 void TestLinePanel::WaitForPolling()
 {
     QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->OprosTimer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
 }
 
 void TestLinePanel::pollsAtSpeedsWithoutATermiosCode_data()

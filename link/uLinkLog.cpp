@@ -1,0 +1,3 @@
+#include "link/uLinkLog.h"
+
+Q_LOGGING_CATEGORY(lcLink, "quadrel.link", QtInfoMsg)

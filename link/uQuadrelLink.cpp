@@ -1,0 +1,261 @@
+// The link's connection: opening the engine, the probe and its one-second decision, letting go,
+// and the dispatch of every answer the engine hands over.
+
+#include "link/uQuadrelLink.h"
+
+#include "common/uUtils.h"
+#include "link/uLinkLog.h"
+#include "model/uConnectionRules.h"
+#include "model/uQuadrelMap.h"
+#include "port/uFreePort.h"
+
+#include <QTimer>
+
+namespace {
+
+// A second for the probe's answer.
+constexpr int ProbeWaitMs = 1000;
+
+} // namespace
+
+TzQuadrelLink::TzQuadrelLink(QObject *aParent) : QObject(aParent)
+{
+    fProbeTimer = new QTimer(this);
+    fProbeTimer->setObjectName(QStringLiteral("ConnectBtnTimer"));
+    fProbeTimer->setInterval(ProbeWaitMs);
+    connect(fProbeTimer, &QTimer::timeout, this, &TzQuadrelLink::ProbeTimeUp);
+    fPollTimer = new QTimer(this);
+    fPollTimer->setObjectName(QStringLiteral("OprosTimer"));
+    fPollTimer->setInterval(250);
+    connect(fPollTimer, &QTimer::timeout, this, &TzQuadrelLink::OprosTimerTimer);
+}
+
+TzQuadrelLink::~TzQuadrelLink()
+{
+    fPollTimer->stop();
+    fProbeTimer->stop();
+    ClearOrderedWrites();
+    if (fEngine) {
+        fEngine->ClearRequestList();
+        fEngine->Stop();
+    }
+    // The engine goes before the device: its last hand-overs find the link gone and are dropped.
+    fEngine.reset();
+}
+
+bool TzQuadrelLink::ByEthernet() const
+{
+    return fEngine && fEngine->ByEthernet();
+}
+
+bool TzQuadrelLink::Connect(const TzLinkSettings &aSettings)
+{
+    fProbeTimer->start();
+    if (aSettings.ByEthernet) {
+        EthernetHost = aSettings.Host;
+        EthernetPort = aSettings.UdpPort;
+        EthernetWaitTime = aSettings.WaitMs;
+    }
+    if (fDevice)
+        fDevice->DevAddr = aSettings.Address;
+    // A new connection: what the previous one left (a restart's wait, ordered writes not yet
+    // handed over) is not carried into it.
+    ++fConnectionSerial;
+    ClearOrderedWrites();
+    // A first cycle cut short by a disconnect leaves the poll lock set; a new connection starts clean.
+    if (fDevice)
+        fDevice->IsLocked = false;
+
+    fEngine.reset();
+    fEngine = std::make_unique<TzFreePort>(aSettings.PortName);
+    fEngine->SetComPort(aSettings.ComPort);
+    fComPort = aSettings.ComPort;
+    fEngine->SetOnAsyncAnswerProc([this](const TzAnswerRec &aAnswerRec) { ModbusAsyncAnswer(aAnswerRec); });
+    fEngine->LocDCB().BaudRate = aSettings.BaudRate;
+    fEngine->SetByEthernet(aSettings.ByEthernet);
+    TzTimeouts &timeouts = fEngine->LocTimeouts();
+    timeouts.ReadIntervalTimeout = 50;
+    timeouts.ReadTotalTimeoutMultiplier = 1;
+    timeouts.ReadTotalTimeoutConstant = 400;
+    timeouts.WriteTotalTimeoutMultiplier = 50;
+    timeouts.WriteTotalTimeoutConstant = 100;
+    TzDCB &dcb = fEngine->LocDCB();
+    dcb.ByteSize = 8;
+    const TzLineFormat format = LineFormatOfItem(aSettings.FormatItem);
+    if (format.Valid) {
+        dcb.Parity = format.Parity;
+        dcb.StopBits = format.StopBits;
+    }
+
+    if (!fEngine->Start())
+        return false;
+    fPending.clear();
+    fEngine->ClearRequestList();
+    ForgetOutputValues();
+    SendProbe();
+    return true;
+}
+
+void TzQuadrelLink::Disconnect()
+{
+    fPollTimer->stop();
+    fProbeTimer->stop();
+    ClearOrderedWrites();
+    if (fEngine)
+        fEngine->Stop();
+    fConnected = false;
+    MarkStale(false);
+}
+
+void TzQuadrelLink::SendProbe()
+{
+    // The previous probe's record, if its answer never came, was dropped with the pending list.
+    fProbeDevice = NewQuadrelDevice(fDevice ? fDevice->DevAddr : 16);
+    TzTag *probe = fProbeDevice->AddTag();
+    probe->ID = QuadrelMap::RegDeviceType;
+    probe->Reg = QuadrelMap::RegDeviceType;
+    probe->RegType = 2;
+    probe->ValType = 2;
+    probe->ReadCmd = 4;
+    probe->SegSize = 1;
+    probe->Offset = 0;
+    probe->DataSize = 2;
+    probe->DataType = 18;
+    probe->Order = QStringLiteral("21");
+    probe->OrderMas = QByteArray("\x02\x01", 2);
+    probe->Enabled = true;
+    probe->Force = true;
+    probe->ReadPriority = 1;
+    probe->WritePriority = 1;
+    probe->GUID = QStringLiteral("{355ADFD2-9A2A-4E26-8DE3-0FB81E88BD68}");
+    probe->OnResponse = [this](TzTag *aTag) { ProbeAnswer(aTag); };
+    GetModbusRegRTU(probe);
+}
+
+void TzQuadrelLink::ProbeAnswer(TzTag *aTag)
+{
+    fConnected = aTag && aTag->Value() == QuadrelMap::DeviceType;
+    if (fConnected) {
+        // Confirmed: the one-second check has done its job. Left running, its next tick after a
+        // disconnect would report the healthy connection as a failed one.
+        fProbeTimer->stop();
+        fLastAnswer.start();
+        // The first cycle's own read of the type register is refused as a copy of the probe,
+        // whose request is still being handed over: the probe's answer is the module's type.
+        if (fDevice)
+            fDevice->DevVersion = QuadrelMap::DeviceType;
+    }
+    emit ProbeAnswered(fConnected);
+    LetsDoIt();
+}
+
+void TzQuadrelLink::ProbeTimeUp()
+{
+    if (fConnected)
+        return;
+    fProbeTimer->stop();
+    if (fEngine)
+        fEngine->Stop();
+    emit ConnectFailed();
+}
+
+void TzQuadrelLink::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
+{
+    TzModbusAnswer *record = nullptr;
+    for (const auto &entry : fPending)
+        if (entry->Code == aAnswerRec.UID) {
+            record = entry.get();
+            break;
+        }
+    if (!record) {
+        Log(QStringLiteral("Неизвестный UID (%1):   Ответ: %2")
+                .arg(aAnswerRec.UID)
+                .arg(FrameToDecimalText(aAnswerRec.Answer)),
+            TzLinkLogKind::Failure);
+        return;
+    }
+
+    if (aAnswerRec.ErrCode == 0 && fConnected) {
+        fLastAnswer.start();
+        if (fValuesStale)
+            MarkStale(false);
+    }
+
+    TzPortObsRec announcement;
+    announcement.Port = aAnswerRec.ComPort;
+    announcement.Index = static_cast<int32_t>(aAnswerRec.UID);
+    announcement.Cmd = aAnswerRec.Answer.AsBytes();
+    emit AnswerHandled(announcement);
+    announcement.Port = fComPort;
+
+    if (TzTag *tag = record->Tag) {
+        bool decoded = false;
+        if (aAnswerRec.ErrCode != 0) {
+            tag->SetQuality(QualityFailed);
+        } else {
+            // Every answer is decoded, also for a tag whose last answer was an exception: the decoder
+            // clears the exception as soon as a regular answer arrives.
+            decoded = ApplyModbusAnswer(*record, aAnswerRec.Answer, 0);
+            if (tag->OnResponse)
+                tag->OnResponse(tag);
+            TellAnswered(tag);
+        }
+        if (decoded) {
+            announcement.Value = QString::number(tag->Value(), 'g', 15);
+            emit AnswerHandled(announcement);
+        }
+        if (tag->IsLast) {
+            tag->IsLast = false;
+            if (tag->Device) {
+                tag->Device->IsLocked = false;
+                AfterFirstUpdate();
+            }
+        }
+        // An exception is counted for the answer that carried it: a later failure to answer at all
+        // leaves the tag's exception mark in place but is no second exception.
+        if (tag->ModbusError && aAnswerRec.ErrCode == 0) {
+            announcement.Value = QStringLiteral("ErrCode: ") + tag->ModbusErrorCodeStr;
+            emit AnswerHandled(announcement);
+            const int code = tag->ModbusErrorCode;
+            const int slot = code >= 1 && code <= 8 ? code : 9;
+            ++fModbusErrors[size_t(slot)];
+            emit ExceptionCounted(code, fModbusErrors[size_t(slot)]);
+        } else if (decoded) {
+            announcement.Value = tag->ValueStr;
+            emit AnswerHandled(announcement);
+        }
+        if (tag->Quality() == QualityGood && tag->Device)
+            tag->Device->Status = dsGood;
+    }
+
+    for (auto it = fPending.begin(); it != fPending.end(); ++it)
+        if (it->get() == record) {
+            fPending.erase(it);
+            break;
+        }
+    OrderedWriteAnswered(aAnswerRec.UID);
+    PollReadAnswered(aAnswerRec.UID);
+}
+
+void TzQuadrelLink::TellAnswered(TzTag *aTag)
+{
+    switch (aTag->ID) {
+    case QuadrelMap::RegStates1to16:
+    case QuadrelMap::RegStates17to20: emit OutputsRead(aTag->ID); break;
+    case QuadrelMap::TagPulseBlock1:
+    case QuadrelMap::TagPulseBlock11: emit PulseWidthBlockRead(aTag); break;
+    case QuadrelMap::RegSafe1to16:
+    case QuadrelMap::RegSafe17to20: emit SafeStatesRead(aTag); break;
+    case QuadrelMap::RegSupplyMillivolts:
+    case QuadrelMap::RegPowerStatus: emit StatusRead(aTag->ID); break;
+    default: break;
+    }
+}
+
+void TzQuadrelLink::Log(const QString &aText, TzLinkLogKind aKind)
+{
+    // The window shows the line through the signal; standard error gets it when the logging
+    // rules ask for quadrel.link's debug messages.
+    qCDebug(lcLink).noquote() << aText;
+    emit LogLine(aText, aKind);
+}

@@ -72,7 +72,8 @@ int Elapsed(const TfrmPortObserver *aObserver, int aRow)
 
 bool ModuleReceived(TzSimulator &aSim, int aFunction, int aReg, int aWord, size_t aFrom)
 {
-    return TestFrameLog(aSim).Requests(aFrom, ModuleAddress).contains(TestRequest{ModuleAddress, aFunction, aReg, aWord});
+    const TestRequest request{ModuleAddress, aFunction, aReg, aWord};
+    return TestFrameLog(aSim).Requests(aFrom, ModuleAddress).contains(request);
 }
 
 // Clicks a check box or radio button on its indicator, where the operator clicks.

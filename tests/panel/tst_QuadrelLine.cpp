@@ -469,7 +469,8 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
 
 void TestQuadrelLine::WaitForStateRead(size_t aFrom)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), aFrom).contains(Request{ModuleAddress, 3, 60016, 1}), LineTimeout);
+    const Request stateRead{ModuleAddress, 3, 60016, 1};
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), aFrom).contains(stateRead), LineTimeout);
 }
 
 void TestQuadrelLine::heldPressInOneCellWritesOnce()

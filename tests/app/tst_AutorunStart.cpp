@@ -6,10 +6,10 @@
 #include "app/uApplication.h"
 #include "app/uMain.h"
 #include "diagnostics/uTempLog.h"
-#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uSettingsPlace.h"
 #include "sim/uSimulator.h"
+#include "tests/panel/PanelTestKit.h"
 #include "tests/TestSettings.h"
 
 #include <QFile>
@@ -90,16 +90,16 @@ void TestAutorunStart::startsSilentMinimisedAndConnectsAfterTheDelay()
     QCOMPARE(window.isMinimized(), RealAutorun);
     QCOMPARE(frame->AutostartTimer->isActive(), RealAutorun);
     QCOMPARE(frame->AutostartTimer->interval(), 2000);
-    QVERIFY(!frame->Connected);
+    QVERIFY(!TestPanelState::IsConnected(*frame));
     if (RealAutorun) {
-        QTRY_VERIFY_WITH_TIMEOUT(frame->Connected, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(TestPanelState::IsConnected(*frame), 15000);
         QVERIFY(!frame->AutostartTimer->isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(frame->Link()->Polling(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(TestPanelState::IsPolling(*frame), 15000);
     } else {
         // Twice the delay and more: still idle.
         QTest::qWait(4500);
-        QVERIFY(!frame->Connected);
-        QVERIFY(sim.Log().Entries().empty());
+        QVERIFY(!TestPanelState::IsConnected(*frame));
+        QVERIFY(TestFrameLog(sim).Entries().empty());
     }
     QVERIFY(!AnyMessageBox());
 }

@@ -5,13 +5,11 @@
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
 #include "diagnostics/uTempLog.h"
-#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
-#include "tests/TestSettings.h"
-#include "tests/TestUdpPort.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,14 +72,8 @@ int Elapsed(const TfrmPortObserver *aObserver, int aRow)
 
 bool ModuleReceived(TzSimulator &aSim, int aFunction, int aReg, int aWord, size_t aFrom)
 {
-    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
-    for (size_t i = aFrom; i < frames.size(); ++i) {
-        const TSimBytes &f = frames[i];
-        if (f.size() == 8 && f[0] == ModuleAddress && CheckModbusCRC(f.data(), int(f.size())) && f[1] == aFunction
-            && ((f[2] << 8) | f[3]) == aReg && ((f[4] << 8) | f[5]) == aWord)
-            return true;
-    }
-    return false;
+    const TestRequest request{ModuleAddress, aFunction, aReg, aWord};
+    return TestFrameLog(aSim).Requests(aFrom, ModuleAddress).contains(request);
 }
 
 // Clicks a check box or radio button on its indicator, where the operator clicks.
@@ -92,9 +84,12 @@ void ClickOption(QAbstractButton *aOption)
 
 } // namespace
 
-class TestPortObserverLine : public QObject
+class TestPortObserverLine : public TestPanelCase
 {
     Q_OBJECT
+
+public:
+    TestPortObserverLine() : TestPanelCase(LineTimeout) {}
 
 private slots:
     void init();
@@ -111,55 +106,34 @@ private:
     TfrmPortObserver *OpenObserver();
     void ClickOutput(int aOutput);
 
-    std::unique_ptr<TzSimulator> fSim;
-    TfrmTempLog *fLog = nullptr;
-    QWidget *fMain = nullptr;
-    TfrQuadrel *fFrame = nullptr;
     QString fPath;
 };
 
 void TestPortObserverLine::init()
 {
-    fSim = std::make_unique<TzSimulator>();
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fLog = new TfrmTempLog;
+    fPanel.StartSim();
     // The panel sits in a main window, as in the program.
-    fMain = new QWidget;
-    fMain->resize(800, 750);
-    fFrame = new TfrQuadrel(fMain);
-    fFrame->resize(800, 750);
-    fMain->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fMain));
+    fPanel.Open({.InMainWindow = true});
 }
 
 void TestPortObserverLine::cleanup()
 {
-    delete fMain;
-    delete fLog;
-    fSim.reset();
-    fMain = nullptr;
-    fFrame = nullptr;
-    fLog = nullptr;
+    fPanel.Close();
     QVERIFY(PortObservers().isEmpty());
-    // What this test saved must not change how the next one's panel starts.
-    ClearTestSettings();
 }
 
 void TestPortObserverLine::ConnectSerial()
 {
-    fPath = QString::fromStdString(fSim->StartPty());
-    QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
-    fFrame->AddPortOnTop(fPath);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
+    fPanel.ConnectSerial();
+    fPath = fPanel.Path();
 }
 
 TfrmPortObserver *TestPortObserverLine::OpenObserver()
 {
     // The button shows only while connected.
-    [&] { QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnPortObserver->isVisible(), LineTimeout); }();
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnPortObserver->isVisible(), LineTimeout); }();
     const qsizetype before = PortObservers().size();
-    QTest::mouseClick(fFrame->btnPortObserver, Qt::LeftButton);
+    QTest::mouseClick(Frame()->btnPortObserver, Qt::LeftButton);
     if (PortObservers().size() != before + 1)
         return nullptr;
     TfrmPortObserver *observer = PortObservers().last();
@@ -169,7 +143,7 @@ TfrmPortObserver *TestPortObserverLine::OpenObserver()
 void TestPortObserverLine::ClickOutput(int aOutput)
 {
     // Outputs 1..10 fill column 1 of the grid, one a row.
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    TzRelayGrid *grid = Frame()->SG_Relays;
     const QPoint centre = grid->visualItemRect(grid->item(aOutput - 1, 1)).center();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
 }
@@ -180,10 +154,10 @@ void TestPortObserverLine::staticModeKeepsOneRowPerPolledRegister()
     TfrmPortObserver *observer = OpenObserver();
     QVERIFY(observer);
     QCOMPARE(observer->windowTitle(), QStringLiteral("Наблюдение за линией ") + fPath);
-    QCOMPARE(observer->parentWidget(), fFrame);
+    QCOMPARE(observer->parentWidget(), Frame());
     // Centred over the panel.
-    QCOMPARE(observer->x(), fMain->x() + fFrame->width() / 2 - observer->width() / 2);
-    QCOMPARE(observer->y(), fMain->y() + fFrame->height() / 2 - observer->height() / 2);
+    QCOMPARE(observer->x(), fPanel.Window()->x() + Frame()->width() / 2 - observer->width() / 2);
+    QCOMPARE(observer->y(), fPanel.Window()->y() + Frame()->height() / 2 - observer->height() / 2);
 
     QTRY_VERIFY_WITH_TIMEOUT(HasAllPolledRows(observer), LineTimeout);
     const int row = AnsweredRow(observer, QStringLiteral("60016 (0xEA70)"));
@@ -217,10 +191,10 @@ void TestPortObserverLine::functionFilterDropsCoilWritesAndPauseKeepsAnswering()
     QVERIFY(observer->chFilterFunc->isChecked());
 
     // Output 1 switched on: a coil write the filter keeps out, answer included.
-    size_t mark = fSim->Log().Frames(TzSimDirection::Received).size();
+    size_t mark = fPanel.FrameLog().ReceivedCount();
     ClickOutput(1);
-    QTRY_VERIFY_WITH_TIMEOUT(ModuleReceived(*fSim, 5, 4096, 0xFF00, mark), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(1), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ModuleReceived(*Sim(), 5, 4096, 0xFF00, mark), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(1), QStringLiteral("dout_on"), LineTimeout);
     QStringList functions = Column(observer, ocFunc);
     QVERIFY(!functions.isEmpty());
     functions.removeDuplicates();
@@ -229,9 +203,9 @@ void TestPortObserverLine::functionFilterDropsCoilWritesAndPauseKeepsAnswering()
     // Without the filters the write shows as register 4096, answered, in both notations.
     ClickOption(observer->chFilters);
     QVERIFY(!observer->chFilters->isChecked());
-    mark = fSim->Log().Frames(TzSimDirection::Received).size();
+    mark = fPanel.FrameLog().ReceivedCount();
     ClickOutput(1);
-    QTRY_VERIFY_WITH_TIMEOUT(ModuleReceived(*fSim, 5, 4096, 0x0000, mark), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ModuleReceived(*Sim(), 5, 4096, 0x0000, mark), LineTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(AnsweredRow(observer, QStringLiteral("4096 (0x1000)"), QStringLiteral("05h")) >= 0,
                              LineTimeout);
     int row = AnsweredRow(observer, QStringLiteral("4096 (0x1000)"), QStringLiteral("05h"));
@@ -244,8 +218,8 @@ void TestPortObserverLine::functionFilterDropsCoilWritesAndPauseKeepsAnswering()
     // Paused: the polls go on, no row is added, and requests entered before are still answered.
     QTest::mouseClick(observer->btnPause, Qt::LeftButton);
     const int rows = observer->Model->rowCount();
-    mark = fSim->Log().Frames(TzSimDirection::Received).size();
-    QTRY_VERIFY_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Received).size() >= mark + 16, LineTimeout);
+    mark = fPanel.FrameLog().ReceivedCount();
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.FrameLog().ReceivedCount() >= mark + 16, LineTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(!Column(observer, ocTimeout).contains(QString()), LineTimeout);
     QCOMPARE(observer->Model->rowCount(), rows);
     QTest::mouseClick(observer->btnPause, Qt::LeftButton);
@@ -257,7 +231,7 @@ void TestPortObserverLine::elapsedShowsTheRoundTrip()
     ConnectSerial();
     TfrmPortObserver *observer = OpenObserver();
     QVERIFY(observer);
-    fSim->Faults().SetAnswerDelay(150);
+    Sim()->Faults().SetAnswerDelay(150);
     const int number = [&] {
         const int row = AnsweredRow(observer, QStringLiteral("36881 (0x9011)"));
         return row < 0 ? 0 : observer->Model->CellText(row, ocIndex).toInt();
@@ -291,9 +265,7 @@ void TestPortObserverLine::twoObserversThenClosingTheProgram()
     QTRY_VERIFY_WITH_TIMEOUT(second->Model->CellText(row, ocIndex).toInt() > number, LineTimeout);
 
     // Closing the program with an observer open and the line running.
-    delete fMain;
-    fMain = nullptr;
-    fFrame = nullptr;
+    fPanel.DeleteFrame();
     QVERIFY(second.isNull());
     QVERIFY(PortObservers().isEmpty());
     // Late answers of the stopped engine find no panel and no observer.
@@ -302,14 +274,8 @@ void TestPortObserverLine::twoObserversThenClosingTheProgram()
 
 void TestPortObserverLine::converterLineIsNamedByAddressAndPort()
 {
-    const uint16_t port = FreeUdpPort("127.0.0.2");
-    QVERIFY(port != 0);
-    QVERIFY(fSim->StartUdp("127.0.0.2", port));
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-    fFrame->txtEthernetPort->setText(QString::number(port));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
+    fPanel.ConnectConverter();
+    const uint16_t port = fPanel.UdpPort();
     TfrmPortObserver *observer = OpenObserver();
     QVERIFY(observer);
     QCOMPARE(observer->windowTitle(), QStringLiteral("Наблюдение за линией 127.0.0.2:%1").arg(port));

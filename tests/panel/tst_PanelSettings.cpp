@@ -9,6 +9,7 @@
 #include "panel/uOptionsFile.h"
 #include "panel/uProjectFile.h"
 #include "panel/uQuadrel.h"
+#include "tests/panel/PanelTestKit.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
 #include "panel/uStyles.h"
@@ -145,7 +146,7 @@ bool HasEnglishFileText(const QStringList &aLines)
 
 } // namespace
 
-class TestPanelSettings : public QObject
+class TestPanelSettings : public TestPanelCase
 {
     Q_OBJECT
 
@@ -184,23 +185,17 @@ private:
     void Start();
     void Restart();
 
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
 };
 
 void TestPanelSettings::init()
 {
     TestMode = false;
-    fLog = new TfrmTempLog;
+    fPanel.CreateLog();
 }
 
 void TestPanelSettings::cleanup()
 {
-    delete fFrame;
-    delete fLog;
-    fFrame = nullptr;
-    fLog = nullptr;
-    ClearTestSettings();
+    fPanel.Close();
     QFile::remove(AutostartEntryFileName());
 }
 
@@ -210,16 +205,12 @@ void TestPanelSettings::Start()
     EthernetHost = QString::fromLatin1(EthernetFactoryHost);
     EthernetPort = 40000;
     EthernetWaitTime = 200;
-    fFrame = new TfrQuadrel;
-    fFrame->resize(800, 750);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.Open();
 }
 
 void TestPanelSettings::Restart()
 {
-    delete fFrame;
-    fFrame = nullptr;
+    fPanel.DeleteFrame();
     Start();
 }
 
@@ -236,88 +227,88 @@ void TestPanelSettings::settingsFolderRule()
 void TestPanelSettings::optionsRoundTripThroughThePanel()
 {
     Start();
-    fFrame->cbComPort->setEditText(QStringLiteral("/dev/ttyQUADREL7"));
-    Type(fFrame->txtLineAddr, QStringLiteral("33"));
-    fFrame->cbLineBaudRate->setCurrentIndex(5);
-    fFrame->cbLineFormat->setCurrentIndex(2);
-    Type(fFrame->txtLineTimeout, QStringLiteral("70"));
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    Type(fFrame->txtEthernetAddr, QStringLiteral("127.0.0.5"));
-    Type(fFrame->txtEthernetPort, QStringLiteral("40123"));
-    Type(fFrame->txtEthernetTimeout, QStringLiteral("300"));
-    Type(fFrame->txtLineAddrEth, QStringLiteral("44"));
-    fFrame->cbLineFormatEth->setCurrentIndex(3);
-    fFrame->AnswerEnd = TzAnswerEnd::Gap;
+    Frame()->cbComPort->setEditText(QStringLiteral("/dev/ttyQUADREL7"));
+    Type(Frame()->txtLineAddr, QStringLiteral("33"));
+    Frame()->cbLineBaudRate->setCurrentIndex(5);
+    Frame()->cbLineFormat->setCurrentIndex(2);
+    Type(Frame()->txtLineTimeout, QStringLiteral("70"));
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Type(Frame()->txtEthernetAddr, QStringLiteral("127.0.0.5"));
+    Type(Frame()->txtEthernetPort, QStringLiteral("40123"));
+    Type(Frame()->txtEthernetTimeout, QStringLiteral("300"));
+    Type(Frame()->txtLineAddrEth, QStringLiteral("44"));
+    Frame()->cbLineFormatEth->setCurrentIndex(3);
+    Frame()->AnswerEnd = TzAnswerEnd::Gap;
 
-    QTest::mouseClick(fFrame->btnAutorun, Qt::LeftButton);
-    QVERIFY(fFrame->panAutorun->isVisible());
-    QVERIFY(fFrame->btnAutorun->isChecked());
-    QTest::mouseClick(fFrame->chkAutoStart, Qt::LeftButton);
-    QTest::mouseClick(fFrame->chkAutoStartDelay, Qt::LeftButton);
-    QTest::mouseClick(fFrame->chkAutorunMini, Qt::LeftButton);
-    Type(fFrame->txtAutostartDelay, QStringLiteral("25"));
-    fFrame->cbStyles->setCurrentIndex(4);
+    QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
+    QVERIFY(Frame()->panAutorun->isVisible());
+    QVERIFY(Frame()->btnAutorun->isChecked());
+    QTest::mouseClick(Frame()->chkAutoStart, Qt::LeftButton);
+    QTest::mouseClick(Frame()->chkAutoStartDelay, Qt::LeftButton);
+    QTest::mouseClick(Frame()->chkAutorunMini, Qt::LeftButton);
+    Type(Frame()->txtAutostartDelay, QStringLiteral("25"));
+    Frame()->cbStyles->setCurrentIndex(4);
 
-    fFrame->chkProxyUse->setChecked(true);
-    fFrame->chkProxyNeedPass->setChecked(true);
-    Type(fFrame->txtProxyServer, QStringLiteral("proxy.local"));
-    Type(fFrame->txtProxyPort, QStringLiteral("8080"));
-    Type(fFrame->txtProxyUser, QStringLiteral("operator"));
-    Type(fFrame->txtProxyPass, QStringLiteral("s3cret-pass"));
-    Type(fFrame->txtAuthKey, QStringLiteral("Key42"));
-    fFrame->HTTPBase = QStringLiteral("https://bridge.example/panel/");
-    QTest::mouseClick(fFrame->btnHTTP_Apply, Qt::LeftButton);
+    Frame()->chkProxyUse->setChecked(true);
+    Frame()->chkProxyNeedPass->setChecked(true);
+    Type(Frame()->txtProxyServer, QStringLiteral("proxy.local"));
+    Type(Frame()->txtProxyPort, QStringLiteral("8080"));
+    Type(Frame()->txtProxyUser, QStringLiteral("operator"));
+    Type(Frame()->txtProxyPass, QStringLiteral("s3cret-pass"));
+    Type(Frame()->txtAuthKey, QStringLiteral("Key42"));
+    Frame()->HTTPBase = QStringLiteral("https://bridge.example/panel/");
+    QTest::mouseClick(Frame()->btnHTTP_Apply, Qt::LeftButton);
     // The answer end has no control of its own yet: the next save takes it along.
-    fFrame->SaveOptions();
+    Frame()->SaveOptions();
 
     Restart();
-    QCOMPARE(fFrame->cbComPort->currentText(), QStringLiteral("/dev/ttyQUADREL7"));
-    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("33"));
-    QCOMPARE(fFrame->cbLineBaudRate->currentIndex(), 5);
-    QCOMPARE(fFrame->BaudRate, 19200);
-    QCOMPARE(fFrame->cbLineFormat->currentIndex(), 2);
-    QCOMPARE(fFrame->txtLineTimeout->text(), QStringLiteral("70"));
-    QVERIFY(fFrame->IsEthernetPage());
-    QCOMPARE(fFrame->txtEthernetAddr->text(), QStringLiteral("127.0.0.5"));
-    QCOMPARE(fFrame->txtEthernetPort->text(), QStringLiteral("40123"));
-    QCOMPARE(fFrame->txtEthernetTimeout->text(), QStringLiteral("300"));
+    QCOMPARE(Frame()->cbComPort->currentText(), QStringLiteral("/dev/ttyQUADREL7"));
+    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("33"));
+    QCOMPARE(Frame()->cbLineBaudRate->currentIndex(), 5);
+    QCOMPARE(Frame()->BaudRate, 19200);
+    QCOMPARE(Frame()->cbLineFormat->currentIndex(), 2);
+    QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("70"));
+    QVERIFY(Frame()->IsEthernetPage());
+    QCOMPARE(Frame()->txtEthernetAddr->text(), QStringLiteral("127.0.0.5"));
+    QCOMPARE(Frame()->txtEthernetPort->text(), QStringLiteral("40123"));
+    QCOMPARE(Frame()->txtEthernetTimeout->text(), QStringLiteral("300"));
     QCOMPARE(EthernetHost, QStringLiteral("127.0.0.5"));
     QCOMPARE(EthernetPort, 40123);
     QCOMPARE(EthernetWaitTime, 300);
-    QCOMPARE(fFrame->txtLineAddrEth->text(), QStringLiteral("44"));
-    QCOMPARE(fFrame->cbLineFormatEth->currentIndex(), 3);
-    QCOMPARE(fFrame->AnswerEnd, TzAnswerEnd::Gap);
+    QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("44"));
+    QCOMPARE(Frame()->cbLineFormatEth->currentIndex(), 3);
+    QCOMPARE(Frame()->AnswerEnd, TzAnswerEnd::Gap);
     // ...and every engine made from now on ends answers by the line's silence.
     QCOMPARE(DefaultAnswerEnd, AnswerEnd::Gap);
     DefaultAnswerEnd = AnswerEnd::Length;
-    QVERIFY(fFrame->chkAutoStart->isChecked() && fFrame->Autostart);
-    QVERIFY(fFrame->chkAutoStartDelay->isChecked() && fFrame->Autostart_Delay_On);
-    QVERIFY(fFrame->chkAutorunMini->isChecked() && fFrame->Autorun_mini);
-    QCOMPARE(fFrame->txtAutostartDelay->text(), QStringLiteral("25"));
-    QCOMPARE(fFrame->Autostart_Delay_Value, 25);
-    QCOMPARE(fFrame->AutostartTimer->interval(), 25000);
+    QVERIFY(Frame()->chkAutoStart->isChecked() && Frame()->Autostart);
+    QVERIFY(Frame()->chkAutoStartDelay->isChecked() && Frame()->Autostart_Delay_On);
+    QVERIFY(Frame()->chkAutorunMini->isChecked() && Frame()->Autorun_mini);
+    QCOMPARE(Frame()->txtAutostartDelay->text(), QStringLiteral("25"));
+    QCOMPARE(Frame()->Autostart_Delay_Value, 25);
+    QCOMPARE(Frame()->AutostartTimer->interval(), 25000);
     // Not started by autorun: not silent, no connection of its own.
-    QVERIFY(!fFrame->SilenceMode);
-    QVERIFY(!fFrame->AutostartTimer->isActive());
-    QCOMPARE(fFrame->cbStyles->currentIndex(), 4);
-    QCOMPARE(fFrame->AdvFormStyler1->Style(), 4);
-    QVERIFY(fFrame->chkProxyUse->isChecked());
-    QVERIFY(fFrame->chkProxyNeedPass->isChecked());
-    QCOMPARE(fFrame->txtProxyServer->text(), QStringLiteral("proxy.local"));
-    QCOMPARE(fFrame->txtProxyPort->text(), QStringLiteral("8080"));
-    QCOMPARE(fFrame->txtProxyUser->text(), QStringLiteral("operator"));
-    QCOMPARE(fFrame->txtProxyPass->text(), QStringLiteral("s3cret-pass"));
-    QCOMPARE(fFrame->txtAuthKey->text(), QStringLiteral("Key42"));
-    QCOMPARE(fFrame->HTTPBase, std::optional<QString>(QStringLiteral("https://bridge.example/panel/")));
+    QVERIFY(!Frame()->SilenceMode);
+    QVERIFY(!Frame()->AutostartTimer->isActive());
+    QCOMPARE(Frame()->cbStyles->currentIndex(), 4);
+    QCOMPARE(Frame()->AdvFormStyler1->Style(), 4);
+    QVERIFY(Frame()->chkProxyUse->isChecked());
+    QVERIFY(Frame()->chkProxyNeedPass->isChecked());
+    QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("proxy.local"));
+    QCOMPARE(Frame()->txtProxyPort->text(), QStringLiteral("8080"));
+    QCOMPARE(Frame()->txtProxyUser->text(), QStringLiteral("operator"));
+    QCOMPARE(Frame()->txtProxyPass->text(), QStringLiteral("s3cret-pass"));
+    QCOMPARE(Frame()->txtAuthKey->text(), QStringLiteral("Key42"));
+    QCOMPARE(Frame()->HTTPBase, std::optional<QString>(QStringLiteral("https://bridge.example/panel/")));
     // The password never reaches the log.
-    QVERIFY(!fLog->Lines().join(u'\n').contains(QStringLiteral("s3cret")));
+    QVERIFY(!Log()->Lines().join(u'\n').contains(QStringLiteral("s3cret")));
 }
 
 void TestPanelSettings::freshFileHasItsElementsInOrderAndIsPrivate()
 {
     Start();
     QVERIFY(!QFile::exists(OptionsFileName()));
-    Type(fFrame->txtLineAddr, QStringLiteral("17"));
+    Type(Frame()->txtLineAddr, QStringLiteral("17"));
     const QByteArray text = ReadText(OptionsFileName());
     QVERIFY(text.startsWith("<?xml version=\"1.0\""));
     const qsizetype comport = text.indexOf("<comport indx="), ethernet = text.indexOf("<ethernet"),
@@ -331,7 +322,7 @@ void TestPanelSettings::freshFileHasItsElementsInOrderAndIsPrivate()
     // Replacing a file others could read makes it private too.
     QVERIFY(QFile::setPermissions(OptionsFileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                           | QFileDevice::ReadGroup | QFileDevice::ReadOther));
-    Type(fFrame->txtLineAddr, QStringLiteral("18"));
+    Type(Frame()->txtLineAddr, QStringLiteral("18"));
     QVERIFY(IsPrivate(OptionsFileName()));
 }
 
@@ -352,10 +343,10 @@ void TestPanelSettings::ethernetPageOnlyForActiveOne()
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><ethernet active=\"" + active
                                      + "\" host=\"not-an-address\" port=\"40001\"/></options>");
     Start();
-    QCOMPARE(fFrame->IsEthernetPage(), ethernetPage);
+    QCOMPARE(Frame()->IsEthernetPage(), ethernetPage);
     // A stored host that is no address becomes the converter's factory address.
-    QCOMPARE(fFrame->txtEthernetAddr->text(), QString::fromLatin1(EthernetFactoryHost));
-    QCOMPARE(fFrame->txtEthernetPort->text(), QStringLiteral("40001"));
+    QCOMPARE(Frame()->txtEthernetAddr->text(), QString::fromLatin1(EthernetFactoryHost));
+    QCOMPARE(Frame()->txtEthernetPort->text(), QStringLiteral("40001"));
 }
 
 void TestPanelSettings::invalidEthernetFieldsKeepTheStoredElement()
@@ -363,8 +354,8 @@ void TestPanelSettings::invalidEthernetFieldsKeepTheStoredElement()
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><ethernet active=\"1\" host=\"127.0.0.9\" "
                                  "port=\"40002\" timeout=\"250\" addr=\"5\" format=\"1\"/></options>");
     Start();
-    Type(fFrame->txtEthernetTimeout, QStringLiteral("20"));
-    Type(fFrame->txtLineAddrEth, QStringLiteral("6"));
+    Type(Frame()->txtEthernetTimeout, QStringLiteral("20"));
+    Type(Frame()->txtLineAddrEth, QStringLiteral("6"));
     TzStoredOptions stored;
     QCOMPARE(ReadOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
     QCOMPARE(stored.EthernetTimeout, std::optional<int>(250));
@@ -381,10 +372,10 @@ void TestPanelSettings::handWrittenTextSurvivesSaves()
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?>\n<options>Шкаф 3,&#13;\nне менять<comport addr=\"17\"/>"
                                  "<note>left<b/>right</note>\n</options>\n");
     Start();
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
     const QByteArray first = ReadText(OptionsFileName());
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnCOM);
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnCOM);
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
     // The same settings saved again give the same file, and the notes read as they were written.
     QCOMPARE(ReadText(OptionsFileName()), first);
     QDomDocument document;
@@ -400,11 +391,11 @@ void TestPanelSettings::foreignRootIsNeverWritten()
     const QByteArray foreign = "<?xml version=\"1.0\"?><settings><comport addr=\"99\"/></settings>\n";
     WriteText(OptionsFileName(), foreign);
     Start();
-    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("16"));
-    Type(fFrame->txtLineAddr, QStringLiteral("21"));
-    QTest::mouseClick(fFrame->btnHTTP_Apply, Qt::LeftButton);
+    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
+    Type(Frame()->txtLineAddr, QStringLiteral("21"));
+    QTest::mouseClick(Frame()->btnHTTP_Apply, Qt::LeftButton);
     QCOMPARE(ReadText(OptionsFileName()), foreign);
-    QVERIFY(!fLog->Lines().join(u'\n').contains(QStringLiteral("Ошибка")));
+    QVERIFY(!Log()->Lines().join(u'\n').contains(QStringLiteral("Ошибка")));
 }
 
 void TestPanelSettings::malformedFileIsSetAsideAndNeverOverwritten()
@@ -412,29 +403,29 @@ void TestPanelSettings::malformedFileIsSetAsideAndNeverOverwritten()
     const QByteArray broken = "<?xml version=\"1.0\"?><options><comport addr=\"77\"><http><proxy pass=\"hunter2\"";
     WriteText(OptionsFileName(), broken);
     Start();
-    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
     // Said once at start, naming the file and the place of the damage, never its contents.
-    const QStringList said = fLog->Lines().filter(QuotedPath(OptionsFileName()));
+    const QStringList said = Log()->Lines().filter(QuotedPath(OptionsFileName()));
     QCOMPARE(said.size(), 1);
     QVERIFY(said[0].contains(QStringLiteral("повреждённый XML")));
     const QStringList aside = SetAside(OptionsFileName(), QStringLiteral("damaged"));
     QCOMPARE(aside.size(), 1);
     QVERIFY(said[0].contains(aside[0]));
     // The operator's next change is saved into a new file; the damaged one stays as it was.
-    Type(fFrame->txtLineAddr, QStringLiteral("123"));
-    QTest::mouseClick(fFrame->btnHTTP_Apply, Qt::LeftButton);
+    Type(Frame()->txtLineAddr, QStringLiteral("123"));
+    QTest::mouseClick(Frame()->btnHTTP_Apply, Qt::LeftButton);
     QCOMPARE(ReadText(TestSettingsFolder() + u'/' + aside[0]), broken);
     TzStoredOptions stored;
     QCOMPARE(ReadOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
     QCOMPARE(stored.Addr, std::optional<int>(123));
-    QVERIFY(fLog->Lines().filter(QStringLiteral("Ошибка: ")).isEmpty());
-    QVERIFY(!fLog->Lines().join(u'\n').contains(QStringLiteral("hunter2")));
+    QVERIFY(Log()->Lines().filter(QStringLiteral("Ошибка: ")).isEmpty());
+    QVERIFY(!Log()->Lines().join(u'\n').contains(QStringLiteral("hunter2")));
 }
 
 void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
 {
     Start();
-    Type(fFrame->txtLineAddr, QStringLiteral("40"));
+    Type(Frame()->txtLineAddr, QStringLiteral("40"));
     const QByteArray before = ReadText(OptionsFileName());
     QVERIFY(before.contains("addr=\"40\""));
     const QString folder = TestSettingsFolder();
@@ -446,21 +437,21 @@ void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
     const bool asRoot = ::geteuid() == 0;
     if (asRoot)
         ::setfsuid(65534);
-    Type(fFrame->txtLineAddr, QStringLiteral("41"));
-    Type(fFrame->txtLineAddr, QStringLiteral("42"));
+    Type(Frame()->txtLineAddr, QStringLiteral("41"));
+    Type(Frame()->txtLineAddr, QStringLiteral("42"));
     if (asRoot)
         ::setfsuid(0);
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     QCOMPARE(ReadText(OptionsFileName()), before);
-    const QStringList errors = fLog->Lines().filter(QStringLiteral("Ошибка: настройки не сохранены"));
+    const QStringList errors = Log()->Lines().filter(QStringLiteral("Ошибка: настройки не сохранены"));
     QCOMPARE(errors.size(), 1);
     // In the operator's language, with the file named by its whole path.
     QVERIFY2(errors[0].contains(QuotedPath(OptionsFileName())) && errors[0].contains(QStringLiteral("нет прав доступа")),
              qPrintable(errors[0]));
-    QVERIFY(!HasEnglishFileText(fLog->Lines()));
+    QVERIFY(!HasEnglishFileText(Log()->Lines()));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Options.xml")});
     // Once the folder is writable again the next change is saved.
-    Type(fFrame->txtLineAddr, QStringLiteral("43"));
+    Type(Frame()->txtLineAddr, QStringLiteral("43"));
     QVERIFY(ReadText(OptionsFileName()).contains("addr=\"43\""));
 }
 
@@ -537,31 +528,30 @@ void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost()
 
     Start();
     // Said once, at start, in the log and in a notice that waits for nobody.
-    QCOMPARE(fLog->Lines().filter(QuotedPath(path)).size(), int(said));
+    QCOMPARE(Log()->Lines().filter(QuotedPath(path)).size(), int(said));
     if (said) {
         QMessageBox *notice = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((notice = fFrame->findChild<QMessageBox *>(QStringLiteral("StartNotes"))) != nullptr
+        QTRY_VERIFY_WITH_TIMEOUT((notice = Frame()->findChild<QMessageBox *>(QStringLiteral("StartNotes"))) != nullptr
                                      && notice->isVisible(),
                                  10000);
         QVERIFY(notice->text().contains(QuotedPath(path)));
         QVERIFY(!notice->isModal());
     } else {
         QCoreApplication::processEvents();
-        QVERIFY(!fFrame->findChild<QMessageBox *>(QStringLiteral("StartNotes")));
+        QVERIFY(!Frame()->findChild<QMessageBox *>(QStringLiteral("StartNotes")));
     }
     // What came whole before the damage is on the screen.
     for (int n = 1; n <= 20; ++n)
-        QCOMPARE(fFrame->SG_Relays->Description(n),
+        QCOMPARE(Frame()->SG_Relays->Description(n),
                  n <= descriptions ? (shape == QStringLiteral("file") && descriptions == 1 ? QStringLiteral("первое")
                                                                                               : QStringLiteral("описание %1").arg(n))
                                    : QString());
 
     // The operator changes a setting and a description, and closes the panel.
-    Type(fFrame->txtLineAddr, QStringLiteral("61"));
-    fFrame->SG_Relays->SetDescription(20, QStringLiteral("после"));
-    delete fFrame;
-    fFrame = nullptr;
-    QVERIFY(!HasEnglishFileText(fLog->Lines()));
+    Type(Frame()->txtLineAddr, QStringLiteral("61"));
+    Frame()->SG_Relays->SetDescription(20, QStringLiteral("после"));
+    fPanel.DeleteFrame();
+    QVERIFY(!HasEnglishFileText(Log()->Lines()));
 
     if (!aside.isEmpty()) {
         // Kept byte for byte beside, and a new file took its place.
@@ -611,10 +601,10 @@ void TestPanelSettings::foreignNestingNeverGrows()
     const QByteArray original = Nested("options", depth);
     WriteText(OptionsFileName(), original);
     Start();
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
     const QByteArray once = ReadText(OptionsFileName());
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnCOM);
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnCOM);
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
     const QByteArray twice = ReadText(OptionsFileName());
     const QStringList aside = SetAside(OptionsFileName(), QStringLiteral("damaged"));
     qInfo("depth %d: %lld bytes before, %lld after one save, %lld after two, %lld set aside", depth,
@@ -636,53 +626,53 @@ void TestPanelSettings::accessKeyIsMadeOnceAndAnEmptyOneStays()
 {
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><http><proxy port=\"\"/></http></options>");
     Start();
-    const QString key = fFrame->txtAuthKey->text();
+    const QString key = Frame()->txtAuthKey->text();
     QCOMPARE(key.size(), 6);
     QVERIFY(key.at(0).isLetter());
-    QCOMPARE(fFrame->txtProxyPort->text(), QStringLiteral("0")); // an empty port leaves the field alone
+    QCOMPARE(Frame()->txtProxyPort->text(), QStringLiteral("0")); // an empty port leaves the field alone
     TzStoredHttpOptions stored;
     QCOMPARE(ReadHttpOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
     QCOMPARE(stored.Key, std::optional<QString>(key));
     Restart();
-    QCOMPARE(fFrame->txtAuthKey->text(), key);
+    QCOMPARE(Frame()->txtAuthKey->text(), key);
 
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><http><auth key=\"\"/></http></options>");
     Restart();
-    QVERIFY(fFrame->txtAuthKey->text().isEmpty());
+    QVERIFY(Frame()->txtAuthKey->text().isEmpty());
     // Cancel on the proxy panel reloads what the file holds.
-    Type(fFrame->txtProxyServer, QStringLiteral("typed"));
-    QTest::mouseClick(fFrame->btnHTTP_Cancel, Qt::LeftButton);
-    QCOMPARE(fFrame->txtProxyServer->text(), QStringLiteral("typed"));
+    Type(Frame()->txtProxyServer, QStringLiteral("typed"));
+    QTest::mouseClick(Frame()->btnHTTP_Cancel, Qt::LeftButton);
+    QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("typed"));
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><http><proxy server=\"stored\"/><auth key=\"k\"/></http></options>");
-    QTest::mouseClick(fFrame->btnHTTP_Cancel, Qt::LeftButton);
-    QCOMPARE(fFrame->txtProxyServer->text(), QStringLiteral("stored"));
+    QTest::mouseClick(Frame()->btnHTTP_Cancel, Qt::LeftButton);
+    QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("stored"));
 }
 
 void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
 {
     Start();
-    QVERIFY(!fFrame->chkAutorun->isChecked());
-    QTest::mouseClick(fFrame->btnAutorun, Qt::LeftButton);
-    QTest::mouseClick(fFrame->chkAutorun, Qt::LeftButton);
+    QVERIFY(!Frame()->chkAutorun->isChecked());
+    QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
+    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
     const QString program = QCoreApplication::applicationFilePath();
     const QString entry = QString::fromUtf8(ReadText(AutostartEntryFileName()));
     QVERIFY(entry.startsWith(QStringLiteral("[Desktop Entry]\n")));
     QVERIFY(entry.contains(QStringLiteral("\nExec=\"") + program + QStringLiteral("\" /autorun\n")));
     QVERIFY(RunKeyValueMatches());
     // The check box is refreshed from the entry at the next start (the options file exists).
-    Type(fFrame->txtLineAddr, QStringLiteral("16"));
+    Type(Frame()->txtLineAddr, QStringLiteral("16"));
     Restart();
-    QVERIFY(fFrame->chkAutorun->isChecked());
+    QVERIFY(Frame()->chkAutorun->isChecked());
 
     // A copy of the program in another folder does not count as registered.
     WriteText(AutostartEntryFileName(), "[Desktop Entry]\nExec=\"/elsewhere/quadrel-panel\" /autorun\n");
     Restart();
-    QVERIFY(!fFrame->chkAutorun->isChecked());
+    QVERIFY(!Frame()->chkAutorun->isChecked());
 
-    QTest::mouseClick(fFrame->btnAutorun, Qt::LeftButton);
-    QTest::mouseClick(fFrame->chkAutorun, Qt::LeftButton);
+    QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
+    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
     QVERIFY(RunKeyValueMatches());
-    QTest::mouseClick(fFrame->chkAutorun, Qt::LeftButton);
+    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
     QVERIFY(!QFile::exists(AutostartEntryFileName()));
     QVERIFY(!RunKeyValueMatches());
     // Quoting and escaping of a path with awkward characters.
@@ -690,13 +680,13 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
              QStringLiteral("Exec=\"/opt/my \\\\$dir/100%%/q\\\\\"p\" /autorun"));
 
     // An entry that cannot be removed (a folder stands in its place) is said in Russian, naming it.
-    QTest::mouseClick(fFrame->chkAutorun, Qt::LeftButton);
+    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
     QVERIFY(RunKeyValueMatches());
     QVERIFY(QFile::remove(AutostartEntryFileName()));
     QVERIFY(QDir().mkpath(AutostartEntryFileName() + QStringLiteral("/inside")));
-    fFrame->chkAutorun->setChecked(true);
-    QTest::mouseClick(fFrame->chkAutorun, Qt::LeftButton);
-    const QStringList said = fLog->Lines().filter(QStringLiteral("запись автозапуска не удаляется"));
+    Frame()->chkAutorun->setChecked(true);
+    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
+    const QStringList said = Log()->Lines().filter(QStringLiteral("запись автозапуска не удаляется"));
     QCOMPARE(said.size(), 1);
     QVERIFY2(said.first().contains(QuotedPath(AutostartEntryFileName())), qPrintable(said.first()));
     QVERIFY2(said.first().contains(QStringLiteral("(на месте файла папка)")), qPrintable(said.first()));
@@ -708,10 +698,10 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
     QTest::failOnWarning(QRegularExpression(QStringLiteral("stylesheet|style sheet"),
                                             QRegularExpression::CaseInsensitiveOption));
     Start();
-    QCOMPARE(fFrame->cbStyles->count(), 23);
-    QCOMPARE(fFrame->cbStyles->currentText(), QStringLiteral("Terminal"));
-    QCOMPARE(fFrame->cbStyles->itemText(0), QStringLiteral("Office 2003 Blue"));
-    QCOMPARE(fFrame->cbStyles->itemText(22), QStringLiteral("Custom"));
+    QCOMPARE(Frame()->cbStyles->count(), 23);
+    QCOMPARE(Frame()->cbStyles->currentText(), QStringLiteral("Terminal"));
+    QCOMPARE(Frame()->cbStyles->itemText(0), QStringLiteral("Office 2003 Blue"));
+    QCOMPARE(Frame()->cbStyles->itemText(22), QStringLiteral("Custom"));
     QCOMPARE(qApp->palette().color(QPalette::Window), StylePalette(DefaultStyleIndex).color(QPalette::Window));
     QSet<QRgb> windows;
     for (int i = 0; i < 23; ++i) {
@@ -722,24 +712,24 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
 
     // The list works from the keyboard; every choice is applied and saved.
     TestMode = true;
-    QTRY_VERIFY(fFrame->cbStyles->isVisible());
-    fFrame->cbStyles->setFocus();
-    QTest::keyClick(fFrame->cbStyles, Qt::Key_Down);
-    QCOMPARE(fFrame->AdvFormStyler1->Style(), 13);
+    QTRY_VERIFY(Frame()->cbStyles->isVisible());
+    Frame()->cbStyles->setFocus();
+    QTest::keyClick(Frame()->cbStyles, Qt::Key_Down);
+    QCOMPARE(Frame()->AdvFormStyler1->Style(), 13);
     QCOMPARE(qApp->palette().color(QPalette::Window), StylePalette(13).color(QPalette::Window));
     QCOMPARE(qApp->styleSheet(), StyleSheetOf(13));
-    fFrame->grab(); // every widget painted under the new sheet
+    Frame()->grab(); // every widget painted under the new sheet
     TzStoredOptions stored;
     QCOMPARE(ReadOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
     QCOMPARE(stored.StyleIndex, std::optional<int>(13));
     Restart();
-    QCOMPARE(fFrame->cbStyles->currentText(), QStringLiteral("Office 2010 Blue"));
+    QCOMPARE(Frame()->cbStyles->currentText(), QStringLiteral("Office 2010 Blue"));
     QCOMPARE(qApp->styleSheet(), StyleSheetOf(13));
 
     // A number outside the list keeps the design style.
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><style index=\"23\"/></options>");
     Restart();
-    QCOMPARE(fFrame->AdvFormStyler1->Style(), DefaultStyleIndex);
+    QCOMPARE(Frame()->AdvFormStyler1->Style(), DefaultStyleIndex);
     TestMode = false;
 }
 
@@ -771,16 +761,16 @@ void TestPanelSettings::projectFileCases()
     QFETCH(QStringList, expected);
     Start();
     for (int n = 1; n <= 20; ++n)
-        fFrame->SG_Relays->SetDescription(n, QStringLiteral("old %1").arg(n));
-    fFrame->ProjSaveTimer->stop();
+        Frame()->SG_Relays->SetDescription(n, QStringLiteral("old %1").arg(n));
+    Frame()->ProjSaveTimer->stop();
     WriteText(ProjectFile(), file);
-    QCOMPARE(fFrame->LoadProject(ProjectFile()), loaded);
+    QCOMPARE(Frame()->LoadProject(ProjectFile()), loaded);
     for (int n = 1; n <= 6; ++n) {
         const QString want = expected[n - 1] == QStringLiteral("-") ? QStringLiteral("old %1").arg(n) : expected[n - 1];
-        QCOMPARE(fFrame->SG_Relays->Description(n), want);
+        QCOMPARE(Frame()->SG_Relays->Description(n), want);
     }
     // The next save replaces any such file with a full project.
-    QVERIFY(fFrame->SaveProject(ProjectFile()));
+    QVERIFY(Frame()->SaveProject(ProjectFile()));
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
 }
 
@@ -832,19 +822,19 @@ void TestPanelSettings::textsXmlCannotCarryNeverSpoilTheFiles()
 void TestPanelSettings::descriptionsAreBackAfterARestart()
 {
     Start();
-    fFrame->SG_Relays->EditDescription(5, 3);
+    Frame()->SG_Relays->EditDescription(5, 3);
     QLineEdit *editor = nullptr;
-    QTRY_VERIFY_WITH_TIMEOUT((editor = fFrame->SG_Relays->viewport()->findChild<QLineEdit *>()) != nullptr, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT((editor = Frame()->SG_Relays->viewport()->findChild<QLineEdit *>()) != nullptr, 5000);
     QTest::keyClicks(editor, QStringLiteral("<in> & \"out\" "));
     editor->insert(QStringLiteral("Насос"));
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"), 5000);
-    QVERIFY(fFrame->ProjSaveTimer->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"), 5000);
+    QVERIFY(Frame()->ProjSaveTimer->isActive());
     // Closing saves at once, without waiting for the timer.
     Restart();
-    QCOMPARE(fFrame->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"));
-    QCOMPARE(fFrame->SG_Relays->Description(12), QString());
-    QVERIFY(!fFrame->ProjSaveTimer->isActive()); // loading is not an edit
+    QCOMPARE(Frame()->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"));
+    QCOMPARE(Frame()->SG_Relays->Description(12), QString());
+    QVERIFY(!Frame()->ProjSaveTimer->isActive()); // loading is not an edit
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
 }
 
@@ -887,10 +877,9 @@ void TestPanelSettings::onlyOwnLeftoversOfKilledSavesAreRemoved()
     }
     Start();
     // A page change saves the options; closing saves the project.
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->SG_Relays->SetDescription(2, QStringLiteral("Вентилятор"));
-    delete fFrame;
-    fFrame = nullptr;
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Frame()->SG_Relays->SetDescription(2, QStringLiteral("Вентилятор"));
+    fPanel.DeleteFrame();
     QVERIFY(QFile::exists(OptionsFileName()));
     QVERIFY(QFile::exists(ProjectFile()));
     QCOMPARE(QFile::exists(path), !removed);
@@ -909,7 +898,7 @@ void TestPanelSettings::continuousEditingSavesEveryFiveSeconds()
     int edit = 0;
     // Edit a description every 100 ms for 11 s and watch the file.
     while (clock.elapsed() < 11000) {
-        fFrame->SG_Relays->SetDescription(1, QStringLiteral("edit %1").arg(++edit));
+        Frame()->SG_Relays->SetDescription(1, QStringLiteral("edit %1").arg(++edit));
         QTest::qWait(100);
         TzStoredHints hints;
         if (ReadProjectFile(ProjectFile(), hints) && hints[0] && *hints[0] != lastSaved) {

@@ -8,8 +8,7 @@
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
-#include "tests/TestSettings.h"
-#include "tests/TestUdpPort.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -25,39 +24,22 @@ constexpr uint8_t ModuleAddress = 16;
 constexpr int LineTimeout = 30000;
 
 // Every status value decoded, checked against what the module holds there.
-class TStatusWatch
+TestValueWatch StatusWatch(TzDevice &aDevice, TzSimulator &aSim)
 {
-public:
-    TStatusWatch(TzDevice &aDevice, TzSimulator &aSim)
-    {
-        for (const int id : {36881, 60013, 60014, 60015, 60016}) {
-            TzTag *tag = aDevice.GetTagByID(id);
-            if (!tag)
-                continue;
-            tag->OnResponse = [this, id, &aSim, previous = tag->OnResponse](TzTag *aTag) {
-                if (aTag->Quality() == QualityGood && !aTag->ModbusError) {
-                    ++fDecoded;
-                    if (aTag->Value() != aSim.Bus().ReadRegister(ModuleAddress, uint16_t(id)).value_or(-1))
-                        fWrong << QStringLiteral("%1 = %2").arg(id).arg(aTag->Value());
-                }
-                if (previous)
-                    previous(aTag);
-            };
-        }
-    }
-    int Decoded() const { return fDecoded; }
-    QStringList Wrong() const { return fWrong; }
-
-private:
-    int fDecoded = 0;
-    QStringList fWrong;
-};
+    std::map<int, TestValueWatch::TRule> rules;
+    for (const int id : {36881, 60013, 60014, 60015, 60016})
+        rules[id] = TestValueWatch::ModuleHolds(aSim, ModuleAddress, uint16_t(id));
+    return TestValueWatch(aDevice, rules);
+}
 
 } // namespace
 
-class TestQuadrelConverter : public QObject
+class TestQuadrelConverter : public TestPanelCase
 {
     Q_OBJECT
+
+public:
+    TestQuadrelConverter() : TestPanelCase(LineTimeout) {}
 
 private slots:
     void init();
@@ -67,38 +49,25 @@ private slots:
     void valuesAreTheModulesOwn();
 
 private:
-    std::unique_ptr<TzSimulator> fSim;
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
 };
 
 void TestQuadrelConverter::init()
 {
-    fSim = std::make_unique<TzSimulator>();
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    fPanel.StartSim();
     // Values that differ from one another, so one read's answer taken for another's shows.
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) {
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) {
         m.SetOutputState(3, true, aNow);
         m.SetOutputState(18, true, aNow);
         m.SetSafeState(4, true);
         m.SetSafeState(20, true);
         m.SetPowerStatus(1);
     });
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->resize(800, 750);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.Open();
 }
 
 void TestQuadrelConverter::cleanup()
 {
-    delete fFrame;
-    delete fLog;
-    fSim.reset();
-    fFrame = nullptr;
-    fLog = nullptr;
-    ClearTestSettings();
+    fPanel.Close();
 }
 
 void TestQuadrelConverter::valuesAreTheModulesOwn_data()
@@ -119,39 +88,34 @@ void TestQuadrelConverter::valuesAreTheModulesOwn()
     QFETCH(int, loseFirst);
     QFETCH(int, duplicateMs);
     QFETCH(bool, reorder);
-    fSim->Udp().SetEchoNumbers(echo);
+    Sim()->Udp().SetEchoNumbers(echo);
     // The converter's serial side takes its time: answers come after the receive has begun.
-    fSim->Faults().SetAnswerDelay(30);
-    fSim->Faults().SetLoseFirst(loseFirst);
-    fSim->Faults().SetDuplicateAfter(duplicateMs);
-    fSim->Faults().SetReorder(reorder);
-    const uint16_t port = FreeUdpPort("127.0.0.2");
-    QVERIFY(port != 0);
-    QVERIFY(fSim->StartUdp("127.0.0.2", port));
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-    fFrame->txtEthernetPort->setText(QString::number(port));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
+    Sim()->Faults().SetAnswerDelay(30);
+    Sim()->Faults().SetLoseFirst(loseFirst);
+    Sim()->Faults().SetDuplicateAfter(duplicateMs);
+    Sim()->Faults().SetReorder(reorder);
+    fPanel.ChooseConverter();
+    fPanel.ClickConnect();
+    fPanel.WaitConnected();
 
     // The outputs as the module has them, and the module's settings as it holds them.
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(18), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labVerPO->text(), QStringLiteral("2.15"), LineTimeout);
-    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8N1"));
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(18), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labVerPO->text(), QStringLiteral("2.15"), LineTimeout);
+    QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
 
     // Polling goes on, and every status value decoded is the module's own.
-    TStatusWatch values(*fFrame->Link()->Device(), *fSim);
+    const TestValueWatch values = StatusWatch(*Frame()->Link()->Device(), *Sim());
     QTRY_VERIFY_WITH_TIMEOUT(values.Decoded() >= 40, LineTimeout);
     QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
-    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_on"));
-    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8N1"));
-    QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("2.15"));
-    QVERIFY(fFrame->Connected);
+    QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_on"));
+    QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
+    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("2.15"));
+    QVERIFY(fPanel.IsConnected());
 }
 
 int main(int argc, char *argv[])

@@ -12,9 +12,8 @@
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
-#include "tests/TestSettings.h"
+#include "tests/panel/PanelTestKit.h"
 #include "tests/TestStallWatch.h"
-#include "tests/TestUdpPort.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -60,44 +59,13 @@ void SetDistinctStatus(TzSimulator &aSim)
 
 // Every value decoded into the status tags, checked against what the module holds there (the
 // supply voltage within its noise).
-class TValueWatch
+TestValueWatch ValueWatch(TzDevice &aDevice, TzSimulator &aSim)
 {
-public:
-    TValueWatch(TzDevice &aDevice, TzSimulator &aSim)
-    {
-        const auto holds = [&aSim](uint16_t aReg) {
-            return [&aSim, aReg](double v) { return v == aSim.Bus().ReadRegister(ModuleAddress, aReg).value_or(-1); };
-        };
-        const std::map<int, std::function<bool(double)>> rules{
-            {24582, [](double v) { return v >= 23900 && v <= 24100; }},
-            {36881, holds(36881)},
-            {60013, holds(60013)},
-            {60014, holds(60014)},
-            {60015, holds(60015)},
-            {60016, holds(60016)},
-        };
-        for (const auto &[id, rule] : rules) {
-            TzTag *tag = aDevice.GetTagByID(id);
-            if (!tag)
-                continue;
-            tag->OnResponse = [this, id, rule, previous = tag->OnResponse](TzTag *aTag) {
-                if (aTag->Quality() == QualityGood && !aTag->ModbusError) {
-                    ++fDecoded;
-                    if (!rule(aTag->Value()))
-                        fWrong << QStringLiteral("%1 = %2").arg(id).arg(aTag->Value());
-                }
-                if (previous)
-                    previous(aTag);
-            };
-        }
-    }
-    int Decoded() const { return fDecoded; }
-    QStringList Wrong() const { return fWrong; }
-
-private:
-    int fDecoded = 0;
-    QStringList fWrong;
-};
+    std::map<int, TestValueWatch::TRule> rules{{24582, [](double v) { return v >= 23900 && v <= 24100; }}};
+    for (const int id : {36881, 60013, 60014, 60015, 60016})
+        rules[id] = TestValueWatch::ModuleHolds(aSim, ModuleAddress, uint16_t(id));
+    return TestValueWatch(aDevice, rules);
+}
 
 // Samples a condition on the interface thread and remembers whether it ever held.
 class TEverWatch : public QObject
@@ -123,9 +91,9 @@ private:
 class TPendingWatch : public QObject
 {
 public:
-    explicit TPendingWatch(TfrQuadrel *aFrame)
+    explicit TPendingWatch(const TestPanel &aPanel)
     {
-        connect(&fTimer, &QTimer::timeout, this, [this, aFrame] { fMax = std::max(fMax, aFrame->Link()->PendingAnswers()); });
+        connect(&fTimer, &QTimer::timeout, this, [this, &aPanel] { fMax = std::max(fMax, aPanel.PendingAnswers()); });
         fTimer.start(20);
     }
     int Max() const { return fMax; }
@@ -165,7 +133,7 @@ int FirstLineStartingWith(const QStringList &aLines, const QString &aStart)
 
 size_t ReceivedCount(TzSimulator &aSim)
 {
-    return aSim.Log().Frames(TzSimDirection::Received).size();
+    return TestFrameLog(aSim).ReceivedCount();
 }
 
 // The writes the module received since the mark, in order, as "function:register:value";
@@ -173,14 +141,8 @@ size_t ReceivedCount(TzSimulator &aSim)
 QStringList Writes(TzSimulator &aSim, size_t aFrom, int aFunction = 0)
 {
     QStringList writes;
-    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
-    for (size_t i = aFrom; i < frames.size(); ++i) {
-        const TSimBytes &f = frames[i];
-        if (f.size() != 8 || f[0] != ModuleAddress || !CheckModbusCRC(f.data(), 8) || (f[1] != 5 && f[1] != 6)
-            || (aFunction != 0 && f[1] != aFunction))
-            continue;
-        writes << QStringLiteral("%1:%2:%3").arg(f[1]).arg((f[2] << 8) | f[3]).arg((f[4] << 8) | f[5]);
-    }
+    for (const TestRequest &r : TestFrameLog(aSim).Writes(aFrom, ModuleAddress, aFunction))
+        writes << QStringLiteral("%1:%2:%3").arg(r.Function).arg(r.Reg).arg(r.Word);
     return writes;
 }
 
@@ -189,9 +151,8 @@ int MostFramesBetweenWrites(TzSimulator &aSim, size_t aFrom)
 {
     int most = 0;
     int between = -1; // before the first write
-    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
-    for (size_t i = aFrom; i < frames.size(); ++i) {
-        const bool write = frames[i].size() == 8 && (frames[i][1] == 5 || frames[i][1] == 6);
+    for (const TSimBytes &frame : TestFrameLog(aSim).ReceivedFrames(aFrom)) {
+        const bool write = frame.size() == 8 && (frame[1] == 5 || frame[1] == 6);
         if (write) {
             most = std::max(most, between);
             between = 0;
@@ -205,9 +166,8 @@ int MostFramesBetweenWrites(TzSimulator &aSim, size_t aFrom)
 int StateReads(TzSimulator &aSim, size_t aFrom)
 {
     int reads = 0;
-    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
-    for (size_t i = aFrom; i < frames.size(); ++i)
-        reads += frames[i].size() == 8 && frames[i][1] == 3 && frames[i][2] == 0xEA && frames[i][3] == 0x70;
+    for (const TSimBytes &frame : TestFrameLog(aSim).ReceivedFrames(aFrom))
+        reads += frame.size() == 8 && frame[1] == 3 && frame[2] == 0xEA && frame[3] == 0x70;
     return reads;
 }
 
@@ -277,9 +237,12 @@ private:
 
 } // namespace
 
-class TestQuadrelFaults : public QObject
+class TestQuadrelFaults : public TestPanelCase
 {
     Q_OBJECT
+
+public:
+    TestQuadrelFaults() : TestPanelCase(LineTimeout) {}
 
 private slots:
     void init();
@@ -304,9 +267,6 @@ private:
     void WaitForFreshValues();
     void AddRows();
 
-    std::unique_ptr<TzSimulator> fSim;
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
     TestStallWatch *fStalls = nullptr;
     QString fPath;
     uint16_t fUdpPort = 0;
@@ -314,14 +274,9 @@ private:
 
 void TestQuadrelFaults::init()
 {
-    fSim = std::make_unique<TzSimulator>();
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    SetDistinctStatus(*fSim);
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->resize(800, 750);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.StartSim();
+    SetDistinctStatus(*Sim());
+    fPanel.Open();
     fStalls = new TestStallWatch;
     fStalls->Start();
 }
@@ -336,55 +291,41 @@ void TestQuadrelFaults::cleanup()
 
     QElapsedTimer closing;
     closing.start();
-    delete fFrame;
+    fPanel.DeleteFrame();
     const qint64 closeMs = closing.elapsed();
     qInfo("%s: closing the panel took %lld ms", QTest::currentTestFunction(), closeMs);
-    delete fLog;
-    fSim.reset();
-    fFrame = nullptr;
-    fLog = nullptr;
-    ClearTestSettings();
+    fPanel.Close();
     QVERIFY2(stall < StallBoundMs, qPrintable(QStringLiteral("the interface stalled %1 ms").arg(stall)));
     QVERIFY2(closeMs < CloseBoundMs, qPrintable(QStringLiteral("closing took %1 ms").arg(closeMs)));
 }
 
 void TestQuadrelFaults::ConnectSerial(const std::string &aLink)
 {
-    fPath = QString::fromStdString(fSim->StartPty(aLink));
-    QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
-    fFrame->AddPortOnTop(fPath);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    WaitForPolling();
+    fPanel.ConnectSerial(aLink);
+    fPath = fPanel.Path();
 }
 
 void TestQuadrelFaults::ConnectConverter()
 {
-    fUdpPort = FreeUdpPort("127.0.0.2");
-    QVERIFY(fUdpPort != 0);
-    QVERIFY(fSim->StartUdp("127.0.0.2", fUdpPort));
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-    fFrame->txtEthernetPort->setText(QString::number(fUdpPort));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    WaitForPolling();
+    fPanel.ConnectConverter();
+    fUdpPort = fPanel.UdpPort();
 }
 
 void TestQuadrelFaults::WaitForPolling()
 {
-    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
+    fPanel.WaitForPolling();
 }
 
 // The screen shows the module's state and the values are not marked stale.
 void TestQuadrelFaults::WaitForFreshValues()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(18), QStringLiteral("dout_on"), LineTimeout);
-    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d[.,]\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+    QTRY_VERIFY_WITH_TIMEOUT(!fPanel.ValuesStale(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(18), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d[.,]\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
                              LineTimeout);
-    QVERIFY(fFrame->labPower1->isEnabled());
+    QVERIFY(Frame()->labPower1->isEnabled());
 }
 
 void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
@@ -398,88 +339,88 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     const QString back = QStringLiteral("Порт %1 снова открыт").arg(fPath);
 
     // Pulled while the panel polls.
-    const uint32_t uidBefore = fFrame->Link()->Engine()->LastUID();
-    TPendingWatch pending(fFrame);
-    fSim->Serial().Stop();
-    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), lost), 1, LineTimeout);
-    QVERIFY(fFrame->Link()->Engine()->LineLost());
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
+    const uint32_t uidBefore = Frame()->Link()->Engine()->LastUID();
+    TPendingWatch pending(fPanel);
+    Sim()->Serial().Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(Log()->Lines(), lost), 1, LineTimeout);
+    QVERIFY(Frame()->Link()->Engine()->LineLost());
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.ValuesStale(), LineTimeout);
     // Gone for a while: polling goes on (each request fails at once) without a busy loop, a
     // pile of pending requests or a line in the log for every attempt.
-    const int linesGone = int(fLog->Lines().size());
+    const int linesGone = int(Log()->Lines().size());
     const double cpuBefore = ProcessCpuSeconds();
     QElapsedTimer gone;
     gone.start();
     QTest::qWait(4000);
     const double cpuShare = (ProcessCpuSeconds() - cpuBefore) / (double(gone.elapsed()) / 1000.0);
     qInfo("while the adapter was out: %.1f %% of one core used, at most %d requests pending, %u requests tried",
-          cpuShare * 100, pending.Max(), fFrame->Link()->Engine()->LastUID() - uidBefore);
+          cpuShare * 100, pending.Max(), Frame()->Link()->Engine()->LastUID() - uidBefore);
     QVERIFY2(cpuShare < 0.6, "the panel spins while the port is gone");
-    QVERIFY(fFrame->Link()->Engine()->LastUID() - uidBefore >= 8);
+    QVERIFY(Frame()->Link()->Engine()->LastUID() - uidBefore >= 8);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
-    QCOMPARE(int(fLog->Lines().size()), linesGone);
-    QVERIFY(fFrame->Connected);
-    QVERIFY(fFrame->Link()->Polling());
+    QCOMPARE(int(Log()->Lines().size()), linesGone);
+    QVERIFY(fPanel.IsConnected());
+    QVERIFY(fPanel.IsPolling());
 
     // Meanwhile the outputs changed; plugged in again under the same name, the panel finds the
     // port by itself and shows the new state.
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) {
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) {
         m.SetOutputState(3, false, aNow);
         m.SetOutputState(7, true, aNow);
     });
-    QCOMPARE(QString::fromStdString(fSim->StartPty(link)), fPath);
-    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), back), 1, LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(7), QStringLiteral("dout_on"), LineTimeout);
-    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_off"));
-    QVERIFY(fFrame->labPower1->isEnabled());
-    QVERIFY(fLog->Lines().contains(QStringLiteral("Модуль снова отвечает")));
-    QCOMPARE(LinesStartingWith(fLog->Lines(), lost), 1);
-    QCOMPARE(LinesStartingWith(fLog->Lines(), back), 1);
-    QCOMPARE(fLog->LineColor(FirstLineStartingWith(fLog->Lines(), lost)), LogMaroon);
-    QCOMPARE(fLog->LineColor(FirstLineStartingWith(fLog->Lines(), back)), LogNavy);
+    QCOMPARE(QString::fromStdString(Sim()->StartPty(link)), fPath);
+    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(Log()->Lines(), back), 1, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!fPanel.ValuesStale(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(7), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_off"));
+    QVERIFY(Frame()->labPower1->isEnabled());
+    QVERIFY(Log()->Lines().contains(QStringLiteral("Модуль снова отвечает")));
+    QCOMPARE(LinesStartingWith(Log()->Lines(), lost), 1);
+    QCOMPARE(LinesStartingWith(Log()->Lines(), back), 1);
+    QCOMPARE(Log()->LineColor(FirstLineStartingWith(Log()->Lines(), lost)), LogMaroon);
+    QCOMPARE(Log()->LineColor(FirstLineStartingWith(Log()->Lines(), back)), LogNavy);
 
     // Pulled again and the operator disconnects: the reopening ends with the connection.
-    fSim->Serial().Stop();
-    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), lost), 2, LineTimeout);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->Link()->Engine()->LineLost());
-    QCOMPARE(QString::fromStdString(fSim->StartPty(link)), fPath);
+    Sim()->Serial().Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(Log()->Lines(), lost), 2, LineTimeout);
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
+    QVERIFY(!Frame()->Link()->Engine()->LineLost());
+    QCOMPARE(QString::fromStdString(Sim()->StartPty(link)), fPath);
     QTest::qWait(2500);
-    QVERIFY(!fFrame->Link()->Engine()->Port->IsActive());
-    QCOMPARE(LinesStartingWith(fLog->Lines(), back), 1);
+    QVERIFY(!Frame()->Link()->Engine()->Port->IsActive());
+    QCOMPARE(LinesStartingWith(Log()->Lines(), back), 1);
 }
 
 void TestQuadrelFaults::converterGoneForAMinute()
 {
     ConnectConverter();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Link()->Device(), *fSim);
-    TPendingWatch pending(fFrame);
+    const TestValueWatch values = ValueWatch(*Frame()->Link()->Device(), *Sim());
+    TPendingWatch pending(fPanel);
 
     // The converter loses power: nothing answers on its port for a minute.
-    fSim->Udp().Stop();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
-    const int linesGone = int(fLog->Lines().size());
-    const uint32_t uidGone = fFrame->Link()->Engine()->LastUID();
+    Sim()->Udp().Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.ValuesStale(), LineTimeout);
+    const int linesGone = int(Log()->Lines().size());
+    const uint32_t uidGone = Frame()->Link()->Engine()->LastUID();
     QTest::qWait(60000);
     qInfo("converter gone for a minute: %u requests tried, at most %d pending, %d new log lines",
-          fFrame->Link()->Engine()->LastUID() - uidGone, pending.Max(), int(fLog->Lines().size()) - linesGone);
+          Frame()->Link()->Engine()->LastUID() - uidGone, pending.Max(), int(Log()->Lines().size()) - linesGone);
     // Polling went on at the pace of the waits (3 tries of 15 + 200 ms each), and said nothing more.
-    QVERIFY(fFrame->Link()->Engine()->LastUID() - uidGone >= 60);
+    QVERIFY(Frame()->Link()->Engine()->LastUID() - uidGone >= 60);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
-    QCOMPARE(int(fLog->Lines().size()), linesGone);
-    QVERIFY(fFrame->Connected);
-    QVERIFY(fFrame->Link()->Polling());
-    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
+    QCOMPARE(int(Log()->Lines().size()), linesGone);
+    QVERIFY(fPanel.IsConnected());
+    QVERIFY(fPanel.IsPolling());
+    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
 
     // Back on the same address and port: the values return on their own.
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) { m.SetOutputState(9, true, aNow); });
-    QVERIFY(fSim->StartUdp("127.0.0.2", fUdpPort));
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(9), QStringLiteral("dout_on"), LineTimeout);
-    QVERIFY(fLog->Lines().contains(QStringLiteral("Модуль снова отвечает")));
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) { m.SetOutputState(9, true, aNow); });
+    QVERIFY(Sim()->StartUdp("127.0.0.2", fUdpPort));
+    QTRY_VERIFY_WITH_TIMEOUT(!fPanel.ValuesStale(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(9), QStringLiteral("dout_on"), LineTimeout);
+    QVERIFY(Log()->Lines().contains(QStringLiteral("Модуль снова отвечает")));
     QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
 }
 
@@ -503,20 +444,20 @@ void TestQuadrelFaults::someAnswersWithBadChecksums()
     else
         ConnectSerial();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Link()->Device(), *fSim);
+    const TestValueWatch values = ValueWatch(*Frame()->Link()->Device(), *Sim());
     const QString staleLine = QStringLiteral("Нет ответа от модуля");
-    const int staleBefore = LinesStartingWith(fLog->Lines(), staleLine);
+    const int staleBefore = LinesStartingWith(Log()->Lines(), staleLine);
 
-    fSim->Faults().SetCorruptCrcPercent(10);
-    TEverWatch everStale([this] { return fFrame->ValuesStale() || !fFrame->labPower1->isEnabled(); });
+    Sim()->Faults().SetCorruptCrcPercent(10);
+    TEverWatch everStale([this] { return fPanel.ValuesStale() || !Frame()->labPower1->isEnabled(); });
     TEverWatch everWrongState([this] {
-        return fFrame->RelayPicture(1) != QStringLiteral("dout_on") || fFrame->RelayPicture(2) != QStringLiteral("dout_off");
+        return fPanel.OutputPicture(1) != QStringLiteral("dout_on") || fPanel.OutputPicture(2) != QStringLiteral("dout_off");
     });
     const int decodedBefore = values.Decoded();
     QTest::qWait(10000);
-    fSim->Faults().SetCorruptCrcPercent(0);
+    Sim()->Faults().SetCorruptCrcPercent(0);
     int broken = 0;
-    for (const TzSimFrameLogEntry &e : fSim->Log().Entries())
+    for (const TzSimFrameLogEntry &e : fPanel.FrameLog().Entries())
         broken += e.Direction == TzSimDirection::Sent && e.Note.find("corrupt CRC") != std::string::npos;
     qInfo("%d values decoded and %d answers broken in 10 s", values.Decoded() - decodedBefore, broken);
 
@@ -528,8 +469,8 @@ void TestQuadrelFaults::someAnswersWithBadChecksums()
     QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
     QCOMPARE(everStale.Seen(), 0);
     QCOMPARE(everWrongState.Seen(), 0);
-    QCOMPARE(LinesStartingWith(fLog->Lines(), staleLine), staleBefore);
-    QVERIFY(fFrame->Connected);
+    QCOMPARE(LinesStartingWith(Log()->Lines(), staleLine), staleBefore);
+    QVERIFY(fPanel.IsConnected());
 }
 
 void TestQuadrelFaults::lateAnswersNeverLandInOtherTags_data()
@@ -546,22 +487,22 @@ void TestQuadrelFaults::lateAnswersNeverLandInOtherTags()
 {
     QFETCH(bool, converter);
     QFETCH(bool, echo);
-    fSim->Udp().SetEchoNumbers(echo);
+    Sim()->Udp().SetEchoNumbers(echo);
     if (converter)
         ConnectConverter();
     else
         ConnectSerial();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Link()->Device(), *fSim);
+    const TestValueWatch values = ValueWatch(*Frame()->Link()->Device(), *Sim());
 
     // Every answer comes after the panel stopped waiting for it (655 ms on the line, 3 x 215 ms
     // through the converter), while the next requests of the same shape are being asked.
     const int lateMs = converter ? 300 : 900;
-    fSim->Faults().SetAnswerDelay(lateMs);
-    const size_t asked = fSim->Log().Frames(TzSimDirection::Received).size();
+    Sim()->Faults().SetAnswerDelay(lateMs);
+    const size_t asked = fPanel.FrameLog().ReceivedCount();
     QTest::qWait(8000);
-    const size_t askedLate = fSim->Log().Frames(TzSimDirection::Received).size() - asked;
-    fSim->Faults().SetAnswerDelay(0);
+    const size_t askedLate = fPanel.FrameLog().ReceivedCount() - asked;
+    Sim()->Faults().SetAnswerDelay(0);
     qInfo("%zu requests asked while every answer came %d ms late", askedLate, lateMs);
     QVERIFY(askedLate >= 6);
 
@@ -576,11 +517,11 @@ void TestQuadrelFaults::floodOfForeignDatagrams()
 {
     ConnectConverter();
     WaitForFreshValues();
-    TValueWatch values(*fFrame->Link()->Device(), *fSim);
-    const int linesBefore = int(fLog->Lines().size());
+    const TestValueWatch values = ValueWatch(*Frame()->Link()->Device(), *Sim());
+    const int linesBefore = int(Log()->Lines().size());
     const long rssBefore = ResidentKiB();
     const int decodedBefore = values.Decoded();
-    TEverWatch everStale([this] { return fFrame->ValuesStale(); });
+    TEverWatch everStale([this] { return fPanel.ValuesStale(); });
 
     QElapsedTimer clock;
     clock.start();
@@ -593,15 +534,15 @@ void TestQuadrelFaults::floodOfForeignDatagrams()
     }
     const long rssGrowth = ResidentKiB() - rssBefore;
     qInfo("flood: %ld datagrams in %lld ms; %d values decoded meanwhile; resident memory %+ld KiB; %d new log lines",
-          sent, clock.elapsed(), values.Decoded() - decodedBefore, rssGrowth, int(fLog->Lines().size()) - linesBefore);
+          sent, clock.elapsed(), values.Decoded() - decodedBefore, rssGrowth, int(Log()->Lines().size()) - linesBefore);
     QVERIFY(sent >= 50000);
     // Polling went on through the flood; none of the strangers' answers was taken.
     QVERIFY(values.Decoded() - decodedBefore >= 100);
     QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
     QCOMPARE(everStale.Seen(), 0);
-    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
+    QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
     QVERIFY(rssGrowth < 50 * 1024);
-    QVERIFY(int(fLog->Lines().size()) - linesBefore <= 5);
+    QVERIFY(int(Log()->Lines().size()) - linesBefore <= 5);
     WaitForFreshValues();
 }
 
@@ -618,35 +559,35 @@ void TestQuadrelFaults::orderedWritesGoOnPastAFailedWrite()
 {
     QFETCH(bool, silent);
     ConnectSerial();
-    const size_t mark = ReceivedCount(*fSim);
+    const size_t mark = ReceivedCount(*Sim());
     if (silent)
-        fSim->Faults().SetSilent(true);
+        Sim()->Faults().SetSilent(true);
     // The network time-out, a speed code (99 is refused by the module), the time-out again.
     const int speedCode = silent ? 5 : 99;
-    fFrame->SetRegInOrder(28680, 7);
-    fFrame->SetRegInOrder(28672, speedCode);
-    fFrame->SetRegInOrder(28680, 9);
+    Frame()->SetRegInOrder(28680, 7);
+    Frame()->SetRegInOrder(28672, speedCode);
+    Frame()->SetRegInOrder(28680, 9);
     const QStringList chain{QStringLiteral("6:28680:7"), QStringLiteral("6:28672:%1").arg(speedCode),
                             QStringLiteral("6:28680:9")};
-    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark), chain, 3 * LineTimeout);
-    QCOMPARE(fFrame->Link()->OrderedWritesWaiting(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark), chain, 3 * LineTimeout);
+    QCOMPARE(Frame()->Link()->OrderedWritesWaiting(), 0);
     // Each write is handed over as soon as the one before has failed: at most the request already
     // on the line goes between two of them, never a whole poll cycle.
-    const int between = MostFramesBetweenWrites(*fSim, mark);
+    const int between = MostFramesBetweenWrites(*Sim(), mark);
     QVERIFY2(between <= 1, qPrintable(QString::number(between)));
     if (silent) {
-        fSim->Faults().SetSilent(false);
+        Sim()->Faults().SetSilent(false);
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(fLog->Lines().contains(QStringLiteral("Ошибок 03h: 1")), LineTimeout);
-        fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t) {
+        QTRY_VERIFY_WITH_TIMEOUT(Log()->Lines().contains(QStringLiteral("Ошибок 03h: 1")), LineTimeout);
+        Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t) {
             QCOMPARE(m.StoredNetwork().TimeoutSec, uint16_t(9));
             QCOMPARE(m.StoredNetwork().SpeedCode, uint16_t(3));
         });
     }
     // The chain has not stalled: the next ordered write goes out and takes effect.
-    fFrame->SetRegInOrder(28680, 11);
-    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark), chain + QStringList{QStringLiteral("6:28680:11")}, LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fSim->Bus().ReadRegister(ModuleAddress, 28680).value_or(0) == 11, LineTimeout);
+    Frame()->SetRegInOrder(28680, 11);
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark), chain + QStringList{QStringLiteral("6:28680:11")}, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Sim()->Bus().ReadRegister(ModuleAddress, 28680).value_or(0) == 11, LineTimeout);
 }
 
 void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext_data()
@@ -664,34 +605,34 @@ void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext()
     QFETCH(bool, restart);
     ConnectSerial();
     // Each answer 150 ms late: the chain takes seconds.
-    fSim->Faults().SetAnswerDelay(150);
-    const size_t mark = ReceivedCount(*fSim);
+    Sim()->Faults().SetAnswerDelay(150);
+    const size_t mark = ReceivedCount(*Sim());
     if (restart) {
-        QTimer::singleShot(100, fFrame, [this] { fFrame->btnAllOnSlow->click(); });
-        QTest::mouseClick(fFrame->btnReset, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!fFrame->Connected, LineTimeout);
+        QTimer::singleShot(100, Frame(), [this] { Frame()->btnAllOnSlow->click(); });
+        QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
     } else {
-        fFrame->btnAllOnSlow->click();
-        QTRY_VERIFY_WITH_TIMEOUT(Writes(*fSim, mark, 5).size() >= 3, LineTimeout);
-        QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-        QVERIFY(!fFrame->Connected);
+        Frame()->btnAllOnSlow->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Writes(*Sim(), mark, 5).size() >= 3, LineTimeout);
+        fPanel.ClickConnect();
+        QVERIFY(!fPanel.IsConnected());
     }
 
-    fSim->Faults().SetAnswerDelay(0);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    Sim()->Faults().SetAnswerDelay(0);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
+    fPanel.ClickConnect();
     WaitForPolling();
-    const size_t after = ReceivedCount(*fSim);
+    const size_t after = ReceivedCount(*Sim());
     // The chain was cut in its middle.
-    const qsizetype begun = Writes(*fSim, mark, 5).size();
+    const qsizetype begun = Writes(*Sim(), mark, 5).size();
     QVERIFY2(begun >= 1 && begun < 20, qPrintable(QString::number(begun)));
-    fFrame->btnAllOff->click();
+    Frame()->btnAllOff->click();
     const QStringList allOff{QStringLiteral("6:60015:0"), QStringLiteral("6:60016:0")};
-    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, after), allOff, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), after), allOff, LineTimeout);
     // Several poll cycles later, nothing of the old chain has come after it.
-    const size_t settled = ReceivedCount(*fSim);
-    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*fSim, settled) >= 4, LineTimeout);
-    QCOMPARE(Writes(*fSim, after), allOff);
+    const size_t settled = ReceivedCount(*Sim());
+    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*Sim(), settled) >= 4, LineTimeout);
+    QCOMPARE(Writes(*Sim(), after), allOff);
 }
 
 int main(int argc, char *argv[])

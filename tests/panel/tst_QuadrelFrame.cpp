@@ -7,8 +7,8 @@
 #include "panel/uPictureLabel.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
+#include "tests/panel/PanelTestKit.h"
 #include "panel/uRelayGrid.h"
-#include "tests/TestSettings.h"
 #include "port/uFreePort.h"
 
 #include <QAccessible>
@@ -44,7 +44,7 @@ void SetTag(TfrQuadrel &aFrame, int aID, double aValue)
 
 } // namespace
 
-class TestQuadrelFrame : public QObject
+class TestQuadrelFrame : public TestPanelCase
 {
     Q_OBJECT
 
@@ -87,58 +87,49 @@ private slots:
     void picturesAreDrawnAtThePixelRatio();
 
 private:
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
 };
 
 void TestQuadrelFrame::init()
 {
     TestMode = false;
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->resize(800, 750);
-    fFrame->SilenceMode = true;
+    fPanel.CreateFrame({.Silent = true});
 }
 
 void TestQuadrelFrame::cleanup()
 {
-    delete fFrame;
-    delete fLog;
-    fFrame = nullptr;
-    fLog = nullptr;
-    ClearTestSettings();
+    fPanel.Close();
 }
 
 void TestQuadrelFrame::constructionBuildsTheModel()
 {
-    QVERIFY(fFrame->Link()->Device()->Ready);
-    QCOMPARE(int(fFrame->Link()->Device()->Tags.size()), 19 + 100);
-    QVERIFY(!fFrame->InitMode);
-    QVERIFY(!fFrame->Connected);
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
-    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("16"));
-    QCOMPARE(fFrame->cbLineBaudRate->currentText(), QStringLiteral("9600"));
-    QCOMPARE(fFrame->BaudRate, 9600);
-    QCOMPARE(fFrame->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8N1"));
-    QVERIFY(fFrame->cbComPort->count() > 0);
+    QVERIFY(Frame()->Link()->Device()->Ready);
+    QCOMPARE(int(Frame()->Link()->Device()->Tags.size()), 19 + 100);
+    QVERIFY(!Frame()->InitMode);
+    QVERIFY(!fPanel.IsConnected());
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("9600"));
+    QCOMPARE(Frame()->BaudRate, 9600);
+    QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8N1"));
+    QVERIFY(Frame()->cbComPort->count() > 0);
     for (int n = 1; n <= 20; ++n) {
-        QVERIFY(fFrame->DOUTs[size_t(n)].BtnShim);
-        QCOMPARE(fFrame->DOUTs[size_t(n)].BtnShim->text(), QStringLiteral("#%1").arg(n));
-        QVERIFY(fFrame->DOUTs[size_t(n)].Enabled());
+        QVERIFY(Frame()->DOUTs[size_t(n)].BtnShim);
+        QCOMPARE(Frame()->DOUTs[size_t(n)].BtnShim->text(), QStringLiteral("#%1").arg(n));
+        QVERIFY(Frame()->DOUTs[size_t(n)].Enabled());
     }
     // Four rows of five selector buttons.
-    QCOMPARE(fFrame->DOUTs[6].BtnShim->x(), fFrame->DOUTs[1].BtnShim->x());
-    QVERIFY(fFrame->DOUTs[6].BtnShim->y() > fFrame->DOUTs[1].BtnShim->y());
-    QCOMPARE(fFrame->DOUTs[2].BtnShim->x(), fFrame->DOUTs[1].BtnShim->x() + fFrame->DOUTs[1].BtnShim->width() + 8);
-    QCOMPARE(fFrame->DOUTs[3].BtnShim->x(), fFrame->DOUTs[2].BtnShim->x() + fFrame->DOUTs[2].BtnShim->width() + 6);
+    QCOMPARE(Frame()->DOUTs[6].BtnShim->x(), Frame()->DOUTs[1].BtnShim->x());
+    QVERIFY(Frame()->DOUTs[6].BtnShim->y() > Frame()->DOUTs[1].BtnShim->y());
+    QCOMPARE(Frame()->DOUTs[2].BtnShim->x(), Frame()->DOUTs[1].BtnShim->x() + Frame()->DOUTs[1].BtnShim->width() + 8);
+    QCOMPARE(Frame()->DOUTs[3].BtnShim->x(), Frame()->DOUTs[2].BtnShim->x() + Frame()->DOUTs[2].BtnShim->width() + 6);
     // The wider gap only after #1: the later rows keep the narrow one throughout.
     for (const int n : {7, 12, 17})
-        QCOMPARE(fFrame->DOUTs[size_t(n)].BtnShim->x(),
-                 fFrame->DOUTs[size_t(n - 1)].BtnShim->x() + fFrame->DOUTs[size_t(n - 1)].BtnShim->width() + 6);
+        QCOMPARE(Frame()->DOUTs[size_t(n)].BtnShim->x(),
+                 Frame()->DOUTs[size_t(n - 1)].BtnShim->x() + Frame()->DOUTs[size_t(n - 1)].BtnShim->width() + 6);
     // The command buttons are off from construction, before any timer has run.
-    for (QPushButton *button : {fFrame->btnRS485, fFrame->btnReset, fFrame->btnDOUT, fFrame->btnAllOn,
-                                fFrame->btnAllOff, fFrame->btnAllOnSlow, fFrame->btnAllOffSlow, fFrame->btnSnakeOn,
-                                fFrame->btnRunner})
+    for (QPushButton *button : {Frame()->btnRS485, Frame()->btnReset, Frame()->btnDOUT, Frame()->btnAllOn,
+                                Frame()->btnAllOff, Frame()->btnAllOnSlow, Frame()->btnAllOffSlow, Frame()->btnSnakeOn,
+                                Frame()->btnRunner})
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
 }
 
@@ -164,7 +155,7 @@ void TestQuadrelFrame::perOutputTags()
     QFETCH(int, readCmd);
     QFETCH(int, writeCmd);
     QFETCH(int, valType);
-    const TzTag *tag = fFrame->Link()->Device()->GetTagByID(id);
+    const TzTag *tag = Frame()->Link()->Device()->GetTagByID(id);
     QVERIFY(tag);
     QCOMPARE(tag->Reg, id);
     QCOMPARE(tag->OPCName, name);
@@ -193,220 +184,219 @@ void TestQuadrelFrame::addressOutOfRangeIsCorrectedAndNothingStarts()
 {
     QFETCH(QString, typed);
     QFETCH(QString, corrected);
-    fFrame->txtLineAddr->setText(typed);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QCOMPARE(fFrame->txtLineAddr->text(), corrected);
-    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), fFrame->txtLineAddr);
-    QVERIFY(!fFrame->Link()->Engine());
-    QVERIFY(fFrame->btnConnect->isEnabled());
-    QVERIFY(!fFrame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
+    Frame()->txtLineAddr->setText(typed);
+    fPanel.ClickConnect();
+    QCOMPARE(Frame()->txtLineAddr->text(), corrected);
+    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Frame()->txtLineAddr);
+    QVERIFY(!Frame()->Link()->Engine());
+    QVERIFY(Frame()->btnConnect->isEnabled());
+    QVERIFY(!Frame()->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
 }
 
 void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
 {
-    fFrame->AddPortOnTop(QStringLiteral("/dev/quadrel-no-such-port"));
-    fFrame->txtLineTimeout->setText("5");
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QCOMPARE(fFrame->txtLineTimeout->text(), QStringLiteral("30"));
-    QVERIFY(fFrame->Link()->Engine()); // the attempt went on
-    QVERIFY(!fFrame->btnConnect->isEnabled());
+    Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-no-such-port"));
+    Frame()->txtLineTimeout->setText("5");
+    fPanel.ClickConnect();
+    QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("30"));
+    QVERIFY(Frame()->Link()->Engine()); // the attempt went on
+    QVERIFY(!Frame()->btnConnect->isEnabled());
     // The port does not exist: in silent mode the notice becomes a log line, then the maroon line.
-    const QStringList lines = fLog->Lines();
+    const QStringList lines = Log()->Lines();
     QCOMPARE(lines[0], QStringLiteral("/dev/quadrel-no-such-port занят или недоступен"));
-    QCOMPARE(fLog->LineColor(0), LogMaroon);
+    QCOMPARE(Log()->LineColor(0), LogMaroon);
     QCOMPARE(lines[1], QStringLiteral("Выбранный СОМ-порт занят или недоступен"));
     // The one-second check gives the button back and reports the failed attempt.
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), 10000);
-    QCOMPARE(fLog->Lines()[0], QStringLiteral("Неудачное подключение: [Адр:16, /dev/quadrel-no-such-port, 9600, "
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), 10000);
+    QCOMPARE(Log()->Lines()[0], QStringLiteral("Неудачное подключение: [Адр:16, /dev/quadrel-no-such-port, 9600, "
                                               "MODBUS RTU 8N1]"));
-    QVERIFY(!fFrame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
+    QVERIFY(!Frame()->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
 }
 
 void TestQuadrelFrame::ethernetFieldsAreValidated()
 {
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->txtEthernetAddr->setText("0.1.2.3");
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), fFrame->txtEthernetAddr);
-    QVERIFY(!fFrame->Link()->Engine());
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Frame()->txtEthernetAddr->setText("0.1.2.3");
+    fPanel.ClickConnect();
+    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Frame()->txtEthernetAddr);
+    QVERIFY(!Frame()->Link()->Engine());
 
-    fFrame->txtEthernetAddr->setText("127.0.0.2");
-    fFrame->txtEthernetTimeout->setText("20");
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QCOMPARE(fFrame->txtEthernetTimeout->text(), QStringLiteral("50"));
-    QVERIFY(!fFrame->Link()->Engine());
+    Frame()->txtEthernetAddr->setText("127.0.0.2");
+    Frame()->txtEthernetTimeout->setText("20");
+    fPanel.ClickConnect();
+    QCOMPARE(Frame()->txtEthernetTimeout->text(), QStringLiteral("50"));
+    QVERIFY(!Frame()->Link()->Engine());
 
-    fFrame->txtEthernetTimeout->setText("200");
-    fFrame->txtEthernetPort->setText("70000");
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QCOMPARE(fFrame->txtEthernetPort->text(), QStringLiteral("65535"));
-    QVERIFY(!fFrame->Link()->Engine());
+    Frame()->txtEthernetTimeout->setText("200");
+    Frame()->txtEthernetPort->setText("70000");
+    fPanel.ClickConnect();
+    QCOMPARE(Frame()->txtEthernetPort->text(), QStringLiteral("65535"));
+    QVERIFY(!Frame()->Link()->Engine());
 }
 
 void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
 {
-    fFrame->Connected = true;
-    SetTag(*fFrame, 36864, 73);
-    SetTag(*fFrame, 36869, 100);
-    SetTag(*fFrame, 36866, 0x0102);
-    SetTag(*fFrame, 36867, 0x0304);
-    SetTag(*fFrame, 36868, 0x0506);
-    SetTag(*fFrame, 28676, 16);
-    SetTag(*fFrame, 28672, 3);
-    SetTag(*fFrame, 28673, 2);
-    fFrame->cbFormat->setCurrentIndex(1);
-    fFrame->AfterFirstUpdate();
-    QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("1.00"));
-    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(fFrame->txtAddr->text(), QStringLiteral("16"));
-    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("9600"));
-    QCOMPARE(fFrame->cbBaudRate->currentIndex(), 3);
-    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("ASCII 7E1"));
-    QCOMPARE(fFrame->cbFormat->currentIndex(), -1);
-    QVERIFY(fFrame->btnRS485->isEnabled());
-    QCOMPARE(fFrame->CurrDoutIndx, 1);
-    fFrame->Link()->StopPoll();
+    Frame()->Connected = true;
+    SetTag(*Frame(), 36864, 73);
+    SetTag(*Frame(), 36869, 100);
+    SetTag(*Frame(), 36866, 0x0102);
+    SetTag(*Frame(), 36867, 0x0304);
+    SetTag(*Frame(), 36868, 0x0506);
+    SetTag(*Frame(), 28676, 16);
+    SetTag(*Frame(), 28672, 3);
+    SetTag(*Frame(), 28673, 2);
+    Frame()->cbFormat->setCurrentIndex(1);
+    Frame()->AfterFirstUpdate();
+    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("1.00"));
+    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Frame()->txtAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("9600"));
+    QCOMPARE(Frame()->cbBaudRate->currentIndex(), 3);
+    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("ASCII 7E1"));
+    QCOMPARE(Frame()->cbFormat->currentIndex(), -1);
+    QVERIFY(Frame()->btnRS485->isEnabled());
+    QCOMPARE(Frame()->CurrDoutIndx, 1);
+    Frame()->Link()->StopPoll();
 }
 
 void TestQuadrelFrame::afterFirstUpdateLeavesAnIdlePanelAlone()
 {
-    SetTag(*fFrame, 28676, 16);
-    fFrame->AfterFirstUpdate();
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
-    QVERIFY(!fFrame->Link()->Polling());
+    SetTag(*Frame(), 28676, 16);
+    Frame()->AfterFirstUpdate();
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QVERIFY(!fPanel.IsPolling());
 }
 
 void TestQuadrelFrame::identifierNeedsAllThreeWords()
 {
-    fFrame->Connected = true;
-    fFrame->txtMAC->setText("AA-BB-CC-DD-EE-FF");
-    SetTag(*fFrame, 36866, 0x0102);
-    SetTag(*fFrame, 36867, 0x0304);
-    fFrame->AfterFirstUpdate();
-    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
-    QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("..."));
-    fFrame->Link()->StopPoll();
+    Frame()->Connected = true;
+    Frame()->txtMAC->setText("AA-BB-CC-DD-EE-FF");
+    SetTag(*Frame(), 36866, 0x0102);
+    SetTag(*Frame(), 36867, 0x0304);
+    Frame()->AfterFirstUpdate();
+    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("..."));
+    Frame()->Link()->StopPoll();
 }
 
 void TestQuadrelFrame::valueReadBackRefusesStaleOrFailedTags()
 {
     int value = 0;
-    QVERIFY(!fFrame->TryValueByID(60016, value)); // never answered: quality 32
-    SetTag(*fFrame, 60016, 7.9);
-    QVERIFY(fFrame->TryValueByID(60016, value));
+    QVERIFY(!Frame()->TryValueByID(60016, value)); // never answered: quality 32
+    SetTag(*Frame(), 60016, 7.9);
+    QVERIFY(Frame()->TryValueByID(60016, value));
     QCOMPARE(value, 7);
-    fFrame->Link()->Device()->GetTagByID(60016)->ModbusError = true;
-    QVERIFY(!fFrame->TryValueByID(60016, value));
-    fFrame->Link()->Device()->GetTagByID(60016)->ModbusError = false;
-    fFrame->Link()->Device()->GetTagByID(60016)->SetQuality(QualityRejected);
-    QVERIFY(!fFrame->TryValueByID(60016, value));
-    SetTag(*fFrame, 4096, 1); // per-output tags are disabled: never read back
-    QVERIFY(!fFrame->TryValueByID(4096, value));
-    QVERIFY(!fFrame->TryValueByID(123456, value));
+    Frame()->Link()->Device()->GetTagByID(60016)->ModbusError = true;
+    QVERIFY(!Frame()->TryValueByID(60016, value));
+    Frame()->Link()->Device()->GetTagByID(60016)->ModbusError = false;
+    Frame()->Link()->Device()->GetTagByID(60016)->SetQuality(QualityRejected);
+    QVERIFY(!Frame()->TryValueByID(60016, value));
+    SetTag(*Frame(), 4096, 1); // per-output tags are disabled: never read back
+    QVERIFY(!Frame()->TryValueByID(4096, value));
+    QVERIFY(!Frame()->TryValueByID(123456, value));
 }
 
 void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
 {
-    fFrame->Connected = true;
-    SetTag(*fFrame, 60016, 0x8001);
-    SetTag(*fFrame, 60015, 0x0008);
-    SetTag(*fFrame, 24582, 24582);
-    SetTag(*fFrame, 36881, 0x8000);
-    fFrame->DOUTs[5].IsWait = true;
-    fFrame->InterfaceTimerTimer();
+    Frame()->Connected = true;
+    SetTag(*Frame(), 60016, 0x8001);
+    SetTag(*Frame(), 60015, 0x0008);
+    SetTag(*Frame(), 24582, 24582);
+    SetTag(*Frame(), 36881, 0x8000);
+    Frame()->DOUTs[5].IsWait = true;
+    Frame()->InterfaceTimerTimer();
     for (int n = 1; n <= 20; ++n)
-        QCOMPARE(fFrame->DOUTs[size_t(n)].IsOn(), n == 1 || n == 16 || n == 20);
-    QVERIFY(!fFrame->DOUTs[5].IsWait);
-    QCOMPARE(fFrame->labPower1->text(), QStringLiteral("24.58 В"));
-    QCOMPARE(fFrame->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0));
-    QCOMPARE(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
-    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
-    QVERIFY(fFrame->btnPortObserver->isVisibleTo(fFrame));
-    QCOMPARE(fFrame->labTest->text(), QStringLiteral("0"));
-    QCOMPARE(fFrame->RelayPicture(1), QStringLiteral("dout_on"));
-    QCOMPARE(fFrame->RelayPicture(2), QStringLiteral("dout_off"));
+        QCOMPARE(Frame()->DOUTs[size_t(n)].IsOn(), n == 1 || n == 16 || n == 20);
+    QVERIFY(!Frame()->DOUTs[5].IsWait);
+    QCOMPARE(Frame()->labPower1->text(), QStringLiteral("24.58 В"));
+    QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0));
+    QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
+    QVERIFY(Frame()->btnPortObserver->isVisibleTo(Frame()));
+    QCOMPARE(Frame()->labTest->text(), QStringLiteral("0"));
+    QCOMPARE(fPanel.OutputPicture(1), QStringLiteral("dout_on"));
+    QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
 
-    SetTag(*fFrame, 36881, 0x0001);
-    fFrame->InterfaceTimerTimer();
-    QCOMPARE(fFrame->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
-    QCOMPARE(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    SetTag(*Frame(), 36881, 0x0001);
+    Frame()->InterfaceTimerTimer();
+    QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
+    QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
 
-    fFrame->Connected = false;
-    fFrame->InterfaceTimerTimer();
-    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Подключиться"));
-    QVERIFY(!fFrame->btnPortObserver->isVisibleTo(fFrame));
-    QCOMPARE(fFrame->RelayPicture(1), QStringLiteral("dout_off")); // offline: always the off picture
+    Frame()->Connected = false;
+    Frame()->InterfaceTimerTimer();
+    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Подключиться"));
+    QVERIFY(!Frame()->btnPortObserver->isVisibleTo(Frame()));
+    QCOMPARE(fPanel.OutputPicture(1), QStringLiteral("dout_off")); // offline: always the off picture
 }
 
 void TestQuadrelFrame::sequenceRunningFreezesTheGrid()
 {
-    fFrame->Connected = true;
-    SetTag(*fFrame, 60016, 0xFFFF);
-    fFrame->btnRunner->setChecked(true);
-    fFrame->InterfaceTimerTimer();
-    QVERIFY(!fFrame->DOUTs[1].IsOn());
-    fFrame->btnRunner->setChecked(false);
-    fFrame->InterfaceTimerTimer();
-    QVERIFY(fFrame->DOUTs[1].IsOn());
+    Frame()->Connected = true;
+    SetTag(*Frame(), 60016, 0xFFFF);
+    Frame()->btnRunner->setChecked(true);
+    Frame()->InterfaceTimerTimer();
+    QVERIFY(!Frame()->DOUTs[1].IsOn());
+    Frame()->btnRunner->setChecked(false);
+    Frame()->InterfaceTimerTimer();
+    QVERIFY(Frame()->DOUTs[1].IsOn());
 }
 
 void TestQuadrelFrame::safeStatesFromTheirRegisters()
 {
-    TzTag *safe17to20 = fFrame->Link()->Device()->GetTagByID(60013);
+    TzTag *safe17to20 = Frame()->Link()->Device()->GetTagByID(60013);
     safe17to20->SetValue(0x0002);
-    fFrame->StatusSafeCallback(safe17to20);
-    QCOMPARE(fFrame->DOUTs[18].ShimSafe, 1);
-    QCOMPARE(fFrame->DOUTs[17].ShimSafe, 0);
-    QCOMPARE(fFrame->DOUTs[1].ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
-    TzTag *safe1to16 = fFrame->Link()->Device()->GetTagByID(60014);
+    Frame()->StatusSafeCallback(safe17to20);
+    QCOMPARE(Frame()->DOUTs[18].ShimSafe, 1);
+    QCOMPARE(Frame()->DOUTs[17].ShimSafe, 0);
+    QCOMPARE(Frame()->DOUTs[1].ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
+    TzTag *safe1to16 = Frame()->Link()->Device()->GetTagByID(60014);
     safe1to16->SetValue(0x0001);
-    fFrame->StatusSafeCallback(safe1to16);
-    QCOMPARE(fFrame->DOUTs[1].ShimSafe, 1);
-    QCOMPARE(fFrame->DOUTs[2].ShimSafe, 0);
-    QCOMPARE(fFrame->DOUTs[18].ShimSafe, 1);
+    Frame()->StatusSafeCallback(safe1to16);
+    QCOMPARE(Frame()->DOUTs[1].ShimSafe, 1);
+    QCOMPARE(Frame()->DOUTs[2].ShimSafe, 0);
+    QCOMPARE(Frame()->DOUTs[18].ShimSafe, 1);
 }
 
 void TestQuadrelFrame::pulseParametersFromTheBlocks()
 {
-    TzTag *second = fFrame->Link()->Device()->GetTagByID(600470);
+    TzTag *second = Frame()->Link()->Device()->GetTagByID(600470);
     QByteArray data(60, '\0');
     data[0] = 0x00, data[1] = 0x0A;  // output 11: unit 10
     data[2] = 0x03, data[3] = 0xE8;  // period 1000
     data[4] = 0x01, data[5] = char(0xF4); // fill 500
     data[58] = 0x03, data[59] = char(0xE8); // output 20: fill 1000
     second->Data = data;
-    fFrame->ShimAllCallback(second);
-    QCOMPARE(fFrame->DOUTs[11].ShimScale, 10);
-    QCOMPARE(fFrame->DOUTs[11].ShimPeriod, 1000);
-    QCOMPARE(fFrame->DOUTs[11].ShimKoef, 500);
-    QCOMPARE(fFrame->DOUTs[20].ShimKoef, 1000);
+    Frame()->ShimAllCallback(second);
+    QCOMPARE(Frame()->DOUTs[11].ShimScale, 10);
+    QCOMPARE(Frame()->DOUTs[11].ShimPeriod, 1000);
+    QCOMPARE(Frame()->DOUTs[11].ShimKoef, 500);
+    QCOMPARE(Frame()->DOUTs[20].ShimKoef, 1000);
     second->Data = data.left(59);
-    fFrame->DOUTs[11].ShimKoef = 7;
-    fFrame->ShimAllCallback(second);
-    QCOMPARE(fFrame->DOUTs[11].ShimKoef, 7); // short data changes nothing
+    Frame()->DOUTs[11].ShimKoef = 7;
+    Frame()->ShimAllCallback(second);
+    QCOMPARE(Frame()->DOUTs[11].ShimKoef, 7); // short data changes nothing
 }
 
 void TestQuadrelFrame::gridPicturesAndClicksOffline()
 {
-    fFrame->SG_RelaysMouseDown(4, 2); // output 12
-    QVERIFY(fFrame->DOUTs[12].IsWait);
-    QCOMPARE(fFrame->DOUTs[12].ShimKoef, 1000);
-    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_off"));
-    fFrame->Connected = true;
-    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_wait"));
-    fFrame->DOUTs[3].ShimKoef = 500;
-    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_pulse"));
-    fFrame->SG_RelaysMouseDown(0, 3); // number column: nothing
-    QVERIFY(!fFrame->DOUTs[3].IsWait);
-    QVERIFY(!fFrame->Link()->Engine());
+    Frame()->SG_RelaysMouseDown(4, 2); // output 12
+    QVERIFY(Frame()->DOUTs[12].IsWait);
+    QCOMPARE(Frame()->DOUTs[12].ShimKoef, 1000);
+    QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_off"));
+    Frame()->Connected = true;
+    QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_wait"));
+    Frame()->DOUTs[3].ShimKoef = 500;
+    QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_pulse"));
+    Frame()->SG_RelaysMouseDown(0, 3); // number column: nothing
+    QVERIFY(!Frame()->DOUTs[3].IsWait);
+    QVERIFY(!Frame()->Link()->Engine());
 }
 
 void TestQuadrelFrame::gridDragTypingAndWheel()
 {
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    fPanel.Show();
+    TzRelayGrid *grid = Frame()->SG_Relays;
     auto centre = [grid](int aCol, int aRow) { return grid->visualItemRect(grid->item(aRow - 1, aCol)).center(); };
 
     // Dragging down the picture column toggles every output passed over.
@@ -418,21 +408,21 @@ void TestQuadrelFrame::gridDragTypingAndWheel()
     }
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(1, 3));
     for (int n = 1; n <= 4; ++n)
-        QCOMPARE(fFrame->DOUTs[size_t(n)].IsWait, n <= 3);
+        QCOMPARE(Frame()->DOUTs[size_t(n)].IsWait, n <= 3);
 
     // Typing lands only in descriptions; an edit there starts the five-second project save.
     grid->setCurrentCell(0, 0);
     QTest::keyClicks(grid, "x");
     QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("1"));
-    QVERIFY(!fFrame->ProjSaveTimer->isActive());
+    QVERIFY(!Frame()->ProjSaveTimer->isActive());
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(2, 1));
     QLineEdit *editor = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((editor = grid->viewport()->findChild<QLineEdit *>()) != nullptr, 5000);
     QTest::keyClicks(editor, "Pump 3");
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(grid->Description(1), QStringLiteral("Pump 3"), 5000);
-    QVERIFY(fFrame->ProjSaveTimer->isActive());
-    QCOMPARE(fFrame->ProjSaveTimer->interval(), 5000);
+    QVERIFY(Frame()->ProjSaveTimer->isActive());
+    QCOMPARE(Frame()->ProjSaveTimer->interval(), 5000);
 
     // Each wheel step scrolls five lines.
     grid->resize(grid->width(), 160);
@@ -449,67 +439,67 @@ void TestQuadrelFrame::unknownAnswerNumberIsLogged()
     TzAnswerRec rec;
     rec.UID = 77;
     rec.Answer = QByteArray::fromHex("01030200058443");
-    fFrame->Link()->ModbusAsyncAnswer(rec);
-    QCOMPARE(fLog->Lines()[0], QStringLiteral("Неизвестный UID (77):   Ответ: 1.3.2.0.5.132"));
-    QCOMPARE(fLog->LineColor(0), LogMaroon);
+    Frame()->Link()->ModbusAsyncAnswer(rec);
+    QCOMPARE(Log()->Lines()[0], QStringLiteral("Неизвестный UID (77):   Ответ: 1.3.2.0.5.132"));
+    QCOMPARE(Log()->LineColor(0), LogMaroon);
 }
 
 void TestQuadrelFrame::linkTellsTheScreen()
 {
     // The pulse-width blocks and the safe states reach the panel's outputs; the states registers
     // are shown by the screen refresh instead.
-    TzTag *block = fFrame->Link()->Device()->GetTagByID(600170);
+    TzTag *block = Frame()->Link()->Device()->GetTagByID(600170);
     QByteArray data(60, '\0');
     data[4] = 0x01, data[5] = char(0xF4); // output 1: fill 500
     block->Data = data;
-    emit fFrame->Link()->PulseWidthBlockRead(block);
-    QCOMPARE(fFrame->DOUTs[1].ShimKoef, 500);
-    TzTag *safe = fFrame->Link()->Device()->GetTagByID(60013);
+    emit Frame()->Link()->PulseWidthBlockRead(block);
+    QCOMPARE(Frame()->DOUTs[1].ShimKoef, 500);
+    TzTag *safe = Frame()->Link()->Device()->GetTagByID(60013);
     safe->SetValue(0x0001);
-    emit fFrame->Link()->SafeStatesRead(safe);
-    QCOMPARE(fFrame->DOUTs[17].ShimSafe, 1);
+    emit Frame()->Link()->SafeStatesRead(safe);
+    QCOMPARE(Frame()->DOUTs[17].ShimSafe, 1);
 
     // The count of an exception code and the link's own lines go to the log.
-    emit fFrame->Link()->ExceptionCounted(2, 1);
-    QVERIFY(fLog->Lines().contains(QStringLiteral("Ошибок 02h: 1")));
-    emit fFrame->Link()->LogLine(QStringLiteral("строка связи"), TzLinkLogKind::Failure);
-    QCOMPARE(fLog->Lines()[0], QStringLiteral("строка связи"));
-    QCOMPARE(fLog->LineColor(0), LogMaroon);
+    emit Frame()->Link()->ExceptionCounted(2, 1);
+    QVERIFY(Log()->Lines().contains(QStringLiteral("Ошибок 02h: 1")));
+    emit Frame()->Link()->LogLine(QStringLiteral("строка связи"), TzLinkLogKind::Failure);
+    QCOMPARE(Log()->Lines()[0], QStringLiteral("строка связи"));
+    QCOMPARE(Log()->LineColor(0), LogMaroon);
 }
 
 void TestQuadrelFrame::testModeShowsTheTestFeatures()
 {
-    fFrame->InterfaceTimerTimer();
-    QVERIFY(!fFrame->panSnake->isVisibleTo(fFrame));
-    QVERIFY(!fFrame->chkRemoteControl->isVisibleTo(fFrame));
+    Frame()->InterfaceTimerTimer();
+    QVERIFY(!Frame()->panSnake->isVisibleTo(Frame()));
+    QVERIFY(!Frame()->chkRemoteControl->isVisibleTo(Frame()));
     TestMode = true;
-    fFrame->InterfaceTimerTimer();
-    QVERIFY(fFrame->panSnake->isVisibleTo(fFrame));
-    QVERIFY(fFrame->cbStyles->isVisibleTo(fFrame));
-    QVERIFY(fFrame->chkRemoteControl->isVisibleTo(fFrame));
+    Frame()->InterfaceTimerTimer();
+    QVERIFY(Frame()->panSnake->isVisibleTo(Frame()));
+    QVERIFY(Frame()->cbStyles->isVisibleTo(Frame()));
+    QVERIFY(Frame()->chkRemoteControl->isVisibleTo(Frame()));
     // Placed once, at the bottom-right corner.
-    QCOMPARE(fFrame->panSnake->x() + fFrame->panSnake->width(), fFrame->width() - 12);
+    QCOMPARE(Frame()->panSnake->x() + Frame()->panSnake->width(), Frame()->width() - 12);
     TestMode = false;
 }
 
 void TestQuadrelFrame::animations()
 {
-    fFrame->Anima(true);
-    QVERIFY(!fFrame->btnConnect->isEnabled());
+    Frame()->Anima(true);
+    QVERIFY(!Frame()->btnConnect->isEnabled());
     QStringList shown;
     for (int i = 0; i < 21; ++i) {
-        fFrame->AniTimerTimer();
-        shown << QString::number(fFrame->labAni->text().size());
+        Frame()->AniTimerTimer();
+        shown << QString::number(Frame()->labAni->text().size());
     }
     QCOMPARE(shown.join(','), QStringLiteral("2,3,4,5,6,7,8,9,10,9,8,7,6,5,4,3,2,1,0,1,2"));
-    fFrame->Anima(false);
-    QVERIFY(fFrame->btnConnect->isEnabled());
-    QCOMPARE(fFrame->AniSlide, 0);
+    Frame()->Anima(false);
+    QVERIFY(Frame()->btnConnect->isEnabled());
+    QCOMPARE(Frame()->AniSlide, 0);
 
     QList<int> lefts;
     for (int i = 0; i < 30; ++i) {
-        fFrame->ArrowTimerTimer();
-        lefts << fFrame->imgArrow->x();
+        Frame()->ArrowTimerTimer();
+        lefts << Frame()->imgArrow->x();
     }
     QCOMPARE(*std::min_element(lefts.begin(), lefts.end()), 127);
     QCOMPARE(*std::max_element(lefts.begin(), lefts.end()), 136);
@@ -517,26 +507,26 @@ void TestQuadrelFrame::animations()
 
 void TestQuadrelFrame::popupPanels()
 {
-    fFrame->show();
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
-    QVERIFY(fFrame->panComPort->isVisible());
-    QCOMPARE(fFrame->panComPort->x(), fFrame->btnComPort->x() + fFrame->btnComPort->width());
-    QVERIFY(!fFrame->panFind->isVisible()); // nothing found yet
-    fFrame->FindListBox->addItem("16");
-    fFrame->TryFindPanVisible();
-    QVERIFY(fFrame->panFind->isVisible());
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton); // second click closes
-    QVERIFY(!fFrame->panComPort->isVisible());
-    fFrame->btnRS485->setEnabled(true);
-    QTest::mouseClick(fFrame->btnRS485, Qt::LeftButton);
-    QVERIFY(fFrame->panRS485->isVisible());
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton); // one panel at a time
-    QVERIFY(!fFrame->panRS485->isVisible());
-    QVERIFY(fFrame->panComPort->isVisible());
-    fFrame->FrameClick();
-    QVERIFY(!fFrame->panComPort->isVisible());
-    QVERIFY(!fFrame->panFind->isVisible());
-    QVERIFY(!fFrame->btnComPort->isChecked());
+    Frame()->show();
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QVERIFY(Frame()->panComPort->isVisible());
+    QCOMPARE(Frame()->panComPort->x(), Frame()->btnComPort->x() + Frame()->btnComPort->width());
+    QVERIFY(!Frame()->panFind->isVisible()); // nothing found yet
+    Frame()->FindListBox->addItem("16");
+    Frame()->TryFindPanVisible();
+    QVERIFY(Frame()->panFind->isVisible());
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton); // second click closes
+    QVERIFY(!Frame()->panComPort->isVisible());
+    Frame()->btnRS485->setEnabled(true);
+    QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
+    QVERIFY(Frame()->panRS485->isVisible());
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton); // one panel at a time
+    QVERIFY(!Frame()->panRS485->isVisible());
+    QVERIFY(Frame()->panComPort->isVisible());
+    Frame()->FrameClick();
+    QVERIFY(!Frame()->panComPort->isVisible());
+    QVERIFY(!Frame()->panFind->isVisible());
+    QVERIFY(!Frame()->btnComPort->isChecked());
 }
 
 void TestQuadrelFrame::exceptionsReachTheLog()
@@ -544,16 +534,16 @@ void TestQuadrelFrame::exceptionsReachTheLog()
     QPushButton thrower;
     connect(&thrower, &QPushButton::clicked, [] { throw ERangeError(); });
     QTest::mouseClick(&thrower, Qt::LeftButton);
-    QCOMPARE(fLog->Lines()[0], QStringLiteral("Ошибка: range check error"));
-    QCOMPARE(fLog->LineColor(0), LogNavy);
+    QCOMPARE(Log()->Lines()[0], QStringLiteral("Ошибка: range check error"));
+    QCOMPARE(Log()->LineColor(0), LogNavy);
 }
 
 void TestQuadrelFrame::gridIsAccessible()
 {
-    fFrame->Connected = true;
-    SetTag(*fFrame, 60016, 0x0001);
-    fFrame->InterfaceTimerTimer();
-    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(fFrame->SG_Relays);
+    Frame()->Connected = true;
+    SetTag(*Frame(), 60016, 0x0001);
+    Frame()->InterfaceTimerTimer();
+    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(Frame()->SG_Relays);
     QVERIFY(grid);
     QAccessibleTableInterface *table = grid->tableInterface();
     QVERIFY(table);
@@ -564,7 +554,7 @@ void TestQuadrelFrame::gridIsAccessible()
     QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("Выход 1: включён"));
     QCOMPARE(table->cellAt(1, 4)->text(QAccessible::Name), QStringLiteral("Выход 12: выключен"));
     QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Дискретные выходы"));
-    QCOMPARE(QAccessible::queryAccessibleInterface(fFrame->txtLineAddr)->text(QAccessible::Name),
+    QCOMPARE(QAccessible::queryAccessibleInterface(Frame()->txtLineAddr)->text(QAccessible::Name),
              QStringLiteral("Адрес прибора"));
 }
 
@@ -584,9 +574,8 @@ void TestQuadrelFrame::wheelAddsUpPartsOfANotch()
     QFETCH(QList<int>, deltas);
     QFETCH(int, start);
     QFETCH(QList<int>, positions);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    fPanel.Show();
+    TzRelayGrid *grid = Frame()->SG_Relays;
     // Two rows in view, so the grid scrolls by up to eight.
     grid->resize(grid->width(), 40 + 2 * 40 + 2 * grid->frameWidth());
     QTRY_COMPARE_WITH_TIMEOUT(grid->verticalScrollBar()->maximum(), 8, 5000);
@@ -601,28 +590,27 @@ void TestQuadrelFrame::wheelAddsUpPartsOfANotch()
 
 void TestQuadrelFrame::clicksInsideAPanelKeepItOpen()
 {
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
-    QVERIFY(fFrame->panComPort->isVisible());
+    fPanel.Show();
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QVERIFY(Frame()->panComPort->isVisible());
     QLabel *caption = nullptr;
-    for (QLabel *label : fFrame->PageConnCOM->findChildren<QLabel *>())
+    for (QLabel *label : Frame()->PageConnCOM->findChildren<QLabel *>())
         if (label->text() == QStringLiteral("Скорость:"))
             caption = label;
     QVERIFY(caption);
     QTest::mouseClick(caption, Qt::LeftButton);
-    QVERIFY(fFrame->panComPort->isVisible());
-    QTest::mouseClick(fFrame->imgRefreshPortList, Qt::LeftButton);
-    QVERIFY(fFrame->panComPort->isVisible());
-    QTest::mouseClick(fFrame->panComPort, Qt::LeftButton, {}, QPoint(1, 1)); // the panel's own margin
-    QVERIFY(fFrame->panComPort->isVisible());
-    QVERIFY(fFrame->btnComPort->isChecked());
+    QVERIFY(Frame()->panComPort->isVisible());
+    QTest::mouseClick(Frame()->imgRefreshPortList, Qt::LeftButton);
+    QVERIFY(Frame()->panComPort->isVisible());
+    QTest::mouseClick(Frame()->panComPort, Qt::LeftButton, {}, QPoint(1, 1)); // the panel's own margin
+    QVERIFY(Frame()->panComPort->isVisible());
+    QVERIFY(Frame()->btnComPort->isChecked());
     // The frame's bare surface, right of the status block, closes it.
-    const QPoint bare(fFrame->panComPort->geometry().right() + 20, 120);
-    QVERIFY(!fFrame->childAt(bare));
-    QTest::mouseClick(fFrame, Qt::LeftButton, {}, bare);
-    QVERIFY(!fFrame->panComPort->isVisible());
-    QVERIFY(!fFrame->btnComPort->isChecked());
+    const QPoint bare(Frame()->panComPort->geometry().right() + 20, 120);
+    QVERIFY(!Frame()->childAt(bare));
+    QTest::mouseClick(Frame(), Qt::LeftButton, {}, bare);
+    QVERIFY(!Frame()->panComPort->isVisible());
+    QVERIFY(!Frame()->btnComPort->isChecked());
 }
 
 void TestQuadrelFrame::panelButtonsToggleThroughTheirAccessibleAction_data()
@@ -638,11 +626,10 @@ void TestQuadrelFrame::panelButtonsToggleThroughTheirAccessibleAction()
 {
     QFETCH(QString, button);
     QFETCH(QString, panel);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    fFrame->ButtonsEnabled(true);
-    auto *pushButton = fFrame->findChild<QPushButton *>(button);
-    auto *popup = fFrame->findChild<QWidget *>(panel);
+    fPanel.Show();
+    Frame()->ButtonsEnabled(true);
+    auto *pushButton = Frame()->findChild<QPushButton *>(button);
+    auto *popup = Frame()->findChild<QWidget *>(panel);
     QVERIFY(pushButton && popup);
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(pushButton);
     QVERIFY(accessible && accessible->actionInterface());
@@ -658,7 +645,7 @@ void TestQuadrelFrame::panelButtonsToggleThroughTheirAccessibleAction()
     // Space does what the mouse does.
     QTest::keyClick(pushButton, Qt::Key_Space);
     QVERIFY(popup->isVisible());
-    fFrame->CloseAllPanel();
+    Frame()->CloseAllPanel();
     QVERIFY(!popup->isVisible());
     QVERIFY(!pushButton->isChecked());
 }
@@ -675,39 +662,37 @@ void TestQuadrelFrame::pictureButtonsTakeTheKeyboard_data()
 void TestQuadrelFrame::pictureButtonsTakeTheKeyboard()
 {
     QFETCH(int, key);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    for (TzPictureLabel *picture : {fFrame->imgRefreshPortList, fFrame->imgFindDevice, fFrame->imgFindDeviceEth,
-                                    fFrame->imgProxySettings, fFrame->imgOpenNano}) {
+    fPanel.Show();
+    for (TzPictureLabel *picture : {Frame()->imgRefreshPortList, Frame()->imgFindDevice, Frame()->imgFindDeviceEth,
+                                    Frame()->imgProxySettings, Frame()->imgOpenNano}) {
         QCOMPARE(picture->focusPolicy(), Qt::StrongFocus);
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(picture);
         QCOMPARE(accessible->role(), QAccessible::Button);
         QCOMPARE(accessible->text(QAccessible::Name), picture->toolTip());
         QVERIFY(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
     }
-    QCOMPARE(fFrame->imgArrow->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(Frame()->imgArrow->focusPolicy(), Qt::NoFocus);
 
     // The refresh picture, pressed without the mouse, refills the port list; the panel stays open.
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
-    fFrame->AddPortOnTop(QStringLiteral("/dev/quadrel-gone"));
-    QCOMPARE(fFrame->cbComPort->itemText(0), QStringLiteral("/dev/quadrel-gone"));
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-gone"));
+    QCOMPARE(Frame()->cbComPort->itemText(0), QStringLiteral("/dev/quadrel-gone"));
     if (key == 0)
-        QAccessible::queryAccessibleInterface(fFrame->imgRefreshPortList)
+        QAccessible::queryAccessibleInterface(Frame()->imgRefreshPortList)
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::pressAction());
     else
-        QTest::keyClick(fFrame->imgRefreshPortList, Qt::Key(key));
-    QCOMPARE(fFrame->cbComPort->findText(QStringLiteral("/dev/quadrel-gone")), -1);
-    QVERIFY(fFrame->panComPort->isVisible());
+        QTest::keyClick(Frame()->imgRefreshPortList, Qt::Key(key));
+    QCOMPARE(Frame()->cbComPort->findText(QStringLiteral("/dev/quadrel-gone")), -1);
+    QVERIFY(Frame()->panComPort->isVisible());
 }
 
 void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
 {
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    fFrame->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(fFrame));
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    fPanel.Show();
+    Frame()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Frame()));
+    TzRelayGrid *grid = Frame()->SG_Relays;
     grid->setFocus();
 
     // F2 on output 2's description opens it.
@@ -719,7 +704,7 @@ void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
     QTest::keyClicks(editor, "Pump");
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(grid->Description(2), QStringLiteral("Pump"), 5000);
-    QVERIFY(fFrame->ProjSaveTimer->isActive());
+    QVERIFY(Frame()->ProjSaveTimer->isActive());
 
     // Typing on output 14's description starts editing with the typed letter.
     grid->setFocus();
@@ -738,11 +723,11 @@ void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
     QTest::keyClick(grid, Qt::Key_F2);
     QTest::keyClick(grid, 'x');
     QVERIFY(!OpenEditor(grid));
-    QVERIFY(!fFrame->DOUTs[1].IsWait);
+    QVERIFY(!Frame()->DOUTs[1].IsWait);
     // Space there is a press on the picture: the same rule as a click.
     QTest::keyClick(grid, Qt::Key_Space);
-    QVERIFY(fFrame->DOUTs[1].IsWait);
-    QCOMPARE(fFrame->DOUTs[1].ShimKoef, 1000);
+    QVERIFY(Frame()->DOUTs[1].IsWait);
+    QCOMPARE(Frame()->DOUTs[1].ShimKoef, 1000);
 }
 
 void TestQuadrelFrame::picturesAreDrawnAtThePixelRatio()
@@ -775,13 +760,13 @@ void TestQuadrelFrame::picturesAreDrawnAtThePixelRatio()
         QPainter painter(&canvas);
         QStyleOptionViewItem option;
         option.rect = QRect(1, 0, 40, 40);
-        fFrame->SG_Relays->itemDelegate()->paint(&painter, option, fFrame->SG_Relays->model()->index(0, 1));
+        Frame()->SG_Relays->itemDelegate()->paint(&painter, option, Frame()->SG_Relays->model()->index(0, 1));
     }
     canvas.setDevicePixelRatio(1.0);
     QCOMPARE(canvas.copy(0, 8, 64, 64), sharp);
 
     // A picture button on the same screen.
-    TzPictureLabel *refresh = fFrame->imgRefreshPortList;
+    TzPictureLabel *refresh = Frame()->imgRefreshPortList;
     const QImage refreshSharp = reference(QStringLiteral("refresh"), refresh->width() * 2);
     QImage label(refresh->size() * 2, QImage::Format_ARGB32_Premultiplied);
     label.setDevicePixelRatio(2.0);

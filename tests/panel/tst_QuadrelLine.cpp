@@ -10,11 +10,10 @@
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "tests/TestBigTemplate.h"
-#include "tests/TestSettings.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
-#include "tests/TestUdpPort.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -36,52 +35,29 @@ namespace {
 constexpr uint8_t ModuleAddress = 16;
 constexpr int LineTimeout = 15000;
 
-// One request as the simulator received it: function, register, count or value.
-struct Request
-{
-    int Function = 0;
-    int Reg = 0;
-    int Word = 0;
-    bool operator==(const Request &) const = default;
-};
+using Request = TestRequest;
 
-QString Describe(const QList<Request> &aRequests)
-{
-    QStringList parts;
-    for (const Request &r : aRequests)
-        parts << QStringLiteral("%1:%2:%3").arg(r.Function).arg(r.Reg).arg(r.Word);
-    return parts.join(' ');
-}
-
+// The requests to the module received from the mark on, in order.
 QList<Request> ReceivedRequests(TzSimulator &aSim, size_t aFrom = 0)
 {
-    QList<Request> requests;
-    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
-    for (size_t i = aFrom; i < frames.size(); ++i) {
-        const TSimBytes &f = frames[i];
-        if (f.size() != 8 || f[0] != ModuleAddress || !CheckModbusCRC(f.data(), int(f.size())))
-            continue;
-        requests << Request{f[1], (f[2] << 8) | f[3], (f[4] << 8) | f[5]};
-    }
-    return requests;
+    return TestFrameLog(aSim).Requests(aFrom, ModuleAddress);
 }
 
 size_t ReceivedCount(TzSimulator &aSim)
 {
-    return aSim.Log().Frames(TzSimDirection::Received).size();
+    return TestFrameLog(aSim).ReceivedCount();
 }
 
 // The readable template tags, in template order. The device-type read is the probe's own frame,
 // which the engine still holds while the probe's answer is being handled, so it is refused as a
 // duplicate and the cycle goes on without it.
-const QList<Request> FirstCycle{{3, 28672, 1}, {3, 28673, 1}, {3, 28676, 1}, {3, 28680, 1},
-                                {4, 36865, 1}, {4, 36866, 1}, {4, 36867, 1}, {4, 36868, 1}, {4, 36869, 1},
-                                {4, 24582, 1}, {4, 36881, 1}, {3, 60013, 1}, {3, 60014, 1}, {3, 60015, 1},
-                                {3, 60016, 1}, {3, 60017, 30}, {3, 60047, 30}};
-const QList<Request> PollCycle{{4, 24582, 1}, {4, 36881, 1}, {3, 60013, 1}, {3, 60014, 1},
-                               {3, 60015, 1}, {3, 60016, 1}, {3, 60017, 30}, {3, 60047, 30}};
-
-// A UDP port number free on the address right now.
+const QList<Request> FirstCycle{
+    {16, 3, 28672, 1},  {16, 3, 28673, 1},  {16, 3, 28676, 1},  {16, 3, 28680, 1},  {16, 4, 36865, 1},
+    {16, 4, 36866, 1},  {16, 4, 36867, 1},  {16, 4, 36868, 1},  {16, 4, 36869, 1},  {16, 4, 24582, 1},
+    {16, 4, 36881, 1},  {16, 3, 60013, 1},  {16, 3, 60014, 1},  {16, 3, 60015, 1},  {16, 3, 60016, 1},
+    {16, 3, 60017, 30}, {16, 3, 60047, 30}};
+const QList<Request> PollCycle{{16, 4, 24582, 1}, {16, 4, 36881, 1}, {16, 3, 60013, 1},  {16, 3, 60014, 1},
+                               {16, 3, 60015, 1}, {16, 3, 60016, 1}, {16, 3, 60017, 30}, {16, 3, 60047, 30}};
 
 QPoint CellCentre(TzRelayGrid *aGrid, int aCol, int aRow)
 {
@@ -124,9 +100,12 @@ const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
 
 } // namespace
 
-class TestQuadrelLine : public QObject
+class TestQuadrelLine : public TestPanelCase
 {
     Q_OBJECT
+
+public:
+    TestQuadrelLine() : TestPanelCase(LineTimeout) {}
 
 private slots:
     void init();
@@ -164,105 +143,91 @@ private:
     // queued before would have gone out first.
     void WaitForStateRead(size_t aFrom);
 
-    std::unique_ptr<TzSimulator> fSim;
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
     QString fPath;
 };
 
 void TestQuadrelLine::init()
 {
-    fSim = std::make_unique<TzSimulator>();
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->resize(800, 750);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.StartSim(false);
+    fPanel.Open();
 }
 
 void TestQuadrelLine::cleanup()
 {
-    delete fFrame;
-    delete fLog;
-    fSim.reset();
-    fFrame = nullptr;
-    fLog = nullptr;
-    ClearTestSettings();
+    fPanel.Close();
 }
 
 void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
 {
     // Disconnected and on screen: the arrow points at the connect button and moves.
-    QVERIFY(fFrame->ArrowTimer->isActive());
-    QVERIFY(fFrame->imgArrow->isVisible());
-    const int left = fFrame->imgArrow->x();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->imgArrow->x() != left, LineTimeout);
+    QVERIFY(Frame()->ArrowTimer->isActive());
+    QVERIFY(Frame()->imgArrow->isVisible());
+    const int left = Frame()->imgArrow->x();
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgArrow->x() != left, LineTimeout);
     // A waiting panel runs no sequence and asks no web service.
-    QVERIFY(!fFrame->Runner_Timer->isActive());
-    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
+    QVERIFY(!Frame()->Runner_Timer->isActive());
+    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
     // Off the screen, hidden or minimised, there is nothing to move.
-    fFrame->hide();
-    QVERIFY(!fFrame->ArrowTimer->isActive());
-    fFrame->show();
-    QVERIFY(fFrame->ArrowTimer->isActive());
-    fFrame->showMinimized();
-    QVERIFY(!fFrame->ArrowTimer->isActive());
-    fFrame->showNormal();
-    QVERIFY(fFrame->ArrowTimer->isActive());
+    Frame()->hide();
+    QVERIFY(!Frame()->ArrowTimer->isActive());
+    Frame()->show();
+    QVERIFY(Frame()->ArrowTimer->isActive());
+    Frame()->showMinimized();
+    QVERIFY(!Frame()->ArrowTimer->isActive());
+    Frame()->showNormal();
+    QVERIFY(Frame()->ArrowTimer->isActive());
 
     // Connected: the arrow is gone and stands still.
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    QVERIFY(!fFrame->ArrowTimer->isActive());
-    QVERIFY(!fFrame->imgArrow->isVisible());
-    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
+    QVERIFY(!Frame()->ArrowTimer->isActive());
+    QVERIFY(!Frame()->imgArrow->isVisible());
+    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
 
     // The web poll runs while remote control is ticked (a test feature), the runner's timer while
     // it runs.
     TestMode = true;
     const auto testModeOff = qScopeGuard([] { TestMode = false; });
-    fFrame->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
-    fFrame->chkRemoteControl->setChecked(true);
-    QVERIFY(fFrame->PHP_Call_Timer->isActive());
-    fFrame->chkRemoteControl->setChecked(false);
-    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
-    fFrame->chkRemoteControl->setChecked(true);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnRunner->isEnabled(), LineTimeout);
-    fFrame->btnRunner->click();
-    QVERIFY(fFrame->Runner_Timer->isActive());
-    fFrame->btnRunner->click();
-    QVERIFY(!fFrame->Runner_Timer->isActive());
-    fFrame->btnRunner->click();
+    Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
+    Frame()->chkRemoteControl->setChecked(true);
+    QVERIFY(Frame()->PHP_Call_Timer->isActive());
+    Frame()->chkRemoteControl->setChecked(false);
+    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    Frame()->chkRemoteControl->setChecked(true);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnRunner->isEnabled(), LineTimeout);
+    Frame()->btnRunner->click();
+    QVERIFY(Frame()->Runner_Timer->isActive());
+    Frame()->btnRunner->click();
+    QVERIFY(!Frame()->Runner_Timer->isActive());
+    Frame()->btnRunner->click();
 
     // Disconnecting stops both, remote control still ticked, and the arrow moves again.
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->Runner_Timer->isActive());
-    QVERIFY(!fFrame->PHP_Call_Timer->isActive());
-    QVERIFY(fFrame->ArrowTimer->isActive());
-    QVERIFY(fFrame->imgArrow->isVisible());
-    fFrame->chkRemoteControl->setChecked(false);
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
+    QVERIFY(!Frame()->Runner_Timer->isActive());
+    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    QVERIFY(Frame()->ArrowTimer->isActive());
+    QVERIFY(Frame()->imgArrow->isVisible());
+    Frame()->chkRemoteControl->setChecked(false);
 }
 
 void TestQuadrelLine::ConnectSerial()
 {
-    fPath = QString::fromStdString(fSim->StartPty());
-    QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
-    fFrame->AddPortOnTop(fPath);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    fPanel.ChooseSerial();
+    fPath = fPanel.Path();
+    fPanel.ClickConnect();
 }
 
 void TestQuadrelLine::WaitForPolling()
 {
-    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
+    fPanel.WaitForPolling();
 }
 
 void TestQuadrelLine::connectsOverAPseudoTerminal()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) {
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) {
         aModule.SetFirmwareVersion(215);
         aModule.SetIdentifier(0x0102, 0x0304, 0x0506);
     });
@@ -270,131 +235,130 @@ void TestQuadrelLine::connectsOverAPseudoTerminal()
     WaitForPolling();
 
     // The probe first, then the whole template once, then the periodic reads.
-    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim).size() >= 1 + FirstCycle.size() + PollCycle.size(), LineTimeout);
-    const QList<Request> requests = ReceivedRequests(*fSim);
-    QCOMPARE(requests.front(), (Request{4, 36864, 1}));
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim()).size() >= 1 + FirstCycle.size() + PollCycle.size(), LineTimeout);
+    const QList<Request> requests = ReceivedRequests(*Sim());
+    QCOMPARE(requests.front(), (Request{ModuleAddress, 4, 36864, 1}));
     QCOMPARE(Describe(requests.mid(1, FirstCycle.size())), Describe(FirstCycle));
     QCOMPARE(Describe(requests.mid(1 + FirstCycle.size(), PollCycle.size())), Describe(PollCycle));
 
-    QVERIFY(fLog->Lines().contains(QStringLiteral("Успешное подключение: [Адр:16, %1, 9600, RTU 8N1]").arg(fPath)));
-    QCOMPARE(fLog->LineColor(int(fLog->Lines().indexOf(
+    QVERIFY(Log()->Lines().contains(QStringLiteral("Успешное подключение: [Адр:16, %1, 9600, RTU 8N1]").arg(fPath)));
+    QCOMPARE(Log()->LineColor(int(Log()->Lines().indexOf(
                  QStringLiteral("Успешное подключение: [Адр:16, %1, 9600, RTU 8N1]").arg(fPath)))),
              LogGreen);
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("9600"));
-    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8N1"));
-    QCOMPARE(fFrame->labVerPO->text(), QStringLiteral("2.15"));
-    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("9600"));
+    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
+    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("2.15"));
+    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
                              LineTimeout);
-    QCOMPARE(fFrame->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
-    QVERIFY(fFrame->btnRS485->isEnabled());
-    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
+    QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
+    QVERIFY(Frame()->btnRS485->isEnabled());
+    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
 
     // Disconnecting stops the traffic.
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->Link()->Polling());
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
-    QVERIFY(fFrame->btnConnect->isEnabled());
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
+    QVERIFY(!fPanel.IsPolling());
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QVERIFY(Frame()->btnConnect->isEnabled());
 }
 
 void TestQuadrelLine::clickSwitchesAnOutputAheadOfPolls()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
     // Let the queue fill with polls, then switch output 12 (row 2 of the right half).
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->PendingAnswers() >= 4, LineTimeout);
-    const size_t mark = ReceivedCount(*fSim);
-    QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 4, 2));
-    QVERIFY(fFrame->DOUTs[12].IsWait);
-    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_wait"));
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.PendingAnswers() >= 4, LineTimeout);
+    const size_t mark = ReceivedCount(*Sim());
+    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 4, 2));
+    QVERIFY(Frame()->DOUTs[12].IsWait);
+    QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_wait"));
 
-    const Request write{5, 5504, 0xFF00};
-    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, mark).contains(write), LineTimeout);
+    const Request write{ModuleAddress, 5, 5504, 0xFF00};
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), mark).contains(write), LineTimeout);
     // Forced: at most the exchange already on the line goes before it.
-    QVERIFY2(ReceivedRequests(*fSim, mark).indexOf(write) <= 1, qPrintable(Describe(ReceivedRequests(*fSim, mark))));
-    const auto frames = fSim->Log().Frames(TzSimDirection::Received);
+    QVERIFY2(ReceivedRequests(*Sim(), mark).indexOf(write) <= 1, qPrintable(Describe(ReceivedRequests(*Sim(), mark))));
+    const auto frames = Sim()->Log().Frames(TzSimDirection::Received);
     const TSimBytes expected{0x10, 0x05, 0x15, 0x80, 0xFF, 0x00};
     QVERIFY(std::any_of(frames.begin() + long(mark), frames.end(), [&expected](const TSimBytes &f) {
         return f.size() == 8 && std::equal(expected.begin(), expected.end(), f.begin());
     }));
 
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(12), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(12), QStringLiteral("dout_on"), LineTimeout);
     bool on = false;
-    fSim->Bus().WithModule(ModuleAddress, [&on](TzSimModule &aModule, uint64_t aNow) { on = aModule.OutputState(12, aNow); });
+    Sim()->Bus().WithModule(ModuleAddress, [&on](TzSimModule &aModule, uint64_t aNow) { on = aModule.OutputState(12, aNow); });
     QVERIFY(on);
 }
 
 void TestQuadrelLine::headerClickWritesTenCoils()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    const size_t mark = ReceivedCount(*fSim);
-    QHeaderView *header = fFrame->SG_Relays->horizontalHeader();
+    const size_t mark = ReceivedCount(*Sim());
+    QHeaderView *header = Frame()->SG_Relays->horizontalHeader();
     const QPoint section(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section);
-    QVERIFY(fFrame->TableRelaysA_IsOn);
+    QVERIFY(Frame()->TableRelaysA_IsOn);
     for (int n = 1; n <= 10; ++n) {
-        const Request write{5, 4096 + 128 * (n - 1), 0xFF00};
-        QTRY_VERIFY2_WITH_TIMEOUT(ReceivedRequests(*fSim, mark).contains(write), qPrintable(QString::number(n)),
+        const Request write{ModuleAddress, 5, 4096 + 128 * (n - 1), 0xFF00};
+        QTRY_VERIFY2_WITH_TIMEOUT(ReceivedRequests(*Sim(), mark).contains(write), qPrintable(QString::number(n)),
                                   LineTimeout);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(10), QStringLiteral("dout_on"), LineTimeout);
-    QCOMPARE(fFrame->RelayPicture(11), QStringLiteral("dout_off"));
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(10), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fPanel.OutputPicture(11), QStringLiteral("dout_off"));
 }
 
 void TestQuadrelLine::pulsingOutputShowsThePulsePicture()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) {
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) {
         QVERIFY(aModule.SetPwm(3, 10, 1000, 500, aNow));
     });
     ConnectSerial();
     WaitForPolling();
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_pulse"), LineTimeout);
-    QCOMPARE(fFrame->DOUTs[3].ShimKoef, 500);
-    QCOMPARE(fFrame->DOUTs[3].ShimPeriod, 1000);
-    QCOMPARE(fFrame->RelayPicture(4), QStringLiteral("dout_off"));
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_pulse"), LineTimeout);
+    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 500);
+    QCOMPARE(Frame()->DOUTs[3].ShimPeriod, 1000);
+    QCOMPARE(fPanel.OutputPicture(4), QStringLiteral("dout_off"));
     // A click shows the wait picture until the state is read back.
-    QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 1, 3));
-    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_wait"));
+    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 3));
+    QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_wait"));
 }
 
 void TestQuadrelLine::powerAlarmPaintsTheVoltage()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) { aModule.SetPowerStatus(0x8000); });
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) { aModule.SetPowerStatus(0x8000); });
     ConnectSerial();
     WaitForPolling();
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0), LineTimeout);
-    QCOMPARE(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0), LineTimeout);
+    QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
 }
 
 void TestQuadrelLine::deviceOfAnotherTypeFails()
 {
-    QVERIFY(fSim->Bus().AddForeignDevice(ModuleAddress, 42));
+    QVERIFY(Sim()->Bus().AddForeignDevice(ModuleAddress, 42));
     ConnectSerial();
-    QVERIFY(!fFrame->btnConnect->isEnabled());
+    QVERIFY(!Frame()->btnConnect->isEnabled());
     const QString failed = QStringLiteral("Неудачное подключение: [Адр:16, %1, 9600, MODBUS RTU 8N1]");
-    QTRY_VERIFY_WITH_TIMEOUT(fLog->Lines().contains(failed.arg(fPath)), LineTimeout);
-    QCOMPARE(fLog->LineColor(int(fLog->Lines().indexOf(failed.arg(fPath)))), LogMaroon);
-    QVERIFY(!fFrame->Connected);
-    QVERIFY(fFrame->btnConnect->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(Log()->Lines().contains(failed.arg(fPath)), LineTimeout);
+    QCOMPARE(Log()->LineColor(int(Log()->Lines().indexOf(failed.arg(fPath)))), LogMaroon);
+    QVERIFY(!fPanel.IsConnected());
+    QVERIFY(Frame()->btnConnect->isEnabled());
     // Only the probe went out.
-    QCOMPARE(Describe(ReceivedRequests(*fSim)), Describe({{4, 36864, 1}}));
+    QCOMPARE(Describe(ReceivedRequests(*Sim())), Describe({{ModuleAddress, 4, 36864, 1}}));
 }
 
 void TestQuadrelLine::busyPortIsReported()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fPath = QString::fromStdString(fSim->StartPty());
-    QVERIFY(!fPath.isEmpty());
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    fPanel.ChooseSerial();
+    fPath = fPanel.Path();
     TzFreePort holder(fPath);
     QVERIFY(holder.Start());
-    fFrame->AddPortOnTop(fPath);
 
     QString notice;
     QTimer::singleShot(0, this, [&notice] {
@@ -404,67 +368,60 @@ void TestQuadrelLine::busyPortIsReported()
         notice = box->windowTitle() + '|' + box->text();
         box->accept();
     });
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    fPanel.ClickConnect();
     QCOMPARE(notice, QStringLiteral("Уведомление|Выбранный СОМ-порт занят или недоступен"));
-    QCOMPARE(fLog->Lines().front(), QStringLiteral("%1 занят или недоступен").arg(fPath));
-    QCOMPARE(fLog->LineColor(0), LogMaroon);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
-    QVERIFY(!fFrame->Connected);
+    QCOMPARE(Log()->Lines().front(), QStringLiteral("%1 занят или недоступен").arg(fPath));
+    QCOMPARE(Log()->LineColor(0), LogMaroon);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
+    QVERIFY(!fPanel.IsConnected());
     holder.Stop();
 }
 
 void TestQuadrelLine::connectsThroughTheConverter()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    const uint16_t port = FreeUdpPort("127.0.0.2");
-    QVERIFY(port != 0);
-    QVERIFY(fSim->StartUdp("127.0.0.2", port));
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-    fFrame->txtEthernetPort->setText(QString::number(port));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    WaitForPolling();
-    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("Ethernet"));
-    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim).size() >= 1 + FirstCycle.size(), LineTimeout);
-    QCOMPARE(Describe(ReceivedRequests(*fSim).mid(1, FirstCycle.size())), Describe(FirstCycle));
-    QVERIFY(fSim->Log().Entries().front().Channel.rfind("udp", 0) == 0);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    fPanel.ConnectConverter();
+    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("Ethernet"));
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim()).size() >= 1 + FirstCycle.size(), LineTimeout);
+    QCOMPARE(Describe(ReceivedRequests(*Sim()).mid(1, FirstCycle.size())), Describe(FirstCycle));
+    QVERIFY(Sim()->Log().Entries().front().Channel.rfind("udp", 0) == 0);
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
 }
 
 void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     // Slow answers keep the first cycle going long enough to cut it short.
-    fSim->Faults().SetAnswerDelay(40);
+    Sim()->Faults().SetAnswerDelay(40);
     ConnectSerial();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
-    QVERIFY(!fFrame->Link()->Polling());
-    QVERIFY(fFrame->Link()->Device()->IsLocked);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), LineTimeout);
+    QVERIFY(!fPanel.IsPolling());
+    QVERIFY(Frame()->Link()->Device()->IsLocked);
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
 
     // Let the stopped engine report what it still held, and the module finish the answer it was
     // working on, so no stale answer meets the next probe on the line.
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->Link()->PendingAnswers(), 0, LineTimeout);
-    QVERIFY(!fFrame->Link()->Device()->IsLocked);
-    QVERIFY(!fFrame->Link()->Polling());
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
-    QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
-                              fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
-    fSim->Faults().SetAnswerDelay(0);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.PendingAnswers(), 0, LineTimeout);
+    QVERIFY(!Frame()->Link()->Device()->IsLocked);
+    QVERIFY(!fPanel.IsPolling());
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(),
+                              fPanel.FrameLog().ReceivedCount(), LineTimeout);
+    Sim()->Faults().SetAnswerDelay(0);
+    fPanel.ClickConnect();
     WaitForPolling();
 }
 
 void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     constexpr int Extra = 30000;
-    QVERIFY(fFrame->Link()->Device()->LoadFromData(BigTemplate(Extra)));
-    TzQuadrelLink::AddOtherQuadrelTags(fFrame->Link()->Device());
+    QVERIFY(Frame()->Link()->Device()->LoadFromData(BigTemplate(Extra)));
+    TzQuadrelLink::AddOtherQuadrelTags(Frame()->Link()->Device());
     TzTag *lastReadable = nullptr;
-    for (const auto &tag : fFrame->Link()->Device()->Tags)
+    for (const auto &tag : Frame()->Link()->Device()->Tags)
         if (tag->Enabled && !tag->Force && tag->CanRead)
             lastReadable = tag.get();
     QVERIFY(lastReadable);
@@ -477,210 +434,206 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
     QTimer ticker;
     ticker.setInterval(0);
     connect(&ticker, &QTimer::timeout, [&] {
-        if (!fFrame->Link()->FirstCycleQueuing())
+        if (!Frame()->Link()->FirstCycleQueuing())
             return;
         ++turnsWhileQueuing;
         if (disconnectWhileQueuing) {
             disconnectWhileQueuing = false;
-            QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-            uidAtDisconnect = fFrame->Link()->Engine()->LastUID();
+            fPanel.ClickConnect();
+            uidAtDisconnect = Frame()->Link()->Engine()->LastUID();
         }
     });
     ticker.start();
     ConnectSerial();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected && !fFrame->Link()->FirstCycleQueuing(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected() && !Frame()->Link()->FirstCycleQueuing(), LineTimeout);
     QVERIFY2(turnsWhileQueuing > 1, "the interface waited for the whole first cycle to be queued");
     // Every tag queued, and the last readable one ends the first cycle.
     QVERIFY(lastReadable->IsLast);
-    QVERIFY2(fFrame->Link()->PendingAnswers() > Extra - 1000, qPrintable(QString::number(fFrame->Link()->PendingAnswers())));
-    qInfo("first cycle of %zu tags queued over %d interface turns", fFrame->Link()->Device()->Tags.size(), turnsWhileQueuing);
+    QVERIFY2(fPanel.PendingAnswers() > Extra - 1000, qPrintable(QString::number(fPanel.PendingAnswers())));
+    qInfo("first cycle of %zu tags queued over %d interface turns", Frame()->Link()->Device()->Tags.size(), turnsWhileQueuing);
 
     // A disconnect while the cycle is still being queued ends the queuing for good.
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->Link()->PendingAnswers(), 0, LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
-                              fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
+    fPanel.ClickConnect();
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.PendingAnswers(), 0, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(),
+                              fPanel.FrameLog().ReceivedCount(), LineTimeout);
     disconnectWhileQueuing = true;
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    fPanel.ClickConnect();
     QTRY_VERIFY_WITH_TIMEOUT(!disconnectWhileQueuing, LineTimeout);
-    QVERIFY(!fFrame->Connected);
+    QVERIFY(!fPanel.IsConnected());
     QTest::qWait(200);
-    QVERIFY(!fFrame->Link()->FirstCycleQueuing());
-    QCOMPARE(fFrame->Link()->Engine()->LastUID(), uidAtDisconnect);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->Link()->PendingAnswers(), 0, LineTimeout);
+    QVERIFY(!Frame()->Link()->FirstCycleQueuing());
+    QCOMPARE(Frame()->Link()->Engine()->LastUID(), uidAtDisconnect);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.PendingAnswers(), 0, LineTimeout);
     QVERIFY(!lastReadable->IsLast);
 }
 
 void TestQuadrelLine::WaitForStateRead(size_t aFrom)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, aFrom).contains(Request{3, 60016, 1}), LineTimeout);
+    const Request stateRead{ModuleAddress, 3, 60016, 1};
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), aFrom).contains(stateRead), LineTimeout);
 }
 
 void TestQuadrelLine::heldPressInOneCellWritesOnce()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    TzRelayGrid *grid = Frame()->SG_Relays;
     const QPoint centre = CellCentre(grid, 1, 3);
-    const size_t mark = ReceivedCount(*fSim);
+    const size_t mark = ReceivedCount(*Sim());
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre);
     DragTo(grid, centre + QPoint(1, 0));
     // Still held while the module switches and the panel reads the new state back: moves after
     // that must not turn the output off again.
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_on"), LineTimeout);
     for (const QPoint &nudge : {QPoint(2, 1), QPoint(-2, 2), QPoint(0, -1), QPoint(3, 3)})
         DragTo(grid, centre + nudge);
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre + QPoint(3, 3));
-    WaitForStateRead(ReceivedCount(*fSim));
-    QCOMPARE(Describe(CoilWrites(*fSim, mark)), Describe({{5, OutputCoil(3), 0xFF00}}));
-    QCOMPARE(fFrame->RelayPicture(3), QStringLiteral("dout_on"));
+    WaitForStateRead(ReceivedCount(*Sim()));
+    QCOMPARE(Describe(CoilWrites(*Sim(), mark)), Describe({{ModuleAddress, 5, OutputCoil(3), 0xFF00}}));
+    QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_on"));
 }
 
 void TestQuadrelLine::dragAcrossFiveOutputsWritesOneValue()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     // Output 2 is on already: the drag still gives it the command chosen on output 1.
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
     ConnectSerial();
     WaitForPolling();
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(2), QStringLiteral("dout_on"), LineTimeout);
-    TzRelayGrid *grid = fFrame->SG_Relays;
-    const size_t mark = ReceivedCount(*fSim);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(2), QStringLiteral("dout_on"), LineTimeout);
+    TzRelayGrid *grid = Frame()->SG_Relays;
+    const size_t mark = ReceivedCount(*Sim());
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 1, 1));
     // Down to output 5 with several moves in every cell, then back up over the same outputs.
     for (const int row : {1, 2, 2, 3, 3, 3, 4, 5, 5, 4, 3, 2, 1})
         DragTo(grid, CellCentre(grid, 1, row) + QPoint(row % 2, 1));
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 1, 1));
-    QTRY_COMPARE_WITH_TIMEOUT(int(CoilWrites(*fSim, mark).size()), 5, LineTimeout);
-    WaitForStateRead(ReceivedCount(*fSim));
+    QTRY_COMPARE_WITH_TIMEOUT(int(CoilWrites(*Sim(), mark).size()), 5, LineTimeout);
+    WaitForStateRead(ReceivedCount(*Sim()));
     // Output commands go ahead of the queue, so their order on the line is the engine's; each
     // output once, all with the value chosen at the press.
-    QList<Request> writes = CoilWrites(*fSim, mark);
+    QList<Request> writes = CoilWrites(*Sim(), mark);
     std::sort(writes.begin(), writes.end(), [](const Request &a, const Request &b) { return a.Reg < b.Reg; });
     QList<Request> expected;
     for (int n = 1; n <= 5; ++n)
-        expected << Request{5, OutputCoil(n), 0xFF00};
+        expected << Request{ModuleAddress, 5, OutputCoil(n), 0xFF00};
     QCOMPARE(Describe(writes), Describe(expected));
     for (int n = 1; n <= 5; ++n)
-        QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(n), QStringLiteral("dout_on"), LineTimeout);
-    QCOMPARE(fFrame->RelayPicture(6), QStringLiteral("dout_off"));
+        QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(n), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fPanel.OutputPicture(6), QStringLiteral("dout_off"));
 }
 
 void TestQuadrelLine::commandButtonsWaitForTheFirstCycle()
 {
     // Disabled in the first frame shown, before any timer has run.
-    for (QPushButton *button : CommandButtons(fFrame))
+    for (QPushButton *button : CommandButtons(Frame()))
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     // Slow answers hold the panel between the probe and the end of the first cycle.
-    fSim->Faults().SetAnswerDelay(40);
+    Sim()->Faults().SetAnswerDelay(40);
     ConnectSerial();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
-    QVERIFY(!fFrame->Link()->Polling());
-    for (QPushButton *button : CommandButtons(fFrame))
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), LineTimeout);
+    QVERIFY(!fPanel.IsPolling());
+    for (QPushButton *button : CommandButtons(Frame()))
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
     WaitForPolling();
-    for (QPushButton *button : CommandButtons(fFrame))
+    for (QPushButton *button : CommandButtons(Frame()))
         QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
 }
 
 void TestQuadrelLine::converterLinesNameTheConverter()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    const uint16_t port = FreeUdpPort("127.0.0.2");
-    QVERIFY(port != 0);
-    QVERIFY(fSim->StartUdp("127.0.0.2", port));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     // The serial page holds other values; none of them may appear in the converter's lines.
-    fFrame->AddPortOnTop(QStringLiteral("/dev/quadrel-serial-page"));
-    fFrame->txtLineAddr->setText(QStringLiteral("5"));
-    fFrame->cbLineFormat->setCurrentIndex(2);
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-    fFrame->txtEthernetPort->setText(QString::number(port));
-    const QString endpoint = QStringLiteral("127.0.0.2:%1").arg(port);
+    Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-serial-page"));
+    Frame()->txtLineAddr->setText(QStringLiteral("5"));
+    Frame()->cbLineFormat->setCurrentIndex(2);
+    fPanel.ChooseConverter();
+    const QString endpoint = QStringLiteral("127.0.0.2:%1").arg(fPanel.UdpPort());
 
     // No module at 17: the failure line names the converter and the address tried.
-    fFrame->txtLineAddrEth->setText(QStringLiteral("17"));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    Frame()->txtLineAddrEth->setText(QStringLiteral("17"));
+    fPanel.ClickConnect();
     const QString failed = QStringLiteral("Неудачное подключение: [Адр:17, %1, Ethernet, MODBUS RTU 8N1]").arg(endpoint);
-    QTRY_VERIFY2_WITH_TIMEOUT(fLog->Lines().contains(failed), qPrintable(fLog->Lines().mid(0, 3).join(" | ")),
+    QTRY_VERIFY2_WITH_TIMEOUT(Log()->Lines().contains(failed), qPrintable(fPanel.RecentLog(3)),
                               LineTimeout);
 
-    fFrame->txtLineAddrEth->setText(QStringLiteral("16"));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    Frame()->txtLineAddrEth->setText(QStringLiteral("16"));
+    fPanel.ClickConnect();
     WaitForPolling();
     const QString success = QStringLiteral("Успешное подключение: [Адр:16, %1, Ethernet, RTU 8N1]").arg(endpoint);
-    QVERIFY2(fLog->Lines().contains(success), qPrintable(fLog->Lines().mid(0, 3).join(" | ")));
-    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("Ethernet"));
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("16"));
+    QVERIFY2(Log()->Lines().contains(success), qPrintable(fPanel.RecentLog(3)));
+    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("Ethernet"));
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
 }
 
 void TestQuadrelLine::silentModuleMarksValuesStale()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(4, true, aNow); });
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(4, true, aNow); });
     ConnectSerial();
     WaitForPolling();
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(4), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->labPower1->text().endsWith(QStringLiteral(" В")), LineTimeout);
-    QVERIFY(fFrame->labPower1->isEnabled());
-    QVERIFY(!fFrame->ValuesStale());
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(4), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->labPower1->text().endsWith(QStringLiteral(" В")), LineTimeout);
+    QVERIFY(Frame()->labPower1->isEnabled());
+    QVERIFY(!fPanel.ValuesStale());
 
-    fSim->Faults().SetSilent(true);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
-    const QString voltage = fFrame->labPower1->text();
+    Sim()->Faults().SetSilent(true);
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.ValuesStale(), LineTimeout);
+    const QString voltage = Frame()->labPower1->text();
     QVERIFY(voltage.endsWith(QStringLiteral(" В")));
     const QString since = QStringLiteral("Нет ответа от модуля с ");
-    for (QLabel *label : {fFrame->labPower1, fFrame->labAddr, fFrame->labVerPO}) {
+    for (QLabel *label : {Frame()->labPower1, Frame()->labAddr, Frame()->labVerPO}) {
         QVERIFY2(!label->isEnabled(), qPrintable(label->objectName()));
         QVERIFY(QRegularExpression("^Нет ответа от модуля с \\d\\d:\\d\\d:\\d\\d$").match(label->toolTip()).hasMatch());
     }
     // The last values stay in view, greyed: the voltage text, the output picture.
-    QCOMPARE(fFrame->labPower1->text(), voltage);
-    QCOMPARE(fFrame->RelayPicture(4), QStringLiteral("dout_on"));
-    QVERIFY(fFrame->SG_Relays->IsStale());
-    QCOMPARE(fFrame->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString(), fFrame->labPower1->toolTip());
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->palette().color(QPalette::WindowText), QColor(128, 128, 128),
+    QCOMPARE(Frame()->labPower1->text(), voltage);
+    QCOMPARE(fPanel.OutputPicture(4), QStringLiteral("dout_on"));
+    QVERIFY(Frame()->SG_Relays->IsStale());
+    QCOMPARE(Frame()->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString(), Frame()->labPower1->toolTip());
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(128, 128, 128),
                               LineTimeout);
     // Said once, however long the silence lasts; the connection itself stays as it was.
-    const size_t mark = ReceivedCount(*fSim);
-    QTRY_VERIFY_WITH_TIMEOUT(ReceivedCount(*fSim) >= mark + 6, LineTimeout);
-    QCOMPARE(LinesStartingWith(fLog->Lines(), since), 1);
-    QCOMPARE(fFrame->labPower1->text(), voltage);
-    const QStringList lines = fLog->Lines();
+    const size_t mark = ReceivedCount(*Sim());
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedCount(*Sim()) >= mark + 6, LineTimeout);
+    QCOMPARE(LinesStartingWith(Log()->Lines(), since), 1);
+    QCOMPARE(Frame()->labPower1->text(), voltage);
+    const QStringList lines = Log()->Lines();
     const auto staleLine = std::find_if(lines.begin(), lines.end(), [&since](const QString &l) { return l.startsWith(since); });
     QVERIFY(staleLine->endsWith(QStringLiteral(": значения на экране устарели")));
-    QCOMPARE(fLog->LineColor(int(staleLine - lines.begin())), LogMaroon);
-    QVERIFY(fFrame->Connected);
-    QVERIFY(fFrame->Link()->Polling());
-    QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Отключиться"));
+    QCOMPARE(Log()->LineColor(int(staleLine - lines.begin())), LogMaroon);
+    QVERIFY(fPanel.IsConnected());
+    QVERIFY(fPanel.IsPolling());
+    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
 
     // The next good answer restores the display.
-    fSim->Faults().SetSilent(false);
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->ValuesStale(), LineTimeout);
-    QVERIFY(fFrame->labPower1->isEnabled());
-    QVERIFY(fFrame->labPower1->toolTip().isEmpty());
-    QVERIFY(!fFrame->SG_Relays->IsStale());
-    QVERIFY(fFrame->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240), LineTimeout);
-    QVERIFY(fLog->Lines().contains(QStringLiteral("Модуль снова отвечает")));
-    QCOMPARE(LinesStartingWith(fLog->Lines(), since), 1);
+    Sim()->Faults().SetSilent(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!fPanel.ValuesStale(), LineTimeout);
+    QVERIFY(Frame()->labPower1->isEnabled());
+    QVERIFY(Frame()->labPower1->toolTip().isEmpty());
+    QVERIFY(!Frame()->SG_Relays->IsStale());
+    QVERIFY(Frame()->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240), LineTimeout);
+    QVERIFY(Log()->Lines().contains(QStringLiteral("Модуль снова отвечает")));
+    QCOMPARE(LinesStartingWith(Log()->Lines(), since), 1);
 }
 
 void TestQuadrelLine::healthyDisconnectIsNotAFailure()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    QVERIFY(!fFrame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
+    QVERIFY(!Frame()->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
     // Well past the one-second check: four screen refreshes.
-    QSignalSpy refreshes(fFrame->InterfaceTimer, &QTimer::timeout);
+    QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 4, LineTimeout);
-    QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Неудачное подключение")), 0);
-    QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Успешное подключение")), 1);
+    QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Неудачное подключение")), 0);
+    QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Успешное подключение")), 1);
 }
 
 void TestQuadrelLine::statusReadsGoOutInWholeCycles_data()
@@ -694,20 +647,20 @@ void TestQuadrelLine::statusReadsGoOutInWholeCycles_data()
 void TestQuadrelLine::statusReadsGoOutInWholeCycles()
 {
     QFETCH(int, baudRate);
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fSim->Bus().WithModule(ModuleAddress, [baudRate](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(baudRate, 4)); });
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    Sim()->Bus().WithModule(ModuleAddress, [baudRate](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(baudRate, 4)); });
     // Every character takes its bit times on the line.
-    fSim->Serial().SetPacing({true, 'N', 1, 500});
-    fFrame->cbLineBaudRate->setCurrentText(QString::number(baudRate));
+    Sim()->Serial().SetPacing({true, 'N', 1, 500});
+    Frame()->cbLineBaudRate->setCurrentText(QString::number(baudRate));
     ConnectSerial();
     WaitForPolling();
 
     // A tick that found part of a cycle still queued used to queue the reads already answered
     // again (the rest refused as duplicates), which scrambles the order on the line. Each cycle
     // now goes out whole, the next one right behind the last answer of a slow one.
-    const size_t mark = ReceivedCount(*fSim);
-    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, mark).size() >= 7 * PollCycle.size(), LineTimeout);
-    QList<Request> reads = ReceivedRequests(*fSim, mark);
+    const size_t mark = ReceivedCount(*Sim());
+    QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), mark).size() >= 7 * PollCycle.size(), LineTimeout);
+    QList<Request> reads = ReceivedRequests(*Sim(), mark);
     reads = reads.mid(reads.indexOf(PollCycle.front()));
     const qsizetype cycles = reads.size() / PollCycle.size();
     QList<Request> expected;
@@ -730,62 +683,62 @@ void TestQuadrelLine::restartWaitActsOnlyOnItsConnection_data()
 void TestQuadrelLine::restartWaitActsOnlyOnItsConnection()
 {
     QFETCH(QList<int>, clicksAt);
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    const Request probe{4, 36864, 1};
+    const Request probe{ModuleAddress, 4, 36864, 1};
 
     // Each click does what the button says at that moment; the probes it must cause are counted.
     int probesWanted = 0;
     bool lastSaidDisconnect = false;
     size_t lastClickMark = 0;
     auto clickConnectButton = [&] {
-        lastSaidDisconnect = fFrame->btnConnect->text() == QStringLiteral("Отключиться");
-        lastClickMark = ReceivedCount(*fSim);
+        lastSaidDisconnect = Frame()->btnConnect->text() == QStringLiteral("Отключиться");
+        lastClickMark = ReceivedCount(*Sim());
         probesWanted += lastSaidDisconnect ? 0 : 1;
-        QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+        fPanel.ClickConnect();
         if (lastSaidDisconnect)
-            QVERIFY(!fFrame->Connected);
+            QVERIFY(!fPanel.IsConnected());
     };
     for (const int at : clicksAt)
         if (at >= 0)
-            QTimer::singleShot(at, fFrame, clickConnectButton);
+            QTimer::singleShot(at, Frame(), clickConnectButton);
 
-    const size_t mark = ReceivedCount(*fSim);
-    QTest::mouseClick(fFrame->btnReset, Qt::LeftButton);
+    const size_t mark = ReceivedCount(*Sim());
+    QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
     if (clicksAt.contains(-1)) {
-        QTRY_VERIFY_WITH_TIMEOUT(!fFrame->Connected, LineTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
         clickConnectButton();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->RestartWait_Timer->isActive(), LineTimeout);
-    QCOMPARE(ReceivedRequests(*fSim, mark).count(Request{6, 60000, 21930}), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->RestartWait_Timer->isActive(), LineTimeout);
+    QCOMPARE(ReceivedRequests(*Sim(), mark).count(Request{ModuleAddress, 6, 60000, 21930}), 1);
 
     if (probesWanted > 0) {
         // The connection made after the restart stays: it is polled well past the restart's wait.
         WaitForPolling();
-        const size_t after = ReceivedCount(*fSim);
-        QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*fSim, after).count(Request{3, 60016, 1}) >= 4, LineTimeout);
-        QVERIFY(fFrame->Connected);
-        QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Успешное подключение")), 2);
+        const size_t after = ReceivedCount(*Sim());
+        QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), after).count(Request{ModuleAddress, 3, 60016, 1}) >= 4, LineTimeout);
+        QVERIFY(fPanel.IsConnected());
+        QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Успешное подключение")), 2);
     } else {
         // "Отключиться" disconnects for good: no probe follows, however long one waits.
         QVERIFY(lastSaidDisconnect);
-        QSignalSpy refreshes(fFrame->InterfaceTimer, &QTimer::timeout);
+        QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
         QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 4, LineTimeout);
-        QVERIFY(!fFrame->Connected);
-        QCOMPARE(ReceivedRequests(*fSim, lastClickMark).count(probe), 0);
-        QCOMPARE(fFrame->btnConnect->text(), QStringLiteral("Подключиться"));
-        QVERIFY(fFrame->btnConnect->isEnabled());
+        QVERIFY(!fPanel.IsConnected());
+        QCOMPARE(ReceivedRequests(*Sim(), lastClickMark).count(probe), 0);
+        QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Подключиться"));
+        QVERIFY(Frame()->btnConnect->isEnabled());
     }
-    QCOMPARE(ReceivedRequests(*fSim, mark).count(probe), probesWanted);
-    QCOMPARE(LinesStartingWith(fLog->Lines(), QStringLiteral("Неудачное подключение")), 0);
+    QCOMPARE(ReceivedRequests(*Sim(), mark).count(probe), probesWanted);
+    QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Неудачное подключение")), 0);
 }
 
 void TestQuadrelLine::brokenTemplateRefusesToConnect()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fPath = QString::fromStdString(fSim->StartPty());
-    QVERIFY(!fPath.isEmpty());
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
+    fPath = QString::fromStdString(Sim()->StartPty());
+    QVERIFY2(!fPath.isEmpty(), Sim()->Serial().LastError().c_str());
 
     QStringList notices;
     auto closeNotice = [&notices] {
@@ -808,36 +761,36 @@ void TestQuadrelLine::brokenTemplateRefusesToConnect()
     QTest::mouseClick(frame->btnConnect, Qt::LeftButton);
     const QString refusal = QStringLiteral("Подключение невозможно: таблица регистров не загружена");
     QCOMPARE(notices.value(1), refusal);
-    QCOMPARE(fLog->Lines().front(), refusal);
+    QCOMPARE(Log()->Lines().front(), refusal);
     QVERIFY(!frame->Link()->Engine());
-    QVERIFY(!frame->Connected);
+    QVERIFY(!TestPanelState::IsConnected(*frame));
     QVERIFY(frame->btnConnect->isEnabled());
     QVERIFY(!frame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
-    QCOMPARE(ReceivedCount(*fSim), size_t(0));
+    QCOMPARE(ReceivedCount(*Sim()), size_t(0));
 }
 
 void TestQuadrelLine::gridFromTheKeyboard()
 {
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
+    QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    fFrame->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(fFrame));
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    Frame()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Frame()));
+    TzRelayGrid *grid = Frame()->SG_Relays;
     grid->setFocus();
     grid->setCurrentCell(0, 1); // output 1's picture
-    const size_t mark = ReceivedCount(*fSim);
+    const size_t mark = ReceivedCount(*Sim());
 
     // Down twice to output 3, Space switches it.
     QTest::keyClick(grid, Qt::Key_Down);
     QTest::keyClick(grid, Qt::Key_Down);
     QCOMPARE(grid->currentRow(), 2);
     QTest::keyClick(grid, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*fSim, mark).contains(Request{5, OutputCoil(3), 0xFF00}), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(3), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(3), 0xFF00}), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_on"), LineTimeout);
     // Space again: the same rule as a click, so it switches the output back off.
     QTest::keyClick(grid, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*fSim, mark).contains(Request{5, OutputCoil(3), 0x0000}), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(3), 0x0000}), LineTimeout);
 
     // Right three times to output 13's picture; Space on the number column does nothing.
     QTest::keyClick(grid, Qt::Key_Right);
@@ -847,9 +800,9 @@ void TestQuadrelLine::gridFromTheKeyboard()
     QTest::keyClick(grid, Qt::Key_Right);
     QCOMPARE(grid->currentColumn(), 4);
     QTest::keyClick(grid, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*fSim, mark).contains(Request{5, OutputCoil(13), 0xFF00}), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(13), 0xFF00}), LineTimeout);
     // Read back first: until then the engine still holds that write and would refuse a copy.
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(13), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(13), QStringLiteral("dout_on"), LineTimeout);
 
     // Up out of the first row into the header; Space there switches outputs 11 to 20.
     for (int i = 0; i < 3; ++i)
@@ -857,14 +810,14 @@ void TestQuadrelLine::gridFromTheKeyboard()
     TzRelayGridHeader *header = grid->Header();
     QTRY_VERIFY_WITH_TIMEOUT(header->hasFocus(), 5000);
     QCOMPARE(header->CurrentSection(), 4);
-    const size_t beforeHeader = ReceivedCount(*fSim);
+    const size_t beforeHeader = ReceivedCount(*Sim());
     QTest::keyClick(header, Qt::Key_Space);
-    QVERIFY(fFrame->TableRelaysB_IsOn);
+    QVERIFY(Frame()->TableRelaysB_IsOn);
     for (int n = 11; n <= 20; ++n)
-        QTRY_VERIFY2_WITH_TIMEOUT(CoilWrites(*fSim, beforeHeader).contains(Request{5, OutputCoil(n), 0xFF00}),
+        QTRY_VERIFY2_WITH_TIMEOUT(CoilWrites(*Sim(), beforeHeader).contains(Request{ModuleAddress, 5, OutputCoil(n), 0xFF00}),
                                   qPrintable(QString::number(n)), LineTimeout);
     // The number column wrote nothing.
-    for (const Request &write : CoilWrites(*fSim, mark))
+    for (const Request &write : CoilWrites(*Sim(), mark))
         QVERIFY(write.Reg == OutputCoil(3) || write.Reg >= OutputCoil(11));
     // Down goes back into the grid, same column.
     QTest::keyClick(header, Qt::Key_Down);

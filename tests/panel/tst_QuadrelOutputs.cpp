@@ -14,7 +14,7 @@
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
-#include "tests/TestSettings.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -33,45 +33,17 @@ namespace {
 
 constexpr int LineTimeout = 15000;
 
-// One request as the simulator received it: address, function, register, count or value.
-struct Request
-{
-    int Address = 0;
-    int Function = 0;
-    int Reg = 0;
-    int Word = 0;
-    bool operator==(const Request &) const = default;
-};
-
-QString Describe(const QList<Request> &aRequests)
-{
-    QStringList parts;
-    for (const Request &r : aRequests)
-        parts << QStringLiteral("%1:%2:%3").arg(r.Function).arg(r.Reg).arg(r.Word);
-    return parts.join(' ');
-}
+using Request = TestRequest;
 
 QList<Request> Received(TzSimulator &aSim, size_t aFrom = 0)
 {
-    QList<Request> requests;
-    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
-    for (size_t i = aFrom; i < frames.size(); ++i) {
-        const TSimBytes &f = frames[i];
-        if (f.size() != 8 || !CheckModbusCRC(f.data(), int(f.size())))
-            continue;
-        requests << Request{f[0], f[1], (f[2] << 8) | f[3], (f[4] << 8) | f[5]};
-    }
-    return requests;
+    return TestFrameLog(aSim).Requests(aFrom);
 }
 
 // Writes only (functions 5 and 6), polls left out.
 QList<Request> Writes(TzSimulator &aSim, size_t aFrom = 0)
 {
-    QList<Request> writes;
-    for (const Request &r : Received(aSim, aFrom))
-        if (r.Function == 5 || r.Function == 6)
-            writes << r;
-    return writes;
+    return TestFrameLog(aSim).Writes(aFrom);
 }
 
 // Outputs whose state coil was switched on, in order.
@@ -93,7 +65,7 @@ QList<Request> AfterAllOpen(const QList<Request> &aWrites)
 
 size_t LogMark(TzSimulator &aSim)
 {
-    return aSim.Log().Frames(TzSimDirection::Received).size();
+    return TestFrameLog(aSim).ReceivedCount();
 }
 
 void TypeInto(QLineEdit *aEdit, const QString &aText)
@@ -112,9 +84,12 @@ bool Flashing(QWidget *aWidget)
 
 } // namespace
 
-class TestQuadrelOutputs : public QObject
+class TestQuadrelOutputs : public TestPanelCase
 {
     Q_OBJECT
+
+public:
+    TestQuadrelOutputs() : TestPanelCase(LineTimeout) {}
 
 private slots:
     void init();
@@ -153,116 +128,98 @@ private:
     // write queued before would have gone out (writes go ahead of polls).
     void WaitForPollAfter(size_t aMark);
 
-    std::unique_ptr<TzSimulator> fSim;
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
     QString fPath;
 };
 
 void TestQuadrelOutputs::init()
 {
     TestMode = true;
-    fSim = std::make_unique<TzSimulator>();
-    QVERIFY(fSim->Bus().AddModule(16));
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->SilenceMode = true; // a failure becomes a log line, never a dialog that waits
-    fFrame->resize(900, 760);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.StartSim();
+    // Silent: a failure becomes a log line, never a dialog that waits.
+    fPanel.Open({.Size = {900, 760}, .Silent = true});
 }
 
 void TestQuadrelOutputs::cleanup()
 {
-    delete fFrame;
-    delete fLog;
-    fSim.reset();
-    fFrame = nullptr;
-    fLog = nullptr;
+    fPanel.Close();
     TestMode = false;
-    // What this test saved must not change how the next one's panel starts.
-    ClearTestSettings();
 }
 
 void TestQuadrelOutputs::ConnectSerial()
 {
-    fPath = QString::fromStdString(fSim->StartPty());
-    QVERIFY2(!fPath.isEmpty(), fSim->Serial().LastError().c_str());
-    fFrame->AddPortOnTop(fPath);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
+    fPanel.ConnectSerial();
+    fPath = fPanel.Path();
 }
 
 void TestQuadrelOutputs::OpenPulsePanel()
 {
-    QTest::mouseClick(fFrame->btnDOUT, Qt::LeftButton);
-    QVERIFY(fFrame->panDOUT->isVisible());
-    QVERIFY(fFrame->panShim->isVisible());
+    QTest::mouseClick(Frame()->btnDOUT, Qt::LeftButton);
+    QVERIFY(Frame()->panDOUT->isVisible());
+    QVERIFY(Frame()->panShim->isVisible());
 }
 
 void TestQuadrelOutputs::WaitForPollAfter(size_t aMark)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(Received(*fSim, aMark).count(Request{16, 3, 60047, 30}) >= 2, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Received(*Sim(), aMark).count(Request{16, 3, 60047, 30}) >= 2, LineTimeout);
 }
 
 // --- pulse-width panel ---------------------------------------------------------------------
 
 void TestQuadrelOutputs::blockAnswersFillTheOutputs()
 {
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
         QVERIFY(m.SetPwm(1, 3, 777, 333, now));
         QVERIFY(m.SetPwm(10, 7, 100, 10, now));
         QVERIFY(m.SetPwm(11, 2, 60, 500, now));
         QVERIFY(m.SetPwm(20, 240, 36000, 999, now));
     });
     ConnectSerial();
-    const TzDiscretOutParams &out11 = fFrame->DOUTs[11];
+    const TzDiscretOutParams &out11 = Frame()->DOUTs[11];
     QCOMPARE(out11.ShimScale, 2);
     QCOMPARE(out11.ShimPeriod, 60);
     QCOMPARE(out11.ShimKoef, 500);
-    QCOMPARE(fFrame->DOUTs[10].ShimPeriod, 100);
-    QCOMPARE(fFrame->DOUTs[10].ShimKoef, 10);
-    QCOMPARE(fFrame->DOUTs[20].ShimScale, 240);
-    QCOMPARE(fFrame->DOUTs[20].ShimKoef, 999);
-    QVERIFY(fFrame->DOUTs[20].ShimOn());
-    QCOMPARE(fFrame->DOUTs[12].ShimScale, 1); // the module's factory values
-    QCOMPARE(fFrame->DOUTs[12].ShimPeriod, 50);
+    QCOMPARE(Frame()->DOUTs[10].ShimPeriod, 100);
+    QCOMPARE(Frame()->DOUTs[10].ShimKoef, 10);
+    QCOMPARE(Frame()->DOUTs[20].ShimScale, 240);
+    QCOMPARE(Frame()->DOUTs[20].ShimKoef, 999);
+    QVERIFY(Frame()->DOUTs[20].ShimOn());
+    QCOMPARE(Frame()->DOUTs[12].ShimScale, 1); // the module's factory values
+    QCOMPARE(Frame()->DOUTs[12].ShimPeriod, 50);
 
     // Output 1 is selected on connection; the panel shows it with its durations.
     OpenPulsePanel();
-    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("3"));
-    QCOMPARE(fFrame->txtShimPeriod->text(), QStringLiteral("777"));
-    QCOMPARE(fFrame->txtShimKoef->text(), QStringLiteral("333"));
-    QCOMPARE(fFrame->txtShimOn->text(), QStringLiteral("00:00:07.740"));
-    QCOMPARE(fFrame->txtShimOff->text(), QStringLiteral("00:00:15.570"));
-    QCOMPARE(fFrame->btnDOUT_Apply->text(), QStringLiteral("Применить #1"));
+    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("3"));
+    QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("777"));
+    QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("333"));
+    QCOMPARE(Frame()->txtShimOn->text(), QStringLiteral("00:00:07.740"));
+    QCOMPARE(Frame()->txtShimOff->text(), QStringLiteral("00:00:15.570"));
+    QCOMPARE(Frame()->btnDOUT_Apply->text(), QStringLiteral("Применить #1"));
 
     // Selecting #11 loads its record.
-    QTest::mouseClick(fFrame->DOUTs[11].BtnShim, Qt::LeftButton);
-    QCOMPARE(fFrame->CurrDoutIndx, 11);
-    QVERIFY(fFrame->DOUTs[11].BtnShim->isChecked());
-    QVERIFY(!fFrame->DOUTs[1].BtnShim->isChecked());
-    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("2"));
-    QCOMPARE(fFrame->txtShimPeriod->text(), QStringLiteral("60"));
-    QCOMPARE(fFrame->txtShimKoef->text(), QStringLiteral("500"));
-    QCOMPARE(fFrame->btnDOUT_Apply->text(), QStringLiteral("Применить #11"));
+    QTest::mouseClick(Frame()->DOUTs[11].BtnShim, Qt::LeftButton);
+    QCOMPARE(Frame()->CurrDoutIndx, 11);
+    QVERIFY(Frame()->DOUTs[11].BtnShim->isChecked());
+    QVERIFY(!Frame()->DOUTs[1].BtnShim->isChecked());
+    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("2"));
+    QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("60"));
+    QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("500"));
+    QCOMPARE(Frame()->btnDOUT_Apply->text(), QStringLiteral("Применить #11"));
 
     // A later poll does not touch the fields an operator may be editing.
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { QVERIFY(m.SetPwm(11, 5, 70, 100, now)); });
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->DOUTs[11].ShimScale, 5, LineTimeout);
-    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("2"));
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { QVERIFY(m.SetPwm(11, 5, 70, 100, now)); });
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->DOUTs[11].ShimScale, 5, LineTimeout);
+    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("2"));
 
     // A block answer shorter than 30 registers changes nothing.
-    fFrame->Link()->StopPoll();
-    TzTag *block = fFrame->Link()->Device()->GetTagByID(600470);
+    Frame()->Link()->StopPoll();
+    TzTag *block = Frame()->Link()->Device()->GetTagByID(600470);
     QVERIFY(block);
     const QByteArray full = block->Data;
     QCOMPARE(full.size(), 60);
     block->Data = QByteArray(58, '\x01');
-    fFrame->ShimAllCallback(block);
-    QCOMPARE(fFrame->DOUTs[11].ShimScale, 5);
-    QCOMPARE(fFrame->DOUTs[20].ShimPeriod, 36000);
+    Frame()->ShimAllCallback(block);
+    QCOMPARE(Frame()->DOUTs[11].ShimScale, 5);
+    QCOMPARE(Frame()->DOUTs[20].ShimPeriod, 36000);
     block->Data = full;
 }
 
@@ -270,22 +227,22 @@ void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
 {
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(fFrame->DOUTs[3].BtnShim, Qt::LeftButton);
-    TypeInto(fFrame->txtShimScale, QStringLiteral("3"));
-    TypeInto(fFrame->txtShimPeriod, QStringLiteral("777"));
-    TypeInto(fFrame->txtShimKoef, QStringLiteral("333"));
-    fFrame->chkShimSecure->setFocus();
-    QTest::keyClick(fFrame->chkShimSecure, Qt::Key_Space);
-    QVERIFY(fFrame->chkShimSecure->isChecked());
-    const size_t mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnDOUT_Apply, Qt::LeftButton);
+    QTest::mouseClick(Frame()->DOUTs[3].BtnShim, Qt::LeftButton);
+    TypeInto(Frame()->txtShimScale, QStringLiteral("3"));
+    TypeInto(Frame()->txtShimPeriod, QStringLiteral("777"));
+    TypeInto(Frame()->txtShimKoef, QStringLiteral("333"));
+    Frame()->chkShimSecure->setFocus();
+    QTest::keyClick(Frame()->chkShimSecure, Qt::Key_Space);
+    QVERIFY(Frame()->chkShimSecure->isChecked());
+    const size_t mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnDOUT_Apply, Qt::LeftButton);
 
     const QList<Request> expected{{16, 6, 4355, 3}, {16, 6, 4356, 777}, {16, 6, 4357, 333}, {16, 5, 4360, 0xFF00}};
-    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), expected.size(), LineTimeout);
-    QCOMPARE(Describe(Writes(*fSim, mark)), Describe(expected));
-    QCOMPARE(fFrame->DOUTs[3].ShimKoef, 333);
-    QCOMPARE(fFrame->DOUTs[3].ShimSafe, 1);
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), expected.size(), LineTimeout);
+    QCOMPARE(Describe(Writes(*Sim(), mark)), Describe(expected));
+    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 333);
+    QCOMPARE(Frame()->DOUTs[3].ShimSafe, 1);
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
         QCOMPARE(m.PwmUnit(3), uint16_t(3));
         QCOMPARE(m.PwmPeriod(3), uint16_t(777));
         QCOMPARE(m.FillFactor(3), uint16_t(333));
@@ -293,17 +250,17 @@ void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
     });
 
     // Enter in a field applies too; factory values reach the module only through apply.
-    QTest::mouseClick(fFrame->btnDOUT_Default, Qt::LeftButton);
-    QCOMPARE(fFrame->txtShimScale->text(), QStringLiteral("1"));
-    QCOMPARE(fFrame->txtShimPeriod->text(), QStringLiteral("50"));
-    QCOMPARE(fFrame->txtShimKoef->text(), QStringLiteral("0"));
-    QVERIFY(!fFrame->chkShimSecure->isChecked());
-    QCOMPARE(fFrame->DOUTs[3].ShimKoef, 333);
-    const size_t beforeEnter = LogMark(*fSim);
-    QTest::keyClick(fFrame->txtShimKoef, Qt::Key_Return);
+    QTest::mouseClick(Frame()->btnDOUT_Default, Qt::LeftButton);
+    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("1"));
+    QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("50"));
+    QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("0"));
+    QVERIFY(!Frame()->chkShimSecure->isChecked());
+    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 333);
+    const size_t beforeEnter = LogMark(*Sim());
+    QTest::keyClick(Frame()->txtShimKoef, Qt::Key_Return);
     const QList<Request> factory{{16, 6, 4355, 1}, {16, 6, 4356, 50}, {16, 6, 4357, 0}, {16, 5, 4360, 0}};
-    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, beforeEnter).size(), factory.size(), LineTimeout);
-    QCOMPARE(Describe(Writes(*fSim, beforeEnter)), Describe(factory));
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), beforeEnter).size(), factory.size(), LineTimeout);
+    QCOMPARE(Describe(Writes(*Sim(), beforeEnter)), Describe(factory));
 }
 
 void TestQuadrelOutputs::applyRefusesAWrongField_data()
@@ -330,25 +287,25 @@ void TestQuadrelOutputs::applyRefusesAWrongField()
     QFETCH(QString, corrected);
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(fFrame->DOUTs[2].BtnShim, Qt::LeftButton);
-    TypeInto(fFrame->txtShimScale, scale);
-    TypeInto(fFrame->txtShimPeriod, period);
-    TypeInto(fFrame->txtShimKoef, koef);
-    const TzDiscretOutParams before = fFrame->DOUTs[2];
-    const size_t mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnDOUT_Apply, Qt::LeftButton);
+    QTest::mouseClick(Frame()->DOUTs[2].BtnShim, Qt::LeftButton);
+    TypeInto(Frame()->txtShimScale, scale);
+    TypeInto(Frame()->txtShimPeriod, period);
+    TypeInto(Frame()->txtShimKoef, koef);
+    const TzDiscretOutParams before = Frame()->DOUTs[2];
+    const size_t mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnDOUT_Apply, Qt::LeftButton);
 
-    auto *flashed = fFrame->findChild<QLineEdit *>(field);
+    auto *flashed = Frame()->findChild<QLineEdit *>(field);
     QVERIFY(flashed);
     QVERIFY(Flashing(flashed));
     QCOMPARE(flashed->text(), corrected);
     if (field == QStringLiteral("txtShimScale"))
-        QCOMPARE(fFrame->txtShimPeriod->text(), period); // the later fields are not examined
-    QCOMPARE(fFrame->DOUTs[2].ShimScale, before.ShimScale);
-    QCOMPARE(fFrame->DOUTs[2].ShimPeriod, before.ShimPeriod);
-    QCOMPARE(fFrame->DOUTs[2].ShimKoef, before.ShimKoef);
+        QCOMPARE(Frame()->txtShimPeriod->text(), period); // the later fields are not examined
+    QCOMPARE(Frame()->DOUTs[2].ShimScale, before.ShimScale);
+    QCOMPARE(Frame()->DOUTs[2].ShimPeriod, before.ShimPeriod);
+    QCOMPARE(Frame()->DOUTs[2].ShimKoef, before.ShimKoef);
     WaitForPollAfter(mark);
-    QCOMPARE(Describe(Writes(*fSim, mark)), QString());
+    QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 }
 
 void TestQuadrelOutputs::durationDisplay_data()
@@ -375,11 +332,11 @@ void TestQuadrelOutputs::durationDisplay()
     QFETCH(QString, on);
     QFETCH(QString, off);
     // The display follows every keystroke, connected or not.
-    TypeInto(fFrame->txtShimScale, scale);
-    TypeInto(fFrame->txtShimPeriod, period);
-    TypeInto(fFrame->txtShimKoef, koef);
-    QCOMPARE(fFrame->txtShimOn->text(), on);
-    QCOMPARE(fFrame->txtShimOff->text(), off);
+    TypeInto(Frame()->txtShimScale, scale);
+    TypeInto(Frame()->txtShimPeriod, period);
+    TypeInto(Frame()->txtShimKoef, koef);
+    QCOMPARE(Frame()->txtShimOn->text(), on);
+    QCOMPARE(Frame()->txtShimOff->text(), off);
 }
 
 void TestQuadrelOutputs::calculatorFillsTheParameters_data()
@@ -415,44 +372,44 @@ void TestQuadrelOutputs::calculatorFillsTheParameters()
     QFETCH(QString, flashes);
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(fFrame->DOUTs[5].BtnShim, Qt::LeftButton);
-    const TzDiscretOutParams before = fFrame->DOUTs[5];
-    QVERIFY(fFrame->btnShimSet->isVisible());
-    QVERIFY(!fFrame->txtShimOn->isReadOnly());
+    QTest::mouseClick(Frame()->DOUTs[5].BtnShim, Qt::LeftButton);
+    const TzDiscretOutParams before = Frame()->DOUTs[5];
+    QVERIFY(Frame()->btnShimSet->isVisible());
+    QVERIFY(!Frame()->txtShimOn->isReadOnly());
 
     // Typed into the masked fields, digit by digit, as an operator does.
-    fFrame->txtShimOn->setFocus();
-    fFrame->txtShimOn->clear();
-    fFrame->txtShimOn->home(false);
-    QTest::keyClicks(fFrame->txtShimOn, QString(on).remove(':').remove('.'));
-    QCOMPARE(fFrame->txtShimOn->text(), on);
-    fFrame->txtShimOff->setFocus();
-    fFrame->txtShimOff->clear();
-    fFrame->txtShimOff->home(false);
-    QTest::keyClicks(fFrame->txtShimOff, QString(off).remove(':').remove('.'));
-    QCOMPARE(fFrame->txtShimOff->text(), off);
+    Frame()->txtShimOn->setFocus();
+    Frame()->txtShimOn->clear();
+    Frame()->txtShimOn->home(false);
+    QTest::keyClicks(Frame()->txtShimOn, QString(on).remove(':').remove('.'));
+    QCOMPARE(Frame()->txtShimOn->text(), on);
+    Frame()->txtShimOff->setFocus();
+    Frame()->txtShimOff->clear();
+    Frame()->txtShimOff->home(false);
+    QTest::keyClicks(Frame()->txtShimOff, QString(off).remove(':').remove('.'));
+    QCOMPARE(Frame()->txtShimOff->text(), off);
 
-    const size_t mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnShimSet, Qt::LeftButton);
-    QCOMPARE(fFrame->txtShimOn->text(), gotOn);
-    QCOMPARE(fFrame->txtShimOff->text(), gotOff);
+    const size_t mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnShimSet, Qt::LeftButton);
+    QCOMPARE(Frame()->txtShimOn->text(), gotOn);
+    QCOMPARE(Frame()->txtShimOff->text(), gotOff);
     if (flashes.isEmpty())
-        QVERIFY(!Flashing(fFrame->txtShimOn) && !Flashing(fFrame->txtShimOff));
+        QVERIFY(!Flashing(Frame()->txtShimOn) && !Flashing(Frame()->txtShimOff));
     else
-        QVERIFY(Flashing(fFrame->findChild<QLineEdit *>(flashes)));
+        QVERIFY(Flashing(Frame()->findChild<QLineEdit *>(flashes)));
 
     // The three parameter fields give these durations when applied; nothing is written before.
     int scale = 0, period = 0, koef = 0;
-    QVERIFY(TryStrToInt(fFrame->txtShimScale->text(), scale));
-    QVERIFY(TryStrToInt(fFrame->txtShimPeriod->text(), period));
-    QVERIFY(TryStrToInt(fFrame->txtShimKoef->text(), koef));
-    QCOMPARE(fFrame->DOUTs[5].ShimScale, before.ShimScale);
+    QVERIFY(TryStrToInt(Frame()->txtShimScale->text(), scale));
+    QVERIFY(TryStrToInt(Frame()->txtShimPeriod->text(), period));
+    QVERIFY(TryStrToInt(Frame()->txtShimKoef->text(), koef));
+    QCOMPARE(Frame()->DOUTs[5].ShimScale, before.ShimScale);
     WaitForPollAfter(mark);
-    QCOMPARE(Describe(Writes(*fSim, mark)), QString());
+    QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 
-    QTest::keyClick(fFrame->txtShimScale, Qt::Key_Return);
-    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), qsizetype(4), LineTimeout);
-    fSim->Bus().WithModule(16, [&](TzSimModule &m, uint64_t) {
+    QTest::keyClick(Frame()->txtShimScale, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), qsizetype(4), LineTimeout);
+    Sim()->Bus().WithModule(16, [&](TzSimModule &m, uint64_t) {
         QCOMPARE(int(m.PwmUnit(5)), scale);
         QCOMPARE(int(m.PwmPeriod(5)), period);
         QCOMPARE(int(m.FillFactor(5)), koef);
@@ -464,18 +421,18 @@ void TestQuadrelOutputs::calculatorFillsTheParameters()
 void TestQuadrelOutputs::snakeWalksDownAndBackUp()
 {
     ConnectSerial();
-    QTRY_VERIFY(fFrame->panSnake->isVisible());
-    fFrame->SnakeSpeedScroll->setValue(1950); // 100 ms steps
-    QCOMPARE(fFrame->SnakeTimer->interval(), 100);
-    const size_t mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
-    QCOMPARE(fFrame->btnSnakeOn->text(), QStringLiteral("Отключить"));
-    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*fSim, mark)).size() >= 21, LineTimeout);
-    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
-    QCOMPARE(fFrame->btnSnakeOn->text(), QStringLiteral("Включить"));
-    QVERIFY(!fFrame->SnakeTimer->isActive());
+    QTRY_VERIFY(Frame()->panSnake->isVisible());
+    Frame()->SnakeSpeedScroll->setValue(1950); // 100 ms steps
+    QCOMPARE(Frame()->SnakeTimer->interval(), 100);
+    const size_t mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    QCOMPARE(Frame()->btnSnakeOn->text(), QStringLiteral("Отключить"));
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*Sim(), mark)).size() >= 21, LineTimeout);
+    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    QCOMPARE(Frame()->btnSnakeOn->text(), QStringLiteral("Включить"));
+    QVERIFY(!Frame()->SnakeTimer->isActive());
 
-    const QList<Request> writes = Writes(*fSim, mark);
+    const QList<Request> writes = Writes(*Sim(), mark);
     // All outputs open first, then one output lit per step: 1..10 down the left column, 20..11
     // up the right one, and round again.
     QCOMPARE(Describe(writes.mid(0, 2)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}));
@@ -492,70 +449,70 @@ void TestQuadrelOutputs::snakeWalksDownAndBackUp()
     }
     // The grid showed the sequence, not the polled states, while it ran.
     int lastLit = lit.back();
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->DOUTs[size_t(lastLit)].IsOn(), LineTimeout); // polls show the module again
+    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->DOUTs[size_t(lastLit)].IsOn(), LineTimeout); // polls show the module again
 }
 
 void TestQuadrelOutputs::runnerPausesWhileTheSnakeRuns()
 {
     ConnectSerial();
-    fFrame->SnakeSpeedScroll->setValue(1950);
-    size_t mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnRunner, Qt::LeftButton);
-    QVERIFY(fFrame->btnRunner->isChecked());
-    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*fSim, mark)).size() >= 4, LineTimeout);
-    QList<int> lit = CoilsOn(Writes(*fSim, mark));
+    Frame()->SnakeSpeedScroll->setValue(1950);
+    size_t mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnRunner, Qt::LeftButton);
+    QVERIFY(Frame()->btnRunner->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*Sim(), mark)).size() >= 4, LineTimeout);
+    QList<int> lit = CoilsOn(Writes(*Sim(), mark));
     QCOMPARE(lit.mid(0, 4), (QList<int>{1, 11, 2, 12}));
-    QCOMPARE(Describe(Writes(*fSim, mark).mid(0, 2)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}));
+    QCOMPARE(Describe(Writes(*Sim(), mark).mid(0, 2)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}));
 
     // The snake starts: after its "all open", only its single outputs are lit until it stops.
     // (Runner writes queued before the click still go out first, in their order.)
-    mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
-    const int runnerNext = fFrame->RunnerPos;
-    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*fSim, mark))).size() >= 5, LineTimeout);
-    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
-    lit = CoilsOn(AfterAllOpen(Writes(*fSim, mark)));
+    mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    const int runnerNext = Frame()->RunnerPos;
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*Sim(), mark))).size() >= 5, LineTimeout);
+    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    lit = CoilsOn(AfterAllOpen(Writes(*Sim(), mark)));
     QCOMPARE(lit.mid(0, 5), (QList<int>{1, 2, 3, 4, 5}));
-    QCOMPARE(fFrame->RunnerPos, runnerNext);
+    QCOMPARE(Frame()->RunnerPos, runnerNext);
 
     // Stopped, the runner goes on from its pair.
-    mark = LogMark(*fSim);
-    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*fSim, mark))).size() >= 2, LineTimeout);
-    QCOMPARE(CoilsOn(AfterAllOpen(Writes(*fSim, mark))).mid(0, 2), (QList<int>{runnerNext, runnerNext + 10}));
-    QTest::mouseClick(fFrame->btnRunner, Qt::LeftButton);
-    QVERIFY(!fFrame->btnRunner->isChecked());
+    mark = LogMark(*Sim());
+    QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*Sim(), mark))).size() >= 2, LineTimeout);
+    QCOMPARE(CoilsOn(AfterAllOpen(Writes(*Sim(), mark))).mid(0, 2), (QList<int>{runnerNext, runnerNext + 10}));
+    QTest::mouseClick(Frame()->btnRunner, Qt::LeftButton);
+    QVERIFY(!Frame()->btnRunner->isChecked());
 }
 
 void TestQuadrelOutputs::allOutputsButtons()
 {
     ConnectSerial();
-    size_t mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnAllOn, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*fSim, mark)), Describe({{16, 6, 60015, 15}, {16, 6, 60016, 65535}}),
+    size_t mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnAllOn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*Sim(), mark)), Describe({{16, 6, 60015, 15}, {16, 6, 60016, 65535}}),
                               LineTimeout);
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
         for (int n = 1; n <= 20; ++n)
             QVERIFY(m.OutputState(n, now));
     });
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->DOUTs[20].IsOn() && fFrame->DOUTs[1].IsOn(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[20].IsOn() && Frame()->DOUTs[1].IsOn(), LineTimeout);
 
-    mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnAllOff, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*fSim, mark)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}),
+    mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnAllOff, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*Sim(), mark)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}),
                               LineTimeout);
 
-    for (QPushButton *button : {fFrame->btnAllOnSlow, fFrame->btnAllOffSlow}) {
-        const bool on = button == fFrame->btnAllOnSlow;
-        mark = LogMark(*fSim);
+    for (QPushButton *button : {Frame()->btnAllOnSlow, Frame()->btnAllOffSlow}) {
+        const bool on = button == Frame()->btnAllOnSlow;
+        mark = LogMark(*Sim());
         // From the keyboard this time.
         button->setFocus();
         QTest::keyClick(button, Qt::Key_Space);
-        QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), qsizetype(20), LineTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), qsizetype(20), LineTimeout);
         QList<Request> expected;
         for (int n = 20; n >= 1; --n)
             expected << Request{16, 5, 4096 + 128 * (n - 1), on ? 0xFF00 : 0};
-        QCOMPARE(Describe(Writes(*fSim, mark)), Describe(expected));
-        fSim->Bus().WithModule(16, [on](TzSimModule &m, uint64_t now) {
+        QCOMPARE(Describe(Writes(*Sim(), mark)), Describe(expected));
+        Sim()->Bus().WithModule(16, [on](TzSimModule &m, uint64_t now) {
             for (int n = 1; n <= 20; ++n)
                 QCOMPARE(m.OutputState(n, now), on);
         });
@@ -564,9 +521,9 @@ void TestQuadrelOutputs::allOutputsButtons()
 
 void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
 {
-    QScrollBar *scroll = fFrame->SnakeSpeedScroll;
+    QScrollBar *scroll = Frame()->SnakeSpeedScroll;
     QCOMPARE(scroll->value(), 1600);
-    QCOMPARE(fFrame->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 450 мс)"));
+    QCOMPARE(Frame()->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 450 мс)"));
     QCOMPARE(scroll->accessibleName(), QStringLiteral("Скорость"));
 
     // The thumb held and moved by hand lands on multiples of 5.
@@ -574,12 +531,12 @@ void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
     scroll->setSliderPosition(1603);
     scroll->setSliderDown(false);
     QCOMPARE(scroll->value(), 1605);
-    QCOMPARE(fFrame->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 445 мс)"));
-    QCOMPARE(fFrame->SnakeTimer->interval(), 445);
-    QCOMPARE(fFrame->Runner_Timer->interval(), 445);
+    QCOMPARE(Frame()->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 445 мс)"));
+    QCOMPARE(Frame()->SnakeTimer->interval(), 445);
+    QCOMPARE(Frame()->Runner_Timer->interval(), 445);
 
     // A real drag of the thumb with the mouse.
-    QTRY_VERIFY(fFrame->panSnake->isVisible());
+    QTRY_VERIFY(Frame()->panSnake->isVisible());
     QStyleOptionSlider option;
     option.initFrom(scroll);
     option.orientation = Qt::Horizontal;
@@ -598,64 +555,61 @@ void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
     QTest::mouseRelease(scroll, Qt::LeftButton, {}, handle.center() + QPoint(-21, 0));
     QVERIFY(scroll->value() < 1605); // the thumb went left: a longer step
     QCOMPARE(scroll->value() % 5, 0);
-    QCOMPARE(fFrame->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в %1 мс)").arg(2050 - scroll->value()));
+    QCOMPARE(Frame()->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в %1 мс)").arg(2050 - scroll->value()));
 
     // And from the keyboard: one small step is 5.
     scroll->setValue(1600);
     scroll->setFocus();
     QTest::keyClick(scroll, Qt::Key_Right);
     QCOMPARE(scroll->value(), 1605);
-    QCOMPARE(fFrame->SnakeTimer->interval(), 445);
+    QCOMPARE(Frame()->SnakeTimer->interval(), 445);
 
     // The caption drags the panel, with any mouse button.
-    QLabel *caption = fFrame->labSnakeCaption;
+    QLabel *caption = Frame()->labSnakeCaption;
     QCOMPARE(caption->text(), QStringLiteral("Тестирование"));
     for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
-        const QPoint start = fFrame->panSnake->pos();
+        const QPoint start = Frame()->panSnake->pos();
         const QPoint grip(20, 8);
         QTest::mousePress(caption, button, {}, grip);
         QTest::mouseMove(caption, grip + QPoint(-40, -30));
         QTest::mouseRelease(caption, button, {}, grip + QPoint(-40, -30));
-        QCOMPARE(fFrame->panSnake->pos(), start + QPoint(-40, -30));
+        QCOMPARE(Frame()->panSnake->pos(), start + QPoint(-40, -30));
     }
 }
 
 void TestQuadrelOutputs::sequencesStopOnDisconnectAndClose()
 {
     ConnectSerial();
-    fFrame->SnakeSpeedScroll->setValue(2000); // 50 ms steps
-    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
-    QTest::mouseClick(fFrame->btnRunner, Qt::LeftButton);
-    QVERIFY(fFrame->SnakeTimer->isActive());
+    Frame()->SnakeSpeedScroll->setValue(2000); // 50 ms steps
+    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    QTest::mouseClick(Frame()->btnRunner, Qt::LeftButton);
+    QVERIFY(Frame()->SnakeTimer->isActive());
 
     // Disconnecting stops both sequences cleanly.
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->SnakeTimer->isActive());
-    QVERIFY(!fFrame->btnRunner->isChecked());
-    QCOMPARE(fFrame->btnSnakeOn->text(), QStringLiteral("Включить"));
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
+    QVERIFY(!Frame()->SnakeTimer->isActive());
+    QVERIFY(!Frame()->btnRunner->isChecked());
+    QCOMPARE(Frame()->btnSnakeOn->text(), QStringLiteral("Включить"));
 
     // Closing while a snake runs on a line that no longer answers, with writes queued: none of
     // them goes out after the close. The module first answers what it heard before the disconnect.
-    QTRY_COMPARE_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size(),
-                              fSim->Log().Frames(TzSimDirection::Received).size(), LineTimeout);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Link()->Polling(), qPrintable(fLog->Lines().mid(0, 5).join(" | ")),
-                              LineTimeout);
-    fSim->Faults().SetSilent(true);
-    QTest::mouseClick(fFrame->btnSnakeOn, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Engine()->Port->RequestList.size() >= 3, LineTimeout);
-    delete fFrame;
-    fFrame = nullptr;
-    const size_t mark = LogMark(*fSim);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(), fPanel.FrameLog().ReceivedCount(), LineTimeout);
+    fPanel.ClickConnect();
+    QTRY_VERIFY2_WITH_TIMEOUT(fPanel.IsPolling(), qPrintable(fPanel.RecentLog()), LineTimeout);
+    Sim()->Faults().SetSilent(true);
+    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->Link()->Engine()->Port->RequestList.size() >= 3, LineTimeout);
+    fPanel.DeleteFrame();
+    const size_t mark = LogMark(*Sim());
 
-    fSim->Faults().SetSilent(false);
-    fFrame = new TfrQuadrel;
-    fFrame->show();
-    fFrame->AddPortOnTop(fPath);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
-    const QList<Request> after = Received(*fSim, mark);
+    Sim()->Faults().SetSilent(false);
+    fPanel.CreateFrame({.Size = QSize()});
+    Frame()->show();
+    Frame()->AddPortOnTop(fPath);
+    fPanel.ClickConnect();
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), LineTimeout);
+    const QList<Request> after = Received(*Sim(), mark);
     const qsizetype probe = after.indexOf(Request{16, 4, 36864, 1});
     QVERIFY(probe >= 0);
     // At most the one frame already on the line when the panel closed.
@@ -666,74 +620,73 @@ void TestQuadrelOutputs::sequencesStopOnDisconnectAndClose()
 
 void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
 {
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
         m.SetSafeState(2, true);
         m.SetSafeState(19, true);
     });
     ConnectSerial();
-    QTest::mouseClick(fFrame->btnRS485, Qt::LeftButton);
-    QVERIFY(fFrame->panRS485->isVisible());
-    QCOMPARE(fFrame->txtAddr->text(), QStringLiteral("16"));
-    TypeInto(fFrame->txtAddr, QStringLiteral("20"));
-    fFrame->cbBaudRate->setFocus();
-    QTest::keyClicks(fFrame->cbBaudRate, QStringLiteral("19200"));
-    QCOMPARE(fFrame->cbBaudRate->currentText(), QStringLiteral("19200"));
-    fFrame->cbFormat->setCurrentIndex(fFrame->cbFormat->findText(QStringLiteral("MODBUS RTU 8E1")));
-    TypeInto(fFrame->txtTimeout, QStringLiteral("5"));
-    QCOMPARE(fFrame->txtTimeout->accessibleName(), QStringLiteral("Сетевой тайм-аут"));
+    QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
+    QVERIFY(Frame()->panRS485->isVisible());
+    QCOMPARE(Frame()->txtAddr->text(), QStringLiteral("16"));
+    TypeInto(Frame()->txtAddr, QStringLiteral("20"));
+    Frame()->cbBaudRate->setFocus();
+    QTest::keyClicks(Frame()->cbBaudRate, QStringLiteral("19200"));
+    QCOMPARE(Frame()->cbBaudRate->currentText(), QStringLiteral("19200"));
+    Frame()->cbFormat->setCurrentIndex(Frame()->cbFormat->findText(QStringLiteral("MODBUS RTU 8E1")));
+    TypeInto(Frame()->txtTimeout, QStringLiteral("5"));
+    QCOMPARE(Frame()->txtTimeout->accessibleName(), QStringLiteral("Сетевой тайм-аут"));
 
-    size_t mark = LogMark(*fSim);
-    QTest::mouseClick(fFrame->btnRS485_Apply, Qt::LeftButton);
+    size_t mark = LogMark(*Sim());
+    QTest::mouseClick(Frame()->btnRS485_Apply, Qt::LeftButton);
     const QList<Request> expected{{16, 6, 28676, 20}, {16, 6, 28672, 5}, {16, 6, 28673, 6}, {16, 6, 28680, 5}};
-    QTRY_COMPARE_WITH_TIMEOUT(Writes(*fSim, mark).size(), expected.size(), LineTimeout);
-    QCOMPARE(Describe(Writes(*fSim, mark)), Describe(expected));
-    QVERIFY(fLog->Lines().contains(QString()));
-    QVERIFY(!fFrame->panRS485->isVisible());
-    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("20"));
-    QCOMPARE(fFrame->cbLineBaudRate->currentText(), QStringLiteral("19200"));
-    QCOMPARE(fFrame->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
-    QCOMPARE(fFrame->txtLineAddrEth->text(), QStringLiteral("20"));
-    QCOMPARE(fFrame->BaudRate, 19200);
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
+    QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), expected.size(), LineTimeout);
+    QCOMPARE(Describe(Writes(*Sim(), mark)), Describe(expected));
+    QVERIFY(Log()->Lines().contains(QString()));
+    QVERIFY(!Frame()->panRS485->isVisible());
+    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
+    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("19200"));
+    QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
+    QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("20"));
+    QCOMPARE(Frame()->BaudRate, 19200);
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
         QCOMPARE(m.StoredNetwork().Address, uint8_t(20));
         QCOMPARE(m.ActiveNetwork().Address, uint8_t(16)); // not before a restart
     });
 
     // The reminder: the "!" and the restart button blinking red and back.
-    QVERIFY(fFrame->labNeedReset->isVisible());
-    QCOMPARE(fFrame->labNeedReset->toolTip(), QStringLiteral("Требуется перезагрузка"));
-    QVERIFY(fFrame->ResetBtn_Timer->isActive());
-    QCOMPARE(fFrame->ResetBtn_Timer->interval(), 350);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->btnReset->palette().color(QPalette::Button), QColor(255, 0, 0), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0), 5000);
+    QVERIFY(Frame()->labNeedReset->isVisible());
+    QCOMPARE(Frame()->labNeedReset->toolTip(), QStringLiteral("Требуется перезагрузка"));
+    QVERIFY(Frame()->ResetBtn_Timer->isActive());
+    QCOMPARE(Frame()->ResetBtn_Timer->interval(), 350);
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->btnReset->palette().color(QPalette::Button), QColor(255, 0, 0), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0), 5000);
 
     // Restart: one command frame, then after 1200 ms the panel lets go of the module.
-    mark = LogMark(*fSim);
+    mark = LogMark(*Sim());
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(fFrame->btnReset, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->Connected, LineTimeout);
+    QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
     QVERIFY(clock.elapsed() >= 1200);
     const TSimBytes restart{0x10, 0x06, 0xEA, 0x60, 0x55, 0xAA};
     int restartFrames = 0;
-    const auto frames = fSim->Log().Frames(TzSimDirection::Received);
-    for (size_t i = mark; i < frames.size(); ++i)
-        if (frames[i].size() == 8 && std::equal(restart.begin(), restart.end(), frames[i].begin())) {
-            QVERIFY(CheckModbusCRC(frames[i].data(), 8));
+    for (const TSimBytes &frame : fPanel.FrameLog().ReceivedFrames(mark))
+        if (frame.size() == 8 && std::equal(restart.begin(), restart.end(), frame.begin())) {
+            QVERIFY(CheckModbusCRC(frame.data(), 8));
             ++restartFrames;
         }
     QCOMPARE(restartFrames, 1);
-    QVERIFY(!fFrame->Connected);
-    QVERIFY(!fFrame->Link()->Polling());
-    QVERIFY(!fFrame->labNeedReset->isVisible());
-    QVERIFY(!fFrame->ResetBtn_Timer->isActive());
-    QVERIFY(fFrame->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0));
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("..."));
+    QVERIFY(!fPanel.IsConnected());
+    QVERIFY(!fPanel.IsPolling());
+    QVERIFY(!Frame()->labNeedReset->isVisible());
+    QVERIFY(!Frame()->ResetBtn_Timer->isActive());
+    QVERIFY(Frame()->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0));
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
     for (int n = 1; n <= 20; ++n) {
-        QVERIFY(!fFrame->DOUTs[size_t(n)].IsOn());
-        QCOMPARE(fFrame->DOUTs[size_t(n)].ShimKoef, 0);
+        QVERIFY(!Frame()->DOUTs[size_t(n)].IsOn());
+        QCOMPARE(Frame()->DOUTs[size_t(n)].ShimKoef, 0);
     }
-    fSim->Bus().WithFirstModule([](TzSimModule &m, uint64_t now) {
+    Sim()->Bus().WithFirstModule([](TzSimModule &m, uint64_t now) {
         QCOMPARE(m.RestartCount(), 1);
         QCOMPARE(m.ActiveNetwork().Address, uint8_t(20));
         QCOMPARE(m.ActiveNetwork().SpeedCode, uint16_t(5));
@@ -742,37 +695,37 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
         QVERIFY(m.OutputState(2, now) && m.OutputState(19, now) && !m.OutputState(1, now)); // safe states
     });
     // The panel lets go of the engine itself: a restart is not logged as a failed connection.
-    QVERIFY(fLog->Lines().filter(QStringLiteral("Неудачное подключение")).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
+    QVERIFY(Log()->Lines().filter(QStringLiteral("Неудачное подключение")).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
 
     // The old settings no longer reach the module, nor the new address at the old speed.
     auto attempt = [this](const QString &aAddress, const QString &aSpeed, const QString &aFormat) {
-        const qsizetype failures = fLog->Lines().filter(QStringLiteral("Неудачное подключение")).size();
-        fFrame->txtLineAddr->setText(aAddress);
-        fFrame->cbLineBaudRate->setCurrentText(aSpeed);
-        fFrame->cbLineFormat->setCurrentText(aFormat);
-        QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+        const qsizetype failures = Log()->Lines().filter(QStringLiteral("Неудачное подключение")).size();
+        Frame()->txtLineAddr->setText(aAddress);
+        Frame()->cbLineBaudRate->setCurrentText(aSpeed);
+        Frame()->cbLineFormat->setCurrentText(aFormat);
+        fPanel.ClickConnect();
         [[maybe_unused]] const bool settled = QTest::qWaitFor(
             [&] {
-                return fFrame->Connected
-                    || fLog->Lines().filter(QStringLiteral("Неудачное подключение")).size() > failures;
+                return fPanel.IsConnected()
+                    || Log()->Lines().filter(QStringLiteral("Неудачное подключение")).size() > failures;
             },
             LineTimeout);
-        return fFrame->Connected;
+        return fPanel.IsConnected();
     };
     QVERIFY(!attempt(QStringLiteral("16"), QStringLiteral("9600"), QStringLiteral("MODBUS RTU 8N1")));
     QVERIFY(!attempt(QStringLiteral("20"), QStringLiteral("9600"), QStringLiteral("MODBUS RTU 8E1")));
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), LineTimeout);
-    mark = LogMark(*fSim);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
+    mark = LogMark(*Sim());
     QVERIFY(attempt(QStringLiteral("20"), QStringLiteral("19200"), QStringLiteral("MODBUS RTU 8E1")));
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
-    QCOMPARE(fFrame->labAddr->text(), QStringLiteral("20"));
-    QCOMPARE(fFrame->labBaudRate->text(), QStringLiteral("19200"));
-    QCOMPARE(fFrame->labFormat->text(), QStringLiteral("RTU 8E1"));
-    QCOMPARE(fFrame->Link()->Engine()->LocDCB().BaudRate, 19200);
-    QCOMPARE(int(fFrame->Link()->Engine()->LocDCB().Parity), 2); // even
-    QVERIFY(Received(*fSim, mark).contains(Request{20, 4, 36864, 1}));
-    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("0A-1B-2C-3D-00-10"));
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsPolling(), LineTimeout);
+    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("20"));
+    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("19200"));
+    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8E1"));
+    QCOMPARE(Frame()->Link()->Engine()->LocDCB().BaudRate, 19200);
+    QCOMPARE(int(Frame()->Link()->Engine()->LocDCB().Parity), 2); // even
+    QVERIFY(Received(*Sim(), mark).contains(Request{20, 4, 36864, 1}));
+    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("0A-1B-2C-3D-00-10"));
 }
 
 void TestQuadrelOutputs::networkSettingsRefuseWrongInput_data()
@@ -798,58 +751,58 @@ void TestQuadrelOutputs::networkSettingsRefuseWrongInput()
     QFETCH(QString, field);
     QFETCH(QString, corrected);
     // The module stores the format code without taking it, so it still answers in RTU.
-    QCOMPARE(fSim->Bus().WriteRegister(16, 28673, uint16_t(formatCode)), uint8_t(0));
+    QCOMPARE(Sim()->Bus().WriteRegister(16, 28673, uint16_t(formatCode)), uint8_t(0));
 
     // Not connected: nothing at all happens.
-    const qsizetype linesBefore = fLog->Lines().size();
-    fFrame->btnRS485_ApplyClick();
-    QCOMPARE(fLog->Lines().size(), linesBefore);
-    QVERIFY(!fFrame->labNeedReset->isVisible());
+    const qsizetype linesBefore = Log()->Lines().size();
+    Frame()->btnRS485_ApplyClick();
+    QCOMPARE(Log()->Lines().size(), linesBefore);
+    QVERIFY(!Frame()->labNeedReset->isVisible());
 
     ConnectSerial();
-    QCOMPARE(fFrame->cbFormat->currentIndex(), formatCode >= 4 ? formatCode - 4 : -1);
-    QTest::mouseClick(fFrame->btnRS485, Qt::LeftButton);
-    TypeInto(fFrame->txtAddr, address);
-    TypeInto(fFrame->txtTimeout, timeout);
-    const size_t mark = LogMark(*fSim);
-    QTest::keyClick(fFrame->txtTimeout, Qt::Key_Return);
+    QCOMPARE(Frame()->cbFormat->currentIndex(), formatCode >= 4 ? formatCode - 4 : -1);
+    QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
+    TypeInto(Frame()->txtAddr, address);
+    TypeInto(Frame()->txtTimeout, timeout);
+    const size_t mark = LogMark(*Sim());
+    QTest::keyClick(Frame()->txtTimeout, Qt::Key_Return);
 
-    QWidget *flashed = fFrame->findChild<QWidget *>(field);
+    QWidget *flashed = Frame()->findChild<QWidget *>(field);
     QVERIFY(Flashing(flashed));
     if (auto *edit = qobject_cast<QLineEdit *>(flashed))
         QCOMPARE(edit->text(), corrected);
-    QCOMPARE(fFrame->txtLineAddr->text(), QStringLiteral("16"));
-    QVERIFY(!fFrame->labNeedReset->isVisible());
-    QVERIFY(!fFrame->ResetBtn_Timer->isActive());
+    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
+    QVERIFY(!Frame()->labNeedReset->isVisible());
+    QVERIFY(!Frame()->ResetBtn_Timer->isActive());
     WaitForPollAfter(mark);
-    QCOMPARE(Describe(Writes(*fSim, mark)), QString());
+    QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 }
 
 void TestQuadrelOutputs::identifierAndCopy()
 {
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t) { m.SetIdentifier(0xAABB, 0xCCDD, 0xEEFF); });
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) { m.SetIdentifier(0xAABB, 0xCCDD, 0xEEFF); });
     ConnectSerial();
-    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
-    QVERIFY(fFrame->panMAC->isVisible());
-    fFrame->SetMAC(QByteArray("\x01\x02\x03", 3)); // not six bytes: nothing changes
-    QCOMPARE(fFrame->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    QVERIFY(Frame()->panMAC->isVisible());
+    Frame()->SetMAC(QByteArray("\x01\x02\x03", 3)); // not six bytes: nothing changes
+    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
 
     // The right button opens the menu; its one item copies the identifier.
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
-    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), fFrame->txtMAC->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(fFrame->txtMAC, &menuEvent);
-    QTRY_VERIFY(fFrame->puMAC->isVisible());
-    QCOMPARE(fFrame->puMAC->actions().size(), 1);
-    QCOMPARE(fFrame->puMAC_Copy->text(), QStringLiteral("Скопировать ID"));
-    QTest::mouseClick(fFrame->puMAC, Qt::LeftButton, {}, fFrame->puMAC->actionGeometry(fFrame->puMAC_Copy).center());
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), Frame()->txtMAC->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(Frame()->txtMAC, &menuEvent);
+    QTRY_VERIFY(Frame()->puMAC->isVisible());
+    QCOMPARE(Frame()->puMAC->actions().size(), 1);
+    QCOMPARE(Frame()->puMAC_Copy->text(), QStringLiteral("Скопировать ID"));
+    QTest::mouseClick(Frame()->puMAC, Qt::LeftButton, {}, Frame()->puMAC->actionGeometry(Frame()->puMAC_Copy).center());
     QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
 
     // From the keyboard: the identifier takes the focus, Ctrl+C copies it.
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
-    fFrame->SetMAC(QByteArray("\x12\x34\x56\x78\x9A\xBC", 6));
-    fFrame->txtMAC->setFocus();
-    QTRY_VERIFY(fFrame->txtMAC->hasFocus());
-    QTest::keyClick(fFrame->txtMAC, Qt::Key_C, Qt::ControlModifier);
+    Frame()->SetMAC(QByteArray("\x12\x34\x56\x78\x9A\xBC", 6));
+    Frame()->txtMAC->setFocus();
+    QTRY_VERIFY(Frame()->txtMAC->hasFocus());
+    QTest::keyClick(Frame()->txtMAC, Qt::Key_C, Qt::ControlModifier);
     QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12-34-56-78-9A-BC"));
 }
 
@@ -858,20 +811,19 @@ void TestQuadrelOutputs::identifierAndCopy()
 void TestQuadrelOutputs::outputsAreUnknownUntilRead()
 {
     // A slow module: a quarter of a second for every answer, so the first cycle takes seconds.
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, true, now); });
-    fSim->Faults().SetAnswerDelay(250);
-    fPath = QString::fromStdString(fSim->StartPty());
-    QVERIFY(!fPath.isEmpty());
-    fFrame->AddPortOnTop(fPath);
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, true, now); });
+    Sim()->Faults().SetAnswerDelay(250);
+    fPanel.ChooseSerial();
+    fPath = fPanel.Path();
+    TzRelayGrid *grid = Frame()->SG_Relays;
     QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
     QVERIFY(table);
     // Picture, accessible text and hint of outputs 1 (row 1 left) and 12 (row 2 right).
     auto expectUnknown = [&] {
         int states = 0;
-        QVERIFY(!fFrame->TryValueByID(60016, states)); // not read in this connection
+        QVERIFY(!Frame()->TryValueByID(60016, states)); // not read in this connection
         for (const int n : {1, 12}) {
-            QCOMPARE(fFrame->RelayPicture(n), QStringLiteral("dout_unknown"));
+            QCOMPARE(fPanel.OutputPicture(n), QStringLiteral("dout_unknown"));
             QCOMPARE(table->cellAt((n - 1) % 10, n <= 10 ? 1 : 4)->text(QAccessible::Name),
                      QStringLiteral("Выход %1: состояние неизвестно").arg(n));
             QCOMPARE(grid->item((n - 1) % 10, n <= 10 ? 1 : 4)->toolTip(),
@@ -879,36 +831,35 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
         }
     };
 
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
+    fPanel.ClickConnect();
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), LineTimeout);
     expectUnknown();
-    fFrame->InterfaceTimerTimer(); // the screen refresh finds nothing read yet
+    Frame()->InterfaceTimerTimer(); // the screen refresh finds nothing read yet
     expectUnknown();
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(1), QStringLiteral("dout_on"), LineTimeout);
-    QCOMPARE(fFrame->RelayPicture(12), QStringLiteral("dout_off"));
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(1), QStringLiteral("dout_on"), LineTimeout);
+    QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_off"));
     QCOMPARE(table->cellAt(1, 4)->text(QAccessible::Name), QStringLiteral("Выход 12: выключен"));
     QVERIFY(grid->item(0, 1)->toolTip().isEmpty());
 
     // Connected again, to the module whose output 1 went off meanwhile and which falls silent once
     // it has answered the probe: the state of the last connection is not shown as this one's. A
     // fresh line, so that late answers to the last connection's polls cannot meet the probe.
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
-    QTRY_VERIFY(fFrame->btnConnect->isEnabled());
-    fSim->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, false, now); });
-    fPath = QString::fromStdString(fSim->StartPty());
-    QVERIFY(!fPath.isEmpty());
-    fFrame->AddPortOnTop(fPath);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Connected, LineTimeout);
-    fSim->Faults().SetSilent(true);
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
+    QTRY_VERIFY(Frame()->btnConnect->isEnabled());
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, false, now); });
+    fPanel.ChooseSerial();
+    fPath = fPanel.Path();
+    fPanel.ClickConnect();
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), LineTimeout);
+    Sim()->Faults().SetSilent(true);
     expectUnknown();
     // The read of the states goes unanswered; the screen refresh still has nothing to show.
-    TzTag *states = fFrame->Link()->Device()->GetTagByID(60016);
+    TzTag *states = Frame()->Link()->Device()->GetTagByID(60016);
     QTRY_COMPARE_WITH_TIMEOUT(states->Quality(), QualityFailed, 60000);
-    fFrame->InterfaceTimerTimer();
+    Frame()->InterfaceTimerTimer();
     expectUnknown();
-    QVERIFY(!fFrame->DOUTs[1].IsOn());
+    QVERIFY(!Frame()->DOUTs[1].IsOn());
 }
 
 QTEST_MAIN(TestQuadrelOutputs)

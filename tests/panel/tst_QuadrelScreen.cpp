@@ -10,9 +10,9 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uProjectFile.h"
 #include "panel/uQuadrel.h"
+#include "tests/panel/PanelTestKit.h"
 #include "panel/uRelayGrid.h"
 #include "search/uFindDevice.h"
-#include "tests/TestSettings.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -91,7 +91,7 @@ int CaptionRoom(const QPushButton *aButton)
 
 } // namespace
 
-class TestQuadrelScreen : public QObject
+class TestQuadrelScreen : public TestPanelCase
 {
     Q_OBJECT
 
@@ -114,32 +114,23 @@ private:
     // Opens the description editor of an output with a click, as the operator does.
     TzDescriptionEdit *EditDescription(int aOutput);
 
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
 };
 
 void TestQuadrelScreen::init()
 {
     TestMode = false;
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->SilenceMode = true; // notices become log lines
-    fFrame->resize(800, 750);
+    fPanel.CreateFrame({.Silent = true}); // notices become log lines
 }
 
 void TestQuadrelScreen::cleanup()
 {
-    delete fFrame;
-    delete fLog;
-    fFrame = nullptr;
-    fLog = nullptr;
+    fPanel.Close();
     TestMode = false;
-    ClearTestSettings();
 }
 
 TzDescriptionEdit *TestQuadrelScreen::EditDescription(int aOutput)
 {
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    TzRelayGrid *grid = Frame()->SG_Relays;
     const int col = aOutput <= 10 ? 2 : 5;
     const QPoint at = grid->visualItemRect(grid->item((aOutput - 1) % 10, col)).center();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
@@ -148,65 +139,63 @@ TzDescriptionEdit *TestQuadrelScreen::EditDescription(int aOutput)
 
 void TestQuadrelScreen::busyConverterPortNamesTheConverter()
 {
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.Show();
     const TzHeldUdpPort held;
     QVERIFY(held.Port() != 0);
     const QString busy = QStringLiteral("127.0.0.2:%1 занят или недоступен").arg(held.Port());
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
-    fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-    fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-    fFrame->txtEthernetPort->setText(QString::number(held.Port()));
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Frame()->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
+    Frame()->txtEthernetPort->setText(QString::number(held.Port()));
 
     // Connecting: the converter is named, not the serial port of the other page.
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY(!fFrame->Connected);
-    QVERIFY2(fLog->Lines().contains(busy), qPrintable(fLog->Lines().join(" | ")));
-    QCOMPARE(fLog->LineColor(int(fLog->Lines().indexOf(busy))), LogMaroon);
-    QVERIFY(!fLog->Lines().contains(fFrame->PortCaption() + QStringLiteral(" занят или недоступен")));
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->btnConnect->isEnabled(), 10000);
+    fPanel.ClickConnect();
+    QVERIFY(!fPanel.IsConnected());
+    QVERIFY2(Log()->Lines().contains(busy), qPrintable(Log()->Lines().join(" | ")));
+    QCOMPARE(Log()->LineColor(int(Log()->Lines().indexOf(busy))), LogMaroon);
+    QVERIFY(!Log()->Lines().contains(Frame()->PortCaption() + QStringLiteral(" занят или недоступен")));
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), 10000);
 
     // Searching through the same converter.
-    QTest::mouseClick(fFrame->imgFindDeviceEth, Qt::LeftButton);
-    QVERIFY(!fFrame->FindDevice->InFindProgress());
-    QCOMPARE(fLog->Lines().count(busy), 2);
-    QCOMPARE(fLog->Lines().front(), busy);
-    QVERIFY(fFrame->txtEthernetPort->isEnabled()); // the failed start gave the fields back
+    QTest::mouseClick(Frame()->imgFindDeviceEth, Qt::LeftButton);
+    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    QCOMPARE(Log()->Lines().count(busy), 2);
+    QCOMPARE(Log()->Lines().front(), busy);
+    QVERIFY(Frame()->txtEthernetPort->isEnabled()); // the failed start gave the fields back
 }
 
 void TestQuadrelScreen::refreshedPortListNamesThePortOpened()
 {
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
-    fFrame->AddPortOnTop(QStringLiteral("/dev/quadrel-gone77"));
-    QCOMPARE(fFrame->ComPort, 77);
+    fPanel.Show();
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-gone77"));
+    QCOMPARE(Frame()->ComPort, 77);
 
     // The refreshed list selects its first port: that one is taken over, number included.
-    QTest::mouseClick(fFrame->imgRefreshPortList, Qt::LeftButton);
-    const QString selected = fFrame->cbComPort->currentText();
+    QTest::mouseClick(Frame()->imgRefreshPortList, Qt::LeftButton);
+    const QString selected = Frame()->cbComPort->currentText();
     QVERIFY(selected != QStringLiteral("/dev/quadrel-gone77"));
     int number = -1;
     if (ExtractDigitsToInt(selected, number))
-        QCOMPARE(fFrame->ComPort, number);
-    QCOMPARE(fFrame->PortCaption(), selected);
+        QCOMPARE(Frame()->ComPort, number);
+    QCOMPARE(Frame()->PortCaption(), selected);
 
     // A list of Windows names, filled with its signals held back as the refresh fills it: the
     // lines of the next attempt name the port it opens, not the one selected before.
-    fFrame->AddPortOnTop(QStringLiteral("COM7"));
-    QCOMPARE(fFrame->ComPort, 7);
+    Frame()->AddPortOnTop(QStringLiteral("COM7"));
+    QCOMPARE(Frame()->ComPort, 7);
     {
-        const QSignalBlocker quiet(fFrame->cbComPort);
-        fFrame->cbComPort->clear();
-        fFrame->cbComPort->addItems({QStringLiteral("COM1"), QStringLiteral("COM4")});
-        fFrame->cbComPort->setCurrentIndex(0);
+        const QSignalBlocker quiet(Frame()->cbComPort);
+        Frame()->cbComPort->clear();
+        Frame()->cbComPort->addItems({QStringLiteral("COM1"), QStringLiteral("COM4")});
+        Frame()->cbComPort->setCurrentIndex(0);
     }
-    QCOMPARE(fFrame->PortCaption(), QStringLiteral("COM1"));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QVERIFY2(fLog->Lines().contains(QStringLiteral("COM1 занят или недоступен")), qPrintable(fLog->Lines().join(" | ")));
-    QTRY_VERIFY_WITH_TIMEOUT(fLog->Lines().front().startsWith(QStringLiteral("Неудачное подключение: [Адр:16, COM1,")),
+    QCOMPARE(Frame()->PortCaption(), QStringLiteral("COM1"));
+    fPanel.ClickConnect();
+    QVERIFY2(Log()->Lines().contains(QStringLiteral("COM1 занят или недоступен")), qPrintable(Log()->Lines().join(" | ")));
+    QTRY_VERIFY_WITH_TIMEOUT(Log()->Lines().front().startsWith(QStringLiteral("Неудачное подключение: [Адр:16, COM1,")),
                              10000);
-    QVERIFY(!fLog->Lines().join('\n').contains(QStringLiteral("COM7")));
+    QVERIFY(!Log()->Lines().join('\n').contains(QStringLiteral("COM7")));
 }
 
 void TestQuadrelScreen::valueLabelsAreReadWithTheirValue_data()
@@ -231,14 +220,14 @@ void TestQuadrelScreen::valueLabelsAreReadWithTheirValue()
     QFETCH(QString, label);
     QFETCH(QString, caption);
     QFETCH(QString, value);
-    auto *shown = fFrame->findChild<QLabel *>(label);
+    auto *shown = Frame()->findChild<QLabel *>(label);
     QVERIFY(shown);
     if (label == QStringLiteral("txtMAC")) {
-        fFrame->SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
+        Frame()->SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
         value = QStringLiteral("01-02-03-0A-0B-0C");
     } else if (label == QStringLiteral("labSnakeSpeed")) {
-        fFrame->SnakeSpeedScroll->setValue(700);
-        value = QString::number(fFrame->SnakeStepTime());
+        Frame()->SnakeSpeedScroll->setValue(700);
+        value = QString::number(Frame()->SnakeStepTime());
     } else {
         shown->setText(value);
     }
@@ -254,17 +243,16 @@ void TestQuadrelScreen::valueLabelsAreReadWithTheirValue()
 
 void TestQuadrelScreen::searchPanelHasItsTitle()
 {
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    QTest::mouseClick(fFrame->btnComPort, Qt::LeftButton);
-    fFrame->panFind->show();
+    fPanel.Show();
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    Frame()->panFind->show();
     QLabel *title = nullptr;
-    for (QLabel *label : fFrame->panFind->findChildren<QLabel *>())
+    for (QLabel *label : Frame()->panFind->findChildren<QLabel *>())
         if (label->text() == QStringLiteral("Устройства"))
             title = label;
     QVERIFY(title);
     QTRY_VERIFY(title->isVisible());
-    QVERIFY(title->geometry().bottom() <= fFrame->FindListBox->geometry().top());
+    QVERIFY(title->geometry().bottom() <= Frame()->FindListBox->geometry().top());
 }
 
 void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint_data()
@@ -285,24 +273,21 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     auto restoreFont = qScopeGuard([ownFont] { QApplication::setFont(ownFont); });
     if (pointSize > 0) {
         // The panel built under that font, as the system or the main window gives it.
-        delete fFrame;
+        fPanel.DeleteFrame();
         QFont font = ownFont;
         font.setPointSize(pointSize);
         QApplication::setFont(font);
-        fFrame = new TfrQuadrel;
-        fFrame->SilenceMode = true;
-        fFrame->resize(800, 750);
+        fPanel.CreateFrame({.Silent = true});
     }
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    fFrame->InterfaceTimerTimer();
-    for (QWidget *panel : std::initializer_list<QWidget *>{fFrame->panComPort, fFrame->panFind, fFrame->panRS485,
-                                                            fFrame->panDOUT, fFrame->panShim, fFrame->panSnake,
-                                                            fFrame->panProxy, fFrame->panAutorun})
+    fPanel.Show();
+    Frame()->InterfaceTimerTimer();
+    for (QWidget *panel : std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, Frame()->panRS485,
+                                                            Frame()->panDOUT, Frame()->panShim, Frame()->panSnake,
+                                                            Frame()->panProxy, Frame()->panAutorun})
         panel->show();
     QCoreApplication::processEvents();
 
-    const QList<QPushButton *> buttons = fFrame->findChildren<QPushButton *>();
+    const QList<QPushButton *> buttons = Frame()->findChildren<QPushButton *>();
     QVERIFY(buttons.size() > 30);
     int elided = 0;
     for (QPushButton *button : buttons) {
@@ -325,17 +310,17 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
         QVERIFY(elided > 0);
 
     // A caption that changes to a longer one gets its hint; back to a short one, loses it again.
-    fFrame->btnPortObserver->setToolTip(QStringLiteral("Запросы и ответы на линии"));
-    fFrame->btnPortObserver->show();
+    Frame()->btnPortObserver->setToolTip(QStringLiteral("Запросы и ответы на линии"));
+    Frame()->btnPortObserver->show();
     const QString longer = QStringLiteral("Монитор обмена с модулем по линии RS-485 через преобразователь");
-    fFrame->btnPortObserver->setText(longer);
-    fFrame->btnPortObserver->grab();
-    QVERIFY(fFrame->btnPortObserver->toolTip().startsWith(longer));
-    QVERIFY(fFrame->btnPortObserver->toolTip().endsWith(QStringLiteral("Запросы и ответы на линии")));
-    fFrame->btnPortObserver->setText(QStringLiteral("Монитор"));
-    fFrame->btnPortObserver->grab();
-    QCOMPARE(fFrame->btnPortObserver->toolTip(), QStringLiteral("Запросы и ответы на линии"));
-    QVERIFY(fFrame->btnPortObserver->property("elidedCaption").toString().isEmpty());
+    Frame()->btnPortObserver->setText(longer);
+    Frame()->btnPortObserver->grab();
+    QVERIFY(Frame()->btnPortObserver->toolTip().startsWith(longer));
+    QVERIFY(Frame()->btnPortObserver->toolTip().endsWith(QStringLiteral("Запросы и ответы на линии")));
+    Frame()->btnPortObserver->setText(QStringLiteral("Монитор"));
+    Frame()->btnPortObserver->grab();
+    QCOMPARE(Frame()->btnPortObserver->toolTip(), QStringLiteral("Запросы и ответы на линии"));
+    QVERIFY(Frame()->btnPortObserver->property("elidedCaption").toString().isEmpty());
 }
 
 void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved_data()
@@ -357,30 +342,28 @@ void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved()
 {
     QFETCH(QString, pasted);
     QFETCH(QString, kept);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.Show();
     TzDescriptionEdit *editor = EditDescription(13);
     QVERIFY(editor);
     QGuiApplication::clipboard()->setText(pasted);
     QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(editor->text(), kept);
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(fFrame->SG_Relays->Description(13), kept);
-    QVERIFY(fFrame->ProjSaveTimer->isActive());
+    QTRY_COMPARE(Frame()->SG_Relays->Description(13), kept);
+    QVERIFY(Frame()->ProjSaveTimer->isActive());
 
     // What the grid shows is what the file holds.
-    QVERIFY(fFrame->SaveProject(fFrame->ProjectPath));
+    QVERIFY(Frame()->SaveProject(Frame()->ProjectPath));
     TzStoredHints stored;
-    QVERIFY(ReadProjectFile(fFrame->ProjectPath, stored));
+    QVERIFY(ReadProjectFile(Frame()->ProjectPath, stored));
     QVERIFY(stored[12].has_value());
-    QCOMPARE(*stored[12], fFrame->SG_Relays->Description(13));
+    QCOMPARE(*stored[12], Frame()->SG_Relays->Description(13));
 }
 
 void TestQuadrelScreen::descriptionCutAtTheLimitFlashes()
 {
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
-    TzRelayGrid *grid = fFrame->SG_Relays;
+    fPanel.Show();
+    TzRelayGrid *grid = Frame()->SG_Relays;
 
     // A paste far over the limit (and over the line edit's own) keeps the limit, and flashes.
     TzDescriptionEdit *editor = EditDescription(1);

@@ -10,13 +10,12 @@
 #include "common/uGlobVar.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uPictureLabel.h"
-#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
+#include "tests/panel/PanelTestKit.h"
 #include "web/uHTTP_Request.h"
-#include "tests/TestSettings.h"
 #include "tests/TestStallWatch.h"
 
 #include <QAccessible>
@@ -37,25 +36,12 @@ constexpr int LineTimeout = 15000;
 constexpr int WebPatience = 30000;
 const QString ModuleId = QStringLiteral("0A-0B-0C-0D-0E-0F");
 
-struct Request
-{
-    int Function = 0;
-    int Reg = 0;
-    int Word = 0;
-    bool operator==(const Request &) const = default;
-};
+using Request = TestRequest;
 
+// The requests to the module received from the mark on, in order.
 QList<Request> ReceivedRequests(TzSimulator &aSim, size_t aFrom = 0)
 {
-    QList<Request> requests;
-    const auto frames = aSim.Log().Frames(TzSimDirection::Received);
-    for (size_t i = aFrom; i < frames.size(); ++i) {
-        const TSimBytes &f = frames[i];
-        if (f.size() != 8 || f[0] != ModuleAddress || !CheckModbusCRC(f.data(), int(f.size())))
-            continue;
-        requests << Request{f[1], (f[2] << 8) | f[3], (f[4] << 8) | f[5]};
-    }
-    return requests;
+    return TestFrameLog(aSim).Requests(aFrom, ModuleAddress);
 }
 
 // The output coils written since the mark, as "n:1" or "n:0".
@@ -72,32 +58,27 @@ QStringList OutputWrites(TzSimulator &aSim, size_t aFrom)
 
 int StateReads(TzSimulator &aSim, size_t aFrom)
 {
-    return int(ReceivedRequests(aSim, aFrom).count(Request{3, 60016, 1}));
+    return int(ReceivedRequests(aSim, aFrom).count(Request{ModuleAddress, 3, 60016, 1}));
 }
 
 // The longest pause, in ms, between two reads of the output states after the mark.
 uint64_t LongestStateReadPause(TzSimulator &aSim, size_t aFrom)
 {
-    std::vector<TzSimFrameLogEntry> received;
-    for (const TzSimFrameLogEntry &entry : aSim.Log().Entries())
-        if (entry.Direction == TzSimDirection::Received)
-            received.push_back(entry);
     uint64_t last = 0;
     uint64_t longest = 0;
-    for (size_t i = aFrom; i < received.size(); ++i) {
-        const TSimBytes &f = received[i].Frame;
-        if (f.size() != 8 || f[1] != 3 || f[2] != 0xEA || f[3] != 0x70)
+    for (const TestTimedRequest &read : TestFrameLog(aSim).TimedRequests(aFrom, ModuleAddress)) {
+        if (read.Request.Function != 3 || read.Request.Reg != 60016)
             continue;
         if (last != 0)
-            longest = std::max(longest, received[i].TickMs - last);
-        last = received[i].TickMs;
+            longest = std::max(longest, read.TickMs - last);
+        last = read.TickMs;
     }
     return longest;
 }
 
 size_t ReceivedCount(TzSimulator &aSim)
 {
-    return aSim.Log().Frames(TzSimDirection::Received).size();
+    return TestFrameLog(aSim).ReceivedCount();
 }
 
 QPoint CellCentre(TzRelayGrid *aGrid, int aCol, int aRow)
@@ -126,9 +107,12 @@ int PollsSeen(const TzTestWebServer &aServer)
 
 } // namespace
 
-class TestQuadrelWeb : public QObject
+class TestQuadrelWeb : public TestPanelCase
 {
     Q_OBJECT
+
+public:
+    TestQuadrelWeb() : TestPanelCase(LineTimeout) {}
 
 public slots:
     // The shell's "open" for web addresses, taken over by the test.
@@ -154,10 +138,7 @@ private slots:
 private:
     void ConnectPanel();
 
-    std::unique_ptr<TzSimulator> fSim;
     std::unique_ptr<TzTestWebServer> fServer;
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
     QList<QUrl> fOpened;
 };
 
@@ -165,46 +146,33 @@ void TestQuadrelWeb::init()
 {
     TestMode = true;
     HTTP_Request().SetCaFile(QString());
-    fSim = std::make_unique<TzSimulator>();
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) { aModule.SetIdentifier(0x0A0B, 0x0C0D, 0x0E0F); });
+    fPanel.StartSim();
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) { aModule.SetIdentifier(0x0A0B, 0x0C0D, 0x0E0F); });
     fServer = std::make_unique<TzTestWebServer>();
     QVERIFY(fServer->Listen());
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer(""); };
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->SetHttpBase(fServer->Base());
-    fFrame->resize(800, 750);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.CreateFrame();
+    Frame()->SetHttpBase(fServer->Base());
+    fPanel.Show();
     // Keyboard focus needs the active window.
-    fFrame->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(fFrame));
+    Frame()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Frame()));
 }
 
 void TestQuadrelWeb::cleanup()
 {
-    delete fFrame; // may be closed already
-    fFrame = nullptr;
+    fPanel.DeleteFrame(); // may be closed already
     // Closing the panel ends its requests at once, whatever the service does.
     QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 0, int(TzHTTP_Request::ConnectTimeoutMs) - 1000);
-    delete fLog;
-    fLog = nullptr;
+    fPanel.Close();
     fServer.reset();
-    fSim.reset();
     TestMode = false;
-    // What this test saved must not change how the next one's panel starts.
-    ClearTestSettings();
 }
 
 void TestQuadrelWeb::ConnectPanel()
 {
-    const QString path = QString::fromStdString(fSim->StartPty());
-    QVERIFY2(!path.isEmpty(), fSim->Serial().LastError().c_str());
-    fFrame->AddPortOnTop(path);
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->txtMAC->text(), ModuleId, LineTimeout);
+    fPanel.ConnectSerial();
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->txtMAC->text(), ModuleId, LineTimeout);
 }
 
 void TestQuadrelWeb::answerSwitchesOutputsOnTheModule_data()
@@ -223,29 +191,29 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QStringList, writes);
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
     fServer->Answer = [answer](const TzSeenRequest &) { return HttpAnswer(answer); };
     ConnectPanel();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->DOUTs[2].IsOn(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[2].IsOn(), LineTimeout);
     // Nothing is asked of the service until remote control is ticked.
     QTest::qWait(1500);
     QCOMPARE(PollsSeen(*fServer), 0);
 
-    const size_t mark = ReceivedCount(*fSim);
-    fFrame->chkRemoteControl->click();
+    const size_t mark = ReceivedCount(*Sim());
+    Frame()->chkRemoteControl->click();
     if (!writes.isEmpty())
-        QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, mark), writes, WebPatience);
+        QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), writes, WebPatience);
     // A few more answers change nothing more.
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 4, WebPatience);
-    QCOMPARE(OutputWrites(*fSim, mark), writes);
+    QCOMPARE(OutputWrites(*Sim(), mark), writes);
 
     const TzSeenRequest &poll = fServer->Requests.back();
     QCOMPARE(poll.Query.value(QStringLiteral("device_id")), ModuleId);
-    QCOMPARE(poll.Query.value(QStringLiteral("key")), fFrame->txtAuthKey->text());
-    QCOMPARE(fFrame->txtAuthKey->text().size(), 6);
+    QCOMPARE(poll.Query.value(QStringLiteral("key")), Frame()->txtAuthKey->text());
+    QCOMPARE(Frame()->txtAuthKey->text().size(), 6);
     if (writes.contains(QStringLiteral("2:0"))) {
         bool one = false, two = true;
-        fSim->Bus().WithModule(ModuleAddress, [&](TzSimModule &aModule, uint64_t aNow) {
+        Sim()->Bus().WithModule(ModuleAddress, [&](TzSimModule &aModule, uint64_t aNow) {
             one = aModule.OutputState(1, aNow);
             two = aModule.OutputState(2, aNow);
         });
@@ -254,7 +222,7 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
     }
 
     // Unticked, the polls stop.
-    fFrame->chkRemoteControl->click();
+    Frame()->chkRemoteControl->click();
     QTRY_VERIFY_WITH_TIMEOUT(HTTP_Request().Running() == 0, WebPatience);
     const int polls = PollsSeen(*fServer);
     QTest::qWait(2500);
@@ -264,15 +232,15 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
 void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
 {
     const QString key = QStringLiteral("a&b #c+d e");
-    fFrame->txtAuthKey->setText(key);
+    Frame()->txtAuthKey->setText(key);
     ConnectPanel();
-    fFrame->chkRemoteControl->click();
+    Frame()->chkRemoteControl->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
-    QVERIFY(!fFrame->DOUTs[7].IsOn());
+    QVERIFY(!Frame()->DOUTs[7].IsOn());
 
-    const size_t mark = ReceivedCount(*fSim);
-    QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 1, 7));
-    QCOMPARE(fFrame->RelayPicture(7), QStringLiteral("dout_wait"));
+    const size_t mark = ReceivedCount(*Sim());
+    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 7));
+    QCOMPARE(fPanel.OutputPicture(7), QStringLiteral("dout_wait"));
     auto setRequest = [this]() -> const TzSeenRequest * {
         for (const TzSeenRequest &request : fServer->Requests)
             if (request.Path == "/discret_output_set.php")
@@ -289,25 +257,25 @@ void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
     QCOMPARE(fServer->Requests.front().Query.value(QStringLiteral("key")), key);
     const int polls = PollsSeen(*fServer);
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= polls + 2, WebPatience);
-    QCOMPARE(OutputWrites(*fSim, mark), QStringList{});
+    QCOMPARE(OutputWrites(*Sim(), mark), QStringList{});
 
     // The service then asks for the state: the module is written and the output closes.
     fServer->Answer = [](const TzSeenRequest &aRequest) {
         return HttpAnswer(aRequest.Path == "/discret_outputs.php" ? "7 1" : "");
     };
-    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, mark), QStringList{QStringLiteral("7:1")}, WebPatience);
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(7), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("7:1")}, WebPatience);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(7), QStringLiteral("dout_on"), LineTimeout);
 
     // The header click still writes directly.
-    const size_t headerMark = ReceivedCount(*fSim);
-    QHeaderView *header = fFrame->SG_Relays->horizontalHeader();
+    const size_t headerMark = ReceivedCount(*Sim());
+    QHeaderView *header = Frame()->SG_Relays->horizontalHeader();
     const QPoint section(header->sectionViewportPosition(4) + header->sectionSize(4) / 2, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section);
     QStringList tenOn;
     for (int n = 11; n <= 20; ++n)
         tenOn << QStringLiteral("%1:1").arg(n);
     tenOn.sort();
-    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, headerMark), tenOn, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), headerMark), tenOn, LineTimeout);
     int setRequests = 0;
     for (const TzSeenRequest &request : std::as_const(fServer->Requests))
         setRequests += request.Path == "/discret_output_set.php";
@@ -325,10 +293,10 @@ void TestQuadrelWeb::clickWhileTheFirstRequestIsOutIsSentAfterIt()
         return HttpAnswer(aRequest.Path == "/discret_outputs.php" ? *reported : QByteArray());
     };
     ConnectPanel();
-    fFrame->chkRemoteControl->click();
+    Frame()->chkRemoteControl->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
     const auto clickOutput7 = [this] {
-        QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 1, 7));
+        QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 7));
     };
 
     clickOutput7();
@@ -337,7 +305,7 @@ void TestQuadrelWeb::clickWhileTheFirstRequestIsOutIsSentAfterIt()
     clickOutput7();
     // The service switches the output on by its poll; the operator then wants it off again.
     *reported = "7 1";
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(7), QStringLiteral("dout_on"), WebPatience);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(7), QStringLiteral("dout_on"), WebPatience);
     clickOutput7();
     const int polls = PollsSeen(*fServer);
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= polls + 2, WebPatience);
@@ -360,100 +328,100 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
         return aRequest.Path == "/discret_outputs.php" ? TzTestWebServer::Hold() : HttpAnswer("");
     };
     ConnectPanel();
-    fFrame->chkRemoteControl->click();
+    Frame()->chkRemoteControl->click();
     QTRY_COMPARE_WITH_TIMEOUT(fServer->HeldCount(), 1, WebPatience);
 
     // The operator switches the test features off and, before the screen's next refresh, clicks
     // an output: it is written to the module, and the hidden box is unticked, with a log line.
     TestMode = false;
-    const size_t mark = ReceivedCount(*fSim);
-    QTest::mouseClick(fFrame->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(fFrame->SG_Relays, 1, 5));
-    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, mark), QStringList{QStringLiteral("5:1")}, LineTimeout);
-    QVERIFY(!fFrame->chkRemoteControl->isChecked());
-    QCOMPARE(fLog->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
+    const size_t mark = ReceivedCount(*Sim());
+    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 5));
+    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("5:1")}, LineTimeout);
+    QVERIFY(!Frame()->chkRemoteControl->isChecked());
+    QCOMPARE(Log()->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
     QVERIFY(OutputRequests(*fServer, 5).isEmpty());
 
     // The poll that was out is answered now: it switches nothing, and no further poll follows.
     QVERIFY(fServer->Release(HttpAnswer("3 1")));
     QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 0, WebPatience);
-    const size_t after = ReceivedCount(*fSim);
-    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*fSim, after) >= 4, LineTimeout);
-    QCOMPARE(OutputWrites(*fSim, mark), QStringList{QStringLiteral("5:1")});
+    const size_t after = ReceivedCount(*Sim());
+    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*Sim(), after) >= 4, LineTimeout);
+    QCOMPARE(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("5:1")});
     QCOMPARE(PollsSeen(*fServer), 1);
 
     // Test mode back on: remote control stays off until the operator ticks it again.
     TestMode = true;
-    QSignalSpy refreshes(fFrame->InterfaceTimer, &QTimer::timeout);
+    QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 3, LineTimeout);
-    QVERIFY(fFrame->chkRemoteControl->isVisible());
-    QVERIFY(!fFrame->chkRemoteControl->isChecked());
+    QVERIFY(Frame()->chkRemoteControl->isVisible());
+    QVERIFY(!Frame()->chkRemoteControl->isChecked());
     QCOMPARE(PollsSeen(*fServer), 1);
-    QCOMPARE(fLog->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
+    QCOMPARE(Log()->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
 }
 
 void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
 {
     const QString password = QStringLiteral("s3cr&t #42");
     // The test server is the proxy; the service address behind it is never reached directly.
-    fFrame->SetHttpBase(QStringLiteral("http://127.0.0.1:9/svc/"));
+    Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:9/svc/"));
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("4 1"); };
     ConnectPanel();
 
     // The picture takes the focus and opens the panel with Space, under itself. Test controls are
     // shown by the interface timer's next tick.
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->imgProxySettings->isVisible(), LineTimeout);
-    fFrame->imgProxySettings->setFocus();
-    QVERIFY(fFrame->imgProxySettings->hasFocus());
-    QTest::keyClick(fFrame->imgProxySettings, Qt::Key_Space);
-    QVERIFY(fFrame->panProxy->isVisible());
-    QCOMPARE(fFrame->panProxy->pos(), QPoint(fFrame->imgProxySettings->x(), fFrame->imgProxySettings->geometry().bottom() + 1));
-    QVERIFY(fFrame->chkProxyUse->hasFocus());
-    QTest::keyClick(fFrame->chkProxyUse, Qt::Key_Space);
-    QVERIFY(fFrame->chkProxyUse->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgProxySettings->isVisible(), LineTimeout);
+    Frame()->imgProxySettings->setFocus();
+    QVERIFY(Frame()->imgProxySettings->hasFocus());
+    QTest::keyClick(Frame()->imgProxySettings, Qt::Key_Space);
+    QVERIFY(Frame()->panProxy->isVisible());
+    QCOMPARE(Frame()->panProxy->pos(), QPoint(Frame()->imgProxySettings->x(), Frame()->imgProxySettings->geometry().bottom() + 1));
+    QVERIFY(Frame()->chkProxyUse->hasFocus());
+    QTest::keyClick(Frame()->chkProxyUse, Qt::Key_Space);
+    QVERIFY(Frame()->chkProxyUse->isChecked());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fFrame->txtProxyServer);
-    QTest::keyClicks(fFrame->txtProxyServer, QStringLiteral("127.0.0.1"));
-    QTest::keyClick(fFrame->txtProxyServer, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fFrame->txtProxyPort);
-    fFrame->txtProxyPort->selectAll();
-    QTest::keyClicks(fFrame->txtProxyPort, QStringLiteral("x%1").arg(fServer->Port()));
-    QCOMPARE(fFrame->txtProxyPort->text(), QString::number(fServer->Port()));
-    QTest::keyClick(fFrame->txtProxyPort, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fFrame->chkProxyNeedPass);
-    QTest::keyClick(fFrame->chkProxyNeedPass, Qt::Key_Space);
-    QTest::keyClick(fFrame->chkProxyNeedPass, Qt::Key_Tab);
-    QTest::keyClicks(fFrame->txtProxyUser, QStringLiteral("oper"));
-    QTest::keyClick(fFrame->txtProxyUser, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fFrame->txtProxyPass);
-    QTest::keyClicks(fFrame->txtProxyPass, password);
-    QCOMPARE(fFrame->txtProxyPass->echoMode(), QLineEdit::Password);
+    QCOMPARE(QApplication::focusWidget(), Frame()->txtProxyServer);
+    QTest::keyClicks(Frame()->txtProxyServer, QStringLiteral("127.0.0.1"));
+    QTest::keyClick(Frame()->txtProxyServer, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Frame()->txtProxyPort);
+    Frame()->txtProxyPort->selectAll();
+    QTest::keyClicks(Frame()->txtProxyPort, QStringLiteral("x%1").arg(fServer->Port()));
+    QCOMPARE(Frame()->txtProxyPort->text(), QString::number(fServer->Port()));
+    QTest::keyClick(Frame()->txtProxyPort, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Frame()->chkProxyNeedPass);
+    QTest::keyClick(Frame()->chkProxyNeedPass, Qt::Key_Space);
+    QTest::keyClick(Frame()->chkProxyNeedPass, Qt::Key_Tab);
+    QTest::keyClicks(Frame()->txtProxyUser, QStringLiteral("oper"));
+    QTest::keyClick(Frame()->txtProxyUser, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Frame()->txtProxyPass);
+    QTest::keyClicks(Frame()->txtProxyPass, password);
+    QCOMPARE(Frame()->txtProxyPass->echoMode(), QLineEdit::Password);
     // Enter in a field saves and closes the panel.
-    QTest::keyClick(fFrame->txtProxyPass, Qt::Key_Return);
-    QVERIFY(!fFrame->panProxy->isVisible());
+    QTest::keyClick(Frame()->txtProxyPass, Qt::Key_Return);
+    QVERIFY(!Frame()->panProxy->isVisible());
     // Cancel brings back what was saved and leaves the panel open.
-    const QString savedUser = fFrame->txtProxyUser->text();
-    fFrame->imgProxySettingsClick();
-    QVERIFY(fFrame->panProxy->isVisible());
-    fFrame->txtProxyUser->setText(QStringLiteral("someone else"));
-    fFrame->btnHTTP_Cancel->click();
-    QVERIFY(fFrame->panProxy->isVisible());
-    QCOMPARE(fFrame->txtProxyUser->text(), savedUser);
-    fFrame->imgProxySettingsClick();
-    QVERIFY(!fFrame->panProxy->isVisible());
+    const QString savedUser = Frame()->txtProxyUser->text();
+    Frame()->imgProxySettingsClick();
+    QVERIFY(Frame()->panProxy->isVisible());
+    Frame()->txtProxyUser->setText(QStringLiteral("someone else"));
+    Frame()->btnHTTP_Cancel->click();
+    QVERIFY(Frame()->panProxy->isVisible());
+    QCOMPARE(Frame()->txtProxyUser->text(), savedUser);
+    Frame()->imgProxySettingsClick();
+    QVERIFY(!Frame()->panProxy->isVisible());
 
-    const size_t mark = ReceivedCount(*fSim);
-    fFrame->chkRemoteControl->click();
-    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, mark), QStringList{QStringLiteral("4:1")}, WebPatience);
+    const size_t mark = ReceivedCount(*Sim());
+    Frame()->chkRemoteControl->click();
+    QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("4:1")}, WebPatience);
     const TzSeenRequest &poll = fServer->Requests.front();
     QVERIFY2(poll.Target.startsWith("http://127.0.0.1:9/svc/discret_outputs.php?device_id="), poll.Target.constData());
     QCOMPARE(poll.Headers.value("proxy-authorization"), "Basic " + (QStringLiteral("oper:") + password).toUtf8().toBase64());
 
     // A proxy that fails: the password shows nowhere the operator or an observer could read it.
     fServer->Close();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->chkRemoteControl->toolTip().contains(QStringLiteral("не отвечает")), WebPatience);
-    QVERIFY(!fFrame->chkRemoteControl->toolTip().contains(password));
-    QVERIFY(!fFrame->chkRemoteControl->accessibleDescription().contains(password));
-    for (const QString &line : fLog->Lines())
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->chkRemoteControl->toolTip().contains(QStringLiteral("не отвечает")), WebPatience);
+    QVERIFY(!Frame()->chkRemoteControl->toolTip().contains(password));
+    QVERIFY(!Frame()->chkRemoteControl->accessibleDescription().contains(password));
+    for (const QString &line : Log()->Lines())
         QVERIFY2(!line.contains(password), qPrintable(line));
 }
 
@@ -475,22 +443,22 @@ void TestQuadrelWeb::httpsAnswerAppliedOnlyWhenTrusted()
     fServer = std::make_unique<TzTestWebServer>(&tls);
     QVERIFY(fServer->Listen());
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("3 1"); };
-    fFrame->SetHttpBase(fServer->Base(QStringLiteral("https")));
+    Frame()->SetHttpBase(fServer->Base(QStringLiteral("https")));
     if (trusted)
         HTTP_Request().SetCaFile(authority.CaFile());
     ConnectPanel();
-    const size_t mark = ReceivedCount(*fSim);
-    fFrame->chkRemoteControl->click();
+    const size_t mark = ReceivedCount(*Sim());
+    Frame()->chkRemoteControl->click();
     if (trusted) {
-        QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, mark), QStringList{QStringLiteral("3:1")}, WebPatience);
-        QVERIFY(fFrame->chkRemoteControl->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
+        QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("3:1")}, WebPatience);
+        QVERIFY(Frame()->chkRemoteControl->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(fFrame->chkRemoteControl->toolTip().contains(
+        QTRY_VERIFY_WITH_TIMEOUT(Frame()->chkRemoteControl->toolTip().contains(
                                      QStringLiteral("(сертификат сервера не прошёл проверку)")),
                                  WebPatience);
         // Let several polls fail: nothing reaches the module, no request reached the service.
         QTRY_VERIFY_WITH_TIMEOUT(fServer->Handshakes >= 3, WebPatience);
-        QCOMPARE(OutputWrites(*fSim, mark), QStringList{});
+        QCOMPARE(OutputWrites(*Sim(), mark), QStringList{});
         QVERIFY(fServer->Requests.isEmpty());
     }
 }
@@ -516,13 +484,13 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     QFETCH(QString, status);
     std::unique_ptr<TzNeverAccepting> silent;
     if (kind == QLatin1String("refuses")) {
-        fFrame->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
+        Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
     } else if (kind == QLatin1String("never accepts")) {
         silent = std::make_unique<TzNeverAccepting>();
         QVERIFY(silent->Port() != 0);
-        fFrame->SetHttpBase(QStringLiteral("http://127.0.0.1:%1/").arg(silent->Port()));
+        Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:%1/").arg(silent->Port()));
     } else if (kind == QLatin1String("silent name server")) {
-        fFrame->SetHttpBase(QStringLiteral("http://%1/").arg(QLatin1String(SilentHostName)));
+        Frame()->SetHttpBase(QStringLiteral("http://%1/").arg(QLatin1String(SilentHostName)));
     } else if (kind == QLatin1String("never answers")) {
         fServer->Answer = [](const TzSeenRequest &) { return QByteArray(); };
     } else if (kind == QLatin1String("resets")) {
@@ -545,7 +513,7 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     ConnectPanel();
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [this, mostRunning, &pollsBeforeOutcome] {
-        if (!fFrame->WebFailingSince.isValid() && !fFrame->WebLastAnswer.isValid()) {
+        if (!Frame()->WebFailingSince.isValid() && !Frame()->WebLastAnswer.isValid()) {
             *mostRunning = std::max(*mostRunning, HTTP_Request().Running());
             pollsBeforeOutcome = PollsSeen(*fServer);
         }
@@ -555,19 +523,19 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     TestStallWatch stalls;
     stalls.Start();
 
-    const size_t mark = ReceivedCount(*fSim);
-    fFrame->chkRemoteControl->click();
+    const size_t mark = ReceivedCount(*Sim());
+    Frame()->chkRemoteControl->click();
     if (kind == QLatin1String("huge")) {
         // The answer is cut at its limit, and what came before the cut is applied.
-        QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*fSim, mark), QStringList{QStringLiteral("4:1")}, WebPatience);
+        QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("4:1")}, WebPatience);
         QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 3, WebPatience);
-        QVERIFY(!fFrame->WebFailingSince.isValid());
+        QVERIFY(!Frame()->WebFailingSince.isValid());
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(fFrame->WebFailingSince.isValid(), WebPatience);
-        QCOMPARE(OutputWrites(*fSim, mark), QStringList{});
+        QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebFailingSince.isValid(), WebPatience);
+        QCOMPARE(OutputWrites(*Sim(), mark), QStringList{});
     }
     // The operator reads what happened in the remote-control hint.
-    QVERIFY2(fFrame->chkRemoteControl->toolTip().contains(status), qPrintable(fFrame->chkRemoteControl->toolTip()));
+    QVERIFY2(Frame()->chkRemoteControl->toolTip().contains(status), qPrintable(Frame()->chkRemoteControl->toolTip()));
     // A refused or reset connection fails before the watch can see it.
     QVERIFY(*mostRunning <= 1);
     if (kind != QLatin1String("refuses") && kind != QLatin1String("resets"))
@@ -576,16 +544,16 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
         QCOMPARE(pollsBeforeOutcome, 1);
     // All the while the module was polled as usual, four cycles a second: a request that blocked
     // the interface would show as a pause of its whole time-out.
-    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*fSim, mark) >= 16, WebPatience);
-    const uint64_t pause = LongestStateReadPause(*fSim, mark);
-    qInfo("%s: %d reads of the output states, longest pause %llu ms", qPrintable(kind), StateReads(*fSim, mark),
+    QTRY_VERIFY_WITH_TIMEOUT(StateReads(*Sim(), mark) >= 16, WebPatience);
+    const uint64_t pause = LongestStateReadPause(*Sim(), mark);
+    qInfo("%s: %d reads of the output states, longest pause %llu ms", qPrintable(kind), StateReads(*Sim(), mark),
           static_cast<unsigned long long>(pause));
     QVERIFY2(pause < uint64_t(TzHTTP_Request::ConnectTimeoutMs) / 2, qPrintable(QString::number(pause)));
     // Failing again and again costs one log line, not one a second.
     if (kind != QLatin1String("huge"))
-        QCOMPARE(fLog->Lines().filter(QStringLiteral("Веб-сервис не отвечает")).size(), 1);
+        QCOMPARE(Log()->Lines().filter(QStringLiteral("Веб-сервис не отвечает")).size(), 1);
     else
-        QCOMPARE(fLog->Lines().filter(QStringLiteral("Ответ веб-сервиса длиннее 64 КиБ: лишнее отброшено")).size(), 1);
+        QCOMPARE(Log()->Lines().filter(QStringLiteral("Ответ веб-сервиса длиннее 64 КиБ: лишнее отброшено")).size(), 1);
     if (kind == QLatin1String("refuses"))
         QCOMPARE(fServer->Accepted, 0);
 
@@ -597,8 +565,7 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
         QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 1, WebPatience);
         QElapsedTimer closing;
         closing.start();
-        delete fFrame;
-        fFrame = nullptr;
+        fPanel.DeleteFrame();
         QTRY_COMPARE_WITH_TIMEOUT(HTTP_Request().Running(), 0, 5000);
         qInfo("%s: closing the panel with a request out took %lld ms", qPrintable(kind),
               static_cast<long long>(closing.elapsed()));
@@ -611,59 +578,59 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
 
 void TestQuadrelWeb::hintTellsWhenTheServiceLastAnswered()
 {
-    QCOMPARE(fFrame->chkRemoteControl->toolTip(),
+    QCOMPARE(Frame()->chkRemoteControl->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис ещё не отвечал"));
     ConnectPanel();
-    fFrame->chkRemoteControl->click();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->WebLastAnswer.isValid(), WebPatience);
-    const QString answered = fFrame->WebLastAnswer.toString(QStringLiteral("HH:mm:ss"));
-    QCOMPARE(fFrame->chkRemoteControl->toolTip(),
+    Frame()->chkRemoteControl->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebLastAnswer.isValid(), WebPatience);
+    const QString answered = Frame()->WebLastAnswer.toString(QStringLiteral("HH:mm:ss"));
+    QCOMPARE(Frame()->chkRemoteControl->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис ответил в ") + answered);
-    QCOMPARE(fFrame->chkRemoteControl->accessibleDescription(), fFrame->chkRemoteControl->toolTip());
+    QCOMPARE(Frame()->chkRemoteControl->accessibleDescription(), Frame()->chkRemoteControl->toolTip());
 
     fServer->Close();
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->WebFailingSince.isValid(), WebPatience);
-    const QString last = fFrame->WebLastAnswer.toString(QStringLiteral("HH:mm:ss"));
-    QCOMPARE(fFrame->chkRemoteControl->toolTip(),
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebFailingSince.isValid(), WebPatience);
+    const QString last = Frame()->WebLastAnswer.toString(QStringLiteral("HH:mm:ss"));
+    QCOMPARE(Frame()->chkRemoteControl->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис не отвечает с %1 (нет соединения)\r\n"
                             "Последний ответ: %2")
-                 .arg(fFrame->WebFailingSince.toString(QStringLiteral("HH:mm:ss")), last));
-    QCOMPARE(fFrame->chkRemoteControl->accessibleDescription(), fFrame->chkRemoteControl->toolTip());
-    QCOMPARE(fLog->Lines().filter(QStringLiteral("Веб-сервис не отвечает: нет соединения")).size(), 1);
+                 .arg(Frame()->WebFailingSince.toString(QStringLiteral("HH:mm:ss")), last));
+    QCOMPARE(Frame()->chkRemoteControl->accessibleDescription(), Frame()->chkRemoteControl->toolTip());
+    QCOMPARE(Log()->Lines().filter(QStringLiteral("Веб-сервис не отвечает: нет соединения")).size(), 1);
 
     // The service comes back: the hint and one log line say so.
     fServer = std::make_unique<TzTestWebServer>();
     QVERIFY(fServer->Listen());
-    fFrame->SetHttpBase(fServer->Base());
-    QTRY_VERIFY_WITH_TIMEOUT(!fFrame->WebFailingSince.isValid(), WebPatience);
-    QVERIFY(fFrame->chkRemoteControl->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
-    QCOMPARE(fLog->Lines().filter(QStringLiteral("Веб-сервис снова отвечает")).size(), 1);
+    Frame()->SetHttpBase(fServer->Base());
+    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->WebFailingSince.isValid(), WebPatience);
+    QVERIFY(Frame()->chkRemoteControl->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
+    QCOMPARE(Log()->Lines().filter(QStringLiteral("Веб-сервис снова отвечает")).size(), 1);
 }
 
 void TestQuadrelWeb::controlPageOpensInTheBrowser()
 {
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "OpenUrl");
     const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); });
-    fFrame->SetHttpBase(QStringLiteral("https://127.0.0.1:9/svc"));
-    fFrame->txtAuthKey->setText(QStringLiteral("k #1"));
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->imgOpenNano->isVisible(), LineTimeout);
-    QCOMPARE(fFrame->imgOpenNano->accessibleName(), QStringLiteral("Открыть страницу управления"));
-    fFrame->imgOpenNano->setFocus();
-    QTest::keyClick(fFrame->imgOpenNano, Qt::Key_Return);
+    Frame()->SetHttpBase(QStringLiteral("https://127.0.0.1:9/svc"));
+    Frame()->txtAuthKey->setText(QStringLiteral("k #1"));
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgOpenNano->isVisible(), LineTimeout);
+    QCOMPARE(Frame()->imgOpenNano->accessibleName(), QStringLiteral("Открыть страницу управления"));
+    Frame()->imgOpenNano->setFocus();
+    QTest::keyClick(Frame()->imgOpenNano, Qt::Key_Return);
     QCOMPARE(fOpened.size(), 1);
     QCOMPARE(fOpened.front().toString(QUrl::FullyEncoded),
              QStringLiteral("https://127.0.0.1:9/svc/discret_control.php?device_id=AA-BB-CC-DD-EE-FF&key=k%20%231"));
 
     // Assistive technology presses the proxy picture through its action.
-    QAccessibleInterface *picture = QAccessible::queryAccessibleInterface(fFrame->imgProxySettings);
+    QAccessibleInterface *picture = QAccessible::queryAccessibleInterface(Frame()->imgProxySettings);
     QVERIFY(picture);
     QCOMPARE(picture->role(), QAccessible::Button);
     QCOMPARE(picture->text(QAccessible::Name), QStringLiteral("Настройка"));
     QVERIFY(picture->actionInterface());
     picture->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QVERIFY(fFrame->panProxy->isVisible());
+    QVERIFY(Frame()->panProxy->isVisible());
     picture->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QVERIFY(!fFrame->panProxy->isVisible());
+    QVERIFY(!Frame()->panProxy->isVisible());
 }
 
 int main(int argc, char *argv[])

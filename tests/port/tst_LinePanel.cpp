@@ -4,11 +4,9 @@
 
 #include "app/uApplication.h"
 #include "diagnostics/uTempLog.h"
-#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
-#include "tests/TestSettings.h"
-#include "tests/TestUdpPort.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -30,9 +28,12 @@ const QColor AlarmColour(255, 0, 0);
 
 } // namespace
 
-class TestLinePanel : public QObject
+class TestLinePanel : public TestPanelCase
 {
     Q_OBJECT
+
+public:
+    TestLinePanel() : TestPanelCase(LineTimeout) {}
 
 private slots:
     void init();
@@ -45,35 +46,22 @@ private slots:
 private:
     void WaitForPolling();
 
-    std::unique_ptr<TzSimulator> fSim;
-    TfrmTempLog *fLog = nullptr;
-    TfrQuadrel *fFrame = nullptr;
 };
 
 void TestLinePanel::init()
 {
-    fSim = std::make_unique<TzSimulator>();
-    QVERIFY(fSim->Bus().AddModule(ModuleAddress));
-    fLog = new TfrmTempLog;
-    fFrame = new TfrQuadrel;
-    fFrame->resize(800, 750);
-    fFrame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fFrame));
+    fPanel.StartSim();
+    fPanel.Open();
 }
 
 void TestLinePanel::cleanup()
 {
-    delete fFrame;
-    delete fLog;
-    fSim.reset();
-    // What this test saved must not change how the next one's panel starts.
-    ClearTestSettings();
+    fPanel.Close();
 }
 
 void TestLinePanel::WaitForPolling()
 {
-    QTRY_VERIFY2_WITH_TIMEOUT(fFrame->Connected, qPrintable(fLog->Lines().mid(0, 5).join(" | ")), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(fFrame->Link()->Polling(), LineTimeout);
+    fPanel.WaitForPolling();
 }
 
 void TestLinePanel::pollsAtSpeedsWithoutATermiosCode_data()
@@ -87,18 +75,16 @@ void TestLinePanel::pollsAtSpeedsWithoutATermiosCode()
 {
     QFETCH(int, speed);
     // The simulator answers only at the module's own speed, which it compares with the line's.
-    fSim->Bus().WithModule(ModuleAddress, [&](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(speed, 4)); });
-    const QString path = QString::fromStdString(fSim->StartPty());
-    QVERIFY(!path.isEmpty());
-    fFrame->AddPortOnTop(path);
-    fFrame->cbLineBaudRate->setCurrentText(QString::number(speed));
-    QCOMPARE(fFrame->cbLineBaudRate->currentText(), QString::number(speed));
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    Sim()->Bus().WithModule(ModuleAddress, [&](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(speed, 4)); });
+    fPanel.ChooseSerial();
+    Frame()->cbLineBaudRate->setCurrentText(QString::number(speed));
+    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QString::number(speed));
+    fPanel.ClickConnect();
     WaitForPolling();
-    QCOMPARE(fFrame->labBaudRate->text(), QString::number(speed));
-    const size_t sent = fSim->Log().Frames(TzSimDirection::Sent).size();
-    QTRY_VERIFY_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Sent).size() >= sent + 16, LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+    QCOMPARE(Frame()->labBaudRate->text(), QString::number(speed));
+    const size_t sent = fPanel.FrameLog().SentCount();
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.FrameLog().SentCount() >= sent + 16, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
                              LineTimeout);
 }
 
@@ -114,54 +100,47 @@ void TestLinePanel::lateAnswersNeverReachAnotherTag()
     QFETCH(bool, converter);
     // Output 1 on, outputs 17-20 off, no power fault; the supply of about 24 V (0x5DC0) would
     // read as a power fault if it reached the power-status tag.
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t now) {
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t now) {
         m.SetOutputState(1, true, now);
         m.SetPowerStatus(0);
         m.SetSupply(24000, 0);
     });
     if (converter) {
-        const uint16_t port = FreeUdpPort("127.0.0.2");
-        QVERIFY(port != 0);
-        QVERIFY(fSim->StartUdp("127.0.0.2", port));
-        fFrame->ConnectPager->setCurrentWidget(fFrame->PageConnEthernet);
-        fFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-        fFrame->txtEthernetPort->setText(QString::number(port));
+        fPanel.ChooseConverter();
     } else {
-        const QString path = QString::fromStdString(fSim->StartPty());
-        QVERIFY(!path.isEmpty());
-        fFrame->AddPortOnTop(path);
+        fPanel.ChooseSerial();
     }
-    QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
+    fPanel.ClickConnect();
     WaitForPolling();
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->RelayPicture(1), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(fFrame->labPower1->text()).hasMatch(),
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(1), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
                              LineTimeout);
 
     // Watch the screen as the operator would, all along.
     QStringList wrong;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
-        if (fFrame->labPower1->palette().color(QPalette::Window) == AlarmColour)
+        if (Frame()->labPower1->palette().color(QPalette::Window) == AlarmColour)
             wrong << QStringLiteral("false power alarm");
-        if (fFrame->RelayPicture(1) == QStringLiteral("dout_off"))
+        if (fPanel.OutputPicture(1) == QStringLiteral("dout_off"))
             wrong << QStringLiteral("output 1 shown off");
-        if (fFrame->RelayPicture(17) == QStringLiteral("dout_on"))
+        if (fPanel.OutputPicture(17) == QStringLiteral("dout_on"))
             wrong << QStringLiteral("output 17 shown on");
     });
     watch.start(10);
 
     // Every answer now leaves later than the panel waits for it (over the converter: its three
     // attempts of 200 ms).
-    fSim->Faults().SetAnswerDelay(700);
-    const size_t received = fSim->Log().Frames(TzSimDirection::Received).size();
-    QTRY_VERIFY_WITH_TIMEOUT(fSim->Log().Frames(TzSimDirection::Received).size() >= received + 16, 60000);
+    Sim()->Faults().SetAnswerDelay(700);
+    const size_t received = fPanel.FrameLog().ReceivedCount();
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.FrameLog().ReceivedCount() >= received + 16, 60000);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 3).join(", ")));
 
     // The module is quick again: the panel shows good values again.
-    fSim->Faults().SetAnswerDelay(0);
-    fSim->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t) { m.SetSupply(23000, 0); });
-    QTRY_COMPARE_WITH_TIMEOUT(fFrame->labPower1->text(), QStringLiteral("23.00 В"), 60000);
-    QCOMPARE(fFrame->RelayPicture(1), QStringLiteral("dout_on"));
+    Sim()->Faults().SetAnswerDelay(0);
+    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t) { m.SetSupply(23000, 0); });
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->text(), QStringLiteral("23.00 В"), 60000);
+    QCOMPARE(fPanel.OutputPicture(1), QStringLiteral("dout_on"));
     watch.stop();
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 3).join(", ")));
 }

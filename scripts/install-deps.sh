@@ -22,6 +22,8 @@ packages=(
   dpkg-dev file
   # rendering the panel to a picture without a display
   xvfb xauth fonts-dejavu-core
+  # scripts/format.sh (the formatting check needs this exact version)
+  clang-format-19
 )
 
 missing=()

@@ -19,6 +19,10 @@ fi
 
 bash scripts/install-deps.sh
 
+# Cheap checks first: the formatting and the layering of the includes.
+bash scripts/format.sh --check
+bash scripts/check-layers.sh
+
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_extra[@]}"
 # Ninja does not rerun moc for a header that is new to an existing build; dropping the autogen
 # stamps makes it look again (cheap: it keeps its parse cache).

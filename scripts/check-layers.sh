@@ -13,6 +13,8 @@ rules=(
   "common VelorCommonUtils model port link search web | @qt-gui @window"
   "common model port link search web                  | panel/* app/*"
   "model port                                         | link/* search/* web/* diagnostics/*"
+  "link                                               | search/* web/* diagnostics/*"
+  "search web                                         | link/* diagnostics/*"
 )
 # The headers of the windows: the panel, the application and the diagnostic windows.
 window_headers=("panel/*" "app/*" "diagnostics/u*Observer.h" "diagnostics/uTempLog.h" "diagnostics/uVerInfo.h")

@@ -90,6 +90,8 @@ public:
     // The first cycle is done: the labels and the settings panel show the module.
     void AfterFirstUpdate();
     void InterfaceTimerTimer();
+    // Takes the output states of one states register (60016: 1..16, 60015: 17..20) into the grid.
+    void ShowOutputStates(int aStatesID);
     void cbComPortChange();
     void ConnectPagerChange();
     void ButtonsEnabled(bool aEnabled);

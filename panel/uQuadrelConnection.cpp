@@ -171,6 +171,8 @@ void TfrQuadrel::ConnectLink()
     connect(fLink.get(), &TzQuadrelLink::FirstCycleDone, this, &TfrQuadrel::AfterFirstUpdate);
     connect(fLink.get(), &TzQuadrelLink::PulseWidthBlockRead, this, &TfrQuadrel::ShimAllCallback);
     connect(fLink.get(), &TzQuadrelLink::SafeStatesRead, this, &TfrQuadrel::StatusSafeCallback);
+    // The grid shows a state as soon as it is read, not at the next screen refresh.
+    connect(fLink.get(), &TzQuadrelLink::OutputsRead, this, &TfrQuadrel::ShowOutputStates);
     connect(fLink.get(), &TzQuadrelLink::StaleChanged, this, [this](bool aStale) { MarkStale(aStale); });
     connect(fLink.get(), &TzQuadrelLink::RequestQueued, this, [](const TzPortObsRec &aRecord) {
         ObserversAddRequest(aRecord);
@@ -286,22 +288,30 @@ void TfrQuadrel::InterfaceTimerTimer()
             else
                 SetLabelColours(labPower1, QColor(166, 202, 240), QColor(0, 0, 128));
         }
-        const bool sequenceRunning = SnakeTimer->isActive() || btnRunner->isChecked();
-        if (!sequenceRunning) {
-            int states = 0;
-            if (TryValueByID(QuadrelMap::RegStates1to16, states))
-                for (int n = 1; n <= 16; ++n)
-                    SetDOUT(n, IsBitSet(states, uint8_t(n - 1)));
-            if (TryValueByID(QuadrelMap::RegStates17to20, states))
-                for (int n = 17; n <= 20; ++n)
-                    SetDOUT(n, IsBitSet(states, uint8_t(n - 17)));
-        }
+        ShowOutputStates(QuadrelMap::RegStates1to16);
+        ShowOutputStates(QuadrelMap::RegStates17to20);
         labTest->setText(QString::number(fLink->PendingAnswers()));
     } else {
         ButtonsEnabled(false);
         btnPortObserver->hide();
         btnConnect->setText(QStringLiteral("Подключиться"));
     }
+    SG_Relays->Refresh();
+}
+
+void TfrQuadrel::ShowOutputStates(int aStatesID)
+{
+    // A running light sequence shows its own steps; the states read meanwhile lag behind them.
+    if (!Connected || SnakeTimer->isActive() || btnRunner->isChecked())
+        return;
+    int states = 0;
+    if (!TryValueByID(aStatesID, states))
+        return;
+    const bool first16 = aStatesID == QuadrelMap::RegStates1to16;
+    const int first = first16 ? 1 : 17;
+    const int last = first16 ? 16 : 20;
+    for (int n = first; n <= last; ++n)
+        DOUTs[size_t(n)].SetIsOn(IsBitSet(states, uint8_t(n - first)));
     SG_Relays->Refresh();
 }
 

@@ -120,6 +120,7 @@ private slots:
 
     // output grid
     void outputsAreUnknownUntilRead();
+    void gridShowsAStateAsSoonAsItIsRead();
 
 private:
     void ConnectSerial();
@@ -860,6 +861,26 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     Frame()->InterfaceTimerTimer();
     expectUnknown();
     QVERIFY(!Frame()->DOUTs[1].IsOn());
+}
+
+
+void TestQuadrelOutputs::gridShowsAStateAsSoonAsItIsRead()
+{
+    ConnectSerial();
+    // Both states registers read and taken over: outputs 7 and 18 are known to be off.
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[7].StateKnown && Frame()->DOUTs[18].StateKnown, LineTimeout);
+    QCOMPARE(fPanel.OutputPicture(7), QStringLiteral("dout_off"));
+    // Without the half-second screen refresh, the next answer of the poll alone shows the change.
+    Frame()->InterfaceTimer->stop();
+    Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
+        m.SetOutputState(7, true, now);
+        m.SetOutputState(18, true, now);
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(7), QStringLiteral("dout_on"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(18), QStringLiteral("dout_on"), LineTimeout);
+    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(Frame()->SG_Relays)->tableInterface();
+    QCOMPARE(table->cellAt(7 - 1, 1)->text(QAccessible::Name), QStringLiteral("Выход 7: включён"));
+    QVERIFY(!Frame()->InterfaceTimer->isActive());
 }
 
 QTEST_MAIN(TestQuadrelOutputs)

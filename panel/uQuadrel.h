@@ -122,9 +122,10 @@ public:
     bool TemplateLoaded() const { return fTemplateLoaded; }
 
     // --- register access (uQuadrelRegisters.cpp) ---
-    bool GetModbusRegRTU(TzTag *aTag);
-    bool GetModbusRegRTU2(int aID);
-    bool SetModbusRegRTU(TzTag *aTag, double aValue);
+    // The request's number, or nothing when the engine refused the frame.
+    std::optional<uint32_t> GetModbusRegRTU(TzTag *aTag);
+    std::optional<uint32_t> GetModbusRegRTU2(int aID);
+    std::optional<uint32_t> SetModbusRegRTU(TzTag *aTag, double aValue);
     void SetRegByID(int aID, double aValue, bool aForced);
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;

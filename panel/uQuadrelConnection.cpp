@@ -469,8 +469,8 @@ void TfrQuadrel::QueueDuePollReads()
     for (const int id : fPollReadsDue) {
         if (!FreePort || !Device || !Device->GetTagByID(id))
             continue;
-        if (GetModbusRegRTU2(id))
-            fPollReadsOut.push_back(FreePort->LastUID());
+        if (const std::optional<uint32_t> uid = GetModbusRegRTU2(id))
+            fPollReadsOut.push_back(*uid);
         else
             refused.push_back(id);
     }

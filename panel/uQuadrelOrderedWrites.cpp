@@ -48,12 +48,12 @@ void TfrQuadrel::SendNextOrderedWrite()
         tag->ForceOnce = true;
         const int priority = tag->WritePriority;
         tag->WritePriority = std::max(priority, 1);
-        const bool accepted = SetModbusRegRTU(tag, next.Value);
+        const std::optional<uint32_t> accepted = SetModbusRegRTU(tag, next.Value);
         tag->WritePriority = priority;
         if (accepted) {
             fOrderedWriteOut = true;
             fOrderedWriteConnection = fConnectionSerial;
-            fOrderedWriteUID = FreePort->LastUID();
+            fOrderedWriteUID = *accepted;
             return;
         }
         // Refused: the very same frame is still waiting in the engine, which carries it anyway.

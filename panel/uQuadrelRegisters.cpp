@@ -52,54 +52,58 @@ static void RegisterPending(TfrQuadrel &aFrame, TzTag *aTag, const TStringBytes 
     aFrame.ModbusAnswerList.push_back(std::move(record));
 }
 
-bool TfrQuadrel::GetModbusRegRTU(TzTag *aTag)
+std::optional<uint32_t> TfrQuadrel::GetModbusRegRTU(TzTag *aTag)
 {
     if (!aTag || !FreePort)
-        return false;
+        return std::nullopt;
     const TStringBytes frame = BuildModbusReadRTU(*aTag);
     if (frame.Size() == 0)
-        return false;
+        return std::nullopt;
     const int address = aTag->Device ? aTag->Device->DevAddr : -1;
-    const bool accepted = aTag->Force || aTag->ForceOnce ? FreePort->SendCmdForce(frame, address, aTag->ReadPriority)
-                                                         : FreePort->SendCmd(frame, address);
+    const std::optional<uint32_t> accepted = aTag->Force || aTag->ForceOnce
+                                                 ? FreePort->SendCmdForce(frame, address, aTag->ReadPriority)
+                                                 : FreePort->SendCmd(frame, address);
     if (!accepted)
-        return false;
+        return std::nullopt;
     aTag->ForceOnce = false;
-    const uint32_t uid = FreePort->LastUID();
+    const uint32_t uid = *accepted;
     RegisterPending(*this, aTag, frame, uid);
     ObserversAddRequest(RequestAnnouncement(*aTag, frame, uid, aTag->ReadCmd));
-    return true;
+    return uid;
 }
 
-bool TfrQuadrel::GetModbusRegRTU2(int aID)
+std::optional<uint32_t> TfrQuadrel::GetModbusRegRTU2(int aID)
 {
     if (!Device)
-        return false;
+        return std::nullopt;
     TzTag *tag = Device->GetTagByID(aID);
-    return tag && GetModbusRegRTU(tag);
+    if (!tag)
+        return std::nullopt;
+    return GetModbusRegRTU(tag);
 }
 
-bool TfrQuadrel::SetModbusRegRTU(TzTag *aTag, double aValue)
+std::optional<uint32_t> TfrQuadrel::SetModbusRegRTU(TzTag *aTag, double aValue)
 {
     if (!aTag || !FreePort)
-        return false;
+        return std::nullopt;
     double carried = 0;
     const TStringBytes frame = BuildModbusWriteRTU(*aTag, aValue, &carried);
     if (frame.Size() == 0)
-        return false;
+        return std::nullopt;
     const int address = aTag->Device ? aTag->Device->DevAddr : -1;
-    const bool accepted = aTag->Force || aTag->ForceOnce ? FreePort->SendCmdForce(frame, address, aTag->WritePriority)
-                                                         : FreePort->SendCmd(frame, address);
+    const std::optional<uint32_t> accepted = aTag->Force || aTag->ForceOnce
+                                                 ? FreePort->SendCmdForce(frame, address, aTag->WritePriority)
+                                                 : FreePort->SendCmd(frame, address);
     aTag->ForceOnce = false;
     if (!accepted)
-        return false;
-    const uint32_t uid = FreePort->LastUID();
+        return std::nullopt;
+    const uint32_t uid = *accepted;
     aTag->SetValue(carried);
     TzPortObsRec rec = RequestAnnouncement(*aTag, frame, uid, aTag->WriteCmd);
     rec.Value = QString::number(carried, 'g', 15);
     ObserversAddRequest(rec);
     RegisterPending(*this, aTag, frame, uid);
-    return true;
+    return uid;
 }
 
 void TfrQuadrel::SetRegByID(int aID, double aValue, bool aForced)

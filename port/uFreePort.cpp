@@ -83,12 +83,12 @@ bool TzFreePort::Stop()
     return Port->CloseInterface();
 }
 
-bool TzFreePort::SendCmd(const TStringBytes &aCmd, int32_t aDevAddr)
+std::optional<uint32_t> TzFreePort::SendCmd(const TStringBytes &aCmd, int32_t aDevAddr)
 {
     return Port->RegCmd(aCmd, aDevAddr, 0);
 }
 
-bool TzFreePort::SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority)
+std::optional<uint32_t> TzFreePort::SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority)
 {
     return Port->RegCmd(aCmd, aDevAddr, aPriority);
 }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class TEthernet_COM_Simulator;
 class TzSerialLine;
@@ -104,7 +105,9 @@ public:
     TzFreePortThread(std::mutex *aCS, std::shared_ptr<TzDeliveryGate> aGate, QObject *aReceiver);
     ~TzFreePortThread() override;
 
-    bool RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
+    // Queues a frame and gives its request number; nothing when refused (an empty frame, or the
+    // same frame already queued).
+    std::optional<uint32_t> RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
     uint32_t OpenInterface(const QString &aPortName);
     bool CloseInterface();
     bool IsActive() const;
@@ -127,7 +130,10 @@ public:
     TzTimeouts &LocTimeouts();
     std::shared_ptr<TEthernet_COM_Simulator> CurrentECS() const;
 
-    std::atomic<uint32_t> GlobUID{0};
+    // The request number handed out last; for tests that count requests or make numbers wrap.
+    uint32_t IssuedUID() const;
+    void SetIssuedUID(uint32_t aUID);
+
     std::atomic<int32_t> ComPort{0};
     std::atomic<bool> ByEthernet{false};
     std::atomic<bool> ByEthernetFinding{false};
@@ -170,6 +176,8 @@ private:
     // A line for the log window, written on the interface thread; the worker does not wait.
     void PostLogLine(const QString &aText, bool aFailure);
 
+    // The request number handed out last; guarded by *CS.
+    uint32_t fIssuedUID = 0;
     std::shared_ptr<TzDeliveryGate> fGate;
     QObject *fReceiver; // lives in the interface thread; deliveries are posted to it
 
@@ -241,15 +249,16 @@ public:
     bool Start();
     // Closes the port or the sockets; the worker keeps running and fails what is still queued.
     bool Stop();
-    bool SendCmd(const TStringBytes &aCmd, int32_t aDevAddr);
-    bool SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
+    // Queue a frame; the request's number comes back, or nothing when the frame is refused (empty,
+    // or already queued). Numbers run 1..MaxRequestUID, then 0, 1, ...: 0 is a valid number.
+    std::optional<uint32_t> SendCmd(const TStringBytes &aCmd, int32_t aDevAddr);
+    std::optional<uint32_t> SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
     void ClearRequestList();
     // Refused (false) while the engine is open over Ethernet.
     bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
 
     TAsyncAnswer OnAsyncAnswerProc() const { return fAsyncAnswerProc; }
     void SetOnAsyncAnswerProc(const TAsyncAnswer &aProc);
-    uint32_t LastUID() const { return Port->GlobUID; }
     int32_t ComPort() const { return fComPort; }
     void SetComPort(int32_t aComPort);
     QString PortName() const { return fPortName; }

@@ -59,26 +59,21 @@ TzFreePortThread::~TzFreePortThread()
 
 // ---- queue ----
 
-bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority)
+std::optional<uint32_t> TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority)
 {
     if (aCmd.Size() == 0)
-        return false;
-    {
-        std::lock_guard lock(*CS);
-        if (RequestList.Contains(aCmd.AsBytes()))
-            return false;
-    }
-    uint32_t uid = GlobUID + 1;
-    if (uid > MaxRequestUID)
-        uid = 0;
-    GlobUID = uid;
+        return std::nullopt;
     auto request = std::make_shared<TzReq>();
     request->Cmd = aCmd;
-    request->UID = uid;
     request->DevAddr = aDevAddr;
     request->Timestamp = GetTickCount32();
 
     std::unique_lock lock(*CS);
+    if (RequestList.Contains(aCmd.AsBytes()))
+        return std::nullopt;
+    // A number is used up only by a request that is queued.
+    fIssuedUID = fIssuedUID + 1 > MaxRequestUID ? 0 : fIssuedUID + 1;
+    request->UID = fIssuedUID;
     const int count = int(RequestList.size());
     if (aPriority < 1)
         RequestList.PushBack(request);
@@ -88,13 +83,26 @@ bool TzFreePortThread::RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_
         RequestList.Insert(size_t(count - 1), request);
     else
         RequestList.PushBack(request);
+    const uint32_t uid = request->UID;
     lock.unlock();
     // An idle worker takes it up at once.
     {
         std::lock_guard gateLock(fGate->Mutex);
     }
     fGate->Changed.notify_all();
-    return true;
+    return uid;
+}
+
+uint32_t TzFreePortThread::IssuedUID() const
+{
+    std::lock_guard lock(*CS);
+    return fIssuedUID;
+}
+
+void TzFreePortThread::SetIssuedUID(uint32_t aUID)
+{
+    std::lock_guard lock(*CS);
+    fIssuedUID = aUID;
 }
 
 // ---- worker loop ----

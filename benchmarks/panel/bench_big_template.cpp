@@ -91,7 +91,7 @@ int main(int argc, char **argv)
                 connectMs, queued, stalls.MaxLatenessMs());
 
     stalls.Start();
-    const uint32_t firstUid = frame->FreePort->LastUID();
+    const uint32_t firstUid = frame->FreePort->Port->IssuedUID();
     const int pendingAtStart = frame->PendingAnswers();
     clock.restart();
     Spin(seconds * 1000);
@@ -100,7 +100,7 @@ int main(int argc, char **argv)
     std::printf("first cycle: %d answers in %lld ms (%.0f per second, the whole cycle about %.0f s on this "
                 "line); longest interface stall %lld ms; %u requests queued meanwhile\n",
                 answered, clock.elapsed(), perSecond, perSecond > 0 ? queued / perSecond : 0.0,
-                stalls.MaxLatenessMs(), frame->FreePort->LastUID() - firstUid);
+                stalls.MaxLatenessMs(), frame->FreePort->Port->IssuedUID() - firstUid);
 
     // Disconnecting stops the port: every request still queued is reported, as a failure.
     stalls.Start();

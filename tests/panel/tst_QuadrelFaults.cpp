@@ -397,7 +397,7 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     const QString back = QStringLiteral("Порт %1 снова открыт").arg(fPath);
 
     // Pulled while the panel polls.
-    const uint32_t uidBefore = fFrame->FreePort->LastUID();
+    const uint32_t uidBefore = fFrame->FreePort->Port->IssuedUID();
     TPendingWatch pending(fFrame);
     fSim->Serial().Stop();
     QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(fLog->Lines(), lost), 1, LineTimeout);
@@ -412,9 +412,9 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     QTest::qWait(4000);
     const double cpuShare = (ProcessCpuSeconds() - cpuBefore) / (double(gone.elapsed()) / 1000.0);
     qInfo("while the adapter was out: %.1f %% of one core used, at most %d requests pending, %u requests tried",
-          cpuShare * 100, pending.Max(), fFrame->FreePort->LastUID() - uidBefore);
+          cpuShare * 100, pending.Max(), fFrame->FreePort->Port->IssuedUID() - uidBefore);
     QVERIFY2(cpuShare < 0.6, "the panel spins while the port is gone");
-    QVERIFY(fFrame->FreePort->LastUID() - uidBefore >= 8);
+    QVERIFY(fFrame->FreePort->Port->IssuedUID() - uidBefore >= 8);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
     QCOMPARE(int(fLog->Lines().size()), linesGone);
     QVERIFY(fFrame->Connected);
@@ -461,12 +461,12 @@ void TestQuadrelFaults::converterGoneForAMinute()
     fSim->Udp().Stop();
     QTRY_VERIFY_WITH_TIMEOUT(fFrame->ValuesStale(), LineTimeout);
     const int linesGone = int(fLog->Lines().size());
-    const uint32_t uidGone = fFrame->FreePort->LastUID();
+    const uint32_t uidGone = fFrame->FreePort->Port->IssuedUID();
     QTest::qWait(60000);
     qInfo("converter gone for a minute: %u requests tried, at most %d pending, %d new log lines",
-          fFrame->FreePort->LastUID() - uidGone, pending.Max(), int(fLog->Lines().size()) - linesGone);
+          fFrame->FreePort->Port->IssuedUID() - uidGone, pending.Max(), int(fLog->Lines().size()) - linesGone);
     // Polling went on at the pace of the waits (3 tries of 15 + 200 ms each), and said nothing more.
-    QVERIFY(fFrame->FreePort->LastUID() - uidGone >= 60);
+    QVERIFY(fFrame->FreePort->Port->IssuedUID() - uidGone >= 60);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
     QCOMPARE(int(fLog->Lines().size()), linesGone);
     QVERIFY(fFrame->Connected);

@@ -482,7 +482,7 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
         if (disconnectWhileQueuing) {
             disconnectWhileQueuing = false;
             QTest::mouseClick(fFrame->btnConnect, Qt::LeftButton);
-            uidAtDisconnect = fFrame->FreePort->LastUID();
+            uidAtDisconnect = fFrame->FreePort->Port->IssuedUID();
         }
     });
     ticker.start();
@@ -505,7 +505,7 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
     QVERIFY(!fFrame->Connected);
     QTest::qWait(200);
     QVERIFY(!fFrame->FirstCycleQueuing());
-    QCOMPARE(fFrame->FreePort->LastUID(), uidAtDisconnect);
+    QCOMPARE(fFrame->FreePort->Port->IssuedUID(), uidAtDisconnect);
     QTRY_COMPARE_WITH_TIMEOUT(fFrame->PendingAnswers(), 0, LineTimeout);
     QVERIFY(!lastReadable->IsLast);
 }

@@ -145,8 +145,6 @@ private:
     void PauseAfterExchange();
     void AwaitRequest(const TzTransport *aTransport);
     bool QueueWaiting() const;
-    // A line for the log window, written on the interface thread; the worker does not wait.
-    void PostLogLine(const QString &aText, bool aFailure);
 
     // The request number handed out last; guarded by *CS.
     uint32_t fIssuedUID = 0;

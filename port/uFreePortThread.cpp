@@ -5,8 +5,8 @@
 #include "port/uFreePort.h"
 
 #include "common/uUtils.h"
-#include "diagnostics/uTempLog.h"
 #include "port/U_Lanvey_Ethernet.h"
+#include "port/uPortLog.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -28,8 +28,7 @@ QString ExceptionText(const char *aWhat)
 
 TzFreePortThread::TzFreePortThread(std::mutex *aCS, std::shared_ptr<TzDeliveryGate> aGate, QObject *aReceiver)
     : CS(aCS), fGate(std::move(aGate)), fReceiver(aReceiver),
-      fSerial(std::make_unique<TzSerialTransport>(
-          [this](const QString &aText, bool aFailure) { PostLogLine(aText, aFailure); })),
+      fSerial(std::make_unique<TzSerialTransport>()),
       fConverter(std::make_unique<TzConverterTransport>())
 {
 }
@@ -215,16 +214,16 @@ void TzFreePortThread::Deliver(uint32_t aUID, const TzExchangeResult &aResult)
                 }
             }
             if (!failure.isEmpty())
-                TempLogAdd(failure, LogNavy);
+                qCInfo(lcPort).noquote() << failure;
             // No lock is held here: the callback may queue requests, stop or destroy the engine.
             // A callback that fails is logged; the worker still learns that it has run.
             if (callback) {
                 try {
                     callback(record);
                 } catch (const std::exception &e) {
-                    TempLogAdd(ExceptionText(e.what()), LogNavy);
+                    qCInfo(lcPort).noquote() << ExceptionText(e.what());
                 } catch (...) {
-                    TempLogAdd(ExceptionText("unknown failure"), LogNavy);
+                    qCInfo(lcPort).noquote() << ExceptionText("unknown failure");
                 }
             }
             {
@@ -240,12 +239,6 @@ void TzFreePortThread::Deliver(uint32_t aUID, const TzExchangeResult &aResult)
     while (!gate->Delivered && !gate->Stopping && !QCoreApplication::closingDown())
         gate->Changed.wait_for(lock, ClosingCheck);
     gate->Posted = false;
-}
-
-void TzFreePortThread::PostLogLine(const QString &aText, bool aFailure)
-{
-    QMetaObject::invokeMethod(
-        fReceiver, [aText, aFailure] { TempLogAdd(aText, aFailure ? LogMaroon : LogNavy); }, Qt::QueuedConnection);
 }
 
 // ---- the transports ----

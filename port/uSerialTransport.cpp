@@ -4,6 +4,7 @@
 
 #include "common/uUtils.h"
 #include "port/uAnswerFit.h"
+#include "port/uPortLog.h"
 #include "port/uSerialLine.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ constexpr uint32_t NotSet = 0xFFFFFFFFu;
 
 } // namespace
 
-TzSerialTransport::TzSerialTransport(TzLineLog aLog) : fLog(std::move(aLog)), FLine(std::make_unique<TzSerialLine>()) {}
+TzSerialTransport::TzSerialTransport() : FLine(std::make_unique<TzSerialLine>()) {}
 
 TzSerialTransport::~TzSerialTransport() = default;
 
@@ -134,10 +135,9 @@ void TzSerialTransport::LoseLine()
     FLine->Close();
     fLineLost = true;
     fLastReopenTry = GetTickCount32();
-    fLog(QStringLiteral("Порт %1 пропал (устройство отключено или закрыто), "
-                        "повторное открытие каждую секунду")
-             .arg(FNamePort),
-         true);
+    qCWarning(lcPort).noquote() << QStringLiteral("Порт %1 пропал (устройство отключено или закрыто), "
+                                                  "повторное открытие каждую секунду")
+                                       .arg(FNamePort);
 }
 
 void TzSerialTransport::Maintain()
@@ -155,7 +155,7 @@ void TzSerialTransport::Maintain()
         && FLine->SetEventMask(EventMaskRxCharErr)) {
         fLineLost = false;
         fLateAnswerPending = false;
-        fLog(QStringLiteral("Порт %1 снова открыт, обмен возобновлён").arg(FNamePort), false);
+        qCInfo(lcPort).noquote() << QStringLiteral("Порт %1 снова открыт, обмен возобновлён").arg(FNamePort);
         return;
     }
     FLine->Close();

@@ -11,14 +11,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 
 class TzSerialLine;
-
-// Where the transport's lines for the operator go: aFailure for a loss, otherwise news.
-using TzLineLog = std::function<void(const QString &aText, bool aFailure)>;
 
 // Codes of Open: the step that failed.
 inline constexpr uint32_t OpenErrCreateFile = 128;
@@ -33,7 +29,7 @@ inline constexpr uint32_t OpenErrSetCommMask = 64;
 class TzSerialTransport : public TzTransport
 {
 public:
-    explicit TzSerialTransport(TzLineLog aLog);
+    TzSerialTransport();
     ~TzSerialTransport() override;
 
     // Opens the line of this name with these settings; 0, or the code of the step that failed.
@@ -57,7 +53,6 @@ private:
     uint32_t TotalWaitMs() const;
     void LoseLine();
 
-    TzLineLog fLog;
     std::unique_ptr<TzSerialLine> FLine;
     QString FNamePort;
     TzLineState FDCB;

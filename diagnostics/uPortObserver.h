@@ -3,6 +3,8 @@
 // that comes back, side by side. The panel announces its traffic to all open observers through
 // ObserversAddRequest and ObserversAddAnswer; observers never talk to the port engine.
 
+#include "port/uPortTraffic.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -21,19 +23,6 @@ class QRadioButton;
 class QSpinBox;
 class QTimer;
 class TzPortObserverModel;
-
-// One announcement: a request as it is queued, or an answer as it is handled.
-struct TzPortObsRec
-{
-    int32_t Port = 0;
-    int32_t Index = 0;
-    int32_t Addr = 0;
-    int32_t Func = 0;
-    int32_t Reg = 0;
-    QByteArray Cmd;
-    QString Value;
-    QString Name;
-};
 
 // The observer's grid: whole rows, resizable columns; Ctrl+C, on release, copies the selected row.
 class TzObserverGrid : public QTableView

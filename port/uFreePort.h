@@ -97,18 +97,12 @@ public:
     // Closes the transport picked last; the worker keeps running and fails what is still queued.
     bool CloseTransport();
 
-    uint32_t OpenInterface(const QString &aPortName);
-    bool CloseInterface();
+    // Whether the serial line is open.
     bool IsActive() const;
     // The serial line went away and is being opened again every second (see TzSerialTransport).
     bool LineLost() const { return fSerial->LineLost(); }
     // Refused (false) while the engine is open over Ethernet: the worker uses those sockets.
     bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
-    void ReInitECS();
-    // Opens the converter's transport with the Ethernet settings; false when no socket could be bound.
-    bool OpenEthernet();
-    // Closes the converter's sockets; an exchange under way ends at once.
-    void CloseEthernet();
     void SetTransportFactory(TzTransportFactory aFactory);
     // Wakes the worker from its pause and from a pending hand-over for good.
     void BeginStopping();
@@ -139,6 +133,10 @@ protected:
     void run() override { Execute(); }
 
 private:
+    // The steps of OpenTransport: the serial line (0, or the code of the step that failed), or the
+    // converter's sockets (false when none could be bound).
+    uint32_t OpenInterface(const QString &aPortName);
+    bool OpenEthernet();
     void Execute();
     TzExchangeResult ExchangeOne(TzTransport &aTransport, const TzReq &aReq);
     void Deliver(uint32_t aUID, const TzExchangeResult &aResult);

@@ -252,7 +252,7 @@ bool TzFreePortThread::OpenTransport(const QString &aPortName)
     }
     fTransport = fSerial.get();
     if (IsActive())
-        CloseInterface();
+        fSerial->Close();
     return OpenInterface(aPortName) == 0;
 }
 
@@ -268,11 +268,6 @@ uint32_t TzFreePortThread::OpenInterface(const QString &aPortName)
     const uint32_t code = fSerial->Open(aPortName, LocDCB(), LocTimeouts());
     ErrorCode = code;
     return code;
-}
-
-bool TzFreePortThread::CloseInterface()
-{
-    return fSerial->Close();
 }
 
 bool TzFreePortThread::IsActive() const
@@ -304,11 +299,6 @@ void TzFreePortThread::SetTransportFactory(TzTransportFactory aFactory)
     fConverter->SetFactory(std::move(aFactory));
 }
 
-void TzFreePortThread::ReInitECS()
-{
-    fConverter->ReInit();
-}
-
 bool TzFreePortThread::SetIpAndPort(const QString &aIPAddr, int32_t aPort)
 {
     return fConverter->SetIpAndPort(aIPAddr, aPort);
@@ -317,9 +307,4 @@ bool TzFreePortThread::SetIpAndPort(const QString &aIPAddr, int32_t aPort)
 bool TzFreePortThread::OpenEthernet()
 {
     return fConverter->Open(isRunning() || isFinished());
-}
-
-void TzFreePortThread::CloseEthernet()
-{
-    fConverter->Close();
 }

@@ -1,11 +1,16 @@
 #include "diagnostics/uTempLog.h"
 
 #include <QApplication>
+#include <QMetaObject>
+#include <QThread>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -32,6 +37,52 @@ void ReplaceLine(QTextDocument *aDocument, int aLine, const QString &aText)
     cursor.insertText(aText, format);
 }
 
+// ---- the sink of the quadrel.* logging categories ----
+
+// The handler that was in place before the first log window installed its own; windows count
+// so that the last one to go restores it.
+std::atomic<QtMessageHandler> gPreviousHandler{nullptr};
+int gSinkUsers = 0;
+
+bool OurCategory(const QMessageLogContext &aContext)
+{
+    return aContext.category && std::strncmp(aContext.category, "quadrel.", 8) == 0;
+}
+
+// Messages of the quadrel.* categories become log lines: failures maroon, news navy, debug not
+// shown. Lower layers log from their own threads: the line is added on the interface thread.
+void ForwardToLog(QtMsgType aType, const QMessageLogContext &aContext, const QString &aText)
+{
+    const QtMessageHandler previous = gPreviousHandler;
+    const bool ours = OurCategory(aContext);
+    // Other categories go on as before; ours reach standard error only when an operator asks for
+    // them with QT_LOGGING_RULES. A fatal message always ends where it did.
+    if (previous && (!ours || aType == QtFatalMsg || qEnvironmentVariableIsSet("QT_LOGGING_RULES")))
+        previous(aType, aContext, aText);
+    if (!ours || aType == QtDebugMsg)
+        return;
+    const QColor color = aType == QtInfoMsg ? LogNavy : LogMaroon;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    if (QThread::currentThread() == app->thread())
+        TempLogAdd(aText, color);
+    else
+        QMetaObject::invokeMethod(app, [aText, color] { TempLogAdd(aText, color); }, Qt::QueuedConnection);
+}
+
+void InstallLogSink()
+{
+    if (gSinkUsers++ == 0)
+        gPreviousHandler = qInstallMessageHandler(ForwardToLog);
+}
+
+void RemoveLogSink()
+{
+    if (--gSinkUsers == 0)
+        qInstallMessageHandler(gPreviousHandler.exchange(nullptr));
+}
+
 } // namespace
 
 TfrmTempLog::TfrmTempLog(QWidget *aParent) : QWidget(aParent, Qt::Window | Qt::WindowStaysOnTopHint)
@@ -50,6 +101,7 @@ TfrmTempLog::TfrmTempLog(QWidget *aParent) : QWidget(aParent, Qt::Window | Qt::W
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Rich);
     gTempLog = this;
+    InstallLogSink();
 
     TempLogAdd(QStringLiteral("Других ошибок: 0"), LogNavy);
     for (int code = 8; code >= 1; --code)
@@ -58,6 +110,7 @@ TfrmTempLog::TfrmTempLog(QWidget *aParent) : QWidget(aParent, Qt::Window | Qt::W
 
 TfrmTempLog::~TfrmTempLog()
 {
+    RemoveLogSink();
     if (gTempLog == this)
         gTempLog = nullptr;
 }

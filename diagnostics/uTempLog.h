@@ -1,6 +1,8 @@
 #pragma once
 // The event log window: connection results, unexpected answers, exceptions and running counts of
-// Modbus exception codes, newest line first, each line in its own colour.
+// Modbus exception codes, newest line first, each line in its own colour. While a log window
+// exists it is the sink of the quadrel.* logging categories: warnings and worse in maroon,
+// information in navy, debug not shown; other categories go to the message handler as before.
 
 #include <QColor>
 #include <QString>

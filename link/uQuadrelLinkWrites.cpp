@@ -15,11 +15,8 @@
 std::optional<uint32_t> TzQuadrelLink::QueueFrame(const TzTag &aTag, const TStringBytes &aFrame, int aPriority)
 {
     const int address = aTag.Device ? aTag.Device->DevAddr : -1;
-    const bool accepted = aTag.Force || aTag.ForceOnce ? fEngine->SendCmdForce(aFrame, address, aPriority)
-                                                       : fEngine->SendCmd(aFrame, address);
-    if (!accepted)
-        return std::nullopt;
-    return fEngine->LastUID();
+    return aTag.Force || aTag.ForceOnce ? fEngine->SendCmdForce(aFrame, address, aPriority)
+                                        : fEngine->SendCmd(aFrame, address);
 }
 
 void TzQuadrelLink::RegisterPending(TzTag *aTag, const TStringBytes &aFrame, uint32_t aUID)

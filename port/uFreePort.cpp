@@ -3,7 +3,6 @@
 #include "port/uFreePort.h"
 
 #include "common/uUtils.h"
-#include "port/U_Lanvey_Ethernet.h"
 
 QString EthernetHost = QString::fromLatin1(EthernetFactoryHost);
 int32_t EthernetPort = 40000;
@@ -59,15 +58,7 @@ TzFreePort::~TzFreePort()
 
 bool TzFreePort::Start()
 {
-    bool opened;
-    if (Port->ByEthernet) {
-        opened = Port->OpenEthernet();
-    } else {
-        if (Port->IsActive())
-            Port->CloseInterface();
-        opened = Port->OpenInterface(fPortName) == 0;
-    }
-    if (!opened)
+    if (!Port->OpenTransport(fPortName))
         return false;
     if (!Port->isRunning() && !Port->isFinished())
         Port->start();
@@ -76,19 +67,15 @@ bool TzFreePort::Start()
 
 bool TzFreePort::Stop()
 {
-    if (Port->ByEthernet) {
-        Port->CloseEthernet();
-        return true;
-    }
-    return Port->CloseInterface();
+    return Port->CloseTransport();
 }
 
-bool TzFreePort::SendCmd(const TStringBytes &aCmd, int32_t aDevAddr)
+std::optional<uint32_t> TzFreePort::SendCmd(const TStringBytes &aCmd, int32_t aDevAddr)
 {
     return Port->RegCmd(aCmd, aDevAddr, 0);
 }
 
-bool TzFreePort::SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority)
+std::optional<uint32_t> TzFreePort::SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority)
 {
     return Port->RegCmd(aCmd, aDevAddr, aPriority);
 }

@@ -5,8 +5,11 @@
 // synchronously: the worker waits until the callback has run, or until the engine stops.
 
 #include "common/uStringBytes.h"
+#include "port/uConverterTransport.h"
 #include "port/uRequestQueue.h"
 #include "port/uSerialSettings.h"
+#include "port/uSerialTransport.h"
+#include "port/uTransport.h"
 
 #include <QObject>
 #include <QString>
@@ -18,9 +21,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class TEthernet_COM_Simulator;
-class TzSerialLine;
 
 // Process-wide Ethernet settings, written by the interface thread before an engine starts.
 inline constexpr const char *EthernetFactoryHost = "192.168.1.100";
@@ -44,22 +47,6 @@ enum class AnswerEnd
 // The rule a new engine starts with; the options file sets it (attribute answerend of comport).
 extern AnswerEnd DefaultAnswerEnd;
 
-// Outcome codes of an exchange.
-inline constexpr uint32_t ErrAnswerOK = 0;
-inline constexpr uint32_t ErrNoAnswer = 512;
-inline constexpr uint32_t ErrAnswerCRC = 4626;
-inline constexpr uint32_t ErrPortFailure = 4294967295u;
-
-// Codes of OpenInterface: the step that failed.
-inline constexpr uint32_t OpenErrCreateFile = 128;
-inline constexpr uint32_t OpenErrGetCommState = 1;
-inline constexpr uint32_t OpenErrSetCommState = 2;
-inline constexpr uint32_t OpenErrSetupComm = 4;
-inline constexpr uint32_t OpenErrGetCommTimeouts = 8;
-inline constexpr uint32_t OpenErrSetCommTimeouts = 16;
-inline constexpr uint32_t OpenErrGetCommMask = 32;
-inline constexpr uint32_t OpenErrSetCommMask = 64;
-
 // Request numbers run 1..MaxRequestUID, then 0, 1, ...
 inline constexpr uint32_t MaxRequestUID = 20000000;
 
@@ -77,9 +64,6 @@ struct TzAnswerRec
 
 // The answer callback, bound to its object by the caller (a lambda or std::bind_front).
 using TAsyncAnswer = std::function<void(const TzAnswerRec &aAnswerRec)>;
-
-// Makes the Ethernet transport; tests pass their own to exercise the re-creation rule.
-using TzTransportFactory = std::function<std::unique_ptr<TEthernet_COM_Simulator>()>;
 
 // The port name an engine made from a number opens: "COMn" on Windows, "/dev/ttySn" elsewhere.
 QString DefaultPortName(int32_t aComPort);
@@ -104,21 +88,21 @@ public:
     TzFreePortThread(std::mutex *aCS, std::shared_ptr<TzDeliveryGate> aGate, QObject *aReceiver);
     ~TzFreePortThread() override;
 
-    bool RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
-    uint32_t OpenInterface(const QString &aPortName);
-    bool CloseInterface();
+    // Queues a frame and gives its request number; nothing when refused (an empty frame, or the
+    // same frame already queued).
+    std::optional<uint32_t> RegCmd(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
+    // Picks the transport by ByEthernet and ByEthernetFinding and opens it: the serial line of
+    // this name, or the converter's sockets. False when it could not be opened.
+    bool OpenTransport(const QString &aPortName);
+    // Closes the transport picked last; the worker keeps running and fails what is still queued.
+    bool CloseTransport();
+
+    // Whether the serial line is open.
     bool IsActive() const;
-    // The serial line went away under the engine (a pulled adapter, a closed pty): it is closed,
-    // and opened again by name every second with the same settings until it is back or the
-    // engine is stopped. Meanwhile every request fails at once with ErrPortFailure.
-    bool LineLost() const { return fLineLost; }
+    // The serial line went away and is being opened again every second (see TzSerialTransport).
+    bool LineLost() const { return fSerial->LineLost(); }
     // Refused (false) while the engine is open over Ethernet: the worker uses those sockets.
     bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
-    void ReInitECS();
-    // Opens the transport with the Ethernet settings; false when no socket could be bound.
-    bool OpenEthernet();
-    // Closes the transport's sockets; an exchange under way ends at once.
-    void CloseEthernet();
     void SetTransportFactory(TzTransportFactory aFactory);
     // Wakes the worker from its pause and from a pending hand-over for good.
     void BeginStopping();
@@ -127,7 +111,10 @@ public:
     TzTimeouts &LocTimeouts();
     std::shared_ptr<TEthernet_COM_Simulator> CurrentECS() const;
 
-    std::atomic<uint32_t> GlobUID{0};
+    // The request number handed out last; for tests that count requests or make numbers wrap.
+    uint32_t IssuedUID() const;
+    void SetIssuedUID(uint32_t aUID);
+
     std::atomic<int32_t> ComPort{0};
     std::atomic<bool> ByEthernet{false};
     std::atomic<bool> ByEthernetFinding{false};
@@ -135,9 +122,8 @@ public:
     // After a request that got no answer of its own, listen for one more total wait before the
     // next request and drop what arrives, so a late answer is never taken for the next one.
     std::atomic<bool> LateAnswerGuard{true};
-    // Outcome of the last exchange or open; duration of the last exchange.
+    // Outcome of the last open of the serial line: 0, or the code of the step that failed.
     std::atomic<uint32_t> ErrorCode{0};
-    uint32_t GetDataTime = 0;
 
     // The queue, head first, with its duplicate check; guarded by *CS.
     TzRequestQueue RequestList;
@@ -147,85 +133,29 @@ protected:
     void run() override { Execute(); }
 
 private:
+    // The steps of OpenTransport: the serial line (0, or the code of the step that failed), or the
+    // converter's sockets (false when none could be bound).
+    uint32_t OpenInterface(const QString &aPortName);
+    bool OpenEthernet();
     void Execute();
-    void SendAsyncToLine(const TzReq &aReq);
-    bool GetData_ComPort();
-    bool ExchangeBySerial();
-    void PrepareSerialLine();
-    void ExchangeByEthernet();
-    void SendByEthernet();
-    bool RecvByEthernet();
-    int EthernetCallBound() const;
-    bool CheckModbusCRC() const;
-    void SyncProc();
+    TzExchangeResult ExchangeOne(TzTransport &aTransport, const TzReq &aReq);
+    void Deliver(uint32_t aUID, const TzExchangeResult &aResult);
     void PauseAfterExchange();
-    void AwaitRequest();
+    void AwaitRequest(const TzTransport *aTransport);
     bool QueueWaiting() const;
-    uint64_t FrameGapUs() const;
-    uint32_t TotalWaitMs() const;
-    void AwaitLateAnswer();
-    void AwaitLateDatagrams();
-    void LoseLine();
-    void TryReopenLine();
-    // A line for the log window, written on the interface thread; the worker does not wait.
-    void PostLogLine(const QString &aText, bool aFailure);
 
+    // The request number handed out last; guarded by *CS.
+    uint32_t fIssuedUID = 0;
     std::shared_ptr<TzDeliveryGate> fGate;
     QObject *fReceiver; // lives in the interface thread; deliveries are posted to it
-
-    QString FNamePort;
-    TzLineState FDCB;
-    TzLineTimeouts FComTO;
-    uint32_t FCommEvtMask = 0;
-    std::unique_ptr<TzSerialLine> FLine;
-
-    uint32_t QuantitySend = 0;
-    uint32_t QuantityRealSend = 0;
-    uint32_t QuantityGet = 0;
-    uint32_t QuantityRealGet = 0;
-    uint8_t PortBufferIn[256] = {};
-    uint8_t PortBufferOut[256] = {};
-    TStringBytes ResultArray;
-    bool ResultOK = false;
-    uint32_t CurrUID = 0;
-    // Set when an exchange ended in an exception: the text goes to the log with its outcome.
-    QString fFailureText;
-    // Until when (ms tick) the line is listened to for a late answer; 0 for no such wait.
-    uint32_t fLateAnswerUntil = 0;
-    bool fLateAnswerPending = false;
-    // Over the converter: tries sent in the last exchange, when the last left, and how many
-    // answers may still come after it (dropped before the next request is sent).
-    int fTriesSent = 0;
-    uint32_t fLastSendTick = 0;
-    int fLateDatagrams = 0;
-    uint32_t fLateDatagramsUntil = 0;
 
     std::unique_ptr<TzDCB> fLocDCB;
     std::unique_ptr<TzTimeouts> fLocTimeouts;
 
-    // Taken while the serial line is opened, closed or reopened, so a stop never crosses a
-    // reopen: once CloseInterface has run, the worker opens nothing again.
-    std::mutex fLineMutex;
-    std::atomic<bool> fLineLost{false};
-    uint32_t fLastReopenTry = 0; // ms tick of the last attempt to open the lost line
-
-    std::shared_ptr<TEthernet_COM_Simulator> MakeTransport();
-    int SwapTransport(std::shared_ptr<TEthernet_COM_Simulator> aFresh, bool aOpen);
-
-    // Taken while the engine opens, closes or re-creates its transport, so these never cross.
-    std::mutex fOpenMutex;
-    // The transport; swapped under fECSMutex, used by the worker through its own reference.
-    mutable std::mutex fECSMutex;
-    std::shared_ptr<TEthernet_COM_Simulator> ECS;
-    TzTransportFactory fTransportFactory;
-    // Ethernet settings taken on the interface thread when the engine starts, so the worker
-    // never reads the globals while the panel writes them.
-    QString fHost;
-    int32_t fPort = 0;
-    int32_t fWaitTime = 0;
-    std::atomic<int32_t> fTries{0};
-    std::atomic<int32_t> fFindTries{0};
-    std::atomic<bool> fEthernetOpen{false};
+    std::unique_ptr<TzSerialTransport> fSerial;
+    std::unique_ptr<TzConverterTransport> fConverter;
+    // The transport picked by the last open; the worker exchanges every request through it.
+    std::atomic<TzTransport *> fTransport{nullptr};
 };
 
 class TzFreePort
@@ -241,15 +171,16 @@ public:
     bool Start();
     // Closes the port or the sockets; the worker keeps running and fails what is still queued.
     bool Stop();
-    bool SendCmd(const TStringBytes &aCmd, int32_t aDevAddr);
-    bool SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
+    // Queue a frame; the request's number comes back, or nothing when the frame is refused (empty,
+    // or already queued). Numbers run 1..MaxRequestUID, then 0, 1, ...: 0 is a valid number.
+    std::optional<uint32_t> SendCmd(const TStringBytes &aCmd, int32_t aDevAddr);
+    std::optional<uint32_t> SendCmdForce(const TStringBytes &aCmd, int32_t aDevAddr, int32_t aPriority);
     void ClearRequestList();
     // Refused (false) while the engine is open over Ethernet.
     bool SetIpAndPort(const QString &aIPAddr, int32_t aPort);
 
     TAsyncAnswer OnAsyncAnswerProc() const { return fAsyncAnswerProc; }
     void SetOnAsyncAnswerProc(const TAsyncAnswer &aProc);
-    uint32_t LastUID() const { return Port->GlobUID; }
     int32_t ComPort() const { return fComPort; }
     void SetComPort(int32_t aComPort);
     QString PortName() const { return fPortName; }
@@ -271,7 +202,7 @@ public:
     bool HandOverPending() const;
     // The serial line went away and is being opened again every second.
     bool LineLost() const { return Port->LineLost(); }
-    // Replaces the Ethernet transport's maker; call before Start.
+    // Replaces the maker of the converter's socket layer; call before Start.
     void SetTransportFactory(TzTransportFactory aFactory) { Port->SetTransportFactory(std::move(aFactory)); }
 
     std::unique_ptr<TzFreePortThread> Port;

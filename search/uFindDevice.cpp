@@ -215,9 +215,10 @@ void TfrmFindDevice::SendProbe(int aAddr)
     probe.DevAddr = aAddr;
     probe.Cmd = FindProbeFrame(aAddr);
     // A refused probe has no number of its own; recording it would tie it to another's outcome.
-    if (!FreePort->SendCmd(probe.Cmd, aAddr))
+    const std::optional<uint32_t> uid = FreePort->SendCmd(probe.Cmd, aAddr);
+    if (!uid)
         return;
-    probe.Code = FreePort->LastUID();
+    probe.Code = *uid;
     probe.TimeStamp = GetTickCount32();
     probe.IsLast = aAddr == FindLastAddr;
     std::lock_guard lock(CS);

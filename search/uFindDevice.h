@@ -5,6 +5,7 @@
 // and format of the lists in turn, for a module whose line settings nobody remembers.
 
 #include "common/uStringBytes.h"
+#include "model/uQuadrelMap.h"
 
 #include <QObject>
 #include <QString>
@@ -21,9 +22,9 @@ struct TzAnswerRec;
 
 inline constexpr int FindFirstAddr = 1;
 inline constexpr int FindLastAddr = 247;
-inline constexpr int FindQuadrelType = 73;
+inline constexpr int FindQuadrelType = QuadrelMap::DeviceType;
 // The probe reads two input registers from here: device type and hardware version.
-inline constexpr int FindProbeRegister = 36864;
+inline constexpr int FindProbeRegister = QuadrelMap::RegDeviceType;
 
 // The probe for one address: aAddr 04 90 00 00 02 and its CRC, low byte first.
 TStringBytes FindProbeFrame(int aAddr);

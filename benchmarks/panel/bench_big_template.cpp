@@ -92,7 +92,7 @@ int main(int argc, char **argv)
                 connectMs, queued, stalls.MaxLatenessMs());
 
     stalls.Start();
-    const uint32_t firstUid = frame->Link()->Engine()->LastUID();
+    const uint32_t firstUid = frame->Link()->Engine()->Port->IssuedUID();
     const int pendingAtStart = frame->Link()->PendingAnswers();
     clock.restart();
     Spin(seconds * 1000);
@@ -101,7 +101,7 @@ int main(int argc, char **argv)
     std::printf("first cycle: %d answers in %lld ms (%.0f per second, the whole cycle about %.0f s on this "
                 "line); longest interface stall %lld ms; %u requests queued meanwhile\n",
                 answered, clock.elapsed(), perSecond, perSecond > 0 ? queued / perSecond : 0.0,
-                stalls.MaxLatenessMs(), frame->Link()->Engine()->LastUID() - firstUid);
+                stalls.MaxLatenessMs(), frame->Link()->Engine()->Port->IssuedUID() - firstUid);
 
     // Disconnecting stops the port: every request still queued is reported, as a failure.
     stalls.Start();

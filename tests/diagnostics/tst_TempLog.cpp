@@ -2,9 +2,26 @@
 
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
+#include "port/uPortLog.h"
 
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QtTest>
+
+#include <thread>
+
+Q_LOGGING_CATEGORY(lcOther, "test.other")
+
+namespace {
+
+// What reached the handler that was in place before the log window.
+QStringList gBefore;
+void RecordBefore(QtMsgType, const QMessageLogContext &, const QString &aText)
+{
+    gBefore << aText;
+}
+
+} // namespace
 
 class TestTempLog : public QObject
 {
@@ -16,6 +33,8 @@ private slots:
     void trimsToTheNewest200();
     void errorCounters();
     void versionWindowAnimation();
+    void categoryMessagesFromAnotherThread_data();
+    void categoryMessagesFromAnotherThread();
 };
 
 void TestTempLog::opensWithCounterLines()
@@ -90,6 +109,74 @@ void TestTempLog::versionWindowAnimation()
     QTRY_VERIFY_WITH_TIMEOUT(window.labWorking->text() != shown, 5000);
     window.hide();
     QVERIFY(!window.Timer1->isActive());
+}
+
+void TestTempLog::categoryMessagesFromAnotherThread_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("rulesSet");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QColor>("color");
+    QTest::addColumn<bool>("toStandardError");
+    QTest::newRow("port warning: maroon") << "warning" << false << true << LogMaroon << false;
+    QTest::newRow("port info: navy") << "info" << false << true << LogNavy << false;
+    QTest::newRow("port debug: not shown") << "debug" << false << false << QColor() << false;
+    QTest::newRow("other category: not shown, handled as before") << "other" << false << false << QColor() << true;
+    QTest::newRow("QT_LOGGING_RULES set: shown and on standard error") << "warning" << true << true << LogMaroon
+                                                                       << true;
+}
+
+void TestTempLog::categoryMessagesFromAnotherThread()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, rulesSet);
+    QFETCH(bool, shown);
+    QFETCH(QColor, color);
+    QFETCH(bool, toStandardError);
+    const QByteArray rulesBefore = qgetenv("QT_LOGGING_RULES");
+    const bool hadRules = qEnvironmentVariableIsSet("QT_LOGGING_RULES");
+    if (rulesSet)
+        qputenv("QT_LOGGING_RULES", "quadrel.*=true");
+    else
+        qunsetenv("QT_LOGGING_RULES");
+    gBefore.clear();
+    const QtMessageHandler original = qInstallMessageHandler(RecordBefore);
+    const QString text = QStringLiteral("Порт /dev/ttyX: %1").arg(kind);
+    const QString sentinel = QStringLiteral("конец");
+    {
+        TfrmTempLog log;
+        const int linesBefore = int(log.Lines().size());
+        std::thread worker([&] {
+            if (kind == "warning")
+                qCWarning(lcPort).noquote() << text;
+            else if (kind == "info")
+                qCInfo(lcPort).noquote() << text;
+            else if (kind == "debug")
+                qCDebug(lcPort).noquote() << text;
+            else
+                qCWarning(lcOther).noquote() << text;
+            // Lines arrive in order: once this one is there, the message above has had its turn.
+            qCWarning(lcPort).noquote() << sentinel;
+        });
+        worker.join();
+        QTRY_VERIFY_WITH_TIMEOUT(log.Lines().contains(sentinel), 10000);
+        const QStringList lines = log.Lines();
+        QCOMPARE(lines.contains(text), shown);
+        QCOMPARE(int(lines.size()), linesBefore + (shown ? 2 : 1));
+        if (shown) {
+            QCOMPARE(lines.indexOf(text), 1);
+            QCOMPARE(log.LineColor(1), color);
+        }
+        QCOMPARE(gBefore.contains(text), toStandardError);
+    }
+    // The window gone, its handler is gone too: everything reaches the one before.
+    qCWarning(lcPort).noquote() << sentinel;
+    QVERIFY(gBefore.contains(sentinel));
+    QVERIFY(qInstallMessageHandler(original) == RecordBefore);
+    if (hadRules)
+        qputenv("QT_LOGGING_RULES", rulesBefore);
+    else
+        qunsetenv("QT_LOGGING_RULES");
 }
 
 QTEST_MAIN(TestTempLog)

@@ -339,7 +339,7 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     const QString back = QStringLiteral("Порт %1 снова открыт").arg(fPath);
 
     // Pulled while the panel polls.
-    const uint32_t uidBefore = Frame()->Link()->Engine()->LastUID();
+    const uint32_t uidBefore = Frame()->Link()->Engine()->Port->IssuedUID();
     TPendingWatch pending(fPanel);
     Sim()->Serial().Stop();
     QTRY_COMPARE_WITH_TIMEOUT(LinesStartingWith(Log()->Lines(), lost), 1, LineTimeout);
@@ -354,9 +354,9 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     QTest::qWait(4000);
     const double cpuShare = (ProcessCpuSeconds() - cpuBefore) / (double(gone.elapsed()) / 1000.0);
     qInfo("while the adapter was out: %.1f %% of one core used, at most %d requests pending, %u requests tried",
-          cpuShare * 100, pending.Max(), Frame()->Link()->Engine()->LastUID() - uidBefore);
+          cpuShare * 100, pending.Max(), Frame()->Link()->Engine()->Port->IssuedUID() - uidBefore);
     QVERIFY2(cpuShare < 0.6, "the panel spins while the port is gone");
-    QVERIFY(Frame()->Link()->Engine()->LastUID() - uidBefore >= 8);
+    QVERIFY(Frame()->Link()->Engine()->Port->IssuedUID() - uidBefore >= 8);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
     QCOMPARE(int(Log()->Lines().size()), linesGone);
     QVERIFY(fPanel.IsConnected());
@@ -403,12 +403,12 @@ void TestQuadrelFaults::converterGoneForAMinute()
     Sim()->Udp().Stop();
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.ValuesStale(), LineTimeout);
     const int linesGone = int(Log()->Lines().size());
-    const uint32_t uidGone = Frame()->Link()->Engine()->LastUID();
+    const uint32_t uidGone = Frame()->Link()->Engine()->Port->IssuedUID();
     QTest::qWait(60000);
     qInfo("converter gone for a minute: %u requests tried, at most %d pending, %d new log lines",
-          Frame()->Link()->Engine()->LastUID() - uidGone, pending.Max(), int(Log()->Lines().size()) - linesGone);
+          Frame()->Link()->Engine()->Port->IssuedUID() - uidGone, pending.Max(), int(Log()->Lines().size()) - linesGone);
     // Polling went on at the pace of the waits (3 tries of 15 + 200 ms each), and said nothing more.
-    QVERIFY(Frame()->Link()->Engine()->LastUID() - uidGone >= 60);
+    QVERIFY(Frame()->Link()->Engine()->Port->IssuedUID() - uidGone >= 60);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
     QCOMPARE(int(Log()->Lines().size()), linesGone);
     QVERIFY(fPanel.IsConnected());

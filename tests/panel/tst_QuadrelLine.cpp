@@ -440,7 +440,7 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
         if (disconnectWhileQueuing) {
             disconnectWhileQueuing = false;
             fPanel.ClickConnect();
-            uidAtDisconnect = Frame()->Link()->Engine()->LastUID();
+            uidAtDisconnect = Frame()->Link()->Engine()->Port->IssuedUID();
         }
     });
     ticker.start();
@@ -463,7 +463,7 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
     QVERIFY(!fPanel.IsConnected());
     QTest::qWait(200);
     QVERIFY(!Frame()->Link()->FirstCycleQueuing());
-    QCOMPARE(Frame()->Link()->Engine()->LastUID(), uidAtDisconnect);
+    QCOMPARE(Frame()->Link()->Engine()->Port->IssuedUID(), uidAtDisconnect);
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.PendingAnswers(), 0, LineTimeout);
     QVERIFY(!lastReadable->IsLast);
 }

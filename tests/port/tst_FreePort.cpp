@@ -181,10 +181,10 @@ void TestFreePort::placement()
         expected << ReadHolding(1, i, 1);
     }
     const QByteArray forced = ReadHolding(2, 0, 1);
-    QVERIFY(port.SendCmdForce(forced, 2, priority));
+    QCOMPARE(port.SendCmdForce(forced, 2, priority), std::optional<uint32_t>(queued + 1));
     expected.insert(expectedIndex, forced);
     QCOMPARE(Queue(port), expected);
-    QCOMPARE(port.LastUID(), uint32_t(queued + 1));
+    QCOMPARE(port.Port->RequestList[expectedIndex]->UID, uint32_t(queued + 1));
     QCOMPARE(port.Port->RequestList[expectedIndex]->DevAddr, 2);
 }
 
@@ -193,29 +193,30 @@ void TestFreePort::emptyAndDuplicateFramesAreRefused()
     TzFreePort port(1);
     QVERIFY(!port.SendCmd(TStringBytes(QByteArray()), 1));
     QVERIFY(!port.SendCmd(TStringBytes(), 1));
-    QCOMPARE(port.LastUID(), 0u);
-    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
-    QVERIFY(port.SendCmd(ReadHolding(1, 1, 1), 1));
+    QCOMPARE(port.Port->IssuedUID(), 0u);
+    QCOMPARE(port.SendCmd(ReadHolding(1, 0, 1), 1), std::optional<uint32_t>(1));
+    QCOMPARE(port.SendCmd(ReadHolding(1, 1, 1), 1), std::optional<uint32_t>(2));
     QVERIFY(!port.SendCmd(ReadHolding(1, 0, 1), 1));
     QVERIFY(!port.SendCmdForce(ReadHolding(1, 1, 1), 1, 1));
-    QCOMPARE(port.LastUID(), 2u);
+    QCOMPARE(port.Port->IssuedUID(), 2u);
     // A prefix of a queued frame is a different frame.
     QVERIFY(port.SendCmd(ReadHolding(1, 0, 1).left(7), 1));
     QCOMPARE(port.Port->RequestList.size(), size_t(3));
     port.ClearRequestList();
     QVERIFY(port.Port->RequestList.empty());
-    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
-    QCOMPARE(port.LastUID(), 4u);
+    QCOMPARE(port.SendCmd(ReadHolding(1, 0, 1), 1), std::optional<uint32_t>(4));
 }
 
 void TestFreePort::requestNumbersWrapAfter20000000()
 {
     TzFreePort port(1);
-    port.Port->GlobUID = 19999999;
+    port.Port->SetIssuedUID(19999999);
     QList<uint32_t> numbers;
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(port.SendCmd(ReadHolding(1, i, 1), 1));
-        numbers << port.LastUID();
+        // 0 is a number like any other: the refusal is told apart by the missing value.
+        const std::optional<uint32_t> uid = port.SendCmd(ReadHolding(1, i, 1), 1);
+        QVERIFY(uid.has_value());
+        numbers << *uid;
     }
     QCOMPARE(numbers, (QList<uint32_t>{20000000, 0, 1}));
     QCOMPARE(port.Port->RequestList[1]->UID, 0u);
@@ -273,8 +274,8 @@ void TestFreePort::duplicateCheckFollowsServedFailedAndClearedRequests()
     QVERIFY(port->Start());
 
     const QByteArray slow = ReadHolding(1, 0, 1), silent = ReadHolding(1, 1, 1), forced = ReadHolding(1, 2, 1);
-    QVERIFY(port->SendCmd(slow, 1));
-    const uint32_t original = port->LastUID();
+    const std::optional<uint32_t> original = port->SendCmd(slow, 1);
+    QVERIFY(original);
     QVERIFY(port->SendCmd(silent, 1));
     QVERIFY(port->SendCmdForce(forced, 1, 1));
     // Refused while queued, also while on the line, wherever the forced insert put them.
@@ -285,17 +286,17 @@ void TestFreePort::duplicateCheckFollowsServedFailedAndClearedRequests()
     // Dropped from the queue while its exchange runs: an identical frame is accepted, and the
     // outcome of the dropped one does not take the new copy's place in the check.
     port->ClearRequestList();
-    QVERIFY(port->SendCmd(slow, 1));
-    const uint32_t copy = port->LastUID();
+    const std::optional<uint32_t> copy = port->SendCmd(slow, 1);
+    QVERIFY(copy);
     QVERIFY(!port->SendCmd(slow, 1));
     QTRY_VERIFY_WITH_TIMEOUT(!fAnswers.empty(), 20000);
-    QCOMPARE(fAnswers[0].UID, original);
+    QCOMPARE(fAnswers[0].UID, *original);
     QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
     QVERIFY(!port->SendCmd(slow, 1)); // the copy is still queued (its answer takes 300 ms)
 
     // Once served, and once failed, a frame is accepted again.
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
-    QCOMPARE(fAnswers[1].UID, copy);
+    QCOMPARE(fAnswers[1].UID, *copy);
     QVERIFY(port->SendCmd(silent, 1));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(3), 20000);
     QCOMPARE(fAnswers[2].ErrCode, ErrNoAnswer);
@@ -317,8 +318,9 @@ void TestFreePort::libmodbusSlaveAnswersThroughTheEngine()
     port->SetOnAsyncAnswerProc(Collector());
     QVERIFY(port->Start());
 
-    QVERIFY(port->SendCmd(ReadHolding(1, 5, 1), 1));
-    const uint32_t first = port->LastUID();
+    const std::optional<uint32_t> queued = port->SendCmd(ReadHolding(1, 5, 1), 1);
+    QVERIFY(queued);
+    const uint32_t first = *queued;
     QVERIFY(port->SendCmd(ReadHolding(1, 0, 8), 1));
     // Register 200 does not exist: the exception answer is an ordinary, well-checked frame.
     QVERIFY(port->SendCmd(ReadHolding(1, 200, 1), 1));
@@ -335,8 +337,7 @@ void TestFreePort::libmodbusSlaveAnswersThroughTheEngine()
     QCOMPARE(slave.Served(), 3);
 
     // Once its outcome is delivered, the same frame is accepted again with a new number.
-    QVERIFY(port->SendCmd(ReadHolding(1, 5, 1), 1));
-    QCOMPARE(port->LastUID(), first + 3);
+    QCOMPARE(port->SendCmd(ReadHolding(1, 5, 1), 1), std::optional<uint32_t>(first + 3));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(4), 20000);
     QCOMPARE(fAnswers[3].UID, first + 3);
 }

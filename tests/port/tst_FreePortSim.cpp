@@ -296,7 +296,7 @@ void TestFreePortSim::requestNumbersWrapWhileServing()
     QVERIFY(!path.empty());
     auto port = SerialEngine(path);
     QVERIFY(port->Start());
-    port->Port->GlobUID = 19999999;
+    port->Port->SetIssuedUID(19999999);
     for (int i = 0; i < 3; ++i)
         QVERIFY(port->SendCmd(Read(3, 60017 + i, 1), Module));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(3), 20000);

@@ -347,8 +347,9 @@ void TestLineEngine::lateAnswersNeverShift()
     std::map<uint32_t, QByteArray> asked;
     for (int round = 0; round < 3; ++round) {
         for (const QByteArray &request : {voltage, status}) {
-            QVERIFY(port->SendCmd(TStringBytes(request), Module));
-            asked[port->LastUID()] = request;
+            const std::optional<uint32_t> uid = port->SendCmd(TStringBytes(request), Module);
+            QVERIFY(uid);
+            asked[*uid] = request;
         }
         QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2 * round + 2), 60000);
     }
@@ -364,8 +365,9 @@ void TestLineEngine::lateAnswersNeverShift()
     fAnswers.clear();
     asked.clear();
     for (const QByteArray &request : {voltage, status}) {
-        QVERIFY(port->SendCmd(TStringBytes(request), Module));
-        asked[port->LastUID()] = request;
+        const std::optional<uint32_t> uid = port->SendCmd(TStringBytes(request), Module);
+        QVERIFY(uid);
+        asked[*uid] = request;
     }
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(2), 20000);
     for (const TzAnswerRec &a : fAnswers) {

@@ -1,0 +1,3 @@
+#include "port/uPortLog.h"
+
+Q_LOGGING_CATEGORY(lcPort, "quadrel.port", QtInfoMsg)

@@ -122,7 +122,9 @@ QString ResolveLocation(int aWhich, const QString &aLocation, TzLocationKind aKi
     case TzLocationKind::Default:
         switch (aWhich) {
         case locData: result = paths.ExeDir + QStringLiteral("Data") + separator; break;
-        case locTmp: result = paths.VelorConfig ? NativeLocation(paths.VelorConfig->InternalBufDir()) : QString(); break;
+        case locTmp:
+            result = paths.VelorConfig ? NativeLocation(paths.VelorConfig->InternalBufDir()) : QString();
+            break;
         case locLang: result = paths.ExeDir + QStringLiteral("Lang") + separator; break;
         case locDoc: result = paths.ExeDir + QStringLiteral("Doc") + separator; break;
         default: result = paths.ExeDir; break;

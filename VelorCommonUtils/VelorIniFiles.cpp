@@ -241,18 +241,63 @@ const QString PathSection = QStringLiteral("Path");
 const QString DefaultKind = QStringLiteral("default");
 } // namespace
 
-QString CVelorConfig::ConfLocation() const { return ReadString(PathSection, QStringLiteral("ConfLocation"), QString()); }
-QString CVelorConfig::ConfLocationType() const { return ReadString(PathSection, QStringLiteral("ConfLocationType"), DefaultKind); }
-QString CVelorConfig::DataLocation() const { return ReadString(PathSection, QStringLiteral("DataLocation"), QStringLiteral(".\\Data\\")); }
-QString CVelorConfig::DataLocationType() const { return ReadString(PathSection, QStringLiteral("DataLocationType"), DefaultKind); }
-QString CVelorConfig::TMPLocation() const { return ReadString(PathSection, QStringLiteral("TMPLocation"), QStringLiteral(".\\TMP\\")); }
-QString CVelorConfig::TMPLocationType() const { return ReadString(PathSection, QStringLiteral("TMPLocationType"), DefaultKind); }
-QString CVelorConfig::LogLocation() const { return ReadString(PathSection, QStringLiteral("LogLocation"), QString()); }
-QString CVelorConfig::LogLocationType() const { return ReadString(PathSection, QStringLiteral("LogLocationType"), DefaultKind); }
-QString CVelorConfig::LangLocation() const { return ReadString(PathSection, QStringLiteral("LangLocation"), QStringLiteral(".\\Lang\\")); }
-QString CVelorConfig::LangLocationType() const { return ReadString(PathSection, QStringLiteral("LangLocationType"), DefaultKind); }
-QString CVelorConfig::XMLLocation() const { return ReadString(PathSection, QStringLiteral("XMLLocation"), QString()); }
-QString CVelorConfig::XMLLocationType() const { return ReadString(PathSection, QStringLiteral("XMLLocationType"), DefaultKind); }
-QString CVelorConfig::DocLocation() const { return ReadString(PathSection, QStringLiteral("DocLocation"), QStringLiteral(".\\Doc\\")); }
-QString CVelorConfig::DocLocationType() const { return ReadString(PathSection, QStringLiteral("DocLocationType"), DefaultKind); }
-QString CVelorConfig::InternalBufDir() const { return ReadString(QStringLiteral("BufPth"), QStringLiteral("BufDir"), QString()); }
+QString CVelorConfig::ConfLocation() const
+{
+    return ReadString(PathSection, QStringLiteral("ConfLocation"), QString());
+}
+QString CVelorConfig::ConfLocationType() const
+{
+    return ReadString(PathSection, QStringLiteral("ConfLocationType"), DefaultKind);
+}
+QString CVelorConfig::DataLocation() const
+{
+    return ReadString(PathSection, QStringLiteral("DataLocation"), QStringLiteral(".\\Data\\"));
+}
+QString CVelorConfig::DataLocationType() const
+{
+    return ReadString(PathSection, QStringLiteral("DataLocationType"), DefaultKind);
+}
+QString CVelorConfig::TMPLocation() const
+{
+    return ReadString(PathSection, QStringLiteral("TMPLocation"), QStringLiteral(".\\TMP\\"));
+}
+QString CVelorConfig::TMPLocationType() const
+{
+    return ReadString(PathSection, QStringLiteral("TMPLocationType"), DefaultKind);
+}
+QString CVelorConfig::LogLocation() const
+{
+    return ReadString(PathSection, QStringLiteral("LogLocation"), QString());
+}
+QString CVelorConfig::LogLocationType() const
+{
+    return ReadString(PathSection, QStringLiteral("LogLocationType"), DefaultKind);
+}
+QString CVelorConfig::LangLocation() const
+{
+    return ReadString(PathSection, QStringLiteral("LangLocation"), QStringLiteral(".\\Lang\\"));
+}
+QString CVelorConfig::LangLocationType() const
+{
+    return ReadString(PathSection, QStringLiteral("LangLocationType"), DefaultKind);
+}
+QString CVelorConfig::XMLLocation() const
+{
+    return ReadString(PathSection, QStringLiteral("XMLLocation"), QString());
+}
+QString CVelorConfig::XMLLocationType() const
+{
+    return ReadString(PathSection, QStringLiteral("XMLLocationType"), DefaultKind);
+}
+QString CVelorConfig::DocLocation() const
+{
+    return ReadString(PathSection, QStringLiteral("DocLocation"), QStringLiteral(".\\Doc\\"));
+}
+QString CVelorConfig::DocLocationType() const
+{
+    return ReadString(PathSection, QStringLiteral("DocLocationType"), DefaultKind);
+}
+QString CVelorConfig::InternalBufDir() const
+{
+    return ReadString(QStringLiteral("BufPth"), QStringLiteral("BufDir"), QString());
+}

@@ -13,8 +13,8 @@
 #ifdef QUADREL_HAS_DEMO
 #include "app/uDemo.h"
 #endif
-#include "app/uMain.h"
 #include "VelorCommonUtils/VelorFilePath.h"
+#include "app/uMain.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "panel/uQuadrel.h"
@@ -32,9 +32,7 @@ int AnswerCommandLine(const TzCommandLineResult &aResult)
 {
     switch (aResult.Action) {
     case TzCommandLineAction::ShowHelp:
-    case TzCommandLineAction::ShowVersion:
-        std::fputs(aResult.Text.toLocal8Bit().constData(), stdout);
-        return 0;
+    case TzCommandLineAction::ShowVersion: std::fputs(aResult.Text.toLocal8Bit().constData(), stdout); return 0;
     case TzCommandLineAction::Fail:
         std::fputs(aResult.Text.toLocal8Bit().constData(), stderr);
         return CommandLineErrorExit;

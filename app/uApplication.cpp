@@ -2,9 +2,7 @@
 
 #include <exception>
 
-TzApplication::TzApplication(int &argc, char **argv) : QApplication(argc, argv)
-{
-}
+TzApplication::TzApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
 bool TzApplication::notify(QObject *aReceiver, QEvent *aEvent)
 {

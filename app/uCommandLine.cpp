@@ -47,8 +47,8 @@ QString HelpText(const TzOptions &aOptions)
     const QString program = ProgramName();
     QStringList lines;
     lines << QStringLiteral("Использование: %1 [параметры] [/autorun] [test]").arg(program)
-          << ProgramDisplayName() + QStringLiteral(": управление релейным модулем Quadrel по Modbus RTU.")
-          << QString() << QStringLiteral("Параметры:");
+          << ProgramDisplayName() + QStringLiteral(": управление релейным модулем Quadrel по Modbus RTU.") << QString()
+          << QStringLiteral("Параметры:");
     int width = 0;
     for (const QCommandLineOption *option : aOptions.All())
         width = std::max(width, int(OptionSpelling(*option).size()));
@@ -123,8 +123,8 @@ TzCommandLineResult ParseCommandLine(const QStringList &aArguments)
         bool number = false;
         const int after = parser.value(options.After).toInt(&number);
         if (!number || after < 0) {
-            result.Text = Failure(QStringLiteral("«--after» ждёт число миллисекунд, получено «%1»")
-                                      .arg(parser.value(options.After)));
+            result.Text = Failure(
+                QStringLiteral("«--after» ждёт число миллисекунд, получено «%1»").arg(parser.value(options.After)));
             return result;
         }
         result.Options.ScreenshotAfterMs = after;
@@ -143,13 +143,15 @@ bool CommandLineAsksForText(const QStringList &aArguments)
     // A mistake is answered before any window system is opened too, so it is named even without a
     // display, unless the line holds one of the toolkit's own options (-platform, -style ...),
     // which only the application object takes off the line.
-    static const QStringList toolkitOptions{
-        QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-        QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
-        QStringLiteral("qwindowtitle"), QStringLiteral("reverse"), QStringLiteral("session"),
-        QStringLiteral("style"), QStringLiteral("stylesheet"), QStringLiteral("widgetcount"),
-        QStringLiteral("display"), QStringLiteral("geometry"), QStringLiteral("dialogs"), QStringLiteral("nograb"),
-        QStringLiteral("dograb"), QStringLiteral("qmljsdebugger")};
+    static const QStringList toolkitOptions{QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+                                            QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+                                            QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+                                            QStringLiteral("qwindowtitle"),    QStringLiteral("reverse"),
+                                            QStringLiteral("session"),         QStringLiteral("style"),
+                                            QStringLiteral("stylesheet"),      QStringLiteral("widgetcount"),
+                                            QStringLiteral("display"),         QStringLiteral("geometry"),
+                                            QStringLiteral("dialogs"),         QStringLiteral("nograb"),
+                                            QStringLiteral("dograb"),          QStringLiteral("qmljsdebugger")};
     for (const QString &argument : aArguments.mid(1)) {
         QString name = argument;
         while (name.startsWith(u'-'))

@@ -8,16 +8,15 @@
 
 struct TzCommandLine
 {
-    bool TestMode = false;   // the word "test" anywhere
-    bool Autorun = false;    // "/autorun" as the first parameter (elsewhere it has no effect)
-    bool Demo = false;       // --demo
-    bool Connect = false;    // --connect
-    QString Screenshot;      // --screenshot FILE
+    bool TestMode = false;        // the word "test" anywhere
+    bool Autorun = false;         // "/autorun" as the first parameter (elsewhere it has no effect)
+    bool Demo = false;            // --demo
+    bool Connect = false;         // --connect
+    QString Screenshot;           // --screenshot FILE
     int ScreenshotAfterMs = 1500; // --after MS
 };
 
-enum class TzCommandLineAction
-{
+enum class TzCommandLineAction {
     Run,         // start the panel with Options
     ShowHelp,    // print Text to standard output, exit 0
     ShowVersion, // print Text to standard output, exit 0

@@ -1,12 +1,12 @@
 #include "app/uMain.h"
 
-#include "panel/uHintTiming.h"
 #include "app/uProgramInfo.h"
 #include "app/uSystemMenu.h"
 #include "common/uGlobVar.h"
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uFrameGlob.h"
+#include "panel/uHintTiming.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 
@@ -24,7 +24,7 @@ TfrmMain::TfrmMain(QWidget *aParent) : QWidget(aParent)
     setWindowTitle(ProgramDisplayName());
     setWindowIcon(ProgramIcon());
     QFont font(QFontDatabase::families().contains(QStringLiteral("Tahoma")) ? QStringLiteral("Tahoma")
-                                                                             : QFont().defaultFamily());
+                                                                            : QFont().defaultFamily());
     font.setPointSize(8);
     setFont(font);
     FormCreate();

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 // Appends a separator, the test-mode command, a separator and the stay-on-top command.
-void AppendSystemMenuCommands(void *aWindowHandle, int aTestModeId, const wchar_t *aTestModeCaption,
-                              int aStayOnTopId, const wchar_t *aStayOnTopCaption);
+void AppendSystemMenuCommands(void *aWindowHandle, int aTestModeId, const wchar_t *aTestModeCaption, int aStayOnTopId,
+                              const wchar_t *aStayOnTopCaption);
 void CheckSystemMenuCommand(void *aWindowHandle, int aCommandId, bool aChecked);
 // The command of a WM_SYSCOMMAND message, or -1 for any other message.
 int SystemMenuCommandOf(const void *aNativeMessage);

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-void AppendSystemMenuCommands(void *aWindowHandle, int aTestModeId, const wchar_t *aTestModeCaption,
-                              int aStayOnTopId, const wchar_t *aStayOnTopCaption)
+void AppendSystemMenuCommands(void *aWindowHandle, int aTestModeId, const wchar_t *aTestModeCaption, int aStayOnTopId,
+                              const wchar_t *aStayOnTopCaption)
 {
     HMENU menu = GetSystemMenu(static_cast<HWND>(aWindowHandle), FALSE);
     if (!menu)

@@ -34,7 +34,8 @@ inline long ThreadCount()
 
 inline long OpenFdCount()
 {
-    return long(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+    return long(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
 // Runs the event loop until the condition holds or the time is up. The loop sleeps between events

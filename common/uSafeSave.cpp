@@ -55,8 +55,7 @@ void RemoveLeftoversOfKilledSaves(const QString &aFolder, const QString &aTarget
     QDirIterator entries(aFolder, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     while (entries.hasNext()) {
         entries.next();
-        if (IsSaveTemporaryName(entries.fileName(), aTargetName)
-            && entries.fileInfo().lastModified().toUTC() < settled)
+        if (IsSaveTemporaryName(entries.fileName(), aTargetName) && entries.fileInfo().lastModified().toUTC() < settled)
             QFile::remove(entries.filePath());
     }
 }
@@ -95,7 +94,7 @@ QString WriteAndReplace(const QString &aTarget, const QByteArray &aContents, TzF
     // A shared file keeps the permissions it had; a new one gets the usual ones (less the umask).
     mode_t mode = aAccess == TzFileAccess::OwnerOnly ? 0600 : 0666;
     bool keepMode = false;
-    struct stat existing {};
+    struct stat existing{};
     if (aAccess == TzFileAccess::Shared && ::stat(Native(aTarget).constData(), &existing) == 0) {
         mode = existing.st_mode & 0777;
         keepMode = true;
@@ -110,7 +109,8 @@ QString WriteAndReplace(const QString &aTarget, const QByteArray &aContents, TzF
             break;
     }
     if (fd < 0)
-        return QStringLiteral("не удалось создать новый файл в папке %1 (%2)").arg(QuotedPath(folder), SystemReason(errno));
+        return QStringLiteral("не удалось создать новый файл в папке %1 (%2)")
+            .arg(QuotedPath(folder), SystemReason(errno));
 
     auto fail = [&](const QString &aStep) {
         const int error = errno;
@@ -182,7 +182,8 @@ QString WriteAndReplace(const QString &aTarget, const QByteArray &aContents, TzF
         return QStringLiteral("%1 (%2)").arg(aStep, reason);
     };
     if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("не удалось создать новый файл в папке %1").arg(QuotedPath(QFileInfo(aTarget).absolutePath())));
+        return fail(QStringLiteral("не удалось создать новый файл в папке %1")
+                        .arg(QuotedPath(QFileInfo(aTarget).absolutePath())));
     if (aAccess == TzFileAccess::OwnerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return fail(QStringLiteral("не удалось задать права нового файла"));
     if (file.write(aContents) != aContents.size())
@@ -216,7 +217,7 @@ TzPathKind PathKindOf(const QString &aPath, QString *aWhat)
         return TzPathKind::NotAFile;
     };
 #ifndef Q_OS_WIN
-    struct stat link {};
+    struct stat link{};
     // A path that cannot be looked at (a folder on the way without access) counts as a file: what
     // is then done with it fails with a reason of its own.
     if (::lstat(Native(aPath).constData(), &link) != 0)
@@ -257,7 +258,7 @@ bool OpenRegularForReading(QFile &aFile, QString *aReason)
     const int fd = ::open(Native(aFile.fileName()).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return fail(QStringLiteral("файл не читается (%1)").arg(SystemReason(errno)));
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return fail(QStringLiteral("это не обычный файл"));
@@ -285,7 +286,8 @@ bool IsSaveTemporaryName(const QString &aName, const QString &aTargetName)
     if (dash < 1 || middle[dash] != u'-')
         return false;
     for (qsizetype i = 0; i < middle.size(); ++i) {
-        const bool ok = i < dash ? middle[i].isDigit() && middle[i].unicode() < 128 : i == dash || IsAlphanumeric(middle[i]);
+        const bool ok = i < dash ? middle[i].isDigit() && middle[i].unicode() < 128
+                                 : i == dash || IsAlphanumeric(middle[i]);
         if (!ok)
             return false;
     }

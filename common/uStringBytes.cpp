@@ -14,9 +14,7 @@ TStringBytes::TStringBytes(const QByteArray &aBytes)
 
 // Text travels as Latin-1, the one single-byte code page in which every byte value maps to one
 // character and back, so a frame survives a round trip through text unchanged.
-TStringBytes::TStringBytes(const QString &aText) : TStringBytes(aText.toLatin1())
-{
-}
+TStringBytes::TStringBytes(const QString &aText) : TStringBytes(aText.toLatin1()) {}
 
 TStringBytes TStringBytes::FromRaw(const uint8_t *aData, int aCount)
 {

@@ -13,29 +13,22 @@
 QString ModbusErrorText(uint8_t aCode)
 {
     switch (aCode) {
-    case 1:
-        return QStringLiteral("Принятый код функции не может быть\r\nобработан на подчиненном.");
-    case 2:
-        return QStringLiteral("Адрес данных указанный в запросе\r\nнедоступен данному подчиненному.");
+    case 1: return QStringLiteral("Принятый код функции не может быть\r\nобработан на подчиненном.");
+    case 2: return QStringLiteral("Адрес данных указанный в запросе\r\nнедоступен данному подчиненному.");
     case 3:
         return QStringLiteral("Величина содержащаяся в поле данных запроса\r\n"
                               "является недопустимой величиной для подчиненного.");
     case 4:
         return QStringLiteral("Невосстанавливаемая ошибка имела место пока\r\n"
                               "подчиненный пытался выполнить затребованное действие.");
-    case 5:
-        return QStringLiteral("Подчиненный принял запрос и обрабатывает его,\r\nно это требует много времени.");
-    case 6:
-        return QStringLiteral("Подчинённый занят обработкой команды.");
-    case 7:
-        return QStringLiteral("Подчиненный не может выполнить программную\r\nфункцию, принятую в запросе.");
-    case 8:
-        return QStringLiteral("Подчиненный пытается читать расширенную\r\nпамять, но обнаружил ошибку паритета.");
+    case 5: return QStringLiteral("Подчиненный принял запрос и обрабатывает его,\r\nно это требует много времени.");
+    case 6: return QStringLiteral("Подчинённый занят обработкой команды.");
+    case 7: return QStringLiteral("Подчиненный не может выполнить программную\r\nфункцию, принятую в запросе.");
+    case 8: return QStringLiteral("Подчиненный пытается читать расширенную\r\nпамять, но обнаружил ошибку паритета.");
     case 15:
         return QStringLiteral("Запрошенные данные пока не получены.\r\nЗапрос необходимо повторить позже.\r\n"
                               "(возможно устройство отключено)");
-    default:
-        return QString();
+    default: return QString();
     }
 }
 
@@ -180,8 +173,7 @@ QString GenerateAccessKey(int aLength)
 {
     static const QString first = QStringLiteral("abcdefghijklmnopqrstuvwxyz");
     static const QString rest = QStringLiteral("1234567890abcdefghijklmnopqrstuvwxyz");
-    std::mt19937 generator(
-        static_cast<uint32_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    std::mt19937 generator(static_cast<uint32_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
     QString key;
     for (int i = 0; i < aLength; ++i) {
         const QString &alphabet = i == 0 ? first : rest;

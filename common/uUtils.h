@@ -62,4 +62,3 @@ bool ExtractResourceToFile(const QString &aResName, const QString &aFileName);
 // Whether one of the command-line parameters (the program name excluded) equals aText exactly.
 bool HasParam(const QString &aText);
 bool HasParam(const QString &aText, const QStringList &aArguments);
-

@@ -39,8 +39,8 @@ constexpr int GridTopWithoutStrip = 8;
 constexpr int Margin = 8;
 constexpr int PinRightGap = 10;
 
-constexpr int LimitRows = 2000, LimitCut = 1000;          // automatic limit on
-constexpr int NoLimitRows = 10000, NoLimitCut = 5000;     // automatic limit off
+constexpr int LimitRows = 2000, LimitCut = 1000;      // automatic limit on
+constexpr int NoLimitRows = 10000, NoLimitCut = 5000; // automatic limit off
 
 const QStringList FunctionItems{QStringLiteral("01h  Read Coils"),
                                 QStringLiteral("02h  Read Discrete Inputs"),
@@ -227,9 +227,9 @@ void TfrmPortObserver::CreateControls()
     InterfaceTimer->setInterval(100);
 
     // The keyboard walks the strip, then the filter panel, then the grid.
-    const QList<QWidget *> order{btnFilters, chFilters, btnClear, btnPause, btnSave, btnPin, chFilterFunc,
-                                 cbFunc, chFilterReg, txtReg, rbHex, rbDec, rbStatica, rbDinamica,
-                                 btnAutoLimit, SG};
+    const QList<QWidget *> order{btnFilters,   chFilters,  btnClear,     btnPause, btnSave, btnPin,
+                                 chFilterFunc, cbFunc,     chFilterReg,  txtReg,   rbHex,   rbDec,
+                                 rbStatica,    rbDinamica, btnAutoLimit, SG};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -406,7 +406,8 @@ void TfrmPortObserver::SetStripVisible(bool aVisible)
         gbFilters->hide();
         btnFilters->setChecked(false);
     }
-    for (QWidget *control : std::initializer_list<QWidget *>{btnFilters, btnClear, btnPause, btnSave, chFilters, btnPin})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{btnFilters, btnClear, btnPause, btnSave, chFilters, btnPin})
         control->setVisible(aVisible);
     LayoutControls();
 }

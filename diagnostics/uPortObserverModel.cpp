@@ -54,9 +54,9 @@ QString ObsBytesText(const QByteArray &aBytes, bool aHex)
 
 const QStringList &ObsHeaders()
 {
-    static const QStringList headers{QStringLiteral("##"),      QStringLiteral("Время"),    QStringLiteral("Регистр"),
-                                     QStringLiteral("Ф-ция"),   QStringLiteral("Таймаут"),  QStringLiteral("Значение"),
-                                     QStringLiteral("Название"), QStringLiteral("Запрос"), QStringLiteral("Ответ")};
+    static const QStringList headers{QStringLiteral("##"),       QStringLiteral("Время"),   QStringLiteral("Регистр"),
+                                     QStringLiteral("Ф-ция"),    QStringLiteral("Таймаут"), QStringLiteral("Значение"),
+                                     QStringLiteral("Название"), QStringLiteral("Запрос"),  QStringLiteral("Ответ")};
     return headers;
 }
 
@@ -113,26 +113,16 @@ QString TzPortObserverModel::CellText(int aRow, int aColumn) const
     if (!row.Used)
         return QString();
     switch (aColumn) {
-    case ocIndex:
-        return QString::number(row.Index);
-    case ocTime:
-        return QDateTime::fromMSecsSinceEpoch(row.TimeMs).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
-    case ocReg:
-        return ObsRegisterText(row.Reg);
-    case ocFunc:
-        return ObsFunctionText(row.Func);
-    case ocTimeout:
-        return row.Timeout;
-    case ocValue:
-        return row.Value;
-    case ocName:
-        return row.Tick.Name;
-    case ocRequest:
-        return ObsBytesText(row.Tick.Request, fHex);
-    case ocAnswer:
-        return ObsBytesText(row.Tick.Answer, fHex);
-    default:
-        return QString();
+    case ocIndex: return QString::number(row.Index);
+    case ocTime: return QDateTime::fromMSecsSinceEpoch(row.TimeMs).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+    case ocReg: return ObsRegisterText(row.Reg);
+    case ocFunc: return ObsFunctionText(row.Func);
+    case ocTimeout: return row.Timeout;
+    case ocValue: return row.Value;
+    case ocName: return row.Tick.Name;
+    case ocRequest: return ObsBytesText(row.Tick.Request, fHex);
+    case ocAnswer: return ObsBytesText(row.Tick.Answer, fHex);
+    default: return QString();
     }
 }
 

@@ -2,11 +2,11 @@
 
 #include <QApplication>
 #include <QMetaObject>
-#include <QThread>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <atomic>
@@ -32,7 +32,7 @@ void ReplaceLine(QTextDocument *aDocument, int aLine, const QString &aText)
     const QTextBlock block = aDocument->findBlockByNumber(aLine);
     QTextCursor cursor(block);
     const QTextCharFormat format = block.begin() != block.end() ? block.begin().fragment().charFormat()
-                                                                 : block.charFormat();
+                                                                : block.charFormat();
     cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     cursor.insertText(aText, format);
 }

@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-#define FUZZ_REQUIRE(aCondition)                                                                  \
-    do {                                                                                          \
-        if (!(aCondition)) {                                                                      \
-            std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #aCondition, __FILE__, __LINE__); \
-            __builtin_trap();                                                                     \
-        }                                                                                         \
+#define FUZZ_REQUIRE(aCondition)                                                                                       \
+    do {                                                                                                               \
+        if (!(aCondition)) {                                                                                           \
+            std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #aCondition, __FILE__, __LINE__);                   \
+            __builtin_trap();                                                                                          \
+        }                                                                                                              \
     } while (0)

@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
         // one of them, chosen by the input, is tried.
         FUZZ_REQUIRE(httpState == state);
         const TzOptionsWrite expected = state == TzOptionsRead::ForeignRoot ? TzOptionsWrite::ForeignRoot
-                                                                              : TzOptionsWrite::Failed;
+                                                                            : TzOptionsWrite::Failed;
         const TzOptionsWrite written = aSize % 2 ? WriteOptions(fileName, ToSave(options), nullptr)
                                                  : WriteHttpOptions(fileName, ToSave(http), nullptr);
         FUZZ_REQUIRE(written == expected);

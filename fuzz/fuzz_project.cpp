@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *aData, size_t aSize)
         // Twenty typed descriptions cut from the input.
         const QString typed = TypedText(aData, aSize);
         for (size_t i = 0; i < hints.size(); ++i)
-            hints[i] = typed.mid(qsizetype(i * typed.size() / hints.size()), qsizetype(typed.size() / hints.size() + 1));
+            hints[i] = typed.mid(qsizetype(i * typed.size() / hints.size()),
+                                 qsizetype(typed.size() / hints.size() + 1));
         FUZZ_REQUIRE(WriteProjectFile(fileName, hints, &error));
         TzStoredHints reread;
         FUZZ_REQUIRE(ReadProjectFile(fileName, reread));

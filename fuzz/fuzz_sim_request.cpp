@@ -34,9 +34,32 @@ uint16_t Word(const TSimBytes &aBytes, size_t aPos)
 uint16_t Register(FuzzedDataProvider &aInput)
 {
     // Mostly the module's own registers, so the fuzzer reaches its logic.
-    static constexpr uint16_t Known[] = {28672, 28673, 28676, 28680, 36864, 36865, 36866, 36869, 24582, 36881,
-                                         60000, 60013, 60014, 60015, 60016, 60017, 60075, 60076, 4096, 4099,
-                                         4100, 4101, 4104, 4096 + 128 * 19, 4096 + 128 * 19 + 8, 4096 + 128 * 20};
+    static constexpr uint16_t Known[] = {28672,
+                                         28673,
+                                         28676,
+                                         28680,
+                                         36864,
+                                         36865,
+                                         36866,
+                                         36869,
+                                         24582,
+                                         36881,
+                                         60000,
+                                         60013,
+                                         60014,
+                                         60015,
+                                         60016,
+                                         60017,
+                                         60075,
+                                         60076,
+                                         4096,
+                                         4099,
+                                         4100,
+                                         4101,
+                                         4104,
+                                         4096 + 128 * 19,
+                                         4096 + 128 * 19 + 8,
+                                         4096 + 128 * 20};
     const uint8_t pick = aInput.ConsumeIntegral<uint8_t>();
     const uint16_t base = pick < 192 ? Known[pick % std::size(Known)] : aInput.ConsumeIntegral<uint16_t>();
     return uint16_t(base + (pick & 0x01 ? 0 : aInput.ConsumeIntegralInRange<int>(-2, 2)));
@@ -46,8 +69,10 @@ TSimBytes MakeRequest(FuzzedDataProvider &aInput)
 {
     const uint8_t shape = aInput.ConsumeIntegral<uint8_t>();
     const uint8_t addressPick = aInput.ConsumeIntegral<uint8_t>();
-    const uint8_t address = addressPick < 160 ? ModuleAddress : addressPick < 200 ? ForeignAddress
-                                                              : addressPick < 210 ? 0 : addressPick;
+    const uint8_t address = addressPick < 160   ? ModuleAddress
+                            : addressPick < 200 ? ForeignAddress
+                            : addressPick < 210 ? 0
+                                                : addressPick;
     TSimBytes frame{address};
     if (shape < 200) {
         static constexpr uint8_t Functions[] = {1, 2, 3, 4, 5, 6, 16, 15, 7, 0x83};
@@ -140,14 +165,11 @@ void CheckAnswer(const TSimBytes &aRequest, const TSimBytes &aAnswer)
         break;
     }
     case 5:
-    case 6:
-        FUZZ_REQUIRE(aAnswer == aRequest);
-        break;
+    case 6: FUZZ_REQUIRE(aAnswer == aRequest); break;
     case 16:
         FUZZ_REQUIRE(aAnswer.size() == 8 && std::equal(aAnswer.begin(), aAnswer.begin() + 6, aRequest.begin()));
         break;
-    default:
-        FUZZ_REQUIRE(false); // no other function is served
+    default: FUZZ_REQUIRE(false); // no other function is served
     }
 }
 

@@ -126,10 +126,10 @@ signals:
     // Every enabled tag has been read once; the periodic poll starts after this signal.
     void FirstCycleDone();
     // A register of these was answered and decoded.
-    void OutputsRead(int aID);              // 60015 or 60016
-    void PulseWidthBlockRead(TzTag *aTag);  // 600170 or 600470
-    void SafeStatesRead(TzTag *aTag);       // 60013 or 60014
-    void StatusRead(int aID);               // supply voltage or power status
+    void OutputsRead(int aID);             // 60015 or 60016
+    void PulseWidthBlockRead(TzTag *aTag); // 600170 or 600470
+    void SafeStatesRead(TzTag *aTag);      // 60013 or 60014
+    void StatusRead(int aID);              // supply voltage or power status
     // The values became stale (with the hint saying since when) or fresh again.
     void StaleChanged(bool aStale, const QString &aHint);
     // Traffic for the port observers.

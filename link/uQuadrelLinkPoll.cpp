@@ -17,7 +17,7 @@ namespace {
 
 // Tags read by the periodic poll, in order: supply voltage, power status, safe states, output
 // states and the two pulse-width blocks.
-const int PolledTags[] = {QuadrelMap::RegSupplyMillivolts, QuadrelMap::RegPowerStatus, QuadrelMap::RegSafe17to20,
+const int PolledTags[] = {QuadrelMap::RegSupplyMillivolts, QuadrelMap::RegPowerStatus,  QuadrelMap::RegSafe17to20,
                           QuadrelMap::RegSafe1to16,        QuadrelMap::RegStates17to20, QuadrelMap::RegStates1to16,
                           QuadrelMap::TagPulseBlock1,      QuadrelMap::TagPulseBlock11};
 
@@ -149,7 +149,8 @@ bool TzQuadrelLink::PollCycleOut()
     // A read is out while its record awaits an answer; a record dropped otherwise (a new
     // connection empties the list) no longer holds the poll back.
     std::erase_if(fPollReadsOut, [this](uint32_t aUID) {
-        return std::none_of(fPending.begin(), fPending.end(), [aUID](const auto &aEntry) { return aEntry->Code == aUID; });
+        return std::none_of(fPending.begin(), fPending.end(),
+                            [aUID](const auto &aEntry) { return aEntry->Code == aUID; });
     });
     return !fPollReadsOut.empty();
 }
@@ -189,8 +190,8 @@ QString TzQuadrelLink::StaleHint() const
 {
     // The clock time is worked out only when the hint is asked for: reading the local time for
     // each of the many answers a second would cost more than everything else an answer does.
-    const QDateTime lastAnswer =
-        fLastAnswer.isValid() ? QDateTime::currentDateTime().addMSecs(-fLastAnswer.elapsed()) : QDateTime();
+    const QDateTime lastAnswer = fLastAnswer.isValid() ? QDateTime::currentDateTime().addMSecs(-fLastAnswer.elapsed())
+                                                       : QDateTime();
     return QStringLiteral("Нет ответа от модуля с %1").arg(lastAnswer.toString(QStringLiteral("HH:mm:ss")));
 }
 

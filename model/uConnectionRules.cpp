@@ -46,7 +46,8 @@ QString LineFormatLabel(int aItem)
 
 QString BaudRateCodeText(int aCode)
 {
-    static const QStringList speeds{"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400", "57600", "115200"};
+    static const QStringList speeds{"1200",  "2400",  "4800",  "9600",  "14400",
+                                    "19200", "28800", "38400", "57600", "115200"};
     return aCode >= 0 && aCode < speeds.size() ? speeds[aCode] : QString();
 }
 

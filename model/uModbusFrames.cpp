@@ -83,8 +83,7 @@ bool EncodeValue(int aValType, double aValue, uint8_t aBytes[8], double &aCarrie
         bits = TruncatedLowBits(aValue) & 0xFFFFFFFFu;
         aCarried = static_cast<int32_t>(static_cast<uint32_t>(bits));
         break;
-    default:
-        return false;
+    default: return false;
     }
     for (int i = 0; i < 8; ++i)
         aBytes[i] = static_cast<uint8_t>(bits >> (8 * i));
@@ -198,8 +197,8 @@ bool ParseModbusAnswer(const TStringBytes &aAnswer, TzTag *aTag)
         aTag->ModbusError = true;
         if (size >= 3) {
             aTag->ModbusErrorCode = at(3);
-            aTag->ModbusErrorCodeStr =
-                QStringLiteral("%1").arg(at(3), 2, 16, QLatin1Char('0')).toUpper() + QStringLiteral("h");
+            aTag->ModbusErrorCodeStr = QStringLiteral("%1").arg(at(3), 2, 16, QLatin1Char('0')).toUpper()
+                                       + QStringLiteral("h");
         }
         aTag->DataFull = aAnswer.AsBytes();
         return false;

@@ -28,14 +28,14 @@ inline constexpr int RegSafe17to20 = 60013;
 
 // The two pulse-width blocks, 30 registers each (scale, period, fill of ten outputs): the
 // template's tags carry a tenfold register number as identifier.
-inline constexpr int RegPulseBlock1 = 60017; // outputs 1..10
+inline constexpr int RegPulseBlock1 = 60017;  // outputs 1..10
 inline constexpr int RegPulseBlock11 = 60047; // outputs 11..20
 inline constexpr int TagPulseBlock1 = 600170;
 inline constexpr int TagPulseBlock11 = 600470;
 
 // Network settings (holding registers), written in this order and taken over at restart.
-inline constexpr int RegSpeed = 28672;   // code: index of the speed list
-inline constexpr int RegFormat = 28673;  // code: 4 + index of the format list
+inline constexpr int RegSpeed = 28672;  // code: index of the speed list
+inline constexpr int RegFormat = 28673; // code: 4 + index of the format list
 inline constexpr int RegAddress = 28676;
 inline constexpr int RegTimeout = 28680;
 inline constexpr int FirstFormatCode = 4; // the format list starts at RTU 8N1

@@ -16,7 +16,8 @@ std::wstring ReadRunValueWin(const wchar_t *aName)
     if (RegQueryValueExW(key, aName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ && size > 0) {
         value.assign(size / sizeof(wchar_t) + 1, L'\0');
         DWORD read = DWORD(value.size() * sizeof(wchar_t));
-        if (RegQueryValueExW(key, aName, nullptr, &type, reinterpret_cast<BYTE *>(value.data()), &read) == ERROR_SUCCESS)
+        if (RegQueryValueExW(key, aName, nullptr, &type, reinterpret_cast<BYTE *>(value.data()), &read)
+            == ERROR_SUCCESS)
             value.resize(read / sizeof(wchar_t));
         else
             value.clear();

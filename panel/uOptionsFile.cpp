@@ -44,9 +44,14 @@ QString Flag(bool aSet)
 // The elements the panel writes, each on a line of its own; whatever else the file holds is
 // written as it was read.
 const QStringList OwnElements{
-    QStringLiteral("options"),           QStringLiteral("options/comport"),    QStringLiteral("options/ethernet"),
-    QStringLiteral("options/autorun"),   QStringLiteral("options/style"),      QStringLiteral("options/http"),
-    QStringLiteral("options/http/proxy"), QStringLiteral("options/http/auth"),
+    QStringLiteral("options"),
+    QStringLiteral("options/comport"),
+    QStringLiteral("options/ethernet"),
+    QStringLiteral("options/autorun"),
+    QStringLiteral("options/style"),
+    QStringLiteral("options/http"),
+    QStringLiteral("options/http/proxy"),
+    QStringLiteral("options/http/auth"),
 };
 
 // Opens the file for a save: a new document when there is none; nothing when it cannot be read
@@ -66,8 +71,7 @@ TzOptionsWrite OpenForSave(const QString &aFileName, QDomDocument &aDocument, QS
         return aDocument.documentElement().tagName() == RootName ? TzOptionsWrite::Saved : TzOptionsWrite::ForeignRoot;
     case TzXmlFileState::Malformed:
     case TzXmlFileState::Unreadable:
-    case TzXmlFileState::NotAFile:
-        break;
+    case TzXmlFileState::NotAFile: break;
     }
     return TzOptionsWrite::Failed;
 }
@@ -75,7 +79,8 @@ TzOptionsWrite OpenForSave(const QString &aFileName, QDomDocument &aDocument, QS
 TzOptionsWrite Store(const QString &aFileName, const QDomDocument &aDocument, QString *aError)
 {
     // The file holds the proxy password: only its owner may read it.
-    return SaveFileReplacing(aFileName, XmlText(aDocument, AttributeOrder, OwnElements), TzFileAccess::OwnerOnly, aError)
+    return SaveFileReplacing(aFileName, XmlText(aDocument, AttributeOrder, OwnElements), TzFileAccess::OwnerOnly,
+                             aError)
                ? TzOptionsWrite::Saved
                : TzOptionsWrite::Failed;
 }

@@ -22,11 +22,8 @@ QString PictureFile(const QString &aName)
 
 QPixmap RenderPicture(const QString &aName, const QSize &aPixels, QIcon::Mode aMode)
 {
-    const QString key = QStringLiteral("quadrel:%1:%2x%3:%4")
-                            .arg(aName)
-                            .arg(aPixels.width())
-                            .arg(aPixels.height())
-                            .arg(int(aMode));
+    const QString key =
+        QStringLiteral("quadrel:%1:%2x%3:%4").arg(aName).arg(aPixels.width()).arg(aPixels.height()).arg(int(aMode));
     QPixmap pixmap;
     if (QPixmapCache::find(key, &pixmap))
         return pixmap;
@@ -145,10 +142,8 @@ public:
         switch (aText) {
         case QAccessible::Name:
             return QStringLiteral("%1: %2").arg(label->property(ValueCaptionProperty).toString(), label->text());
-        case QAccessible::Value:
-            return label->text();
-        default:
-            return QAccessibleWidget::text(aText);
+        case QAccessible::Value: return label->text();
+        default: return QAccessibleWidget::text(aText);
         }
     }
 };
@@ -262,8 +257,7 @@ void TzPictureLabel::mousePressEvent(QMouseEvent *aEvent)
 void TzPictureLabel::keyPressEvent(QKeyEvent *aEvent)
 {
     const int key = aEvent->key();
-    if (fButton && !aEvent->isAutoRepeat()
-        && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+    if (fButton && !aEvent->isAutoRepeat() && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
         aEvent->accept();
         Click();
         return;

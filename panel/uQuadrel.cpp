@@ -7,11 +7,11 @@
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uFrameGlob.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
-#include "link/uQuadrelLink.h"
 #include "search/uFindDevice.h"
 
 #include <QCheckBox>
@@ -364,8 +364,8 @@ void TfrQuadrel::ConnectSignals()
     for (QComboBox *combo : {cbComPort, cbLineBaudRate, cbLineFormat, cbLineFormatEth})
         connect(combo, &QComboBox::currentIndexChanged, this, &TfrQuadrel::cbComPortChange);
     connect(cbComPort, &QComboBox::editTextChanged, this, &TfrQuadrel::cbComPortChange);
-    for (QLineEdit *edit : {txtLineAddr, txtLineTimeout, txtEthernetAddr, txtEthernetPort, txtEthernetTimeout,
-                            txtLineAddrEth})
+    for (QLineEdit *edit :
+         {txtLineAddr, txtLineTimeout, txtEthernetAddr, txtEthernetPort, txtEthernetTimeout, txtLineAddrEth})
         connect(edit, &QLineEdit::textChanged, this, &TfrQuadrel::cbComPortChange);
     connect(ConnectPager, &QTabWidget::currentChanged, this, &TfrQuadrel::ConnectPagerChange);
 }

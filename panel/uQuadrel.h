@@ -14,9 +14,9 @@
 
 #include <QDateTime>
 #include <QFrame>
+#include <QHash>
 #include <QList>
 #include <QPair>
-#include <QHash>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -256,15 +256,15 @@ public:
     int ArrowStep = 1;
     bool DoItOnceOnStart = true;
     QString ProjectPath;
-    bool PollInFlight = false;                 // a poll of the service awaits its answer
+    bool PollInFlight = false;                   // a poll of the service awaits its answer
     std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
     std::array<bool, 21> RemoteOutputSent{};     // the state the request in flight asks for
     // The state last wanted while a request was in flight, sent when that request ends.
     std::array<std::optional<bool>, 21> RemoteOutputWanted{};
-    QDateTime WebLastAnswer;                   // when the service last answered
-    QDateTime WebFailingSince;                 // first failure since then; invalid while it answers
+    QDateTime WebLastAnswer;   // when the service last answered
+    QDateTime WebFailingSince; // first failure since then; invalid while it answers
     QString WebFailReason;
-    bool WebAnswerCut = false;                 // the last answer was longer than the requester keeps
+    bool WebAnswerCut = false; // the last answer was longer than the requester keeps
     bool Autorun_mini = false;
     bool Autostart = false;
     bool Autostart_Delay_On = false;
@@ -422,8 +422,8 @@ private:
     // of them (none in an "/autorun" start), shown by ShowStartNotes at the end of construction.
     void NoteSettingsFault(const QString &aText);
     void ShowStartNotes();
-    bool SetAsideUnusable(const QString &aFileName, const QString &aWhat, const QString &aMark,
-                          const QString &aReason, const QString &aConsequence);
+    bool SetAsideUnusable(const QString &aFileName, const QString &aWhat, const QString &aMark, const QString &aReason,
+                          const QString &aConsequence);
     QStringList fStartNotes;
     // A damaged project file that could not be set aside: only the operator's own edit writes over it.
     bool fKeepUnusableProject = false;

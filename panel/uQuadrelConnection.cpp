@@ -174,18 +174,15 @@ void TfrQuadrel::ConnectLink()
     // The grid shows a state as soon as it is read, not at the next screen refresh.
     connect(fLink.get(), &TzQuadrelLink::OutputsRead, this, &TfrQuadrel::ShowOutputStates);
     connect(fLink.get(), &TzQuadrelLink::StaleChanged, this, [this](bool aStale) { MarkStale(aStale); });
-    connect(fLink.get(), &TzQuadrelLink::RequestQueued, this, [](const TzPortObsRec &aRecord) {
-        ObserversAddRequest(aRecord);
-    });
-    connect(fLink.get(), &TzQuadrelLink::AnswerHandled, this, [](const TzPortObsRec &aRecord) {
-        ObserversAddAnswer(aRecord);
-    });
+    connect(fLink.get(), &TzQuadrelLink::RequestQueued, this,
+            [](const TzPortObsRec &aRecord) { ObserversAddRequest(aRecord); });
+    connect(fLink.get(), &TzQuadrelLink::AnswerHandled, this,
+            [](const TzPortObsRec &aRecord) { ObserversAddAnswer(aRecord); });
     connect(fLink.get(), &TzQuadrelLink::LogLine, this, [](const QString &aText, TzLinkLogKind aKind) {
         TempLogAdd(aText, aKind == TzLinkLogKind::Failure ? LogMaroon : LogNavy);
     });
-    connect(fLink.get(), &TzQuadrelLink::ExceptionCounted, this, [](int aCode, int aCount) {
-        TempLogErrorCount(aCode, aCount);
-    });
+    connect(fLink.get(), &TzQuadrelLink::ExceptionCounted, this,
+            [](int aCode, int aCount) { TempLogErrorCount(aCode, aCount); });
 }
 
 void TfrQuadrel::ProbeAnswered(bool aIsQuadrel)
@@ -250,7 +247,8 @@ void TfrQuadrel::AfterFirstUpdate()
         const QString format = FormatCodeText(value);
         if (!format.isEmpty())
             labFormat->setText(format);
-        cbFormat->setCurrentIndex(value >= FirstFormatCode && value <= FirstFormatCode + 3 ? value - FirstFormatCode : -1);
+        cbFormat->setCurrentIndex(value >= FirstFormatCode && value <= FirstFormatCode + 3 ? value - FirstFormatCode
+                                                                                           : -1);
     }
     btnDOUT1PanClick(1);
     ButtonsEnabled(Connected);
@@ -267,8 +265,8 @@ void TfrQuadrel::InterfaceTimerTimer()
         panProxy->hide();
         imgOpenNano->hide();
     }
-    for (QWidget *test : std::initializer_list<QWidget *>{panSnake, cbStyles, chkRemoteControl, imgProxySettings,
-                                                          imgOpenNano})
+    for (QWidget *test :
+         std::initializer_list<QWidget *>{panSnake, cbStyles, chkRemoteControl, imgProxySettings, imgOpenNano})
         test->setVisible(TestMode);
     EndRemoteControlOutsideTestMode();
 
@@ -317,8 +315,8 @@ void TfrQuadrel::ShowOutputStates(int aStatesID)
 
 void TfrQuadrel::ButtonsEnabled(bool aEnabled)
 {
-    for (QPushButton *button : {btnRS485, btnReset, btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow, btnAllOffSlow,
-                                btnSnakeOn, btnRunner})
+    for (QPushButton *button :
+         {btnRS485, btnReset, btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow, btnAllOffSlow, btnSnakeOn, btnRunner})
         button->setEnabled(aEnabled);
 }
 

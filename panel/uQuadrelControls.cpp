@@ -196,14 +196,14 @@ void TfrQuadrel::CreateControls()
     ethForm->addRow(QStringLiteral("Ожидание, мс:"), txtEthernetTimeout);
     cbLineFormatEth = Combo(PageConnEthernet, "cbLineFormatEth", LineFormats, 0, QStringLiteral("Формат символа"));
     ethForm->addRow(QStringLiteral("Формат:"), cbLineFormatEth);
-    txtLineAddrEth = DigitsEdit(PageConnEthernet, "txtLineAddrEth", QStringLiteral("16"), QStringLiteral("Адрес прибора"));
+    txtLineAddrEth = DigitsEdit(PageConnEthernet, "txtLineAddrEth", QStringLiteral("16"),
+                                QStringLiteral("Адрес прибора"));
     txtLineAddrEth->setToolTip(QStringLiteral("Адрес прибора\r\nДиапазон: 1..247"));
     ethForm->addRow(QStringLiteral("Адрес:"), txtLineAddrEth);
     ConnectPager->addTab(PageConnEthernet, QStringLiteral("     Ethernet"));
 
     // The picture buttons take focus and act on Space and Enter like push buttons.
-    for (TzPictureLabel *picture :
-         {imgRefreshPortList, imgFindDevice, imgFindDeviceEth, imgProxySettings, imgOpenNano})
+    for (TzPictureLabel *picture : {imgRefreshPortList, imgFindDevice, imgFindDeviceEth, imgProxySettings, imgOpenNano})
         picture->SetButton(true);
 
     // Search results, beside the connection panel.
@@ -245,7 +245,8 @@ void TfrQuadrel::CreateControls()
     btnRunner = Button(panSnake, "btnRunner", QStringLiteral("Runner"), QRect(117, 8, 105, 26), true);
     btnAllOn = Button(panSnake, "btnAllOn", QStringLiteral("Включить все (быстро)"), QRect(8, 40, 214, 26));
     btnAllOff = Button(panSnake, "btnAllOff", QStringLiteral("Отключить все (быстро)"), QRect(8, 70, 214, 26));
-    btnAllOnSlow = Button(panSnake, "btnAllOnSlow", QStringLiteral("Включить все (по очереди)"), QRect(8, 100, 214, 26));
+    btnAllOnSlow = Button(panSnake, "btnAllOnSlow", QStringLiteral("Включить все (по очереди)"),
+                          QRect(8, 100, 214, 26));
     btnAllOffSlow = Button(panSnake, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"),
                            QRect(8, 130, 214, 26));
     panProxy = PopupFrame(this, "panProxy", QSize(300, 200));
@@ -270,9 +271,9 @@ void TfrQuadrel::CreateControls()
 
     // Labels that show a value are read out with their caption.
     const std::pair<QLabel *, const char *> valueLabels[] = {
-        {labAddr, "Адрес"},   {labBaudRate, "Скорость"}, {labFormat, "Формат"}, {labVerPO, "Версия ПО"},
-        {labPower1, "Питание"}, {labTest, "Очередь"},    {labDate, "Дата"},     {labTime, "Время"},
-        {txtMAC, "Идентификатор"},
+        {labAddr, "Адрес"},      {labBaudRate, "Скорость"}, {labFormat, "Формат"},
+        {labVerPO, "Версия ПО"}, {labPower1, "Питание"},    {labTest, "Очередь"},
+        {labDate, "Дата"},       {labTime, "Время"},        {txtMAC, "Идентификатор"},
     };
     for (const auto &[label, caption] : valueLabels)
         MarkValueLabel(label, QString::fromUtf8(caption));
@@ -344,11 +345,8 @@ protected:
         case QEvent::Resize:
         case QEvent::FontChange:
         case QEvent::StyleChange:
-        case QEvent::Show:
-            Update();
-            break;
-        default:
-            break;
+        case QEvent::Show: Update(); break;
+        default: break;
         }
         return QObject::eventFilter(aWatched, aEvent);
     }

@@ -6,10 +6,10 @@
 
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
-#include "panel/uBlinker.h"
-#include "panel/uPictureLabel.h"
 #include "link/uQuadrelLink.h"
 #include "model/uQuadrelMap.h"
+#include "panel/uBlinker.h"
+#include "panel/uPictureLabel.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -183,8 +183,8 @@ void TfrQuadrel::ShowStartNotes()
         return;
     // Shown once the window is up, and not modal: nothing waits for it to be closed.
     QTimer::singleShot(0, this, [this, notes] {
-        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Уведомление"), notes.join(QStringLiteral("\n\n")),
-                                    QMessageBox::Ok, this);
+        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Уведомление"),
+                                    notes.join(QStringLiteral("\n\n")), QMessageBox::Ok, this);
         box->setObjectName(QStringLiteral("StartNotes"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
@@ -203,9 +203,9 @@ bool TfrQuadrel::SetAsideUnusable(const QString &aFileName, const QString &aWhat
                               .arg(aWhat, QuotedPath(aFileName), aReason, error, aConsequence));
         return false;
     }
-    NoteSettingsFault(QStringLiteral("%1 %2 не используется: %3. Он сохранён под именем %4; %5.")
-                          .arg(aWhat, QuotedPath(aFileName), aReason, QuotedPath(QFileInfo(aside).fileName()),
-                               aConsequence));
+    NoteSettingsFault(
+        QStringLiteral("%1 %2 не используется: %3. Он сохранён под именем %4; %5.")
+            .arg(aWhat, QuotedPath(aFileName), aReason, QuotedPath(QFileInfo(aside).fileName()), aConsequence));
     return true;
 }
 
@@ -269,7 +269,9 @@ void TfrQuadrel::LoadOptions()
     switch (ReadOptions(fileName, stored, &reason)) {
     case TzOptionsRead::Valid: break;
     case TzOptionsRead::Missing: return;
-    case TzOptionsRead::Malformed: SetAsideUnusable(fileName, what, QStringLiteral("damaged"), reason, defaults); return;
+    case TzOptionsRead::Malformed:
+        SetAsideUnusable(fileName, what, QStringLiteral("damaged"), reason, defaults);
+        return;
     case TzOptionsRead::Unreadable:
         SetAsideUnusable(fileName, what, QStringLiteral("unreadable"), reason, defaults);
         return;

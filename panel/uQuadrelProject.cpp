@@ -58,8 +58,9 @@ bool TfrQuadrel::LoadProject(const QString &aFilename)
             SG_Relays->SetDescription(n, *hint);
             ++read;
         }
-    const QString consequence = read > 0 ? QStringLiteral("описания, прочитанные до повреждения, восстановлены (%1)").arg(read)
-                                         : QStringLiteral("описания выходов не прочитаны");
+    const QString consequence =
+        read > 0 ? QStringLiteral("описания, прочитанные до повреждения, восстановлены (%1)").arg(read)
+                 : QStringLiteral("описания выходов не прочитаны");
     switch (state) {
     case TzProjectRead::Missing:
     case TzProjectRead::Valid: break;

@@ -143,7 +143,7 @@ QString TfrQuadrel::RelayPicture(int aIndex) const
         if (!TryValueByID(aIndex <= 16 ? QuadrelMap::RegStates1to16 : QuadrelMap::RegStates17to20, states))
             return QStringLiteral("dout_unknown");
         return IsBitSet(states, uint8_t(aIndex <= 16 ? aIndex - 1 : aIndex - 17)) ? QStringLiteral("dout_on")
-                                                                                   : QStringLiteral("dout_off");
+                                                                                  : QStringLiteral("dout_off");
     }
     if (output.IsOn())
         return QStringLiteral("dout_on");

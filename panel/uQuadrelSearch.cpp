@@ -5,8 +5,8 @@
 
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
-#include "panel/uBlinker.h"
 #include "model/uConnectionRules.h"
+#include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "port/uFreePort.h"
@@ -87,10 +87,13 @@ void TfrQuadrel::CreateSearchControls()
             FindListBoxClick();
     });
     connect(FindListBox, &QListWidget::itemDoubleClicked, this, &TfrQuadrel::FindListBoxDblClick);
-    new TzKeyActivator(FindListBox, [this] {
-        FindListBoxClick();
-        FindListBoxDblClick();
-    }, false);
+    new TzKeyActivator(
+        FindListBox,
+        [this] {
+            FindListBoxClick();
+            FindListBoxDblClick();
+        },
+        false);
     FindProgress->hide();
 }
 
@@ -98,10 +101,10 @@ void TfrQuadrel::SetFindFieldsEnabled(bool aEnabled)
 {
     // The scan runs with the settings it started with; fields edited meanwhile would be saved and
     // shown as if the scan used them.
-    for (QWidget *field : std::initializer_list<QWidget *>{cbComPort, txtLineAddr, cbLineBaudRate, cbLineFormat,
-                                                           txtLineTimeout, chkFindAllSettings, txtEthernetAddr,
-                                                           txtEthernetPort, txtEthernetTimeout, cbLineFormatEth,
-                                                           txtLineAddrEth})
+    for (QWidget *field :
+         std::initializer_list<QWidget *>{cbComPort, txtLineAddr, cbLineBaudRate, cbLineFormat, txtLineTimeout,
+                                          chkFindAllSettings, txtEthernetAddr, txtEthernetPort, txtEthernetTimeout,
+                                          cbLineFormatEth, txtLineAddrEth})
         field->setEnabled(aEnabled);
 }
 
@@ -167,12 +170,13 @@ bool TfrQuadrel::FindStart()
     FindDevice->ByEthernet = byEthernet;
     FindDevice->AllLineSettings = !byEthernet && chkFindAllSettings->isChecked();
     if (!FindDevice->Start()) {
-        if (FindDevice->LastError() == TfrmFindDevice::fePortBusy || FindDevice->LastError() == TfrmFindDevice::feNoPort) {
+        if (FindDevice->LastError() == TfrmFindDevice::fePortBusy
+            || FindDevice->LastError() == TfrmFindDevice::feNoPort) {
             MessageBoxNew(this, QStringLiteral("Выбранный СОМ-порт занят или недоступен"),
                           QStringLiteral("Уведомление"), 0x30);
             // Over Ethernet the local port of the converter's number is what could not be had.
-            const QString endpoint =
-                byEthernet ? QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort) : PortCaption();
+            const QString endpoint = byEthernet ? QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort)
+                                                : PortCaption();
             TempLogAdd(endpoint + QStringLiteral(" занят или недоступен"), LogMaroon);
         }
         return false;

@@ -18,8 +18,8 @@ namespace {
 
 constexpr int RegStates1 = QuadrelMap::RegStates1to16;
 constexpr int RegStates17 = QuadrelMap::RegStates17to20;
-constexpr int SnakeTurnDown = 21;  // after output 10 the snake jumps to 20 and walks up
-constexpr int SnakeTurnUp = 0;     // after output 11 it jumps back to 1
+constexpr int SnakeTurnDown = 21; // after output 10 the snake jumps to 20 and walks up
+constexpr int SnakeTurnUp = 0;    // after output 11 it jumps back to 1
 // A step waits while the line has not yet carried the writes of the step before it, so a slow
 // line slows the sequence down instead of piling up writes behind it.
 constexpr int StepBacklog = 4;
@@ -61,8 +61,7 @@ protected:
             if (fDragging && static_cast<QMouseEvent *>(aEvent)->buttons() == Qt::NoButton)
                 fDragging = false;
             return true;
-        default:
-            break;
+        default: break;
         }
         return QObject::eventFilter(aWatched, aEvent);
     }

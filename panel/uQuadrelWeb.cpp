@@ -69,7 +69,8 @@ void TfrQuadrel::CreateWebBridge()
     txtProxyPort = ProxyEdit(panProxy, "txtProxyPort", QStringLiteral("Порт"));
     txtProxyPort->setText(QStringLiteral("0"));
     txtProxyPort->setMaxLength(5);
-    txtProxyPort->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), txtProxyPort));
+    txtProxyPort->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), txtProxyPort));
     proxyForm->addRow(QStringLiteral("Порт"), txtProxyPort);
     column->addLayout(proxyForm);
     chkProxyNeedPass = new QCheckBox(QStringLiteral(" Использ. логин/пароль"), panProxy);
@@ -88,8 +89,9 @@ void TfrQuadrel::CreateWebBridge()
     column->addWidget(authTitle);
     auto *authForm = new QFormLayout;
     txtAuthKey = ProxyEdit(panProxy, "txtAuthKey", QStringLiteral("Ключ"));
-    txtAuthKey->setToolTip(QStringLiteral("Ключ доступа - любой набор символов\r\n(должен совпадать с тем, что указан на "
-                                          "странице управления)\r\n"));
+    txtAuthKey->setToolTip(
+        QStringLiteral("Ключ доступа - любой набор символов\r\n(должен совпадать с тем, что указан на "
+                       "странице управления)\r\n"));
     authForm->addRow(QStringLiteral("Ключ"), txtAuthKey);
     column->addLayout(authForm);
     auto *buttons = new QHBoxLayout;
@@ -190,9 +192,9 @@ void TfrQuadrel::PHP_Call_TimerTimer()
     if (PollInFlight)
         return;
     CopyProxySettings();
-    PollInFlight = HTTP_Request().SendGetRequest(ServiceUrl(QStringLiteral("discret_outputs.php")),
-                                                 QStringLiteral("NewReq"),
-                                                 [this](const TzCallbackInfo &aInfo) { ReqCallback(aInfo); }, this);
+    PollInFlight = HTTP_Request().SendGetRequest(
+        ServiceUrl(QStringLiteral("discret_outputs.php")), QStringLiteral("NewReq"),
+        [this](const TzCallbackInfo &aInfo) { ReqCallback(aInfo); }, this);
 }
 
 void TfrQuadrel::ReqCallback(const TzCallbackInfo &aInfo)
@@ -259,7 +261,8 @@ void TfrQuadrel::NoteServiceOutcome(const TzCallbackInfo &aInfo)
             TempLogAdd(QStringLiteral("Веб-сервис снова отвечает"), LogNavy);
         // One log line when the answers start to overflow, not one a second.
         if (aInfo.Cut && !WebAnswerCut)
-            TempLogAdd(QStringLiteral("Ответ веб-сервиса длиннее %1: лишнее отброшено").arg(AnswerLimitText()), LogNavy);
+            TempLogAdd(QStringLiteral("Ответ веб-сервиса длиннее %1: лишнее отброшено").arg(AnswerLimitText()),
+                       LogNavy);
         WebAnswerCut = aInfo.Cut;
         WebLastAnswer = now;
         WebFailingSince = QDateTime();

@@ -1,7 +1,7 @@
 #include "panel/uRelayGrid.h"
 
-#include "panel/uHintTiming.h"
 #include "panel/uBlinker.h"
+#include "panel/uHintTiming.h"
 #include "panel/uPictureLabel.h"
 
 #include <QHelpEvent>
@@ -42,8 +42,7 @@ QTableWidgetItem *FixedItem(const QString &aText)
 // Characters that end or break a line, or move to a tab stop: in a one-line description a space.
 bool IsLineBreak(char16_t aCode)
 {
-    return aCode == u'\n' || aCode == u'\r' || aCode == u'\t' || aCode == 0x0085 || aCode == 0x2028
-           || aCode == 0x2029;
+    return aCode == u'\n' || aCode == u'\r' || aCode == u'\t' || aCode == 0x0085 || aCode == 0x2028 || aCode == 0x2029;
 }
 
 // Control characters draw as boxes and the project file cannot carry most of them; U+FFFE and
@@ -412,12 +411,10 @@ void TzRelayGridHeader::focusOutEvent(QFocusEvent *aEvent)
     viewport()->update();
 }
 
-TzRelayPictureDelegate::TzRelayPictureDelegate(TzRelayGrid *aGrid) : QStyledItemDelegate(aGrid), fGrid(aGrid)
-{
-}
+TzRelayPictureDelegate::TzRelayPictureDelegate(TzRelayGrid *aGrid) : QStyledItemDelegate(aGrid), fGrid(aGrid) {}
 
 QWidget *TzRelayPictureDelegate::createEditor(QWidget *aParent, const QStyleOptionViewItem &aOption,
-                                             const QModelIndex &aIndex) const
+                                              const QModelIndex &aIndex) const
 {
     if (!IsDescriptionColumn(aIndex.column()))
         return QStyledItemDelegate::createEditor(aParent, aOption, aIndex);
@@ -433,8 +430,7 @@ void TzRelayPictureDelegate::setEditorData(QWidget *aEditor, const QModelIndex &
     QStyledItemDelegate::setEditorData(aEditor, aIndex);
 }
 
-void TzRelayPictureDelegate::setModelData(QWidget *aEditor, QAbstractItemModel *aModel,
-                                          const QModelIndex &aIndex) const
+void TzRelayPictureDelegate::setModelData(QWidget *aEditor, QAbstractItemModel *aModel, const QModelIndex &aIndex) const
 {
     if (auto *description = qobject_cast<TzDescriptionEdit *>(aEditor)) {
         const QString text = description->text();

@@ -49,7 +49,7 @@ TzShimDurations ModuleDurations(const TzShimParams &aParams)
 bool ParamsValid(const TzShimParams &aParams)
 {
     return aParams.Scale >= MinScale && aParams.Scale <= MaxScale && aParams.Period >= MinPeriod
-        && aParams.Period <= MaxPeriod && aParams.Koef >= MinKoef && aParams.Koef <= MaxKoef;
+           && aParams.Period <= MaxPeriod && aParams.Koef >= MinKoef && aParams.Koef <= MaxKoef;
 }
 
 TzShimDurations Durations(const TzShimParams &aParams)

@@ -10,9 +10,9 @@
 namespace ShimCalc {
 
 // Ranges of the three parameters, both bounds inclusive.
-constexpr int MinScale = 1, MaxScale = 240;       // unit of count, x 10 ms
-constexpr int MinPeriod = 50, MaxPeriod = 36000;  // in units of count
-constexpr int MinKoef = 0, MaxKoef = 1000;        // tenths of a percent of the cycle closed
+constexpr int MinScale = 1, MaxScale = 240;      // unit of count, x 10 ms
+constexpr int MinPeriod = 50, MaxPeriod = 36000; // in units of count
+constexpr int MinKoef = 0, MaxKoef = 1000;       // tenths of a percent of the cycle closed
 constexpr int64_t MsPerUnit = 10;
 constexpr int64_t MaxCycleMs = MsPerUnit * MaxScale * MaxPeriod; // 24 h
 constexpr int64_t MinCycleMs = MsPerUnit * MinScale * MinPeriod; // 0.5 s

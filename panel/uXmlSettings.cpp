@@ -24,7 +24,9 @@ TzXmlFileState Failed(TzXmlFileState aState, QString *aReason, const QString &aT
 
 QString XmlFaultText(const QXmlStreamReader &aReader)
 {
-    return QStringLiteral("повреждённый XML (строка %1, позиция %2)").arg(aReader.lineNumber()).arg(aReader.columnNumber());
+    return QStringLiteral("повреждённый XML (строка %1, позиция %2)")
+        .arg(aReader.lineNumber())
+        .arg(aReader.columnNumber());
 }
 
 QString TooDeepText()

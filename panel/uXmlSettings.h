@@ -38,5 +38,4 @@ QDomElement ChildElement(QDomElement aParent, const QString &aName, bool aCreate
 // ("root", "root/child", ...) are indented one to a line; anything else is written as it was
 // read, without added white space, so foreign content never grows from one save to the next.
 // Characters that XML cannot carry are left out of values and text.
-QByteArray XmlText(const QDomDocument &aDocument, const QStringList &aAttributeOrder,
-                   const QStringList &aOwnElements);
+QByteArray XmlText(const QDomDocument &aDocument, const QStringList &aAttributeOrder, const QStringList &aOwnElements);

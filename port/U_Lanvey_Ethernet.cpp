@@ -35,9 +35,7 @@ QString DottedAddress(uint32_t aValue)
 
 std::function<void(const QString &)> TEthernet_COM_Simulator::LogHook;
 
-TEthernet_COM_Simulator::TEthernet_COM_Simulator(void *)
-{
-}
+TEthernet_COM_Simulator::TEthernet_COM_Simulator(void *) {}
 
 TEthernet_COM_Simulator::~TEthernet_COM_Simulator()
 {
@@ -236,8 +234,9 @@ TStringBytes TEthernet_COM_Simulator::Recv()
             if (!foreignSeen)
                 WorkSockets.Sleep(ReceiveDelayMs);
             // What is left of the period; skipped packets and the delay above count against it.
-            const int64_t remaining = foreignSeen ? periodLength - MsSince(periodStart)
-                                                  : periodLength - std::max<int64_t>(0, MsSince(periodStart) - ReceiveDelayMs);
+            const int64_t remaining = foreignSeen
+                                          ? periodLength - MsSince(periodStart)
+                                          : periodLength - std::max<int64_t>(0, MsSince(periodStart) - ReceiveDelayMs);
             if (remaining <= 0)
                 return TStringBytes();
             int slot = -1;
@@ -258,14 +257,11 @@ TStringBytes TEthernet_COM_Simulator::Recv()
 
             TStringBytes payload;
             switch (JudgeDatagram(datagram, size_t(received), sender, socket.Port, payload)) {
-            case TDatagram::Skipped:
-                continue;
-            case TDatagram::Unfit:
-                WriteToLog(QStringLiteral("RECV <--  ***  Ответ не на этот запрос"));
-                continue;
+            case TDatagram::Skipped: continue;
+            case TDatagram::Unfit: WriteToLog(QStringLiteral("RECV <--  ***  Ответ не на этот запрос")); continue;
             case TDatagram::Foreign:
-                WriteToLog(QStringLiteral("RECV <--  ***  Ответ не с ожидаемого адреса : ")
-                           + DottedAddress(sender) + u':' + QString::number(socket.Port));
+                WriteToLog(QStringLiteral("RECV <--  ***  Ответ не с ожидаемого адреса : ") + DottedAddress(sender)
+                           + u':' + QString::number(socket.Port));
                 foreignSeen = true;
                 if (MsSince(t0) > 2 * int64_t(AWaitTime))
                     return TStringBytes();
@@ -308,8 +304,8 @@ int TEthernet_COM_Simulator::DropLateAnswers(int aCount, int aWithinMs)
 }
 
 TEthernet_COM_Simulator::TDatagram TEthernet_COM_Simulator::JudgeDatagram(const uint8_t *aDatagram, size_t aSize,
-                                                                        uint32_t aSender, uint16_t aSocketPort,
-                                                                        TStringBytes &aPayload)
+                                                                          uint32_t aSender, uint16_t aSocketPort,
+                                                                          TStringBytes &aPayload)
 {
     std::memset(&Ethernet_Lanvey, 0, sizeof Ethernet_Lanvey);
     std::memcpy(&Ethernet_Lanvey, aDatagram, std::min(aSize, sizeof Ethernet_Lanvey));

@@ -135,11 +135,11 @@ private:
     TEthernet_Lanvey_Pack Ethernet_Lanvey{};
     uint16_t Number = 65535;
     int32_t AWaitTime = 500;
-    std::vector<uint16_t> fSentNumbers; // the numbers the last Send used
+    std::vector<uint16_t> fSentNumbers;   // the numbers the last Send used
     std::vector<uint16_t> fRecentNumbers; // the last RecentNumbers numbers sent, oldest first
     QByteArray fLastCommand;              // the frame the last Send carried
     TEcho fEcho = TEcho::Unknown;
-    int fOwnNumberRun = 0; // answers in a row that carried their own request's number
+    int fOwnNumberRun = 0;     // answers in a row that carried their own request's number
     bool fAnswerTaken = false; // since the last Send
     std::chrono::steady_clock::time_point fAnswerAt;
 };

@@ -62,7 +62,8 @@ TzExchangeResult TzConverterTransport::Exchange(const TStringBytes &aCmd, const 
         const std::shared_ptr<TEthernet_COM_Simulator> transport = Current();
         if (unanswered > 0 && transport && transport->EchoState() != TEthernet_COM_Simulator::TEcho::Echoes) {
             fLateDatagrams = unanswered;
-            fLateDatagramsUntil = lastSendTick + EthernetReceiveDelayMs + 2 * uint32_t(std::max(0, transport->WaitTime()));
+            fLateDatagramsUntil = lastSendTick + EthernetReceiveDelayMs
+                                  + 2 * uint32_t(std::max(0, transport->WaitTime()));
         }
     }
     return result;
@@ -124,7 +125,7 @@ void TzConverterTransport::SetFactory(TzTransportFactory aFactory)
 std::shared_ptr<TEthernet_COM_Simulator> TzConverterTransport::Make()
 {
     std::shared_ptr<TEthernet_COM_Simulator> fresh = fFactory ? std::shared_ptr<TEthernet_COM_Simulator>(fFactory())
-                                                               : std::make_shared<TEthernet_COM_Simulator>();
+                                                              : std::make_shared<TEthernet_COM_Simulator>();
     QString host;
     int32_t port, waitTime;
     {

@@ -20,16 +20,14 @@ QString DefaultPortName(int32_t aComPort)
 #endif
 }
 
-TzFreePort::TzFreePort(int32_t aComPort)
-    : fGate(std::make_shared<TzDeliveryGate>()), fReceiver(new QObject)
+TzFreePort::TzFreePort(int32_t aComPort) : fGate(std::make_shared<TzDeliveryGate>()), fReceiver(new QObject)
 {
     Port = std::make_unique<TzFreePortThread>(&CS, fGate, fReceiver);
     fNameFromNumber = true;
     SetComPort(aComPort);
 }
 
-TzFreePort::TzFreePort(const QString &aPortName)
-    : fGate(std::make_shared<TzDeliveryGate>()), fReceiver(new QObject)
+TzFreePort::TzFreePort(const QString &aPortName) : fGate(std::make_shared<TzDeliveryGate>()), fReceiver(new QObject)
 {
     Port = std::make_unique<TzFreePortThread>(&CS, fGate, fReceiver);
     SetPortName(aPortName);

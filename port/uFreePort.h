@@ -34,8 +34,7 @@ extern int32_t EthernetTries;
 extern int32_t EthernetFindTries;
 
 // How the serial engine decides that an answer has ended.
-enum class AnswerEnd
-{
+enum class AnswerEnd {
     // As soon as a complete frame of a length the request allows has arrived with a valid CRC;
     // anything else ends by the line's silence. Bytes that follow such a frame are drained, and
     // before each request the line has been silent for 3.5 characters (1.75 ms above

@@ -27,8 +27,7 @@ QString ExceptionText(const char *aWhat)
 } // namespace
 
 TzFreePortThread::TzFreePortThread(std::mutex *aCS, std::shared_ptr<TzDeliveryGate> aGate, QObject *aReceiver)
-    : CS(aCS), fGate(std::move(aGate)), fReceiver(aReceiver),
-      fSerial(std::make_unique<TzSerialTransport>()),
+    : CS(aCS), fGate(std::move(aGate)), fReceiver(aReceiver), fSerial(std::make_unique<TzSerialTransport>()),
       fConverter(std::make_unique<TzConverterTransport>())
 {
 }

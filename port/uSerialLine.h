@@ -71,9 +71,9 @@ private:
 // deadline of UINT64_MAX means "none".
 struct TzReadEndRule
 {
-    bool ReturnAtOnce = false;      // hand over what is there without waiting
-    bool ReturnOnFirstByte = false; // wait for the first byte only
-    uint64_t TotalMs = UINT64_MAX;  // from the start of the read
+    bool ReturnAtOnce = false;        // hand over what is there without waiting
+    bool ReturnOnFirstByte = false;   // wait for the first byte only
+    uint64_t TotalMs = UINT64_MAX;    // from the start of the read
     uint64_t IntervalMs = UINT64_MAX; // longest gap after a byte arrived
 
     static TzReadEndRule From(const TzLineTimeouts &aTimeouts, uint32_t aCount);

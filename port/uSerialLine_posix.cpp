@@ -8,8 +8,8 @@
 #include "port/uReadProgress.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -215,8 +215,8 @@ bool TzSerialLine::SetState(const TzLineState &aState)
     termios tio{};
     if (fImpl->Fd < 0 || ::tcgetattr(fImpl->Fd, &tio) != 0)
         return false;
-    if (aState.BaudRate == 0 || aState.ByteSize < 5 || aState.ByteSize > 8
-        || aState.Parity > DcbCode::SpaceParity || aState.StopBits > DcbCode::TwoStopBits)
+    if (aState.BaudRate == 0 || aState.ByteSize < 5 || aState.ByteSize > 8 || aState.Parity > DcbCode::SpaceParity
+        || aState.StopBits > DcbCode::TwoStopBits)
         return false;
 
     // Raw bytes both ways; reads are ended by our own time-outs (see Open for VMIN).
@@ -428,7 +428,8 @@ uint32_t TzSerialLine::Drain(uint64_t aSilenceUs, uint64_t aMaxMs, bool aAwaitBy
         uint64_t deadline = maxUs;
         if (!aAwaitBytes || dropped > 0) {
             const Clock::time_point quietSince = fImpl->LastRx ? *fImpl->LastRx : start - std::chrono::hours(1);
-            const uint64_t quietUs = uint64_t(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(now - quietSince).count()));
+            const uint64_t quietUs = uint64_t(
+                std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(now - quietSince).count()));
             if (quietUs >= aSilenceUs)
                 return dropped;
             deadline = std::min(deadline, elapsed + (aSilenceUs - quietUs));

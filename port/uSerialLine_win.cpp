@@ -48,7 +48,7 @@ struct TzSerialLine::TImpl
     HANDLE IoEvent = nullptr;
     TzLineTimeouts Timeouts; // as last set; reads with a length rule apply their own per call
     uint64_t CharUs = 0;
-    ULONGLONG LastRxMs = 0;  // GetTickCount64 of the last byte received, 0 for none
+    ULONGLONG LastRxMs = 0; // GetTickCount64 of the last byte received, 0 for none
 
     // One overlapped ReadFile under the given time-outs.
     bool ReadOnce(uint8_t *aBuffer, DWORD aCount, const COMMTIMEOUTS &aTimeouts, DWORD &aDone)

@@ -13,13 +13,13 @@ constexpr uint32_t Parity = 0x0002;
 constexpr uint32_t OutxCtsFlow = 0x0004;
 constexpr uint32_t OutX = 0x0100;
 constexpr uint32_t InX = 0x0200;
-}
+} // namespace DcbFlag
 
 // Win32 parity and stop-bit codes.
 namespace DcbCode {
 constexpr uint8_t NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3, SpaceParity = 4;
 constexpr uint8_t OneStopBit = 0, One5StopBits = 1, TwoStopBits = 2;
-}
+} // namespace DcbCode
 
 // Everything a serial line is set to; the fields of the Win32 DCB with their widths.
 struct TzLineState
@@ -64,11 +64,31 @@ public:
     char ErrorChar() const { return fErrorChar; }
     char EofChar() const { return fEofChar; }
     char EvtChar() const { return fEvtChar; }
-    void SetXonChar(char aValue) { fXonChar = aValue; bXonChar = true; }
-    void SetXoffChar(char aValue) { fXoffChar = aValue; bXoffChar = true; }
-    void SetErrorChar(char aValue) { fErrorChar = aValue; bErrorChar = true; }
-    void SetEofChar(char aValue) { fEofChar = aValue; bEofChar = true; }
-    void SetEvtChar(char aValue) { fEvtChar = aValue; bEvtChar = true; }
+    void SetXonChar(char aValue)
+    {
+        fXonChar = aValue;
+        bXonChar = true;
+    }
+    void SetXoffChar(char aValue)
+    {
+        fXoffChar = aValue;
+        bXoffChar = true;
+    }
+    void SetErrorChar(char aValue)
+    {
+        fErrorChar = aValue;
+        bErrorChar = true;
+    }
+    void SetEofChar(char aValue)
+    {
+        fEofChar = aValue;
+        bEofChar = true;
+    }
+    void SetEvtChar(char aValue)
+    {
+        fEvtChar = aValue;
+        bEvtChar = true;
+    }
 
     int32_t BaudRate;
     int32_t Flags;

@@ -209,7 +209,8 @@ int TzUdpSocketSet::RecvFrom(int aSlot, uint8_t *aBuffer, size_t aCapacity, uint
         return -1;
     sockaddr_in from{};
     socklen_t fromSize = sizeof from;
-    const ssize_t n = ::recvfrom(fImpl->Slots[aSlot].Fd, aBuffer, aCapacity, 0, reinterpret_cast<sockaddr *>(&from), &fromSize);
+    const ssize_t n = ::recvfrom(fImpl->Slots[aSlot].Fd, aBuffer, aCapacity, 0, reinterpret_cast<sockaddr *>(&from),
+                                 &fromSize);
     if (n < 0)
         return -1;
     const auto *bytes = reinterpret_cast<const uint8_t *>(&from.sin_addr.s_addr);

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <vector>
 
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 namespace {
 

@@ -19,8 +19,7 @@ constexpr int LineSettingCount = 10 * 4; // speeds x formats
 
 const QStringList TfrmFindDevice::BaudRateList{"1200",  "2400",  "4800",  "9600",  "14400",
                                                "19200", "28800", "38400", "57600", "115200"};
-const QStringList TfrmFindDevice::FormatList{"MODBUS RTU 8N1", "MODBUS RTU 8O1", "MODBUS RTU 8E1",
-                                             "MODBUS RTU 8N2"};
+const QStringList TfrmFindDevice::FormatList{"MODBUS RTU 8N1", "MODBUS RTU 8O1", "MODBUS RTU 8E1", "MODBUS RTU 8N2"};
 
 TStringBytes FindProbeFrame(int aAddr)
 {

@@ -84,7 +84,9 @@ int main(int argc, char **argv)
                 return 2;
             }
             for (uint8_t address : options.Modules)
-                sim.Bus().WithModule(address, [&](TzSimModule &m, uint64_t) { m.SetLineSettings(options.BaudRate, formatCode); });
+                sim.Bus().WithModule(address, [&](TzSimModule &m, uint64_t) {
+                    m.SetLineSettings(options.BaudRate, formatCode);
+                });
         }
         sim.Serial().SetPacing({options.Pace, options.Parity, options.StopBits, options.TurnaroundUs});
         std::string path;
@@ -122,7 +124,8 @@ int main(int argc, char **argv)
     for (;;) {
         int waitMs = -1;
         if (options.DurationSec > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline
+                                                                                    - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 break;
             waitMs = int(left.count());

@@ -2,10 +2,7 @@
 
 #include "port/uModbusCRC.h"
 
-TzSimBus::TzSimBus(TzSimClock aClock)
-    : fClock(std::move(aClock))
-{
-}
+TzSimBus::TzSimBus(TzSimClock aClock) : fClock(std::move(aClock)) {}
 
 bool TzSimBus::AddressFree(uint8_t aAddress) const
 {

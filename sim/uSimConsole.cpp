@@ -100,7 +100,8 @@ std::string SimConsoleCommand(TzSimulator &aSim, const std::string &aLine)
         faults.SetStaleAnswers(int(a), int(b));
         return "ok: the next " + std::to_string(a) + " answers " + std::to_string(b) + " ms late";
     }
-    if ((cmd == "foreign-sender" || cmd == "version2" || cmd == "type2") && argc == 1 && ParseSimDecoy(words[1], mode)) {
+    if ((cmd == "foreign-sender" || cmd == "version2" || cmd == "type2") && argc == 1
+        && ParseSimDecoy(words[1], mode)) {
         if (cmd == "foreign-sender")
             faults.SetForeignSender(mode);
         else if (cmd == "version2")

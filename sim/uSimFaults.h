@@ -8,8 +8,7 @@
 #include <string>
 
 // Where a decoy datagram (from a foreign address, or of version 2 or type 2) goes.
-enum class TzSimDecoy
-{
+enum class TzSimDecoy {
     Off,
     Before,  // a decoy precedes the real answer; it carries the answer with a broken CRC, so a
              // master that wrongly takes it reports a checksum error instead of passing
@@ -18,13 +17,13 @@ enum class TzSimDecoy
 
 struct TzSimFaultSettings
 {
-    int AnswerDelayMs = 0;  // every answer goes out this late
-    bool Silent = false;    // requests are logged, nothing is answered
+    int AnswerDelayMs = 0; // every answer goes out this late
+    bool Silent = false;   // requests are logged, nothing is answered
     bool CorruptCrc = false;
     // 1..99: that share of the answers gets a broken CRC, spread evenly (10 breaks every tenth
     // answer); CorruptCrc breaks them all.
     int CorruptCrcPercent = 0;
-    int StaleCount = 0;     // the next StaleCount answers go out StaleDelayMs late
+    int StaleCount = 0; // the next StaleCount answers go out StaleDelayMs late
     int StaleDelayMs = 1000;
     // The converter only (UDP).
     TzSimDecoy ForeignSender = TzSimDecoy::Off;
@@ -36,8 +35,7 @@ struct TzSimFaultSettings
     bool Reorder = false;      // every second answer waits and goes out after the next one
 };
 
-enum class TzSimSendKind
-{
+enum class TzSimSendKind {
     Answer,
     Foreign,
     Version2,

@@ -8,7 +8,9 @@ class TzSimForeignDevice : public TzSimSlave
 {
 public:
     TzSimForeignDevice(uint8_t aAddress, uint16_t aDeviceType, uint16_t aVersion = 1)
-        : fAddress(aAddress), fType(aDeviceType), fVersion(aVersion) {}
+        : fAddress(aAddress), fType(aDeviceType), fVersion(aVersion)
+    {
+    }
 
     uint8_t Address() const override { return fAddress; }
     uint16_t DeviceType() const { return fType; }

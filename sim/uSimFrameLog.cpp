@@ -35,7 +35,7 @@ std::string TzSimFrameLog::FormatLine(const TzSimFrameLogEntry &aEntry)
     std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
 
     std::string line = std::string(stamp) + millis + "  " + (aEntry.Direction == TzSimDirection::Received ? "RX" : "TX")
-        + " " + aEntry.Channel + "  ";
+                       + " " + aEntry.Channel + "  ";
     if (!aEntry.Wrapper.empty())
         line += "[" + Hex(aEntry.Wrapper) + "] ";
     line += Hex(aEntry.Frame);
@@ -47,7 +47,8 @@ std::string TzSimFrameLog::FormatLine(const TzSimFrameLogEntry &aEntry)
 void TzSimFrameLog::Add(TzSimDirection aDirection, const std::string &aChannel, const TSimBytes &aFrame,
                         const TSimBytes &aWrapper, const std::string &aNote)
 {
-    TzSimFrameLogEntry entry{std::chrono::system_clock::now(), SimSteadyMs(), aDirection, aChannel, aWrapper, aFrame, aNote};
+    TzSimFrameLogEntry entry{
+        std::chrono::system_clock::now(), SimSteadyMs(), aDirection, aChannel, aWrapper, aFrame, aNote};
     std::lock_guard lock(fMutex);
     if (fFile != nullptr) {
         const std::string line = FormatLine(entry) + "\n";

@@ -10,8 +10,7 @@
 #include <optional>
 #include <string>
 
-enum class TzSimDirection
-{
+enum class TzSimDirection {
     Received,
     Sent,
 };

@@ -12,8 +12,7 @@ bool Valid(int n)
 
 } // namespace
 
-TzSimModule::TzSimModule(uint8_t aAddress, uint64_t aNowMs)
-    : fNoise(aAddress)
+TzSimModule::TzSimModule(uint8_t aAddress, uint64_t aNowMs) : fNoise(aAddress)
 {
     fStored.Address = aAddress;
     fActive = fStored;
@@ -162,12 +161,9 @@ TzSimModule::TOutputSlot TzSimModule::PwmRegisterSlot(uint16_t aAddr)
 bool TzSimModule::PwmValueValid(uint16_t aOffset, uint16_t aValue)
 {
     switch (aOffset) {
-    case OffUnit:
-        return aValue >= 1 && aValue <= 240;
-    case OffPeriod:
-        return aValue >= 50 && aValue <= 36000;
-    default:
-        return aValue <= 1000;
+    case OffUnit: return aValue >= 1 && aValue <= 240;
+    case OffPeriod: return aValue >= 50 && aValue <= 36000;
+    default: return aValue <= 1000;
     }
 }
 
@@ -184,32 +180,15 @@ uint8_t TzSimModule::ReadHolding(uint16_t aAddr, uint64_t aNowMs, uint16_t &aVal
         return 0;
     }
     switch (aAddr) {
-    case RegSpeed:
-        aValue = fStored.SpeedCode;
-        return 0;
-    case RegFormat:
-        aValue = fStored.FormatCode;
-        return 0;
-    case RegAddress:
-        aValue = fStored.Address;
-        return 0;
-    case RegTimeout:
-        aValue = fStored.TimeoutSec;
-        return 0;
-    case RegSafe17:
-        aValue = SafeBits(17, 4);
-        return 0;
-    case RegSafe1:
-        aValue = SafeBits(1, 16);
-        return 0;
-    case RegState17:
-        aValue = StateBits(17, 4, aNowMs);
-        return 0;
-    case RegState1:
-        aValue = StateBits(1, 16, aNowMs);
-        return 0;
-    default:
-        return SimExIllegalAddress; // the command register 60000 is write-only
+    case RegSpeed: aValue = fStored.SpeedCode; return 0;
+    case RegFormat: aValue = fStored.FormatCode; return 0;
+    case RegAddress: aValue = fStored.Address; return 0;
+    case RegTimeout: aValue = fStored.TimeoutSec; return 0;
+    case RegSafe17: aValue = SafeBits(17, 4); return 0;
+    case RegSafe1: aValue = SafeBits(1, 16); return 0;
+    case RegState17: aValue = StateBits(17, 4, aNowMs); return 0;
+    case RegState1: aValue = StateBits(1, 16, aNowMs); return 0;
+    default: return SimExIllegalAddress; // the command register 60000 is write-only
     }
 }
 
@@ -217,32 +196,20 @@ uint8_t TzSimModule::ReadInput(uint16_t aAddr, uint64_t aNowMs, uint16_t &aValue
 {
     (void)aNowMs;
     switch (aAddr) {
-    case RegDeviceType:
-        aValue = QuadrelDeviceType;
-        return 0;
-    case RegHardware:
-        aValue = fHardware;
-        return 0;
+    case RegDeviceType: aValue = QuadrelDeviceType; return 0;
+    case RegHardware: aValue = fHardware; return 0;
     case RegId1:
     case RegId1 + 1:
-    case RegId1 + 2:
-        aValue = fId[aAddr - RegId1];
-        return 0;
-    case RegFirmware:
-        aValue = fFirmware;
-        return 0;
+    case RegId1 + 2: aValue = fId[aAddr - RegId1]; return 0;
+    case RegFirmware: aValue = fFirmware; return 0;
     case RegVoltage: {
-        const int noise = fSupplyNoiseMv == 0
-            ? 0
-            : static_cast<int>(fNoise() % (2u * fSupplyNoiseMv + 1)) - fSupplyNoiseMv;
+        const int noise = fSupplyNoiseMv == 0 ? 0
+                                              : static_cast<int>(fNoise() % (2u * fSupplyNoiseMv + 1)) - fSupplyNoiseMv;
         aValue = static_cast<uint16_t>(std::clamp(fSupplyMv + noise, 0, 65535));
         return 0;
     }
-    case RegPowerStatus:
-        aValue = fPowerStatus;
-        return 0;
-    default:
-        return SimExIllegalAddress;
+    case RegPowerStatus: aValue = fPowerStatus; return 0;
+    default: return SimExIllegalAddress;
     }
 }
 
@@ -278,24 +245,16 @@ uint8_t TzSimModule::CheckHolding(uint16_t aReg, uint16_t aValue) const
     if (const TOutputSlot slot = PwmRegisterSlot(aReg); slot.Output != 0)
         return PwmValueValid(slot.Offset, aValue) ? 0 : SimExIllegalValue;
     switch (aReg) {
-    case RegSpeed:
-        return aValue <= 9 ? 0 : SimExIllegalValue;
-    case RegFormat:
-        return aValue >= 1 && aValue <= 7 ? 0 : SimExIllegalValue;
-    case RegAddress:
-        return aValue >= 1 && aValue <= 247 ? 0 : SimExIllegalValue;
-    case RegTimeout:
-        return aValue <= 600 ? 0 : SimExIllegalValue;
-    case RegCommand:
-        return aValue == RestartCommand ? 0 : SimExIllegalValue;
+    case RegSpeed: return aValue <= 9 ? 0 : SimExIllegalValue;
+    case RegFormat: return aValue >= 1 && aValue <= 7 ? 0 : SimExIllegalValue;
+    case RegAddress: return aValue >= 1 && aValue <= 247 ? 0 : SimExIllegalValue;
+    case RegTimeout: return aValue <= 600 ? 0 : SimExIllegalValue;
+    case RegCommand: return aValue == RestartCommand ? 0 : SimExIllegalValue;
     case RegSafe17:
-    case RegState17:
-        return aValue <= 0x000F ? 0 : SimExIllegalValue; // outputs 17..20 only
+    case RegState17: return aValue <= 0x000F ? 0 : SimExIllegalValue; // outputs 17..20 only
     case RegSafe1:
-    case RegState1:
-        return 0;
-    default:
-        return SimExIllegalAddress;
+    case RegState1: return 0;
+    default: return SimExIllegalAddress;
     }
 }
 
@@ -312,18 +271,10 @@ void TzSimModule::StoreHolding(uint16_t aReg, uint16_t aValue, uint64_t aNowMs)
         return;
     }
     switch (aReg) {
-    case RegSpeed:
-        fStored.SpeedCode = aValue;
-        break;
-    case RegFormat:
-        fStored.FormatCode = aValue;
-        break;
-    case RegAddress:
-        fStored.Address = static_cast<uint8_t>(aValue);
-        break;
-    case RegTimeout:
-        fStored.TimeoutSec = aValue;
-        break;
+    case RegSpeed: fStored.SpeedCode = aValue; break;
+    case RegFormat: fStored.FormatCode = aValue; break;
+    case RegAddress: fStored.Address = static_cast<uint8_t>(aValue); break;
+    case RegTimeout: fStored.TimeoutSec = aValue; break;
     case RegCommand:
         fRestartPending = true; // after the answer has been built
         break;
@@ -341,8 +292,7 @@ void TzSimModule::StoreHolding(uint16_t aReg, uint16_t aValue, uint64_t aNowMs)
             SetFill(first + i, ((aValue >> i) & 1u) ? 1000 : 0, aNowMs);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

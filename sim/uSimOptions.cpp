@@ -94,9 +94,11 @@ struct TParser
             {"noise", "Noise of the supply reading in mV, default 40.", "MV"},
             {"device", "Serve a real serial port instead of a new pty.", "PATH"},
             {"baud", "Speed of --device, default 9600; on a pty the speed the modules are set to.", "N"},
-            {"format", "Format of --device (on a pty: of the modules and of --pace): 8N1, 8O1, 8E1 or 8N2; default 8N1.", "FMT"},
+            {"format",
+             "Format of --device (on a pty: of the modules and of --pace): 8N1, 8O1, 8E1 or 8N2; default 8N1.", "FMT"},
             {"pace", "On a pty, keep the line's time: every character takes its bit times at the speed the panel set."},
-            {"turnaround", "With --pace, microseconds from the end of a request's frame gap to the answer, default 500.", "US"},
+            {"turnaround",
+             "With --pace, microseconds from the end of a request's frame gap to the answer, default 500.", "US"},
             {"any-speed", "On a pty, answer whatever speed the panel set."},
             {"no-serial", "No serial line (converter only)."},
             {"udp", "Act as the converter on [HOST:]PORT (default host 127.0.0.2).", "HOST:PORT"},
@@ -114,7 +116,8 @@ struct TParser
             {"udp-lose-first", "Converter: lose the first COUNT requests (they get no answer).", "COUNT"},
             {"udp-loss", "Converter: lose PERCENT of the requests (evenly spread).", "PERCENT"},
             {"udp-duplicate", "Converter: send every answer twice, the copy MS later.", "MS"},
-            {"udp-reorder", "Converter: hold every second answer back and send it right after the next one (at most 1 s)."},
+            {"udp-reorder",
+             "Converter: hold every second answer back and send it right after the next one (at most 1 s)."},
             {"duration", "Exit after SECONDS (default: run until interrupted).", "SECONDS"},
         });
     }
@@ -230,7 +233,8 @@ bool SimParseOptions(const std::vector<std::string> &aArgs, TzSimOptions &aOptio
         return fail("--delay needs milliseconds");
     o.Faults.Silent = parser.isSet("silent");
     o.Faults.CorruptCrc = parser.isSet("corrupt-crc");
-    if (parser.isSet("corrupt-crc-percent") && !ToInt(parser.value("corrupt-crc-percent"), 0, 100, o.Faults.CorruptCrcPercent))
+    if (parser.isSet("corrupt-crc-percent")
+        && !ToInt(parser.value("corrupt-crc-percent"), 0, 100, o.Faults.CorruptCrcPercent))
         return fail("--corrupt-crc-percent needs 0..100");
     if (parser.isSet("stale")) {
         const QStringList parts = parser.value("stale").split(':');
@@ -242,7 +246,9 @@ bool SimParseOptions(const std::vector<std::string> &aArgs, TzSimOptions &aOptio
     {
         const char *Name;
         TzSimDecoy *Target;
-    } decoys[] = {{"foreign-sender", &o.Faults.ForeignSender}, {"version2", &o.Faults.Version2}, {"type2", &o.Faults.Type2}};
+    } decoys[] = {{"foreign-sender", &o.Faults.ForeignSender},
+                  {"version2", &o.Faults.Version2},
+                  {"type2", &o.Faults.Type2}};
     for (const auto &decoy : decoys)
         if (parser.isSet(decoy.Name) && !ParseSimDecoy(parser.value(decoy.Name).toStdString(), *decoy.Target))
             return fail(std::string("--") + decoy.Name + " must be before, instead or off");

@@ -12,8 +12,8 @@
 struct TzSimOptions
 {
     bool Help = false;
-    std::vector<uint8_t> Modules;                          // addresses of Quadrel modules
-    std::vector<std::pair<uint8_t, uint16_t>> Foreign;     // address, device type
+    std::vector<uint8_t> Modules;                      // addresses of Quadrel modules
+    std::vector<std::pair<uint8_t, uint16_t>> Foreign; // address, device type
     std::optional<uint16_t> Firmware, Hardware, PowerStatus;
     std::optional<std::array<uint16_t, 3>> Identifier;
     uint16_t SupplyMv = 24000;

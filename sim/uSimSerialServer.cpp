@@ -196,7 +196,8 @@ void TzSimSerialServer::Run()
                     }
                 }
                 if (frame.size() < MaxFrameBytes)
-                    frame.insert(frame.end(), buffer, buffer + std::min<size_t>(size_t(n), MaxFrameBytes - frame.size()));
+                    frame.insert(frame.end(), buffer,
+                                 buffer + std::min<size_t>(size_t(n), MaxFrameBytes - frame.size()));
                 // On a paced line each character is heard once its last bit has crossed.
                 if (Paced())
                     lastByteUs = std::max(lastByteUs, arrivedUs) + int64_t(n) * charUs;

@@ -4,9 +4,9 @@
 // and writes the answers, as late as the faults say.
 
 #include "sim/uSimBus.h"
-#include "sim/uSimLastError.h"
 #include "sim/uSimFaults.h"
 #include "sim/uSimFrameLog.h"
+#include "sim/uSimLastError.h"
 #include "sim/uSimSendQueue.h"
 #include "sim/uSimWaker.h"
 
@@ -23,7 +23,7 @@
 struct TzSimPacing
 {
     bool On = false;
-    char Parity = 'N';     // 'N', 'O' or 'E'
+    char Parity = 'N'; // 'N', 'O' or 'E'
     int StopBits = 1;
     int TurnaroundUs = 500; // from the end of the request's frame gap to the answer's first bit
 };
@@ -95,8 +95,8 @@ private:
     std::thread fThread;
     std::atomic<bool> fStopping{false};
     std::atomic<bool> fCheckSpeed{true};
-    int fFd = -1;      // the side the simulator reads and writes
-    int fHoldFd = -1;  // the pty's slave side, held open so the master never sees a hang-up
+    int fFd = -1;     // the side the simulator reads and writes
+    int fHoldFd = -1; // the pty's slave side, held open so the master never sees a hang-up
     bool fIsPty = false;
     std::string fPath;
     std::string fLink;
@@ -106,5 +106,5 @@ private:
     TzSimLastError fError;
     TzSimSendQueue<TPending> fQueue; // touched by the server's thread only
     TzSimPacing fPacing;
-    std::deque<TPaced> fPaced;       // touched by the server's thread only
+    std::deque<TPaced> fPaced; // touched by the server's thread only
 };

@@ -41,17 +41,11 @@ TSimBytes TzSimSlave::Process(const TSimBytes &aPdu, uint64_t aNowMs)
     case 1:
     case 2:
     case 3:
-    case 4:
-        answer = ServeRead(aPdu, aNowMs);
-        break;
+    case 4: answer = ServeRead(aPdu, aNowMs); break;
     case 5:
     case 6:
-    case 16:
-        answer = ServeWrite(aPdu, aNowMs);
-        break;
-    default:
-        answer = SimExceptionPdu(aPdu[0], SimExIllegalFunction);
-        break;
+    case 16: answer = ServeWrite(aPdu, aNowMs); break;
+    default: answer = SimExceptionPdu(aPdu[0], SimExIllegalFunction); break;
     }
     AfterRequest(aNowMs);
     return answer;

@@ -28,8 +28,7 @@ struct TzSimLineParams
 };
 
 // Modbus exception codes a slave answers with.
-enum : uint8_t
-{
+enum : uint8_t {
     SimExIllegalFunction = 1,
     SimExIllegalAddress = 2,
     SimExIllegalValue = 3,

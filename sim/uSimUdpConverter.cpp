@@ -136,7 +136,8 @@ void TzSimUdpConverter::Serve(const uint8_t *aData, size_t aSize, const sockaddr
     const std::string channel = "udp " + SimAddressText(aFrom);
     const std::optional<TzLanveyPacket> packet = LanveyUnwrap(aData, aSize);
     if (!packet) {
-        fLog.Add(TzSimDirection::Received, channel, TSimBytes(aData, aData + aSize), {}, "not a converter packet, dropped");
+        fLog.Add(TzSimDirection::Received, channel, TSimBytes(aData, aData + aSize), {},
+                 "not a converter packet, dropped");
         return;
     }
     if (fFaults.LoseDatagram()) {
@@ -158,8 +159,8 @@ void TzSimUdpConverter::Serve(const uint8_t *aData, size_t aSize, const sockaddr
         const uint8_t type = send.Kind == TzSimSendKind::Type2 ? LanveyTypeNoAnswer : LanveyTypeAnswer;
         const uint16_t number = fEchoNumbers ? packet->Number : 0;
         const bool isAnswer = send.Kind == TzSimSendKind::Answer;
-        TPending pending{LanveyWrap(version, number, type, send.Frame), aFrom,
-                         send.Kind == TzSimSendKind::Foreign, send.Note, isAnswer};
+        TPending pending{LanveyWrap(version, number, type, send.Frame), aFrom, send.Kind == TzSimSendKind::Foreign,
+                         send.Note, isAnswer};
         if (isAnswer && hold) {
             pending.Note = pending.Note.empty() ? "held back" : pending.Note + ", held back";
             pending.ReleasesHeld = false;
@@ -193,7 +194,8 @@ void TzSimUdpConverter::SendDatagram(const TPending &aPending)
     const TSimBytes header(aPending.Datagram.begin(), aPending.Datagram.begin() + LanveyHeaderSize);
     const TSimBytes frame(aPending.Datagram.begin() + LanveyHeaderSize, aPending.Datagram.end());
     if (fd < 0) {
-        fLog.Add(TzSimDirection::Sent, channel, frame, header, aPending.Note + ", no foreign address to send from: not sent");
+        fLog.Add(TzSimDirection::Sent, channel, frame, header,
+                 aPending.Note + ", no foreign address to send from: not sent");
         return;
     }
     sendto(fd, aPending.Datagram.data(), aPending.Datagram.size(), 0, reinterpret_cast<const sockaddr *>(&aPending.To),

@@ -4,9 +4,9 @@
 // it on the bus and sends the answer back to the sender wrapped in the converter's header.
 
 #include "sim/uSimBus.h"
-#include "sim/uSimLastError.h"
 #include "sim/uSimFaults.h"
 #include "sim/uSimFrameLog.h"
+#include "sim/uSimLastError.h"
 #include "sim/uSimSendQueue.h"
 #include "sim/uSimWaker.h"
 

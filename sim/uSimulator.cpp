@@ -1,8 +1,7 @@
 #include "sim/uSimulator.h"
 
 TzSimulator::TzSimulator(TzSimClock aClock)
-    : fBus(std::move(aClock)),
-      fSerial(std::make_unique<TzSimSerialServer>(fBus, fLog, fFaults)),
+    : fBus(std::move(aClock)), fSerial(std::make_unique<TzSimSerialServer>(fBus, fLog, fFaults)),
       fUdp(std::make_unique<TzSimUdpConverter>(fBus, fLog, fFaults))
 {
 }

@@ -16,8 +16,9 @@ inline QByteArray BigTemplate(int aExtra)
     extra.reserve(qsizetype(aExtra) * 160);
     for (int i = 0; i < aExtra; ++i) {
         const int function = i < 65536 ? 3 : 4;
-        extra += QStringLiteral("  <tag id=\"%1\" reg=\"%2\" name=\"Регистр %1\" regtype=\"3\" valtype=\"2\" order=\"21\" "
-                                "segsize=\"1\" datasize=\"2\" datatype=\"18\" read=\"%3\" offset=\"0\"/>\n")
+        extra += QStringLiteral(
+                     "  <tag id=\"%1\" reg=\"%2\" name=\"Регистр %1\" regtype=\"3\" valtype=\"2\" order=\"21\" "
+                     "segsize=\"1\" datasize=\"2\" datatype=\"18\" read=\"%3\" offset=\"0\"/>\n")
                      .arg(1000000 + i)
                      .arg(i % 65536)
                      .arg(function)

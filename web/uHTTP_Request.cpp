@@ -34,8 +34,7 @@ void MarkClosing()
 class TzReceiverToken : public QObject
 {
 public:
-    explicit TzReceiverToken(QObject *aParent)
-        : QObject(aParent), Gone(std::make_shared<std::atomic<bool>>(false))
+    explicit TzReceiverToken(QObject *aParent) : QObject(aParent), Gone(std::make_shared<std::atomic<bool>>(false))
     {
         setObjectName(QString::fromLatin1(ReceiverTokenName));
     }
@@ -101,29 +100,20 @@ QString FailureReason(CURLcode aCode)
 {
     switch (aCode) {
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        return QStringLiteral("адрес не найден");
-    case CURLE_COULDNT_CONNECT:
-        return QStringLiteral("нет соединения");
-    case CURLE_OPERATION_TIMEDOUT:
-        return QStringLiteral("время ожидания истекло");
+    case CURLE_COULDNT_RESOLVE_PROXY: return QStringLiteral("адрес не найден");
+    case CURLE_COULDNT_CONNECT: return QStringLiteral("нет соединения");
+    case CURLE_OPERATION_TIMEDOUT: return QStringLiteral("время ожидания истекло");
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-        return QStringLiteral("сертификат сервера не прошёл проверку");
-    case CURLE_SSL_CONNECT_ERROR:
-        return QStringLiteral("ошибка защищённого соединения");
-    case CURLE_TOO_MANY_REDIRECTS:
-        return QStringLiteral("слишком много перенаправлений");
-    case CURLE_UNSUPPORTED_PROTOCOL:
-        return QStringLiteral("неподдерживаемый протокол");
+    case CURLE_SSL_ISSUER_ERROR: return QStringLiteral("сертификат сервера не прошёл проверку");
+    case CURLE_SSL_CONNECT_ERROR: return QStringLiteral("ошибка защищённого соединения");
+    case CURLE_TOO_MANY_REDIRECTS: return QStringLiteral("слишком много перенаправлений");
+    case CURLE_UNSUPPORTED_PROTOCOL: return QStringLiteral("неподдерживаемый протокол");
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE:
-        return QStringLiteral("соединение прервано");
-    default:
-        return QStringLiteral("ошибка обмена (код %1)").arg(int(aCode));
+    case CURLE_PARTIAL_FILE: return QStringLiteral("соединение прервано");
+    default: return QStringLiteral("ошибка обмена (код %1)").arg(int(aCode));
     }
 }
 

@@ -167,8 +167,8 @@ int MemoryOverTime(int aSeconds, const QString &aSimPath)
         const long rss = RssKb();
         samples.emplace_back(second, rss);
         const int rows = observer->Model->rowCount();
-        std::printf("  %6.0f  %11s  %5d  %7ld\n", second,
-                    qPrintable(observer->Model->CellText(rows - 1, ocIndex)), rows, rss);
+        std::printf("  %6.0f  %11s  %5d  %7ld\n", second, qPrintable(observer->Model->CellText(rows - 1, ocIndex)),
+                    rows, rss);
         std::fflush(stdout);
     };
     sample();
@@ -195,8 +195,9 @@ int MemoryOverTime(int aSeconds, const QString &aSimPath)
     for (const auto &s : samples)
         highest = std::max(highest, s.second);
     const double hour = double(last) + slope * (3600.0 - samples.back().first);
-    std::printf("rss: start %ld kB, end %ld kB, max %ld kB; slope after 2 min %.3f kB/min; extrapolated to 1 h: %.0f kB\n",
-                first, last, highest, slope * 60.0, hour);
+    std::printf(
+        "rss: start %ld kB, end %ld kB, max %ld kB; slope after 2 min %.3f kB/min; extrapolated to 1 h: %.0f kB\n",
+        first, last, highest, slope * 60.0, hour);
     frame->btnConnect->click();
     sim.closeWriteChannel();
     sim.terminate();

@@ -72,8 +72,8 @@ int main(int argc, char **argv)
         return 1;
     }
     TzQuadrelLink::AddOtherQuadrelTags(frame->Link()->Device());
-    std::printf("template of %zu tags (%d added, %.1f MB of XML) loaded in %lld ms\n", frame->Link()->Device()->Tags.size(),
-                extra, double(document.size()) / 1e6, clock.elapsed());
+    std::printf("template of %zu tags (%d added, %.1f MB of XML) loaded in %lld ms\n",
+                frame->Link()->Device()->Tags.size(), extra, double(document.size()) / 1e6, clock.elapsed());
 
     TestStallWatch stalls;
     stalls.Start();
@@ -100,8 +100,8 @@ int main(int argc, char **argv)
     const double perSecond = answered / (double(clock.elapsed()) / 1000.0);
     std::printf("first cycle: %d answers in %lld ms (%.0f per second, the whole cycle about %.0f s on this "
                 "line); longest interface stall %lld ms; %u requests queued meanwhile\n",
-                answered, clock.elapsed(), perSecond, perSecond > 0 ? queued / perSecond : 0.0,
-                stalls.MaxLatenessMs(), frame->Link()->Engine()->Port->IssuedUID() - firstUid);
+                answered, clock.elapsed(), perSecond, perSecond > 0 ? queued / perSecond : 0.0, stalls.MaxLatenessMs(),
+                frame->Link()->Engine()->Port->IssuedUID() - firstUid);
 
     // Disconnecting stops the port: every request still queued is reported, as a failure.
     stalls.Start();

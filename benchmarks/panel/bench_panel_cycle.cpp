@@ -134,7 +134,8 @@ void Measure(int aBaudRate, int aSeconds)
     const double limit = CycleLineLimitSeconds(aBaudRate);
     std::printf("%6d bit/s: ms from each status request to the next request heard:", aBaudRate);
     for (int reg : StatusRegisters)
-        std::printf(" %d %.1f", reg, lineTime[reg].second > 0 ? 1000 * lineTime[reg].first / lineTime[reg].second : 0.0);
+        std::printf(" %d %.1f", reg,
+                    lineTime[reg].second > 0 ? 1000 * lineTime[reg].first / lineTime[reg].second : 0.0);
     std::printf("\n");
     std::printf("%6d bit/s 8N1: %.3f s per 8-read status cycle on the line (%.2f x its line limit of %.3f s);"
                 " each status value read every %.3f s on average, the slowest every %.3f s (poll timer"

@@ -9,9 +9,9 @@
 
 #include "VelorCommonUtils/VelorFilePath.h"
 #include "app/uApplication.h"
-#include "benchmarks/BenchProcess.h"
 #include "app/uMain.h"
 #include "app/uProgramInfo.h"
+#include "benchmarks/BenchProcess.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "link/uQuadrelLink.h"
@@ -38,8 +38,8 @@ namespace {
 struct TzThreadTimes
 {
     QString Name;
-    long long Ticks = 0;     // utime + stime, in clock ticks
-    long long Switches = 0;  // voluntary + involuntary context switches: how often it ran
+    long long Ticks = 0;    // utime + stime, in clock ticks
+    long long Switches = 0; // voluntary + involuntary context switches: how often it ran
 };
 
 // The fields of a /proc stat line after the command name in parentheses.

@@ -7,8 +7,8 @@
 // scripts/long-run.sh starts a local service and runs this for an hour.
 
 #include "app/uApplication.h"
-#include "common/uGlobVar.h"
 #include "benchmarks/BenchProcess.h"
+#include "common/uGlobVar.h"
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
 #include "diagnostics/uTempLog.h"

@@ -49,8 +49,7 @@ TStringBytes ReadFrame(int aFirst = FirstRegister)
 // Keeps the queue from running dry, as the panel's poll cycle does: three reads of the same size
 // (60017.., 60025.., 60033..) take turns, the callback of one queueing the one after the next
 // (an identical frame is refused while its copy is still queued).
-TResult RunEngine(const QString &aPath, int aInterval, int aMaxExchanges, int aMaxMs,
-                  AnswerEnd aRule = AnswerEnd::Gap)
+TResult RunEngine(const QString &aPath, int aInterval, int aMaxExchanges, int aMaxMs, AnswerEnd aRule = AnswerEnd::Gap)
 {
     TResult result;
     TzFreePort port(aPath);
@@ -125,8 +124,8 @@ TResult RunLibmodbus(const QString &aPath, int aResponseMs, int aByteMs, int aMa
 
 void Print(const char *aWho, const QString &aTimeouts, const TResult &aResult)
 {
-    std::printf("%-10s %-52s %8.1f exchanges/s  (%d exchanges, %d failed, %.2f s)\n", aWho,
-                qPrintable(aTimeouts), aResult.PerSecond(), aResult.Exchanges, aResult.Failures, aResult.Seconds);
+    std::printf("%-10s %-52s %8.1f exchanges/s  (%d exchanges, %d failed, %.2f s)\n", aWho, qPrintable(aTimeouts),
+                aResult.PerSecond(), aResult.Exchanges, aResult.Failures, aResult.Seconds);
 }
 
 // One request, the frame gap, the answer and the gap again, in bit times of 10-bit characters.
@@ -166,7 +165,9 @@ int main(int argc, char **argv)
                 " %.1f exchanges/s\n",
                 5 + 2 * RegisterCount, (8 + 3.5 + 5 + 2 * RegisterCount + 3.5) * 10, limit);
 
-    const auto ratio = [](const TResult &a, const TResult &b) { return b.PerSecond() > 0 ? a.PerSecond() / b.PerSecond() : 0; };
+    const auto ratio = [](const TResult &a, const TResult &b) {
+        return b.PerSecond() > 0 ? a.PerSecond() / b.PerSecond() : 0;
+    };
     for (TLine &line : lines) {
         std::printf("\n-- %s line (%s) --\n", line.Name, qPrintable(line.Path));
         const TResult gap = RunEngine(line.Path, 50, 1000000, MeasureMs, AnswerEnd::Gap);
@@ -175,7 +176,8 @@ int main(int argc, char **argv)
         Print("engine", "length-aware, panel time-outs (50, 1 x 255 + 400)", length);
         const TResult modbus = RunLibmodbus(line.Path, 655, 50, 1000000, MeasureMs);
         Print("libmodbus", "response 655 ms, byte 50 ms", modbus);
-        std::printf("ratio to libmodbus: silence rule %.3f, length-aware %.3f\n", ratio(gap, modbus), ratio(length, modbus));
+        std::printf("ratio to libmodbus: silence rule %.3f, length-aware %.3f\n", ratio(gap, modbus),
+                    ratio(length, modbus));
         std::printf("share of the line limit: silence rule %.1f %%, length-aware %.1f %%, libmodbus %.1f %%\n",
                     100 * gap.PerSecond() / limit, 100 * length.PerSecond() / limit, 100 * modbus.PerSecond() / limit);
     }

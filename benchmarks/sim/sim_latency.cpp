@@ -77,7 +77,8 @@ int main(int argc, char **argv)
         a < 0 ? ++lost : (probeUs.push_back(a), 0);
         b < 0 ? ++lost : (blockUs.push_back(b), 0);
     }
-    std::printf("quadrel-sim answer time on a pty at 9600 (frame gap %.2f ms), lost %d\n", SimFrameGapUs(9600) / 1000.0, lost);
+    std::printf("quadrel-sim answer time on a pty at 9600 (frame gap %.2f ms), lost %d\n", SimFrameGapUs(9600) / 1000.0,
+                lost);
     Report("probe 36864 (7-byte answer)", probeUs);
     Report("block 60017 x30 (65 bytes)", blockUs);
     close(fd);

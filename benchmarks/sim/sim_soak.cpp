@@ -75,10 +75,14 @@ int main(int argc, char **argv)
     while (Clock::now() - start < std::chrono::seconds(seconds)) {
         // The periodic set: 24582, 36881, 60013, 60014, 60015, 60016, the two pulse-width blocks.
         const int results[] = {
-            modbus_read_input_registers(ctx, 24582, 1, regs), modbus_read_input_registers(ctx, 36881, 1, regs),
-            modbus_read_registers(ctx, 60013, 1, regs),       modbus_read_registers(ctx, 60014, 1, regs),
-            modbus_read_registers(ctx, 60015, 1, regs),       modbus_read_registers(ctx, 60016, 1, regs),
-            modbus_read_registers(ctx, 60017, 30, regs),      modbus_read_registers(ctx, 60047, 30, regs),
+            modbus_read_input_registers(ctx, 24582, 1, regs),
+            modbus_read_input_registers(ctx, 36881, 1, regs),
+            modbus_read_registers(ctx, 60013, 1, regs),
+            modbus_read_registers(ctx, 60014, 1, regs),
+            modbus_read_registers(ctx, 60015, 1, regs),
+            modbus_read_registers(ctx, 60016, 1, regs),
+            modbus_read_registers(ctx, 60017, 30, regs),
+            modbus_read_registers(ctx, 60047, 30, regs),
             modbus_write_bit(ctx, 4096 + 128 * (exchanges % 20), bit ^= 1),
         };
         for (int r : results) {

@@ -282,8 +282,8 @@ void TestVelorConfig::userKindMovesTheOldConfigurationOnce()
     QVERIFY(QFileInfo(exeDir + QStringLiteral("OldDoc")).isDir());
 
     // Once: a configuration at the new place is not overwritten by the old one again.
-    CVelorConfig(expected, false).WriteString(QStringLiteral("Path"), QStringLiteral("DocLocation"),
-                                               QStringLiteral(".\\NewDoc\\"));
+    CVelorConfig(expected, false)
+        .WriteString(QStringLiteral("Path"), QStringLiteral("DocLocation"), QStringLiteral(".\\NewDoc\\"));
     InitStandardPathsFor(program.path(), key);
     QCOMPARE(VelorPaths().VelorConfig->DocLocation(), QStringLiteral(".\\NewDoc\\"));
     QFile::remove(expected);

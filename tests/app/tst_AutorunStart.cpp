@@ -9,8 +9,8 @@
 #include "panel/uQuadrel.h"
 #include "panel/uSettingsPlace.h"
 #include "sim/uSimulator.h"
-#include "tests/panel/PanelTestKit.h"
 #include "tests/TestSettings.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -45,14 +45,13 @@ void TestCommandLine::parses_data()
                                        << 1500;
     QTest::newRow("autorun not first") << QStringList{"test", "/autorun"} << true << false << false << false << ""
                                        << 1500;
-    QTest::newRow("demo connect") << QStringList{"--demo", "--connect"} << false << false << true << true << ""
-                                  << 1500;
+    QTest::newRow("demo connect") << QStringList{"--demo", "--connect"} << false << false << true << true << "" << 1500;
     QTest::newRow("screenshot") << QStringList{"--screenshot", "a.png", "--after", "4000"} << false << false << false
                                 << false << "a.png" << 4000;
     // Other words are passed over: only the exact words count.
     QTest::newRow("TEST is not test") << QStringList{"TEST"} << false << false << false << false << "" << 1500;
-    QTest::newRow("AUTORUN is not autorun") << QStringList{"/AUTORUN"} << false << false << false << false << ""
-                                            << 1500;
+    QTest::newRow("AUTORUN is not autorun")
+        << QStringList{"/AUTORUN"} << false << false << false << false << "" << 1500;
     QTest::newRow("screenshot with =") << QStringList{"--screenshot=b.png", "test"} << true << false << false << false
                                        << "b.png" << 1500;
 }
@@ -141,16 +140,16 @@ void TestCommandLine::programAnswers()
     QVERIFY2(err.contains(errors), qPrintable(err));
     if (arguments.contains(QStringLiteral("--help"))) {
         // Every option is listed, and both words.
-        for (const char *listed : {"--help", "--version", "--demo", "--connect", "--screenshot ФАЙЛ", "--after МС",
-                                   "/autorun", "test"})
+        for (const char *listed :
+             {"--help", "--version", "--demo", "--connect", "--screenshot ФАЙЛ", "--after МС", "/autorun", "test"})
             QVERIFY2(out.contains(QString::fromUtf8(listed)), listed);
     }
 }
 
 void TestCommandLine::screenshotSaysWhyItFailed_data()
 {
-    QTest::addColumn<QString>("target");  // inside a fresh folder
-    QTest::addColumn<QString>("reason");  // empty: the picture is saved
+    QTest::addColumn<QString>("target"); // inside a fresh folder
+    QTest::addColumn<QString>("reason"); // empty: the picture is saved
     QTest::newRow("writable folder") << "shot.png" << "";
     QTest::newRow("missing folder") << "missing/shot.png" << "папки «%1/missing» нет";
     QTest::newRow("read-only folder") << "locked/shot.png" << "нет права записи в папку «%1/locked»";
@@ -170,8 +169,8 @@ void TestCommandLine::screenshotSaysWhyItFailed()
     // Readable by anyone, so that the program can also run as an unprivileged user below.
     QFile::setPermissions(root, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                     | QFileDevice::ReadOther | QFileDevice::ExeOther);
-    QFile::setPermissions(root + QStringLiteral("/locked"),
-                          QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(root + QStringLiteral("/locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                                                | QFileDevice::ReadOther | QFileDevice::ExeOther);
     const QString path = root + u'/' + target;
 
     QString program = QStringLiteral(QUADREL_PANEL_PROGRAM);
@@ -182,7 +181,8 @@ void TestCommandLine::screenshotSaysWhyItFailed()
         if (setpriv.isEmpty())
             QSKIP("running as root without setpriv: a read-only folder cannot be made");
         arguments = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                QStringLiteral("--clear-groups"), program} + arguments;
+                                QStringLiteral("--clear-groups"), program}
+                    + arguments;
         program = setpriv;
     }
     QProcess panel;

@@ -1,18 +1,18 @@
 // The main window: caption, size limits, the frame inside, test mode and stay-on-top.
 
 #include "app/uApplication.h"
-#include "panel/uHintTiming.h"
 #include "app/uMain.h"
 #include "common/uGlobVar.h"
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
+#include "panel/uHintTiming.h"
 #include "panel/uQuadrel.h"
 
-#include <QAction>
 #include <QAccessible>
+#include <QAction>
 #include <QLineEdit>
-#include <QStyle>
 #include <QMenu>
+#include <QStyle>
 #include <QtTest>
 
 #include "panel/uPictureLabel.h"

@@ -647,9 +647,9 @@ void TestPortObserver::controlStripFollowsThePointer()
     observer->SG->setFocus();
     observer->InterfaceTimerTimer();
     QCOMPARE(observer->SG->y(), 8);
-    for (QWidget *control : std::initializer_list<QWidget *>{observer->btnFilters, observer->btnClear,
-                                                             observer->btnPause, observer->chFilters,
-                                                             observer->btnPin, observer->gbFilters})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{observer->btnFilters, observer->btnClear, observer->btnPause,
+                                          observer->chFilters, observer->btnPin, observer->gbFilters})
         QVERIFY2(!control->isVisible(), qPrintable(control->objectName()));
     QVERIFY(!observer->btnFilters->isChecked());
 
@@ -685,15 +685,14 @@ void TestPortObserver::keyboardReachesEveryControl()
             QTest::keyClick(focus, Qt::Key_Space); // opens the filter panel
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    const QList<QWidget *> controls{observer->SG,       observer->btnFilters, observer->chFilters,
-                                    observer->btnClear, observer->btnPause,   observer->btnSave,
-                                    observer->btnPin,   observer->chFilterFunc, observer->cbFunc,
-                                    observer->chFilterReg, observer->txtReg,  observer->btnAutoLimit};
+    const QList<QWidget *> controls{observer->SG,          observer->btnFilters,   observer->chFilters,
+                                    observer->btnClear,    observer->btnPause,     observer->btnSave,
+                                    observer->btnPin,      observer->chFilterFunc, observer->cbFunc,
+                                    observer->chFilterReg, observer->txtReg,       observer->btnAutoLimit};
     for (QWidget *control : controls) {
         QVERIFY2(reached.contains(control), qPrintable(control->objectName()));
         const auto *button = qobject_cast<QAbstractButton *>(control);
-        const QString name = control->accessibleName().isEmpty() && button ? button->text()
-                                                                           : control->accessibleName();
+        const QString name = control->accessibleName().isEmpty() && button ? button->text() : control->accessibleName();
         QVERIFY2(!name.isEmpty(), qPrintable(control->objectName()));
     }
     // One radio button of each group holds the focus; the arrows choose within it.

@@ -175,8 +175,9 @@ void TestPortObserverLine::staticModeKeepsOneRowPerPolledRegister()
     QVERIFY(observer->Model->CellText(stateRow, ocRequest).startsWith(QStringLiteral("10.03.EA.70.00.01.")));
     QVERIFY(observer->Model->CellText(stateRow, ocAnswer).startsWith(QStringLiteral("10.03.02.")));
     QVERIFY(Elapsed(observer, stateRow) >= 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!observer->Model->CellText(AnsweredRow(observer, QStringLiteral("24582 (0x6006)")),
-                                                        ocValue).isEmpty(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !observer->Model->CellText(AnsweredRow(observer, QStringLiteral("24582 (0x6006)")), ocValue).isEmpty(),
+        LineTimeout);
 }
 
 void TestPortObserverLine::functionFilterDropsCoilWritesAndPauseKeepsAnswering()

@@ -41,7 +41,7 @@ void TestTempLog::opensWithCounterLines()
 {
     TfrmTempLog log;
     QCOMPARE(log.windowTitle(), QStringLiteral("Лог"));
-    const QStringList expected{"Ошибок 01h: 0", "Ошибок 02h: 0", "Ошибок 03h: 0", "Ошибок 04h: 0", "Ошибок 05h: 0",
+    const QStringList expected{"Ошибок 01h: 0", "Ошибок 02h: 0", "Ошибок 03h: 0", "Ошибок 04h: 0",   "Ошибок 05h: 0",
                                "Ошибок 06h: 0", "Ошибок 07h: 0", "Ошибок 08h: 0", "Других ошибок: 0"};
     QCOMPARE(log.Lines(), expected);
     QCOMPARE(log.LineColor(0), LogNavy);
@@ -122,8 +122,8 @@ void TestTempLog::categoryMessagesFromAnotherThread_data()
     QTest::newRow("port info: navy") << "info" << false << true << LogNavy << false;
     QTest::newRow("port debug: not shown") << "debug" << false << false << QColor() << false;
     QTest::newRow("other category: not shown, handled as before") << "other" << false << false << QColor() << true;
-    QTest::newRow("QT_LOGGING_RULES set: shown and on standard error") << "warning" << true << true << LogMaroon
-                                                                       << true;
+    QTest::newRow("QT_LOGGING_RULES set: shown and on standard error")
+        << "warning" << true << true << LogMaroon << true;
 }
 
 void TestTempLog::categoryMessagesFromAnotherThread()

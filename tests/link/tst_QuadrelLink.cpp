@@ -172,9 +172,10 @@ void TestQuadrelLink::writesReachTheModuleInTheirOrder()
     ConnectAndWaitForPoll();
     fLink->SendDOUT(5, true);
     bool on = false;
-    QTRY_VERIFY_WITH_TIMEOUT((fSim->Bus().WithModule(ModuleAddress, [&](TzSimModule &aModule, uint64_t aNow) {
-                                 on = aModule.OutputState(5, aNow);
-                             }),
+    QTRY_VERIFY_WITH_TIMEOUT((fSim->Bus().WithModule(ModuleAddress,
+                                                     [&](TzSimModule &aModule, uint64_t aNow) {
+                                                         on = aModule.OutputState(5, aNow);
+                                                     }),
                               on),
                              LineTimeout);
 

@@ -149,14 +149,13 @@ void TestModbusFrames::writeRequest_data()
     QTest::newRow("coil 65536 is on") << 1 << 4096 << 5 << 8 << "" << 65536.0 << "01 05 10 00 FF 00 88 FA" << 1.0;
     QTest::newRow("coil -0.5 is off") << 1 << 4096 << 5 << 8 << "" << -0.5 << "01 05 10 00 00 00 C9 0A" << 0.0;
     QTest::newRow("coil 0.9 is off") << 1 << 4096 << 5 << 8 << "" << 0.9 << "01 05 10 00 00 00 C9 0A" << 0.0;
-    QTest::newRow("coil of output 12 at 16") << 16 << 5504 << 5 << 8 << "" << 1.0 << "10 05 15 80 FF 00 8A 9F"
-                                             << 1.0;
+    QTest::newRow("coil of output 12 at 16") << 16 << 5504 << 5 << 8 << "" << 1.0 << "10 05 15 80 FF 00 8A 9F" << 1.0;
     QTest::newRow("signed -2") << 1 << 28672 << 6 << 4 << "21" << -2.0 << "01 06 70 00 FF FE 53 7A" << -2.0;
-    QTest::newRow("unsigned keeps low 16 bits") << 1 << 28672 << 6 << 2 << "21" << 70000.0 << "01 06 70 00 11 70 9E BE"
-                                                << 4464.0;
+    QTest::newRow("unsigned keeps low 16 bits")
+        << 1 << 28672 << 6 << 2 << "21" << 70000.0 << "01 06 70 00 11 70 9E BE" << 4464.0;
     QTest::newRow("unsigned -1") << 1 << 28672 << 6 << 2 << "21" << -1.0 << "01 06 70 00 FF FF 92 BA" << 65535.0;
-    QTest::newRow("float 1.5 by 16") << 1 << 28672 << 16 << 0 << "4321" << 1.5
-                                     << "01 10 70 00 3F C0 00 00 97 1E" << 1.5;
+    QTest::newRow("float 1.5 by 16") << 1 << 28672 << 16 << 0 << "4321" << 1.5 << "01 10 70 00 3F C0 00 00 97 1E"
+                                     << 1.5;
     QTest::newRow("int32 word-swapped") << 1 << 28672 << 16 << 5 << "2143" << double(0x11223344)
                                         << "01 10 70 00 33 44 11 22 58 2E" << double(0x11223344);
     QTest::newRow("order too short") << 1 << 28672 << 6 << 2 << "1" << 5.0 << "" << 0.0;
@@ -214,17 +213,16 @@ void TestModbusFrames::decode_data()
     QTest::newRow("bit tag without bit") << Hex("01 03 02 08 00 BF 84") << 3 << 8 << "21" << -1 << true << 777.0;
     QTest::newRow("coil on") << Hex("01 01 01 01 90 48") << 1 << 8 << "" << -1 << true << 1.0;
     QTest::newRow("nine coils rejected") << Hex("01 01 02 01 00 00 00") << 1 << 8 << "" << -1 << false << 777.0;
-    QTest::newRow("byte count differs from size") << Hex("01 03 04 12 34 56 78 00 00") << 3 << 2 << "21" << -1
-                                                  << false << 777.0;
-    QTest::newRow("announces more than it holds") << Hex("01 03 04 12 34") << 3 << 3 << "4321" << -1 << false
-                                                  << 777.0;
+    QTest::newRow("byte count differs from size")
+        << Hex("01 03 04 12 34 56 78 00 00") << 3 << 2 << "21" << -1 << false << 777.0;
+    QTest::newRow("announces more than it holds") << Hex("01 03 04 12 34") << 3 << 3 << "4321" << -1 << false << 777.0;
     QTest::newRow("order does not fit") << Hex("01 03 02 12 34 B5 33") << 3 << 2 << "1" << -1 << false << 777.0;
     QTest::newRow("order digit zero") << Hex("01 03 02 12 34 B5 33") << 3 << 2 << "20" << -1 << false << 777.0;
     QTest::newRow("zero byte count") << Hex("01 03 00 00 00") << 3 << 2 << "21" << -1 << false << 777.0;
     QTest::newRow("too short") << Hex("01 03 02 12") << 3 << 2 << "21" << -1 << false << 777.0;
     QTest::newRow("one byte") << Hex("01") << 3 << 2 << "21" << -1 << false << 777.0;
-    QTest::newRow("write echo read as answer") << Hex("01 06 70 00 25 80 88 3A") << 3 << 2 << "21" << -1 << false
-                                               << 777.0;
+    QTest::newRow("write echo read as answer")
+        << Hex("01 06 70 00 25 80 88 3A") << 3 << 2 << "21" << -1 << false << 777.0;
     QTest::newRow("no read function") << Hex("01 03 02 12 34 B5 33") << 0 << 2 << "21" << -1 << true << 777.0;
 }
 

@@ -7,9 +7,11 @@
 
 namespace {
 
-const char *const GoodTag = R"(<tag id="1" reg="10" name="a" regtype="3" valtype="2" order="21" segsize="1" datasize="2" datatype="18" read="3" write="6"/>)";
+const char *const GoodTag =
+    R"(<tag id="1" reg="10" name="a" regtype="3" valtype="2" order="21" segsize="1" datasize="2" datatype="18" read="3" write="6"/>)";
 
-QByteArray Template(const QString &aBody, const QString &aRoot = "template", const QString &aRootAttributes = R"(name="M" ver="7")")
+QByteArray Template(const QString &aBody, const QString &aRoot = "template",
+                    const QString &aRootAttributes = R"(name="M" ver="7")")
 {
     return QStringLiteral("<?xml version=\"1.0\"?>\n<%1 %2>\n%3\n</%1>").arg(aRoot, aRootAttributes, aBody).toUtf8();
 }
@@ -43,7 +45,7 @@ void TestTemplateLoader::builtInTemplate()
     QCOMPARE(device.DevVersion, 100);
     QCOMPARE(device.Freq, 1000);
 
-    const QList<int> ids{28672, 28673, 28676, 28680, 36864, 36865, 36866, 36867, 36868, 36869,
+    const QList<int> ids{28672, 28673, 28676, 28680, 36864, 36865, 36866,  36867,  36868, 36869,
                          24582, 36881, 60013, 60014, 60015, 60016, 600170, 600470, 60000};
     QCOMPARE(int(device.Tags.size()), int(ids.size()));
     for (int i = 0; i < ids.size(); ++i) {
@@ -101,7 +103,8 @@ void TestTemplateLoader::failures_data()
     QTest::newRow("comment between tags") << Template(good + "<!-- note -->" + good) << false << 1;
     QTest::newRow("other element") << Template(good + "<reg/>" + good) << false << 1;
     QTest::newRow("text between tags") << Template(good + "x" + good) << false << 1;
-    for (const char *attribute : {"id", "reg", "name", "regtype", "valtype", "order", "segsize", "datasize", "datatype"}) {
+    for (const char *attribute :
+         {"id", "reg", "name", "regtype", "valtype", "order", "segsize", "datasize", "datatype"}) {
         QString broken = good;
         broken.replace(QRegularExpression(QStringLiteral(" %1=\"[^\"]*\"").arg(attribute)), QString());
         QTest::newRow(qPrintable(QStringLiteral("missing %1").arg(attribute))) << Template(good + broken) << false << 1;
@@ -109,23 +112,26 @@ void TestTemplateLoader::failures_data()
     QTest::newRow("id not a number") << Template(QString(good).replace(R"(id="1")", R"(id="one")")) << false << 0;
     QTest::newRow("id beyond 32 bits") << Template(QString(good).replace(R"(id="1")", R"(id="4294967297")")) << false
                                        << 0;
-    QTest::newRow("register beyond 16 bits") << Template(QString(good).replace(R"(reg="10")", R"(reg="65536")"))
-                                             << false << 0;
+    QTest::newRow("register beyond 16 bits")
+        << Template(QString(good).replace(R"(reg="10")", R"(reg="65536")")) << false << 0;
     QTest::newRow("negative register") << Template(QString(good).replace(R"(reg="10")", R"(reg="-1")")) << false << 0;
     const QString block = QString(good).replace(R"(valtype="2")", R"(valtype="24")");
-    QTest::newRow("block of 125 registers") << Template(QString(block).replace(R"(segsize="1")", R"(segsize="125")"))
-                                            << true << 1;
-    QTest::newRow("block of 126 registers") << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")"))
-                                            << false << 0;
+    QTest::newRow("block of 125 registers")
+        << Template(QString(block).replace(R"(segsize="1")", R"(segsize="125")")) << true << 1;
+    QTest::newRow("block of 126 registers")
+        << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")")) << false << 0;
     QTest::newRow("input block of 126 registers")
         << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")").replace(R"(read="3")", R"(read="4")"))
         << false << 0;
-    QTest::newRow("2000 coils") << Template(QString(good).replace(R"(segsize="1")", R"(segsize="2000")").replace(R"(read="3")", R"(read="1")"))
+    QTest::newRow("2000 coils") << Template(
+        QString(good).replace(R"(segsize="1")", R"(segsize="2000")").replace(R"(read="3")", R"(read="1")"))
                                 << true << 1;
-    QTest::newRow("2001 coils") << Template(QString(good).replace(R"(segsize="1")", R"(segsize="2001")").replace(R"(read="3")", R"(read="1")"))
+    QTest::newRow("2001 coils") << Template(
+        QString(good).replace(R"(segsize="1")", R"(segsize="2001")").replace(R"(read="3")", R"(read="1")"))
                                 << false << 0;
-    QTest::newRow("126 registers never read") << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")").replace(R"( read="3")", ""))
-                                              << true << 1;
+    QTest::newRow("126 registers never read")
+        << Template(QString(block).replace(R"(segsize="1")", R"(segsize="126")").replace(R"( read="3")", "")) << true
+        << 1;
     QTest::newRow("order with 0") << Template(QString(good).replace(R"(order="21")", R"(order="20")")) << false << 0;
     QTest::newRow("optional not a number counts as absent")
         << Template(QString(good).replace(R"(write="6")", R"(write="six")")) << true << 1;
@@ -195,7 +201,8 @@ void TestTemplateLoader::orderDigits()
     QFETCH(QString, order);
     QFETCH(QByteArray, digits);
     TzDevice device;
-    QVERIFY(device.LoadFromData(Template(QString(GoodTag).replace(R"(order="21")", QStringLiteral("order=\"%1\"").arg(order)))));
+    QVERIFY(device.LoadFromData(
+        Template(QString(GoodTag).replace(R"(order="21")", QStringLiteral("order=\"%1\"").arg(order)))));
     QCOMPARE(device.GetTagByID(1)->OrderMas, digits);
     QCOMPARE(device.GetTagByID(1)->Order, order);
 }

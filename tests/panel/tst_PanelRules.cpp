@@ -1,7 +1,7 @@
 // Connection rules, register texts, the output record, the frame registry and field flashing.
 
-#include "panel/uBlinker.h"
 #include "model/uConnectionRules.h"
+#include "panel/uBlinker.h"
 #include "panel/uDiscretOutParams.h"
 #include "panel/uFrameGlob.h"
 

@@ -9,12 +9,12 @@
 #include "panel/uOptionsFile.h"
 #include "panel/uProjectFile.h"
 #include "panel/uQuadrel.h"
-#include "tests/panel/PanelTestKit.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
 #include "panel/uStyles.h"
 #include "port/uFreePort.h"
 #include "tests/TestSettings.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -121,8 +121,9 @@ void MakeShape(const QString &aPath, const QString &aShape, const QByteArray &aC
     } else if (aShape == QStringLiteral("link to a device")) {
         // A node of the null device of its own, never the system's: a save that replaced it would
         // replace only this one.
-        QVERIFY(::mknod(QFile::encodeName(folder + QStringLiteral("/device")).constData(), S_IFCHR | 0600, makedev(1, 3))
-                == 0);
+        QVERIFY(
+            ::mknod(QFile::encodeName(folder + QStringLiteral("/device")).constData(), S_IFCHR | 0600, makedev(1, 3))
+            == 0);
         QVERIFY(QFile::link(QStringLiteral("device"), aPath));
     } else if (aShape == QStringLiteral("link to a folder")) {
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/elsewhere")));
@@ -140,7 +141,8 @@ void MakeShape(const QString &aPath, const QString &aShape, const QByteArray &aC
 // Words of the file library's English texts that must never reach the operator's log.
 bool HasEnglishFileText(const QStringList &aLines)
 {
-    static const QRegularExpression english(QStringLiteral("Filename|directory|writable|exist|Permission|denied|No such"));
+    static const QRegularExpression english(
+        QStringLiteral("Filename|directory|writable|exist|Permission|denied|No such"));
     return !aLines.filter(english).isEmpty();
 }
 
@@ -184,7 +186,6 @@ private slots:
 private:
     void Start();
     void Restart();
-
 };
 
 void TestPanelSettings::init()
@@ -321,7 +322,7 @@ void TestPanelSettings::freshFileHasItsElementsInOrderAndIsPrivate()
     QVERIFY(IsPrivate(OptionsFileName()));
     // Replacing a file others could read makes it private too.
     QVERIFY(QFile::setPermissions(OptionsFileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                          | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+                                                         | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     Type(Frame()->txtLineAddr, QStringLiteral("18"));
     QVERIFY(IsPrivate(OptionsFileName()));
 }
@@ -429,8 +430,8 @@ void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
     const QByteArray before = ReadText(OptionsFileName());
     QVERIFY(before.contains("addr=\"40\""));
     const QString folder = TestSettingsFolder();
-    QVERIFY(QFile::setPermissions(OptionsFileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                          | QFileDevice::ReadOther));
+    QVERIFY(QFile::setPermissions(OptionsFileName(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
                                               | QFileDevice::ExeOther));
     // The administrator writes anywhere; as another user it cannot.
@@ -446,7 +447,8 @@ void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
     const QStringList errors = Log()->Lines().filter(QStringLiteral("Ошибка: настройки не сохранены"));
     QCOMPARE(errors.size(), 1);
     // In the operator's language, with the file named by its whole path.
-    QVERIFY2(errors[0].contains(QuotedPath(OptionsFileName())) && errors[0].contains(QStringLiteral("нет прав доступа")),
+    QVERIFY2(errors[0].contains(QuotedPath(OptionsFileName()))
+                 && errors[0].contains(QStringLiteral("нет прав доступа")),
              qPrintable(errors[0]));
     QVERIFY(!HasEnglishFileText(Log()->Lines()));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Options.xml")});
@@ -474,35 +476,35 @@ void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost_data()
     const QByteArray cut = fullProject.left(fullProject.size() * 2 / 3);
 
     QTest::newRow("options: garbage") << options << file << garbage << damaged << true << -1;
-    QTest::newRow("options: cut at two thirds") << options << file << FullOptions().left(FullOptions().size() * 2 / 3)
-                                                << damaged << true << -1;
+    QTest::newRow("options: cut at two thirds")
+        << options << file << FullOptions().left(FullOptions().size() * 2 / 3) << damaged << true << -1;
     QTest::newRow("options: 2 MiB") << options << file << FullOptions() + huge << damaged << true << -1;
-    QTest::newRow("options: another program's") << options << file << QByteArray("<settings><comport addr=\"99\"/></settings>")
-                                                 << QString() << true << -1;
-    QTest::newRow("options: a folder") << options << QStringLiteral("folder") << QByteArray() << QString() << true << -1;
-    QTest::newRow("options: link to a pipe") << options << QStringLiteral("link to a pipe") << QByteArray() << QString()
-                                             << true << -1;
-    QTest::newRow("options: link to nothing") << options << QStringLiteral("link to nothing") << QByteArray() << QString()
-                                              << true << -1;
-    QTest::newRow("options: link to a file, followed") << options << QStringLiteral("link to a file") << FullOptions()
-                                                       << QString() << false << -1;
-    QTest::newRow("project: cut at two thirds") << project << file << cut << damaged << true
-                                                << int(cut.count("\"/>"));
+    QTest::newRow("options: another program's")
+        << options << file << QByteArray("<settings><comport addr=\"99\"/></settings>") << QString() << true << -1;
+    QTest::newRow("options: a folder") << options << QStringLiteral("folder") << QByteArray() << QString() << true
+                                       << -1;
+    QTest::newRow("options: link to a pipe")
+        << options << QStringLiteral("link to a pipe") << QByteArray() << QString() << true << -1;
+    QTest::newRow("options: link to nothing")
+        << options << QStringLiteral("link to nothing") << QByteArray() << QString() << true << -1;
+    QTest::newRow("options: link to a file, followed")
+        << options << QStringLiteral("link to a file") << FullOptions() << QString() << false << -1;
+    QTest::newRow("project: cut at two thirds") << project << file << cut << damaged << true << int(cut.count("\"/>"));
     QTest::newRow("project: garbage") << project << file << garbage << damaged << true << 0;
     QTest::newRow("project: 300 deep after one description")
         << project << file << Project("<relay hint=\"первое\"/>" + Nested("x", 300).mid(22)) << damaged << true << 1;
     QTest::newRow("project: 2 MiB") << project << file << fullProject + huge << damaged << true << 0;
-    QTest::newRow("project: another root") << project << file << QByteArray("<options><relay_table/></options>")
-                                           << QStringLiteral("foreign") << true << 0;
+    QTest::newRow("project: another root")
+        << project << file << QByteArray("<options><relay_table/></options>") << QStringLiteral("foreign") << true << 0;
     QTest::newRow("project: a folder") << project << QStringLiteral("folder") << QByteArray() << QString() << true << 0;
-    QTest::newRow("project: link to a pipe") << project << QStringLiteral("link to a pipe") << QByteArray() << QString()
-                                             << true << 0;
-    QTest::newRow("project: link to a device") << project << QStringLiteral("link to a device") << QByteArray()
-                                               << QString() << true << 0;
-    QTest::newRow("project: link to a folder") << project << QStringLiteral("link to a folder") << QByteArray()
-                                               << QString() << true << 0;
-    QTest::newRow("project: link to a file, followed") << project << QStringLiteral("link to a file") << fullProject
-                                                       << QString() << false << 20;
+    QTest::newRow("project: link to a pipe")
+        << project << QStringLiteral("link to a pipe") << QByteArray() << QString() << true << 0;
+    QTest::newRow("project: link to a device")
+        << project << QStringLiteral("link to a device") << QByteArray() << QString() << true << 0;
+    QTest::newRow("project: link to a folder")
+        << project << QStringLiteral("link to a folder") << QByteArray() << QString() << true << 0;
+    QTest::newRow("project: link to a file, followed")
+        << project << QStringLiteral("link to a file") << fullProject << QString() << false << 20;
     QTest::newRow("Projects: a file") << QStringLiteral("Projects") << file << QByteArray("not a folder") << QString()
                                       << true << 0;
 }
@@ -543,9 +545,10 @@ void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost()
     // What came whole before the damage is on the screen.
     for (int n = 1; n <= 20; ++n)
         QCOMPARE(Frame()->SG_Relays->Description(n),
-                 n <= descriptions ? (shape == QStringLiteral("file") && descriptions == 1 ? QStringLiteral("первое")
-                                                                                              : QStringLiteral("описание %1").arg(n))
-                                   : QString());
+                 n <= descriptions
+                     ? (shape == QStringLiteral("file") && descriptions == 1 ? QStringLiteral("первое")
+                                                                             : QStringLiteral("описание %1").arg(n))
+                     : QString());
 
     // The operator changes a setting and a description, and closes the panel.
     Type(Frame()->txtLineAddr, QStringLiteral("61"));
@@ -581,7 +584,8 @@ void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost()
         QVERIFY(ReadProjectFile(path, hints));
         QCOMPARE(hints[19], std::optional<QString>(QStringLiteral("после")));
         if (descriptions > 1)
-            QCOMPARE(hints[size_t(descriptions - 2)], std::optional<QString>(QStringLiteral("описание %1").arg(descriptions - 1)));
+            QCOMPARE(hints[size_t(descriptions - 2)],
+                     std::optional<QString>(QStringLiteral("описание %1").arg(descriptions - 1)));
     }
 }
 
@@ -643,7 +647,8 @@ void TestPanelSettings::accessKeyIsMadeOnceAndAnEmptyOneStays()
     Type(Frame()->txtProxyServer, QStringLiteral("typed"));
     QTest::mouseClick(Frame()->btnHTTP_Cancel, Qt::LeftButton);
     QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("typed"));
-    WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><http><proxy server=\"stored\"/><auth key=\"k\"/></http></options>");
+    WriteText(OptionsFileName(),
+              "<?xml version=\"1.0\"?><options><http><proxy server=\"stored\"/><auth key=\"k\"/></http></options>");
     QTest::mouseClick(Frame()->btnHTTP_Cancel, Qt::LeftButton);
     QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("stored"));
 }
@@ -695,8 +700,8 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
 
 void TestPanelSettings::stylesAreAppliedAndRemembered()
 {
-    QTest::failOnWarning(QRegularExpression(QStringLiteral("stylesheet|style sheet"),
-                                            QRegularExpression::CaseInsensitiveOption));
+    QTest::failOnWarning(
+        QRegularExpression(QStringLiteral("stylesheet|style sheet"), QRegularExpression::CaseInsensitiveOption));
     Start();
     QCOMPARE(Frame()->cbStyles->count(), 23);
     QCOMPARE(Frame()->cbStyles->currentText(), QStringLiteral("Terminal"));
@@ -705,7 +710,8 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
     QCOMPARE(qApp->palette().color(QPalette::Window), StylePalette(DefaultStyleIndex).color(QPalette::Window));
     QSet<QRgb> windows;
     for (int i = 0; i < 23; ++i) {
-        windows.insert(StylePalette(i).color(QPalette::Window).rgb() ^ StylePalette(i).color(QPalette::Highlight).rgb());
+        windows.insert(StylePalette(i).color(QPalette::Window).rgb()
+                       ^ StylePalette(i).color(QPalette::Highlight).rgb());
         QVERIFY(StyleSheetOf(i) != StyleSheetOf((i + 1) % 23));
     }
     QCOMPARE(windows.size(), 23);
@@ -739,7 +745,8 @@ void TestPanelSettings::projectFileCases_data()
     QTest::addColumn<bool>("loaded");
     QTest::addColumn<QStringList>("expected"); // outputs 1..6; "-" for unchanged
 
-    const QByteArray five = "<relay hint=\"a\"/><relay hint=\"b\"/><relay hint=\"c\"/><relay hint=\"d\"/><relay hint=\"e\"/>";
+    const QByteArray five =
+        "<relay hint=\"a\"/><relay hint=\"b\"/><relay hint=\"c\"/><relay hint=\"d\"/><relay hint=\"e\"/>";
     QTest::newRow("five relays") << Project(five) << true << QStringList{"a", "b", "c", "d", "e", "-"};
     QTest::newRow("other element at position 3")
         << Project("<relay hint=\"a\"/><relay hint=\"b\"/><relay hint=\"c\"/><note hint=\"x\"/><relay hint=\"e\"/>")
@@ -782,7 +789,10 @@ void TestPanelSettings::textsXmlCannotCarryNeverSpoilTheFiles_data()
     const QString a = QStringLiteral("a"), b = QStringLiteral("b"), breaks = QStringLiteral("\t\r\n");
     QTest::newRow("unpaired high surrogate") << a + high + b << QStringLiteral("ab");
     QTest::newRow("unpaired low surrogate at the end") << QStringLiteral("Насос") + low << QStringLiteral("Насос");
-    QTest::newRow("control characters") << QStringLiteral("a\x01" "b\x0B" "c") << QStringLiteral("abc");
+    QTest::newRow("control characters") << QStringLiteral("a\x01"
+                                                          "b\x0B"
+                                                          "c")
+                                        << QStringLiteral("abc");
     QTest::newRow("non-characters") << a + QChar(0xFFFE) + QChar(0xFFFF) << a;
     QTest::newRow("a pair is kept, tab and line breaks too") << a + high + low + breaks << a + high + low + breaks;
 }
@@ -856,9 +866,11 @@ void TestPanelSettings::onlyOwnLeftoversOfKilledSavesAreRemoved_data()
         << QStringLiteral("Projects/.DefaultProject.xml.quadrel-save-7-Qfuo9N.tmp") << false << true;
     QTest::newRow("a save of another panel, under way")
         << QStringLiteral(".Options.xml.quadrel-save-4242-Fresh1.tmp") << true << false;
-    QTest::newRow("five random letters") << QStringLiteral(".Options.xml.quadrel-save-4242-kLFCE.tmp") << false << false;
+    QTest::newRow("five random letters") << QStringLiteral(".Options.xml.quadrel-save-4242-kLFCE.tmp") << false
+                                         << false;
     QTest::newRow("no process number") << QStringLiteral(".Options.xml.quadrel-save--kLFCEX.tmp") << false << false;
-    QTest::newRow("a save of another file") << QStringLiteral(".Other.xml.quadrel-save-4242-kLFCEX.tmp") << false << false;
+    QTest::newRow("a save of another file")
+        << QStringLiteral(".Other.xml.quadrel-save-4242-kLFCEX.tmp") << false << false;
     QTest::newRow("another ending") << QStringLiteral(".Options.xml.quadrel-save-4242-kLFCEX.tmp~") << false << false;
 }
 

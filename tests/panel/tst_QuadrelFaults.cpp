@@ -12,8 +12,8 @@
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
-#include "tests/panel/PanelTestKit.h"
 #include "tests/TestStallWatch.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -122,12 +122,14 @@ long ResidentKiB()
 
 int LinesStartingWith(const QStringList &aLines, const QString &aStart)
 {
-    return int(std::count_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); }));
+    return int(
+        std::count_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); }));
 }
 
 int FirstLineStartingWith(const QStringList &aLines, const QString &aStart)
 {
-    const auto line = std::find_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); });
+    const auto line = std::find_if(aLines.begin(), aLines.end(),
+                                   [&aStart](const QString &l) { return l.startsWith(aStart); });
     return line == aLines.end() ? -1 : int(line - aLines.begin());
 }
 
@@ -215,8 +217,8 @@ private:
         QByteArray frame = QByteArray::fromHex("100302ffff");
         const uint16_t crc = CalcModbusCRC(reinterpret_cast<const uint8_t *>(frame.constData()), int(frame.size()));
         frame.append(char(crc & 0xFF)).append(char(crc >> 8));
-        const QByteArray packets[] = {QByteArray::fromHex("1007000010") + frame, QByteArray::fromHex("2007000010") + frame,
-                                      QByteArray::fromHex("010203")};
+        const QByteArray packets[] = {QByteArray::fromHex("1007000010") + frame,
+                                      QByteArray::fromHex("2007000010") + frame, QByteArray::fromHex("010203")};
         QElapsedTimer clock;
         clock.start();
         while (!aStop.stop_requested()) {
@@ -406,7 +408,8 @@ void TestQuadrelFaults::converterGoneForAMinute()
     const uint32_t uidGone = Frame()->Link()->Engine()->Port->IssuedUID();
     QTest::qWait(60000);
     qInfo("converter gone for a minute: %u requests tried, at most %d pending, %d new log lines",
-          Frame()->Link()->Engine()->Port->IssuedUID() - uidGone, pending.Max(), int(Log()->Lines().size()) - linesGone);
+          Frame()->Link()->Engine()->Port->IssuedUID() - uidGone, pending.Max(),
+          int(Log()->Lines().size()) - linesGone);
     // Polling went on at the pace of the waits (3 tries of 15 + 200 ms each), and said nothing more.
     QVERIFY(Frame()->Link()->Engine()->Port->IssuedUID() - uidGone >= 60);
     QVERIFY2(pending.Max() <= 20, qPrintable(QString::number(pending.Max())));
@@ -451,7 +454,8 @@ void TestQuadrelFaults::someAnswersWithBadChecksums()
     Sim()->Faults().SetCorruptCrcPercent(10);
     TEverWatch everStale([this] { return fPanel.ValuesStale() || !Frame()->labPower1->isEnabled(); });
     TEverWatch everWrongState([this] {
-        return fPanel.OutputPicture(1) != QStringLiteral("dout_on") || fPanel.OutputPicture(2) != QStringLiteral("dout_off");
+        return fPanel.OutputPicture(1) != QStringLiteral("dout_on")
+               || fPanel.OutputPicture(2) != QStringLiteral("dout_off");
     });
     const int decodedBefore = values.Decoded();
     QTest::qWait(10000);

@@ -3,24 +3,24 @@
 #include "app/uApplication.h"
 #include "common/uGlobVar.h"
 #include "diagnostics/uTempLog.h"
+#include "link/uQuadrelLink.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
-#include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
-#include "tests/panel/PanelTestKit.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QAccessible>
-#include <QPainter>
-#include <QSvgRenderer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSvgRenderer>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -127,9 +127,9 @@ void TestQuadrelFrame::constructionBuildsTheModel()
         QCOMPARE(Frame()->DOUTs[size_t(n)].BtnShim->x(),
                  Frame()->DOUTs[size_t(n - 1)].BtnShim->x() + Frame()->DOUTs[size_t(n - 1)].BtnShim->width() + 6);
     // The command buttons are off from construction, before any timer has run.
-    for (QPushButton *button : {Frame()->btnRS485, Frame()->btnReset, Frame()->btnDOUT, Frame()->btnAllOn,
-                                Frame()->btnAllOff, Frame()->btnAllOnSlow, Frame()->btnAllOffSlow, Frame()->btnSnakeOn,
-                                Frame()->btnRunner})
+    for (QPushButton *button :
+         {Frame()->btnRS485, Frame()->btnReset, Frame()->btnDOUT, Frame()->btnAllOn, Frame()->btnAllOff,
+          Frame()->btnAllOnSlow, Frame()->btnAllOffSlow, Frame()->btnSnakeOn, Frame()->btnRunner})
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
 }
 
@@ -209,7 +209,7 @@ void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
     // The one-second check gives the button back and reports the failed attempt.
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), 10000);
     QCOMPARE(Log()->Lines()[0], QStringLiteral("Неудачное подключение: [Адр:16, /dev/quadrel-no-such-port, 9600, "
-                                              "MODBUS RTU 8N1]"));
+                                               "MODBUS RTU 8N1]"));
     QVERIFY(!Frame()->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
 }
 
@@ -362,9 +362,9 @@ void TestQuadrelFrame::pulseParametersFromTheBlocks()
 {
     TzTag *second = Frame()->Link()->Device()->GetTagByID(600470);
     QByteArray data(60, '\0');
-    data[0] = 0x00, data[1] = 0x0A;  // output 11: unit 10
-    data[2] = 0x03, data[3] = 0xE8;  // period 1000
-    data[4] = 0x01, data[5] = char(0xF4); // fill 500
+    data[0] = 0x00, data[1] = 0x0A;         // output 11: unit 10
+    data[2] = 0x03, data[3] = 0xE8;         // period 1000
+    data[4] = 0x01, data[5] = char(0xF4);   // fill 500
     data[58] = 0x03, data[59] = char(0xE8); // output 20: fill 1000
     second->Data = data;
     Frame()->ShimAllCallback(second);
@@ -402,8 +402,8 @@ void TestQuadrelFrame::gridDragTypingAndWheel()
     // Dragging down the picture column toggles every output passed over.
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre(1, 1));
     for (const int row : {2, 3}) {
-        QMouseEvent move(QEvent::MouseMove, centre(1, row), grid->viewport()->mapToGlobal(centre(1, row)),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, centre(1, row), grid->viewport()->mapToGlobal(centre(1, row)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(grid->viewport(), &move);
     }
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(1, 3));
@@ -452,17 +452,17 @@ void TestQuadrelFrame::linkTellsTheScreen()
     QByteArray data(60, '\0');
     data[4] = 0x01, data[5] = char(0xF4); // output 1: fill 500
     block->Data = data;
-    emit Frame()->Link()->PulseWidthBlockRead(block);
+    emit Frame() -> Link()->PulseWidthBlockRead(block);
     QCOMPARE(Frame()->DOUTs[1].ShimKoef, 500);
     TzTag *safe = Frame()->Link()->Device()->GetTagByID(60013);
     safe->SetValue(0x0001);
-    emit Frame()->Link()->SafeStatesRead(safe);
+    emit Frame() -> Link()->SafeStatesRead(safe);
     QCOMPARE(Frame()->DOUTs[17].ShimSafe, 1);
 
     // The count of an exception code and the link's own lines go to the log.
-    emit Frame()->Link()->ExceptionCounted(2, 1);
+    emit Frame() -> Link()->ExceptionCounted(2, 1);
     QVERIFY(Log()->Lines().contains(QStringLiteral("Ошибок 02h: 1")));
-    emit Frame()->Link()->LogLine(QStringLiteral("строка связи"), TzLinkLogKind::Failure);
+    emit Frame() -> Link()->LogLine(QStringLiteral("строка связи"), TzLinkLogKind::Failure);
     QCOMPARE(Log()->Lines()[0], QStringLiteral("строка связи"));
     QCOMPARE(Log()->LineColor(0), LogMaroon);
 }

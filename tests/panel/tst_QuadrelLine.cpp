@@ -5,14 +5,14 @@
 #include "app/uApplication.h"
 #include "common/uGlobVar.h"
 #include "diagnostics/uTempLog.h"
-#include "panel/uPictureLabel.h"
 #include "link/uQuadrelLink.h"
+#include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
-#include "tests/TestBigTemplate.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
+#include "tests/TestBigTemplate.h"
 #include "tests/panel/PanelTestKit.h"
 
 #include <QCheckBox>
@@ -51,11 +51,11 @@ size_t ReceivedCount(TzSimulator &aSim)
 // The readable template tags, in template order. The device-type read is the probe's own frame,
 // which the engine still holds while the probe's answer is being handled, so it is refused as a
 // duplicate and the cycle goes on without it.
-const QList<Request> FirstCycle{
-    {16, 3, 28672, 1},  {16, 3, 28673, 1},  {16, 3, 28676, 1},  {16, 3, 28680, 1},  {16, 4, 36865, 1},
-    {16, 4, 36866, 1},  {16, 4, 36867, 1},  {16, 4, 36868, 1},  {16, 4, 36869, 1},  {16, 4, 24582, 1},
-    {16, 4, 36881, 1},  {16, 3, 60013, 1},  {16, 3, 60014, 1},  {16, 3, 60015, 1},  {16, 3, 60016, 1},
-    {16, 3, 60017, 30}, {16, 3, 60047, 30}};
+const QList<Request> FirstCycle{{16, 3, 28672, 1}, {16, 3, 28673, 1}, {16, 3, 28676, 1}, {16, 3, 28680, 1},
+                                {16, 4, 36865, 1}, {16, 4, 36866, 1}, {16, 4, 36867, 1}, {16, 4, 36868, 1},
+                                {16, 4, 36869, 1}, {16, 4, 24582, 1}, {16, 4, 36881, 1}, {16, 3, 60013, 1},
+                                {16, 3, 60014, 1}, {16, 3, 60015, 1}, {16, 3, 60016, 1}, {16, 3, 60017, 30},
+                                {16, 3, 60047, 30}};
 const QList<Request> PollCycle{{16, 4, 24582, 1}, {16, 4, 36881, 1}, {16, 3, 60013, 1},  {16, 3, 60014, 1},
                                {16, 3, 60015, 1}, {16, 3, 60016, 1}, {16, 3, 60017, 30}, {16, 3, 60047, 30}};
 
@@ -89,12 +89,13 @@ QList<Request> CoilWrites(TzSimulator &aSim, size_t aFrom)
 
 int LinesStartingWith(const QStringList &aLines, const QString &aStart)
 {
-    return int(std::count_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); }));
+    return int(
+        std::count_if(aLines.begin(), aLines.end(), [&aStart](const QString &l) { return l.startsWith(aStart); }));
 }
 
 const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
 {
-    return {aFrame->btnRS485,    aFrame->btnReset,      aFrame->btnDOUT,       aFrame->btnAllOn,  aFrame->btnAllOff,
+    return {aFrame->btnRS485,     aFrame->btnReset,      aFrame->btnDOUT,    aFrame->btnAllOn, aFrame->btnAllOff,
             aFrame->btnAllOnSlow, aFrame->btnAllOffSlow, aFrame->btnSnakeOn, aFrame->btnRunner};
 }
 
@@ -288,7 +289,8 @@ void TestQuadrelLine::clickSwitchesAnOutputAheadOfPolls()
 
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(12), QStringLiteral("dout_on"), LineTimeout);
     bool on = false;
-    Sim()->Bus().WithModule(ModuleAddress, [&on](TzSimModule &aModule, uint64_t aNow) { on = aModule.OutputState(12, aNow); });
+    Sim()->Bus().WithModule(ModuleAddress,
+                            [&on](TzSimModule &aModule, uint64_t aNow) { on = aModule.OutputState(12, aNow); });
     QVERIFY(on);
 }
 
@@ -407,8 +409,7 @@ void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
     QVERIFY(!Frame()->Link()->Device()->IsLocked);
     QVERIFY(!fPanel.IsPolling());
     QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
-    QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(),
-                              fPanel.FrameLog().ReceivedCount(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(), fPanel.FrameLog().ReceivedCount(), LineTimeout);
     Sim()->Faults().SetAnswerDelay(0);
     fPanel.ClickConnect();
     WaitForPolling();
@@ -450,13 +451,13 @@ void TestQuadrelLine::largeTemplateQueuesWhileTheInterfaceRuns()
     // Every tag queued, and the last readable one ends the first cycle.
     QVERIFY(lastReadable->IsLast);
     QVERIFY2(fPanel.PendingAnswers() > Extra - 1000, qPrintable(QString::number(fPanel.PendingAnswers())));
-    qInfo("first cycle of %zu tags queued over %d interface turns", Frame()->Link()->Device()->Tags.size(), turnsWhileQueuing);
+    qInfo("first cycle of %zu tags queued over %d interface turns", Frame()->Link()->Device()->Tags.size(),
+          turnsWhileQueuing);
 
     // A disconnect while the cycle is still being queued ends the queuing for good.
     fPanel.ClickConnect();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.PendingAnswers(), 0, LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(),
-                              fPanel.FrameLog().ReceivedCount(), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(), fPanel.FrameLog().ReceivedCount(), LineTimeout);
     disconnectWhileQueuing = true;
     fPanel.ClickConnect();
     QTRY_VERIFY_WITH_TIMEOUT(!disconnectWhileQueuing, LineTimeout);
@@ -499,7 +500,8 @@ void TestQuadrelLine::dragAcrossFiveOutputsWritesOneValue()
 {
     QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     // Output 2 is on already: the drag still gives it the command chosen on output 1.
-    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
+    Sim()->Bus().WithModule(ModuleAddress,
+                            [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
     ConnectSerial();
     WaitForPolling();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(2), QStringLiteral("dout_on"), LineTimeout);
@@ -556,9 +558,9 @@ void TestQuadrelLine::converterLinesNameTheConverter()
     // No module at 17: the failure line names the converter and the address tried.
     Frame()->txtLineAddrEth->setText(QStringLiteral("17"));
     fPanel.ClickConnect();
-    const QString failed = QStringLiteral("Неудачное подключение: [Адр:17, %1, Ethernet, MODBUS RTU 8N1]").arg(endpoint);
-    QTRY_VERIFY2_WITH_TIMEOUT(Log()->Lines().contains(failed), qPrintable(fPanel.RecentLog(3)),
-                              LineTimeout);
+    const QString failed =
+        QStringLiteral("Неудачное подключение: [Адр:17, %1, Ethernet, MODBUS RTU 8N1]").arg(endpoint);
+    QTRY_VERIFY2_WITH_TIMEOUT(Log()->Lines().contains(failed), qPrintable(fPanel.RecentLog(3)), LineTimeout);
 
     Frame()->txtLineAddrEth->setText(QStringLiteral("16"));
     fPanel.ClickConnect();
@@ -572,7 +574,8 @@ void TestQuadrelLine::converterLinesNameTheConverter()
 void TestQuadrelLine::silentModuleMarksValuesStale()
 {
     QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
-    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(4, true, aNow); });
+    Sim()->Bus().WithModule(ModuleAddress,
+                            [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(4, true, aNow); });
     ConnectSerial();
     WaitForPolling();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(4), QStringLiteral("dout_on"), LineTimeout);
@@ -602,7 +605,8 @@ void TestQuadrelLine::silentModuleMarksValuesStale()
     QCOMPARE(LinesStartingWith(Log()->Lines(), since), 1);
     QCOMPARE(Frame()->labPower1->text(), voltage);
     const QStringList lines = Log()->Lines();
-    const auto staleLine = std::find_if(lines.begin(), lines.end(), [&since](const QString &l) { return l.startsWith(since); });
+    const auto staleLine = std::find_if(lines.begin(), lines.end(),
+                                        [&since](const QString &l) { return l.startsWith(since); });
     QVERIFY(staleLine->endsWith(QStringLiteral(": значения на экране устарели")));
     QCOMPARE(Log()->LineColor(int(staleLine - lines.begin())), LogMaroon);
     QVERIFY(fPanel.IsConnected());
@@ -616,7 +620,8 @@ void TestQuadrelLine::silentModuleMarksValuesStale()
     QVERIFY(Frame()->labPower1->toolTip().isEmpty());
     QVERIFY(!Frame()->SG_Relays->IsStale());
     QVERIFY(Frame()->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240),
+                              LineTimeout);
     QVERIFY(Log()->Lines().contains(QStringLiteral("Модуль снова отвечает")));
     QCOMPARE(LinesStartingWith(Log()->Lines(), since), 1);
 }
@@ -648,7 +653,8 @@ void TestQuadrelLine::statusReadsGoOutInWholeCycles()
 {
     QFETCH(int, baudRate);
     QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
-    Sim()->Bus().WithModule(ModuleAddress, [baudRate](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(baudRate, 4)); });
+    Sim()->Bus().WithModule(ModuleAddress,
+                            [baudRate](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(baudRate, 4)); });
     // Every character takes its bit times on the line.
     Sim()->Serial().SetPacing({true, 'N', 1, 500});
     Frame()->cbLineBaudRate->setCurrentText(QString::number(baudRate));
@@ -717,7 +723,8 @@ void TestQuadrelLine::restartWaitActsOnlyOnItsConnection()
         // The connection made after the restart stays: it is polled well past the restart's wait.
         WaitForPolling();
         const size_t after = ReceivedCount(*Sim());
-        QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), after).count(Request{ModuleAddress, 3, 60016, 1}) >= 4, LineTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim(), after).count(Request{ModuleAddress, 3, 60016, 1}) >= 4,
+                                 LineTimeout);
         QVERIFY(fPanel.IsConnected());
         QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Успешное подключение")), 2);
     } else {
@@ -786,11 +793,13 @@ void TestQuadrelLine::gridFromTheKeyboard()
     QTest::keyClick(grid, Qt::Key_Down);
     QCOMPARE(grid->currentRow(), 2);
     QTest::keyClick(grid, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(3), 0xFF00}), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(3), 0xFF00}),
+                             LineTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_on"), LineTimeout);
     // Space again: the same rule as a click, so it switches the output back off.
     QTest::keyClick(grid, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(3), 0x0000}), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(3), 0x0000}),
+                             LineTimeout);
 
     // Right three times to output 13's picture; Space on the number column does nothing.
     QTest::keyClick(grid, Qt::Key_Right);
@@ -800,7 +809,8 @@ void TestQuadrelLine::gridFromTheKeyboard()
     QTest::keyClick(grid, Qt::Key_Right);
     QCOMPARE(grid->currentColumn(), 4);
     QTest::keyClick(grid, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(13), 0xFF00}), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(CoilWrites(*Sim(), mark).contains(Request{ModuleAddress, 5, OutputCoil(13), 0xFF00}),
+                             LineTimeout);
     // Read back first: until then the engine still holds that write and would refuse a copy.
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(13), QStringLiteral("dout_on"), LineTimeout);
 
@@ -814,8 +824,9 @@ void TestQuadrelLine::gridFromTheKeyboard()
     QTest::keyClick(header, Qt::Key_Space);
     QVERIFY(Frame()->TableRelaysB_IsOn);
     for (int n = 11; n <= 20; ++n)
-        QTRY_VERIFY2_WITH_TIMEOUT(CoilWrites(*Sim(), beforeHeader).contains(Request{ModuleAddress, 5, OutputCoil(n), 0xFF00}),
-                                  qPrintable(QString::number(n)), LineTimeout);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            CoilWrites(*Sim(), beforeHeader).contains(Request{ModuleAddress, 5, OutputCoil(n), 0xFF00}),
+            qPrintable(QString::number(n)), LineTimeout);
     // The number column wrote nothing.
     for (const Request &write : CoilWrites(*Sim(), mark))
         QVERIFY(write.Reg == OutputCoil(3) || write.Reg >= OutputCoil(11));

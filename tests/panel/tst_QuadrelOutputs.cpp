@@ -7,8 +7,8 @@
 #include "common/uGlobVar.h"
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
-#include "panel/uBlinker.h"
 #include "link/uQuadrelLink.h"
+#include "panel/uBlinker.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -547,7 +547,8 @@ void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
     option.sliderValue = scroll->value();
     option.singleStep = scroll->singleStep();
     option.pageStep = scroll->pageStep();
-    const QRect handle = scroll->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, scroll);
+    const QRect handle = scroll->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                                         scroll);
     QTest::mousePress(scroll, Qt::LeftButton, {}, handle.center());
     for (int dx = 1; dx <= 7; ++dx) {
         QTest::mouseMove(scroll, handle.center() + QPoint(-dx * 3, 0));
@@ -709,7 +710,7 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
         [[maybe_unused]] const bool settled = QTest::qWaitFor(
             [&] {
                 return fPanel.IsConnected()
-                    || Log()->Lines().filter(QStringLiteral("Неудачное подключение")).size() > failures;
+                       || Log()->Lines().filter(QStringLiteral("Неудачное подключение")).size() > failures;
             },
             LineTimeout);
         return fPanel.IsConnected();
@@ -862,7 +863,6 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     expectUnknown();
     QVERIFY(!Frame()->DOUTs[1].IsOn());
 }
-
 
 void TestQuadrelOutputs::gridShowsAStateAsSoonAsItIsRead()
 {

@@ -10,9 +10,9 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uProjectFile.h"
 #include "panel/uQuadrel.h"
-#include "tests/panel/PanelTestKit.h"
 #include "panel/uRelayGrid.h"
 #include "search/uFindDevice.h"
+#include "tests/panel/PanelTestKit.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -113,7 +113,6 @@ private slots:
 private:
     // Opens the description editor of an output with a click, as the operator does.
     TzDescriptionEdit *EditDescription(int aOutput);
-
 };
 
 void TestQuadrelScreen::init()
@@ -192,7 +191,8 @@ void TestQuadrelScreen::refreshedPortListNamesThePortOpened()
     }
     QCOMPARE(Frame()->PortCaption(), QStringLiteral("COM1"));
     fPanel.ClickConnect();
-    QVERIFY2(Log()->Lines().contains(QStringLiteral("COM1 занят или недоступен")), qPrintable(Log()->Lines().join(" | ")));
+    QVERIFY2(Log()->Lines().contains(QStringLiteral("COM1 занят или недоступен")),
+             qPrintable(Log()->Lines().join(" | ")));
     QTRY_VERIFY_WITH_TIMEOUT(Log()->Lines().front().startsWith(QStringLiteral("Неудачное подключение: [Адр:16, COM1,")),
                              10000);
     QVERIFY(!Log()->Lines().join('\n').contains(QStringLiteral("COM7")));
@@ -281,9 +281,9 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     }
     fPanel.Show();
     Frame()->InterfaceTimerTimer();
-    for (QWidget *panel : std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, Frame()->panRS485,
-                                                            Frame()->panDOUT, Frame()->panShim, Frame()->panSnake,
-                                                            Frame()->panProxy, Frame()->panAutorun})
+    for (QWidget *panel :
+         std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, Frame()->panRS485, Frame()->panDOUT,
+                                          Frame()->panShim, Frame()->panSnake, Frame()->panProxy, Frame()->panAutorun})
         panel->show();
     QCoreApplication::processEvents();
 
@@ -328,7 +328,8 @@ void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved_data()
     QTest::addColumn<QString>("pasted");
     QTest::addColumn<QString>("kept");
     QTest::newRow("control characters") << QStringLiteral("Насос\x01\x02 1\x1B\x7F") << QStringLiteral("Насос 1");
-    QTest::newRow("line breaks and tabs") << QStringLiteral("Насос\r\nцех 2\tлиния\n3") << QStringLiteral("Насос цех 2 линия 3");
+    QTest::newRow("line breaks and tabs")
+        << QStringLiteral("Насос\r\nцех 2\tлиния\n3") << QStringLiteral("Насос цех 2 линия 3");
     QTest::newRow("half of a pair") << QStringLiteral("Клапан ") + QChar(0xD83D) + QStringLiteral("5")
                                     << QStringLiteral("Клапан 5");
     QTest::newRow("no characters") << QStringLiteral("Вент") + QChar(0xFFFE) + QChar(0xFFFF) + QStringLiteral("иль")

@@ -145,9 +145,9 @@ void TestQuadrelSearch::passesListEachModuleOnce()
 
     QVERIFY(Shows(Frame()->imgFindDevice, "find_busy"));
     QVERIFY(Shows(Frame()->imgFindDeviceEth, "find_busy"));
-    for (QWidget *field : std::initializer_list<QWidget *>{Frame()->cbComPort, Frame()->txtLineAddr, Frame()->cbLineBaudRate,
-                                                           Frame()->cbLineFormat, Frame()->txtLineTimeout,
-                                                           Frame()->chkFindAllSettings})
+    for (QWidget *field :
+         std::initializer_list<QWidget *>{Frame()->cbComPort, Frame()->txtLineAddr, Frame()->cbLineBaudRate,
+                                          Frame()->cbLineFormat, Frame()->txtLineTimeout, Frame()->chkFindAllSettings})
         QVERIFY2(!field->isEnabled(), qPrintable(field->objectName()));
     QVERIFY(!Frame()->btnConnect->isEnabled());
     // The connection panel stays open, the result panel opens beside it.
@@ -212,11 +212,13 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
     Frame()->cbComPort->setCurrentIndex(0);
 
     // An unidentified entry changes nothing.
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[24] Unknown")));
+    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
+                      EntryCentre(QStringLiteral("[24] Unknown")));
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("7"));
     QCOMPARE(Frame()->cbComPort->currentText(), QStringLiteral("/dev/ttyS-none"));
 
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
+    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
+                      EntryCentre(QStringLiteral("[20] Quadrel")));
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
     QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("9600"));
     QCOMPARE(Frame()->cbLineFormat->currentIndex(), 0);
@@ -320,9 +322,11 @@ void TestQuadrelSearch::scansThroughTheConverter()
 
     // A result found through the converter gives the Ethernet page its address; a double click
     // connects through the converter.
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
+    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
+                      EntryCentre(QStringLiteral("[20] Quadrel")));
     QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("20"));
-    QTest::mouseDClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
+    QTest::mouseDClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
+                       EntryCentre(QStringLiteral("[20] Quadrel")));
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
     QCOMPARE(Frame()->DevAddr, 20);
 }
@@ -341,16 +345,18 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
     QCOMPARE(Frame()->cbLineFormat->currentIndex(), 0);
     Frame()->txtLineTimeout->setText(QStringLiteral("30"));
     QVERIFY(!Frame()->chkFindAllSettings->isChecked());
-    QTest::mouseClick(Frame()->chkFindAllSettings, Qt::LeftButton, {}, QPoint(5, Frame()->chkFindAllSettings->height() / 2));
+    QTest::mouseClick(Frame()->chkFindAllSettings, Qt::LeftButton, {},
+                      QPoint(5, Frame()->chkFindAllSettings->height() / 2));
     QVERIFY(Frame()->chkFindAllSettings->isChecked());
 
     // A pty carries the speed but no parity bit: the simulator hears the speed itself, and the
     // module stays silent under the other formats here, as it would on a real line.
     QList<QPair<int, int>> passes;
-    connect(Frame()->FindDevice.get(), &TfrmFindDevice::PassStarted, this, [this, &passes](int, int aSpeed, int aFormat) {
-        passes << qMakePair(aSpeed, aFormat);
-        Sim()->Faults().SetSilent(aFormat != 2);
-    });
+    connect(Frame()->FindDevice.get(), &TfrmFindDevice::PassStarted, this,
+            [this, &passes](int, int aSpeed, int aFormat) {
+                passes << qMakePair(aSpeed, aFormat);
+                Sim()->Faults().SetSilent(aFormat != 2);
+            });
     QString progressWhenFound;
     connect(Frame()->FindListBox->model(), &QAbstractItemModel::rowsInserted, this, [this, &progressWhenFound] {
         if (Frame()->FindListBox->count() > 1 && progressWhenFound.isEmpty())
@@ -371,7 +377,8 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
     expected << QPair<int, int>{19200, 0} << QPair<int, int>{19200, 1} << QPair<int, int>{19200, 2};
     QCOMPARE(passes, expected);
 
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[16] Quadrel")));
+    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
+                      EntryCentre(QStringLiteral("[16] Quadrel")));
     QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("19200"));
     QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));

@@ -14,9 +14,9 @@
 #include "panel/uRelayGrid.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
+#include "tests/TestStallWatch.h"
 #include "tests/panel/PanelTestKit.h"
 #include "web/uHTTP_Request.h"
-#include "tests/TestStallWatch.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -147,7 +147,8 @@ void TestQuadrelWeb::init()
     TestMode = true;
     HTTP_Request().SetCaFile(QString());
     fPanel.StartSim();
-    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) { aModule.SetIdentifier(0x0A0B, 0x0C0D, 0x0E0F); });
+    Sim()->Bus().WithModule(ModuleAddress,
+                            [](TzSimModule &aModule, uint64_t) { aModule.SetIdentifier(0x0A0B, 0x0C0D, 0x0E0F); });
     fServer = std::make_unique<TzTestWebServer>();
     QVERIFY(fServer->Listen());
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer(""); };
@@ -191,7 +192,8 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QStringList, writes);
-    Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
+    Sim()->Bus().WithModule(ModuleAddress,
+                            [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
     fServer->Answer = [answer](const TzSeenRequest &) { return HttpAnswer(answer); };
     ConnectPanel();
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[2].IsOn(), LineTimeout);
@@ -374,7 +376,8 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
     QVERIFY(Frame()->imgProxySettings->hasFocus());
     QTest::keyClick(Frame()->imgProxySettings, Qt::Key_Space);
     QVERIFY(Frame()->panProxy->isVisible());
-    QCOMPARE(Frame()->panProxy->pos(), QPoint(Frame()->imgProxySettings->x(), Frame()->imgProxySettings->geometry().bottom() + 1));
+    QCOMPARE(Frame()->panProxy->pos(),
+             QPoint(Frame()->imgProxySettings->x(), Frame()->imgProxySettings->geometry().bottom() + 1));
     QVERIFY(Frame()->chkProxyUse->hasFocus());
     QTest::keyClick(Frame()->chkProxyUse, Qt::Key_Space);
     QVERIFY(Frame()->chkProxyUse->isChecked());
@@ -414,7 +417,8 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
     QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("4:1")}, WebPatience);
     const TzSeenRequest &poll = fServer->Requests.front();
     QVERIFY2(poll.Target.startsWith("http://127.0.0.1:9/svc/discret_outputs.php?device_id="), poll.Target.constData());
-    QCOMPARE(poll.Headers.value("proxy-authorization"), "Basic " + (QStringLiteral("oper:") + password).toUtf8().toBase64());
+    QCOMPARE(poll.Headers.value("proxy-authorization"),
+             "Basic " + (QStringLiteral("oper:") + password).toUtf8().toBase64());
 
     // A proxy that fails: the password shows nowhere the operator or an observer could read it.
     fServer->Close();
@@ -469,9 +473,10 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling_data()
     QTest::addColumn<QString>("status"); // what the remote-control hint says
     QTest::newRow("refuses") << QStringLiteral("refuses") << QStringLiteral("(нет соединения)");
     QTest::newRow("never accepts") << QStringLiteral("never accepts") << QStringLiteral("(время ожидания истекло)");
-    QTest::newRow("name server never answers") << QStringLiteral("silent name server")
-                                               << QStringLiteral("(время ожидания истекло)");
-    QTest::newRow("accepts, never answers") << QStringLiteral("never answers") << QStringLiteral("(время ожидания истекло)");
+    QTest::newRow("name server never answers")
+        << QStringLiteral("silent name server") << QStringLiteral("(время ожидания истекло)");
+    QTest::newRow("accepts, never answers")
+        << QStringLiteral("never answers") << QStringLiteral("(время ожидания истекло)");
     QTest::newRow("resets the connection") << QStringLiteral("resets") << QStringLiteral("(соединение прервано)");
     QTest::newRow("redirects in a loop") << QStringLiteral("redirect loop")
                                          << QStringLiteral("(слишком много перенаправлений)");
@@ -498,7 +503,9 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     } else if (kind == QLatin1String("redirect loop")) {
         fServer->Answer = [](const TzSeenRequest &aRequest) { return HttpRedirect(aRequest.Target); };
     } else {
-        fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("4 1<br>" + QByteArray(10 * 1024 * 1024, 'x')); };
+        fServer->Answer = [](const TzSeenRequest &) {
+            return HttpAnswer("4 1<br>" + QByteArray(10 * 1024 * 1024, 'x'));
+        };
     }
     // Until the first outcome, count the requests out at any moment: the poll ticks every second,
     // and a slow service still gets only one. Counted on a timer, and as each request reaches the

@@ -142,8 +142,7 @@ void TestShimCalc::unrepresentablePairsGiveTheNearest_data()
     QTest::addColumn<QString>("gotOn");
     QTest::addColumn<QString>("gotOff");
     QTest::newRow("below one unit closed") << "00:00:00.005" << "00:00:00.495" << "00:00:00.000" << "00:00:00.500";
-    QTest::newRow("cycle below the shortest")
-        << "00:00:00.100" << "00:00:00.100" << "00:00:00.250" << "00:00:00.250";
+    QTest::newRow("cycle below the shortest") << "00:00:00.100" << "00:00:00.100" << "00:00:00.250" << "00:00:00.250";
     QTest::newRow("nothing at all") << "00:00:00.000" << "00:00:00.000" << "00:00:00.000" << "00:00:00.500";
     QTest::newRow("beyond a day") << "25:00:00.000" << "00:00:00.000" << "24:00:00.000" << "00:00:00.000";
     QTest::newRow("a day and a half closed, half open")

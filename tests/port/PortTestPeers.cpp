@@ -127,7 +127,8 @@ void TScriptedDevice::Run()
             if (split > 0 && split < reply.size()) {
                 [[maybe_unused]] const ssize_t first = ::write(fMasterFd, reply.constData(), size_t(split));
                 std::this_thread::sleep_for(std::chrono::milliseconds(fPauseMs));
-                [[maybe_unused]] const ssize_t rest = ::write(fMasterFd, reply.constData() + split, size_t(reply.size() - split));
+                [[maybe_unused]] const ssize_t rest = ::write(fMasterFd, reply.constData() + split,
+                                                              size_t(reply.size() - split));
             } else if (!reply.isEmpty()) {
                 [[maybe_unused]] const ssize_t w = ::write(fMasterFd, reply.constData(), size_t(reply.size()));
             }

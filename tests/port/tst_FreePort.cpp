@@ -49,7 +49,10 @@ private slots:
 
 private:
     std::vector<TzAnswerRec> fAnswers;
-    TAsyncAnswer Collector() { return [this](const TzAnswerRec &a) { fAnswers.push_back(a); }; }
+    TAsyncAnswer Collector()
+    {
+        return [this](const TzAnswerRec &a) { fAnswers.push_back(a); };
+    }
 };
 
 namespace {
@@ -251,7 +254,8 @@ void TestFreePort::queueCountsFollowEveryChange()
         for (int reg = 0; reg < 40; ++reg) {
             const bool walked = std::any_of(model.begin(), model.end(),
                                             [&](const auto &r) { return r->Cmd.AsBytes() == frame(reg); });
-            QVERIFY2(queue.Contains(frame(reg)) == walked, qPrintable(QStringLiteral("step %1, register %2").arg(step).arg(reg)));
+            QVERIFY2(queue.Contains(frame(reg)) == walked,
+                     qPrintable(QStringLiteral("step %1, register %2").arg(step).arg(reg)));
         }
         for (size_t i = 0; i < model.size(); ++i)
             QVERIFY(queue[i] == model[i]);
@@ -330,8 +334,7 @@ void TestFreePort::libmodbusSlaveAnswersThroughTheEngine()
     QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
     QCOMPARE(fAnswers[0].Answer.AsBytes(), WithCrc(Hex("01 03 02 10 05")));
     QCOMPARE(fAnswers[0].ComPort, port->ComPort());
-    QCOMPARE(fAnswers[1].Answer.AsBytes(),
-             WithCrc(Hex("01 03 10 10 00 10 01 10 02 10 03 10 04 10 05 10 06 10 07")));
+    QCOMPARE(fAnswers[1].Answer.AsBytes(), WithCrc(Hex("01 03 10 10 00 10 01 10 02 10 03 10 04 10 05 10 06 10 07")));
     QCOMPARE(fAnswers[2].ErrCode, ErrAnswerOK);
     QCOMPARE(fAnswers[2].Answer.AsBytes(), WithCrc(Hex("01 83 02")));
     QCOMPARE(slave.Served(), 3);

@@ -362,7 +362,8 @@ void TestFreePortSim::converterDecoys_data()
     // A decoy before the answer is skipped; a decoy instead of it leaves no answer.
     for (const char *kind : {"foreign sender", "version 2", "type 2"}) {
         QTest::addRow("%s before the answer", kind) << QString(kind) << int(TzSimDecoy::Before) << uint(ErrAnswerOK);
-        QTest::addRow("%s instead of the answer", kind) << QString(kind) << int(TzSimDecoy::Instead) << uint(ErrNoAnswer);
+        QTest::addRow("%s instead of the answer", kind)
+            << QString(kind) << int(TzSimDecoy::Instead) << uint(ErrNoAnswer);
     }
 }
 

@@ -445,9 +445,11 @@ void TestLanveyEthernet::portLockExcludesASecondTransportAndLeavesNothing()
             qputenv("TMPDIR", oldTemp);
     });
     const auto leftovers = [&] {
-        QStringList found = QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        found += QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("quadrel-panel-udp-%1*").arg(fPort)},
-                                                       QDir::AllEntries | QDir::Hidden | QDir::System);
+        QStringList found =
+            QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        found += QDir(QStringLiteral("/tmp"))
+                     .entryList({QStringLiteral("quadrel-panel-udp-%1*").arg(fPort)},
+                                QDir::AllEntries | QDir::Hidden | QDir::System);
         return found;
     };
 

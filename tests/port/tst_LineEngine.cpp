@@ -162,9 +162,9 @@ void TestLineEngine::answerEndRulesAgree_data()
     QTest::newRow("write echo") << WithCrc(Hex("01 06 70 00 25 80")) << WithCrc(Hex("01 06 70 00 25 80")) << 0
                                 << uint(ErrAnswerOK) << WithCrc(Hex("01 06 70 00 25 80")) << uint(ErrAnswerOK);
     // The panel's own function 16 frames carry no quantity: only the silence can end their echo.
-    QTest::newRow("non-standard function 16") << WithCrc(Hex("01 10 70 00 25 80")) << WithCrc(Hex("01 10 70 00 00 01"))
-                                              << 0 << uint(ErrAnswerOK) << WithCrc(Hex("01 10 70 00 00 01"))
-                                              << uint(ErrAnswerOK);
+    QTest::newRow("non-standard function 16")
+        << WithCrc(Hex("01 10 70 00 25 80")) << WithCrc(Hex("01 10 70 00 00 01")) << 0 << uint(ErrAnswerOK)
+        << WithCrc(Hex("01 10 70 00 00 01")) << uint(ErrAnswerOK);
     // The one named difference: bytes after a complete valid frame are drained, not appended.
     QTest::newRow("trailing garbage") << read1 << good + Hex("FF 00") << 0 << uint(ErrAnswerOK) << good
                                       << uint(ErrAnswerCRC);
@@ -185,9 +185,8 @@ void TestLineEngine::answerEndRulesAgree()
         fAnswers.clear();
         TPtyPair pty;
         QVERIFY(pty.Ok());
-        TScriptedDevice device(pty.MasterFd, [&](const QByteArray &aRequest) {
-            return aRequest == follow ? followAnswer : reply;
-        });
+        TScriptedDevice device(pty.MasterFd,
+                               [&](const QByteArray &aRequest) { return aRequest == follow ? followAnswer : reply; });
         device.SplitReplies(splitAt, 20);
         auto port = SerialEngine(pty.SlavePath, 9600);
         port->SetAnswerEnd(rule);

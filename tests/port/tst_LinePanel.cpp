@@ -45,7 +45,6 @@ private slots:
 
 private:
     void WaitForPolling();
-
 };
 
 void TestLinePanel::init()

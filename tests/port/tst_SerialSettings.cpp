@@ -47,8 +47,9 @@ TzLineState SampleState()
 bool Same(const TzLineState &a, const TzLineState &b)
 {
     return a.BaudRate == b.BaudRate && a.Flags == b.Flags && a.XonLim == b.XonLim && a.XoffLim == b.XoffLim
-        && a.ByteSize == b.ByteSize && a.Parity == b.Parity && a.StopBits == b.StopBits && a.XonChar == b.XonChar
-        && a.XoffChar == b.XoffChar && a.ErrorChar == b.ErrorChar && a.EofChar == b.EofChar && a.EvtChar == b.EvtChar;
+           && a.ByteSize == b.ByteSize && a.Parity == b.Parity && a.StopBits == b.StopBits && a.XonChar == b.XonChar
+           && a.XoffChar == b.XoffChar && a.ErrorChar == b.ErrorChar && a.EofChar == b.EofChar
+           && a.EvtChar == b.EvtChar;
 }
 
 QByteArray WithCrc(QByteArray aFrame)
@@ -151,23 +152,23 @@ void TestSerialSettings::dcbOverlay()
 
     TzDCB dcb;
     dcb.OnlyMyFlags = onlyMyFlags;
-    int32_t *target = field == "BaudRate" ? &dcb.BaudRate
-                    : field == "Flags"    ? &dcb.Flags
-                    : field == "XonLim"   ? &dcb.XonLim
-                    : field == "XoffLim"  ? &dcb.XoffLim
-                    : field == "ByteSize" ? &dcb.ByteSize
-                    : field == "Parity"   ? &dcb.Parity
-                                          : &dcb.StopBits;
+    int32_t *target = field == "BaudRate"   ? &dcb.BaudRate
+                      : field == "Flags"    ? &dcb.Flags
+                      : field == "XonLim"   ? &dcb.XonLim
+                      : field == "XoffLim"  ? &dcb.XoffLim
+                      : field == "ByteSize" ? &dcb.ByteSize
+                      : field == "Parity"   ? &dcb.Parity
+                                            : &dcb.StopBits;
     *target = value;
     TzLineState state = SampleState();
     dcb.AssignTo(state);
-    const uint actual = field == "BaudRate" ? state.BaudRate
-                      : field == "Flags"    ? state.Flags
-                      : field == "XonLim"   ? state.XonLim
-                      : field == "XoffLim"  ? state.XoffLim
-                      : field == "ByteSize" ? state.ByteSize
-                      : field == "Parity"   ? state.Parity
-                                            : state.StopBits;
+    const uint actual = field == "BaudRate"   ? state.BaudRate
+                        : field == "Flags"    ? state.Flags
+                        : field == "XonLim"   ? state.XonLim
+                        : field == "XoffLim"  ? state.XoffLim
+                        : field == "ByteSize" ? state.ByteSize
+                        : field == "Parity"   ? state.Parity
+                                              : state.StopBits;
     QCOMPARE(actual, expected);
 }
 
@@ -224,13 +225,14 @@ void TestSerialSettings::readEndRule_data()
 
     const quint64 none = UINT64_MAX;
     QTest::newRow("panel: 50 gap, 655 total") << 50u << 1u << 400u << false << false << quint64(655) << quint64(50);
-    QTest::newRow("search: 10 gap, constant only") << 10u << 0u << 300u << false << false << quint64(300) << quint64(10);
+    QTest::newRow("search: 10 gap, constant only")
+        << 10u << 0u << 300u << false << false << quint64(300) << quint64(10);
     QTest::newRow("no time-outs: wait for all bytes") << 0u << 0u << 0u << false << false << none << none;
     QTest::newRow("MAXDWORD, 0, 0: return at once") << 0xFFFFFFFFu << 0u << 0u << true << false << none << none;
-    QTest::newRow("MAXDWORD, MAXDWORD, c: first byte") << 0xFFFFFFFFu << 0xFFFFFFFFu << 250u << false << true
-                                                        << quint64(250) << none;
-    QTest::newRow("large multiplier does not overflow") << 0u << 0xFFFFFFFEu << 5u << false << false
-                                                         << quint64(0xFFFFFFFEull * 255 + 5) << none;
+    QTest::newRow("MAXDWORD, MAXDWORD, c: first byte")
+        << 0xFFFFFFFFu << 0xFFFFFFFFu << 250u << false << true << quint64(250) << none;
+    QTest::newRow("large multiplier does not overflow")
+        << 0u << 0xFFFFFFFEu << 5u << false << false << quint64(0xFFFFFFFEull * 255 + 5) << none;
 }
 
 void TestSerialSettings::readEndRule()
@@ -271,8 +273,8 @@ void TestSerialSettings::readDecisions_data()
     QTest::newRow("total: a trickle ends at the total time-out")
         << 20u << 50u << false << TScript{{0, "a"}, {15000, "b"}, {30000, "c"}, {45000, "d"}, {60000, "e"}} << 4
         << quint64(50000);
-    QTest::newRow("total: a silent line costs the total time-out") << 20u << 50u << true << TScript{} << 0
-                                                                    << quint64(50000);
+    QTest::newRow("total: a silent line costs the total time-out")
+        << 20u << 50u << true << TScript{} << 0 << quint64(50000);
 }
 
 void TestSerialSettings::readDecisions()

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-
 namespace {
 
 TSimBytes Concat(TSimBytes a, const TSimBytes &b)
@@ -173,7 +172,8 @@ private slots:
     {
         TUdp panel("127.0.0.1", 0);
         const auto ask = [&](uint16_t aNumber) {
-            panel.SendTo("127.0.0.2", fPort, Concat({0x10, 0x08, uint8_t(aNumber >> 8), uint8_t(aNumber), 0x10}, Probe));
+            panel.SendTo("127.0.0.2", fPort,
+                         Concat({0x10, 0x08, uint8_t(aNumber >> 8), uint8_t(aNumber), 0x10}, Probe));
         };
         const auto answerOf = [](uint16_t aNumber) {
             return Concat({0x10, 0x07, uint8_t(aNumber >> 8), uint8_t(aNumber), 0x10}, ProbeAnswer);

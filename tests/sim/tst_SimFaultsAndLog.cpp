@@ -123,7 +123,8 @@ private slots:
         entry.Frame = {0x10, 0x04, 0x02, 0x00, 0x49, 0x84, 0xC5};
         entry.Note = "stale";
         const QString line = QString::fromStdString(TzSimFrameLog::FormatLine(entry));
-        QVERIFY2(line.endsWith("  TX udp 127.0.0.1:40000  [10 07 FF FF 10] 10 04 02 00 49 84 C5  (stale)"), qPrintable(line));
+        QVERIFY2(line.endsWith("  TX udp 127.0.0.1:40000  [10 07 FF FF 10] 10 04 02 00 49 84 C5  (stale)"),
+                 qPrintable(line));
         QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  TX").match(line).hasMatch());
     }
 

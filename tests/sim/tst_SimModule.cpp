@@ -259,9 +259,9 @@ private slots:
 
     void restartAppliesSafeStatesAndNetworkSettings()
     {
-        Expect(Write(5, 4096, 0xFF00), Write(5, 4096, 0xFF00));         // output 1 on, safe open
+        Expect(Write(5, 4096, 0xFF00), Write(5, 4096, 0xFF00));                     // output 1 on, safe open
         Expect(Write(5, 4096 + 128 + 8, 0xFF00), Write(5, 4096 + 128 + 8, 0xFF00)); // output 2 safe closed
-        Expect(Write(6, 60013, 0x0001), Write(6, 60013, 0x0001));       // output 17 safe closed
+        Expect(Write(6, 60013, 0x0001), Write(6, 60013, 0x0001));                   // output 17 safe closed
         Expect(Write(6, 28676, 20), Write(6, 28676, 20));
         Expect(Write(6, 28672, 5), Write(6, 28672, 5));
         Expect(Write(6, 28673, 6), Write(6, 28673, 6));

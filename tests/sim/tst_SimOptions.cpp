@@ -39,11 +39,42 @@ private slots:
     {
         TzSimOptions o;
         std::string error;
-        QVERIFY2(Parse({"--module", "16", "--module", "17", "--foreign", "20:12", "--firmware", "100", "--id",
-                        "0x0102,0x0304,0x0506", "--power-status", "0x8000", "--device", "/dev/ttyUSB1", "--baud",
-                        "19200", "--format", "8E1", "--udp", "127.0.0.5:4001", "--log", "f.txt", "--delay", "300",
-                        "--stale", "2:900", "--foreign-sender", "before", "--type2", "instead", "--silent",
-                        "--corrupt-crc", "--corrupt-crc-percent", "10", "--duration", "5"},
+        QVERIFY2(Parse({"--module",
+                        "16",
+                        "--module",
+                        "17",
+                        "--foreign",
+                        "20:12",
+                        "--firmware",
+                        "100",
+                        "--id",
+                        "0x0102,0x0304,0x0506",
+                        "--power-status",
+                        "0x8000",
+                        "--device",
+                        "/dev/ttyUSB1",
+                        "--baud",
+                        "19200",
+                        "--format",
+                        "8E1",
+                        "--udp",
+                        "127.0.0.5:4001",
+                        "--log",
+                        "f.txt",
+                        "--delay",
+                        "300",
+                        "--stale",
+                        "2:900",
+                        "--foreign-sender",
+                        "before",
+                        "--type2",
+                        "instead",
+                        "--silent",
+                        "--corrupt-crc",
+                        "--corrupt-crc-percent",
+                        "10",
+                        "--duration",
+                        "5"},
                        o, error),
                  error.c_str());
         QCOMPARE(o.Modules, std::vector<uint8_t>({16, 17}));
@@ -141,12 +172,37 @@ private slots:
     {
         const QString help = QString::fromStdString(SimHelpText());
         QVERIFY(help.startsWith("Usage: quadrel-sim [options]"));
-        for (const char *option : {"--module", "--foreign", "--firmware", "--hardware", "--id", "--power-status",
-                                   "--supply", "--noise", "--device", "--baud", "--format", "--any-speed",
-                                   "--no-serial", "--udp", "--foreign-address", "--log", "--delay", "--silent",
-                                   "--corrupt-crc", "--corrupt-crc-percent", "--stale", "--foreign-sender", "--version2", "--type2",
-                                   "--udp-no-echo", "--udp-lose-first", "--udp-loss", "--udp-duplicate", "--udp-reorder",
-                                   "--duration", "--help"})
+        for (const char *option : {"--module",
+                                   "--foreign",
+                                   "--firmware",
+                                   "--hardware",
+                                   "--id",
+                                   "--power-status",
+                                   "--supply",
+                                   "--noise",
+                                   "--device",
+                                   "--baud",
+                                   "--format",
+                                   "--any-speed",
+                                   "--no-serial",
+                                   "--udp",
+                                   "--foreign-address",
+                                   "--log",
+                                   "--delay",
+                                   "--silent",
+                                   "--corrupt-crc",
+                                   "--corrupt-crc-percent",
+                                   "--stale",
+                                   "--foreign-sender",
+                                   "--version2",
+                                   "--type2",
+                                   "--udp-no-echo",
+                                   "--udp-lose-first",
+                                   "--udp-loss",
+                                   "--udp-duplicate",
+                                   "--udp-reorder",
+                                   "--duration",
+                                   "--help"})
             QVERIFY2(help.contains(option), option);
         QVERIFY(help.contains("21930"));
         QVERIFY(help.contains("/dev/pts/"));
@@ -204,18 +260,20 @@ private slots:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QStringList>("replies");
         const QByteArray tooLong = "error: line longer than 4096 bytes ignored";
-        QTest::newRow("at the limit") << "delay 5" + QByteArray(4096 - 7, ' ') + "\n" << QStringList{"ok: answers 5 ms late"};
-        QTest::newRow("one byte over")
-            << "delay 5" + QByteArray(4097 - 7, ' ') + "\ndelay 6\n" << QStringList{tooLong, "ok: answers 6 ms late"};
-        QTest::newRow("a megabyte without a line end")
-            << QByteArray(1 << 20, 'x') + "\nsilent on\n" << QStringList{tooLong, "ok: silent on"};
+        QTest::newRow("at the limit") << "delay 5" + QByteArray(4096 - 7, ' ') + "\n"
+                                      << QStringList{"ok: answers 5 ms late"};
+        QTest::newRow("one byte over") << "delay 5" + QByteArray(4097 - 7, ' ') + "\ndelay 6\n"
+                                       << QStringList{tooLong, "ok: answers 6 ms late"};
+        QTest::newRow("a megabyte without a line end") << QByteArray(1 << 20, 'x') + "\nsilent on\n"
+                                                       << QStringList{tooLong, "ok: silent on"};
         QTest::newRow("two in a row") << QByteArray(5000, 'x') + "\n" + QByteArray(5000, 'y') + "\r\nhelp\n"
                                       << QStringList{tooLong, tooLong, QString::fromStdString(SimConsoleHelp())};
         // The quote ends before a letter of two bytes that the cut would split.
         const QByteArray unknown = "frobnicate" + QByteArray(49, 'z') + "\xD0\xB6" + QByteArray(3000, 'z');
         QTest::newRow("unknown command quoted short")
             << unknown + "\n"
-            << QStringList{"error: cannot do \"frobnicate" + QString(49, 'z') + "...\"; " + QString::fromStdString(SimConsoleHelp())};
+            << QStringList{"error: cannot do \"frobnicate" + QString(49, 'z') + "...\"; "
+                           + QString::fromStdString(SimConsoleHelp())};
         QTest::newRow("control characters not sent back")
             << QByteArray("\x1B]0;title\x07\n")
             << QStringList{"error: cannot do \"?]0;title?\"; " + QString::fromStdString(SimConsoleHelp())};
@@ -231,7 +289,8 @@ private slots:
             QStringList got;
             size_t mostHeld = 0;
             for (qsizetype at = 0; at < input.size(); at += chunk) {
-                for (const std::string &reply : console.Feed(sim, input.constData() + at, size_t(std::min(chunk, input.size() - at))))
+                for (const std::string &reply :
+                     console.Feed(sim, input.constData() + at, size_t(std::min(chunk, input.size() - at))))
                     got << QString::fromStdString(reply);
                 mostHeld = std::max(mostHeld, console.Buffered());
             }

@@ -29,11 +29,14 @@ private slots:
         QCOMPARE(line.Exchange(WithCrc({16, 4, 0x90, 0x11, 0, 1})), WithCrc({16, 4, 2, 0x80, 0}));
         QCOMPARE(line.Exchange(WithCrc({20, 4, 0x90, 0x00, 0, 2})), WithCrc({20, 4, 4, 0, 12, 0, 1}));
 
-        QTRY_VERIFY_WITH_TIMEOUT(QFile(logFile).size() > 0 && [&] {
-            QFile f(logFile);
-            f.open(QIODevice::ReadOnly);
-            return f.readAll().count('\n') >= 4;
-        }(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFile(logFile).size() > 0 &&
+                [&] {
+                    QFile f(logFile);
+                    f.open(QIODevice::ReadOnly);
+                    return f.readAll().count('\n') >= 4;
+                }(),
+            10000);
         QFile f(logFile);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -85,9 +88,9 @@ private slots:
             port = probe.Port();
         }
         QProcess sim;
-        sim.start(QUADREL_SIM_PATH, {"--module", "16", "--no-serial", "--udp", QString("127.0.0.2:%1").arg(port),
-                                     "--udp-no-echo", "--udp-lose-first", "1", "--udp-duplicate", "3", "--duration",
-                                     "120"});
+        sim.start(QUADREL_SIM_PATH,
+                  {"--module", "16", "--no-serial", "--udp", QString("127.0.0.2:%1").arg(port), "--udp-no-echo",
+                   "--udp-lose-first", "1", "--udp-duplicate", "3", "--duration", "120"});
         QVERIFY(sim.waitForStarted(10000));
         QByteArray output;
         QTRY_VERIFY_WITH_TIMEOUT((output += sim.readAllStandardOutput()).contains("modules:"), 10000);

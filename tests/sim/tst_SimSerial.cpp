@@ -221,7 +221,11 @@ private slots:
         std::getline(in, tx);
         const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ");
         QVERIFY(stamp.match(QString::fromStdString(rx)).hasMatch());
-        QVERIFY2(QString::fromStdString(rx).endsWith("RX serial  10 04 90 00 00 01 " + QString::fromStdString(TzSimFrameLog::Hex({WithCrc({16, 4, 0x90, 0, 0, 1}).end()[-2], WithCrc({16, 4, 0x90, 0, 0, 1}).end()[-1]}))), rx.c_str());
+        QVERIFY2(QString::fromStdString(rx).endsWith(
+                     "RX serial  10 04 90 00 00 01 "
+                     + QString::fromStdString(TzSimFrameLog::Hex(
+                         {WithCrc({16, 4, 0x90, 0, 0, 1}).end()[-2], WithCrc({16, 4, 0x90, 0, 0, 1}).end()[-1]}))),
+                 rx.c_str());
         QVERIFY2(QString::fromStdString(tx).contains("TX serial  10 04 02 00 49 "), tx.c_str());
     }
 

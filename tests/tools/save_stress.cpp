@@ -34,10 +34,10 @@ struct TzSet
 };
 
 const TzSet Sets[2] = {
-    {"11", "31", "127.0.0.11", "12", "proxy-a", "pass-a", "keyA", "описание A", "A", 1, 1, 40011, 111, 1, 11, 1,
-     true, false, true, false},
-    {"22", "62", "127.0.0.22", "23", "proxy-b", "pass-b", "keyB", "описание B", "B", 2, 2, 40022, 222, 2, 22, 2,
-     false, true, false, true},
+    {"11", "31",  "127.0.0.11", "12", "proxy-a", "pass-a", "keyA", "описание A", "A",  1,
+     1,    40011, 111,          1,    11,        1,        true,   false,        true, false},
+    {"22", "62",  "127.0.0.22", "23", "proxy-b", "pass-b", "keyB", "описание B", "B",   2,
+     2,    40022, 222,          2,    22,        2,        false,  true,         false, true},
 };
 
 QString IniFile()
@@ -115,7 +115,8 @@ int Run(int argc, char **argv)
 }
 
 // Which set a value belongs to: 0 or 1, -1 for neither.
-template <typename T> int SetOf(const std::optional<T> &aValue, const T &aA, const T &aB)
+template <typename T>
+int SetOf(const std::optional<T> &aValue, const T &aA, const T &aB)
 {
     if (!aValue)
         return -1;
@@ -143,8 +144,10 @@ int Check()
     case TzOptionsRead::Valid: {
         QList<int> marks{SetOf(options.Addr, a.Addr.toInt(), b.Addr.toInt()),
                          SetOf(options.Timeout, a.Timeout.toInt(), b.Timeout.toInt()),
-                         SetOf(options.BaudRate, a.Baud, b.Baud), SetOf(options.Format, a.Format, b.Format),
-                         SetOf(options.EthernetHost, a.Host, b.Host), SetOf(options.EthernetPort, a.Port, b.Port),
+                         SetOf(options.BaudRate, a.Baud, b.Baud),
+                         SetOf(options.Format, a.Format, b.Format),
+                         SetOf(options.EthernetHost, a.Host, b.Host),
+                         SetOf(options.EthernetPort, a.Port, b.Port),
                          SetOf(options.EthernetTimeout, a.Wait, b.Wait),
                          SetOf(options.EthernetAddr, a.EthAddr.toInt(), b.EthAddr.toInt()),
                          SetOf(options.EthernetFormat, a.EthFormat, b.EthFormat),
@@ -172,9 +175,7 @@ int Check()
         }
         break;
     }
-    default:
-        std::printf("Options.xml: does not parse or is foreign\n");
-        ok = false;
+    default: std::printf("Options.xml: does not parse or is foreign\n"); ok = false;
     }
 
     const QString project = ProjectFolder() + QStringLiteral("DefaultProject.xml");
@@ -195,9 +196,9 @@ int Check()
         const CVelorConfig config(IniFile(), true);
         const QString sa = QStringLiteral(".\\A\\"), sb = QStringLiteral(".\\B\\");
         QList<int> marks;
-        for (const QString &value : {config.ConfLocation(), config.DataLocation(), config.TMPLocation(),
-                                     config.LogLocation(), config.LangLocation(), config.XMLLocation(),
-                                     config.DocLocation()})
+        for (const QString &value :
+             {config.ConfLocation(), config.DataLocation(), config.TMPLocation(), config.LogLocation(),
+              config.LangLocation(), config.XMLLocation(), config.DocLocation()})
             marks.append(SetOf(std::optional<QString>(value), sa, sb));
         ok = OneSet(marks, "velor.ini") && ok;
     }

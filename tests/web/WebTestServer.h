@@ -26,7 +26,7 @@
 struct TzSeenRequest
 {
     QByteArray Method;
-    QByteArray Target;                  // as sent: a path, or a whole address when sent to a proxy
+    QByteArray Target;                    // as sent: a path, or a whole address when sent to a proxy
     QMap<QByteArray, QByteArray> Headers; // names in lower case
     QByteArray Path;
     QMap<QString, QString> Query;
@@ -90,7 +90,8 @@ public:
 
     bool Listen(const QHostAddress &aAddress = QHostAddress::LocalHost) { return fServer->listen(aAddress); }
     quint16 Port() const { return fServer->serverPort(); }
-    QString Base(const QString &aScheme = QStringLiteral("http"), const QString &aHost = QStringLiteral("127.0.0.1")) const
+    QString Base(const QString &aScheme = QStringLiteral("http"),
+                 const QString &aHost = QStringLiteral("127.0.0.1")) const
     {
         return QStringLiteral("%1://%2:%3/").arg(aScheme, aHost).arg(Port());
     }
@@ -224,8 +225,9 @@ public:
                    + QStringList{"-keyout", Path("ca.key"), "-out", CaFile(), "-days", "2", "-subj",
                                  "/CN=Quadrel Test Authority", "-addext", "basicConstraints=critical,CA:TRUE",
                                  "-addext", "keyUsage=critical,keyCertSign,cRLSign"})
-               && Run(QStringList{"req"} + ec
-                      + QStringList{"-keyout", Path("server.key"), "-out", Path("server.csr"), "-subj", "/CN=127.0.0.1"})
+               && Run(
+                   QStringList{"req"} + ec
+                   + QStringList{"-keyout", Path("server.key"), "-out", Path("server.csr"), "-subj", "/CN=127.0.0.1"})
                && Run({"x509", "-req", "-in", Path("server.csr"), "-CA", CaFile(), "-CAkey", Path("ca.key"),
                        "-CAcreateserial", "-out", Path("server.pem"), "-days", "2", "-extfile", ext});
     }

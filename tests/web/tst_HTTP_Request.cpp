@@ -4,9 +4,9 @@
 // Closing the program while requests are out is run in a child process, as the program itself
 // would close.
 
-#include "WebTestServer.h"
 #include "NeverAccepting.h"
 #include "SilentNameServer.h"
+#include "WebTestServer.h"
 #include "web/uHTTP_Request.h"
 
 #include <QCoreApplication>
@@ -100,7 +100,8 @@ private:
                 break;
             request.append(buffer, n);
         }
-        [[maybe_unused]] const ssize_t sent = ::send(connection, aAnswer.constData(), size_t(aAnswer.size()), MSG_NOSIGNAL);
+        [[maybe_unused]] const ssize_t sent = ::send(connection, aAnswer.constData(), size_t(aAnswer.size()),
+                                                     MSG_NOSIGNAL);
         ::close(connection);
         fServed = true;
     }
@@ -193,7 +194,8 @@ void TestHTTP_Request::failuresAreReported_data()
     QTest::newRow("closed without a word") << TzTestWebServer::HangUp() << QStringLiteral("соединение прервано");
     QTest::newRow("connection reset") << TzTestWebServer::Reset() << QStringLiteral("соединение прервано");
     QTest::newRow("not HTTP") << QByteArray("hello\r\n") << QStringLiteral("неподдерживаемый протокол");
-    QTest::newRow("redirect to a file") << HttpRedirect("file:///etc/passwd") << QStringLiteral("неподдерживаемый протокол");
+    QTest::newRow("redirect to a file") << HttpRedirect("file:///etc/passwd")
+                                        << QStringLiteral("неподдерживаемый протокол");
 }
 
 void TestHTTP_Request::failuresAreReported()
@@ -201,7 +203,8 @@ void TestHTTP_Request::failuresAreReported()
     QFETCH(QByteArray, answer);
     QFETCH(QString, reason);
     fServer->Answer = [answer](const TzSeenRequest &) { return answer; };
-    QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("x.php"), QString(), fOutcomes.Callback(), this));
+    QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("x.php"), QString(), fOutcomes.Callback(),
+                                          this));
     QTRY_COMPARE_WITH_TIMEOUT(fOutcomes.Infos.size(), 1, Patience);
     const TzCallbackInfo &info = fOutcomes.Infos.front();
     QVERIFY2(!info.Success, qPrintable(Text(info)));
@@ -216,7 +219,8 @@ void TestHTTP_Request::redirectsAreFollowed()
     // One hop to the real page is followed; a loop ends at the limit.
     fServer->Answer = [this](const TzSeenRequest &aRequest) {
         if (aRequest.Path == "/old.php")
-            return HttpRedirect(fServer->Base().toUtf8() + "new.php?" + aRequest.Target.mid(aRequest.Target.indexOf('?') + 1));
+            return HttpRedirect(fServer->Base().toUtf8() + "new.php?"
+                                + aRequest.Target.mid(aRequest.Target.indexOf('?') + 1));
         if (aRequest.Path == "/loop.php")
             return HttpRedirect("/loop.php");
         return HttpAnswer("3 1");
@@ -230,7 +234,8 @@ void TestHTTP_Request::redirectsAreFollowed()
     QCOMPARE(fServer->Requests.back().Query.value(QStringLiteral("key")), QStringLiteral("a"));
 
     fServer->Requests.clear();
-    QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("loop.php"), QString(), fOutcomes.Callback(), this));
+    QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("loop.php"), QString(), fOutcomes.Callback(),
+                                          this));
     QTRY_COMPARE_WITH_TIMEOUT(fOutcomes.Infos.size(), 2, Patience);
     QVERIFY(!fOutcomes.Infos[1].Success);
     QCOMPARE(fOutcomes.Infos[1].Msg, QStringLiteral("слишком много перенаправлений"));
@@ -241,7 +246,8 @@ void TestHTTP_Request::oversizedAnswerIsCut()
 {
     const QByteArray huge(10 * 1024 * 1024, 'x');
     fServer->Answer = [&huge](const TzSeenRequest &) { return HttpAnswer(huge); };
-    QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("big.php"), QString(), fOutcomes.Callback(), this));
+    QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("big.php"), QString(), fOutcomes.Callback(),
+                                          this));
     QTRY_COMPARE_WITH_TIMEOUT(fOutcomes.Infos.size(), 1, Patience);
     const TzCallbackInfo &info = fOutcomes.Infos.front();
     QVERIFY2(info.Success, qPrintable(Text(info)));
@@ -299,7 +305,8 @@ void TestHTTP_Request::proxyPasswordNeverInTheErrorText()
     for (const QString &server : servers) {
         proxy.ProxyServer = server;
         HTTP_Request().SetProxy(proxy);
-        QVERIFY(HTTP_Request().SendGetRequest(QStringLiteral("http://127.0.0.1:9/a.php"), QString(), fOutcomes.Callback(), this));
+        QVERIFY(HTTP_Request().SendGetRequest(QStringLiteral("http://127.0.0.1:9/a.php"), QString(),
+                                              fOutcomes.Callback(), this));
     }
     QTRY_COMPARE_WITH_TIMEOUT(fOutcomes.Infos.size(), 3, Patience);
     for (const TzCallbackInfo &info : std::as_const(fOutcomes.Infos)) {
@@ -335,7 +342,8 @@ void TestHTTP_Request::httpsIsVerified()
     server.Answer = [](const TzSeenRequest &) { return HttpAnswer("5 1"); };
     if (trusted)
         HTTP_Request().SetCaFile(authority.CaFile());
-    QVERIFY(HTTP_Request().SendGetRequest(server.Base(QStringLiteral("https"), host) + QStringLiteral("discret_outputs.php"),
+    QVERIFY(HTTP_Request().SendGetRequest(server.Base(QStringLiteral("https"), host)
+                                              + QStringLiteral("discret_outputs.php"),
                                           QString(), fOutcomes.Callback(), this));
     QTRY_COMPARE_WITH_TIMEOUT(fOutcomes.Infos.size(), 1, Patience);
     const TzCallbackInfo &info = fOutcomes.Infos.front();
@@ -387,8 +395,8 @@ void TestHTTP_Request::destroyingTheReceiverCancelsItsRequests()
     fServer->Answer = [](const TzSeenRequest &) { return QByteArray(); };
     auto *receiver = new QObject;
     for (int i = 0; i < 3; ++i)
-        QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("a.php"), QString(), fOutcomes.Callback(),
-                                              receiver));
+        QVERIFY(HTTP_Request().SendGetRequest(fServer->Base() + QStringLiteral("a.php"), QString(),
+                                              fOutcomes.Callback(), receiver));
     QTRY_VERIFY_WITH_TIMEOUT(fServer->Requests.size() >= 1, Patience);
     QCOMPARE(HTTP_Request().Running(), 3);
     delete receiver;
@@ -444,8 +452,8 @@ static int CloseWhileBusy(int argc, char *argv[])
     QObject receiver;
     HTTP_Request().SendGetRequest(base + QStringLiteral("one.php"), QString(),
                                   [&delivered](const TzCallbackInfo &) { ++delivered; });
-    HTTP_Request().SendGetRequest(base + QStringLiteral("two.php"), QString(),
-                                  [&delivered](const TzCallbackInfo &) { ++delivered; }, &receiver);
+    HTTP_Request().SendGetRequest(
+        base + QStringLiteral("two.php"), QString(), [&delivered](const TzCallbackInfo &) { ++delivered; }, &receiver);
     QTimer::singleShot(1500, &app, &QCoreApplication::quit);
     app.exec();
     printf("delivered %d\n", delivered);

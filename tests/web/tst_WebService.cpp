@@ -27,8 +27,8 @@ void TestWebService::parsesTheOutputStates_data()
     QTest::newRow("two lines") << "1 1<br>2 0" << false << L{{1, true}, {2, false}};
     QTest::newRow("upper-case separator") << "1 1<BR>2 0<Br>3 1" << false << L{{1, true}, {2, false}, {3, true}};
     QTest::newRow("any non-zero state closes") << "4 7<br>5 -1<br>6 0" << false << L{{4, true}, {5, true}, {6, false}};
-    QTest::newRow("output 21 skipped, the rest applied") << "21 1<br>2 1<br>0 1<br>20 1" << false
-                                                        << L{{2, true}, {20, true}};
+    QTest::newRow("output 21 skipped, the rest applied")
+        << "21 1<br>2 1<br>0 1<br>20 1" << false << L{{2, true}, {20, true}};
     QTest::newRow("one number changes nothing") << "5" << false << L{};
     QTest::newRow("two spaces end the answer") << "1 1<br>2  1<br>3 1" << false << L{{1, true}};
     QTest::newRow("a word that is no number ends it") << "1 1<br>x 1<br>3 1" << false << L{{1, true}};
@@ -37,8 +37,8 @@ void TestWebService::parsesTheOutputStates_data()
     QTest::newRow("an empty line ends it") << "1 1<br><br>2 1" << false << L{{1, true}};
     QTest::newRow("trailing separator and newline") << "1 1<br>2 1<br>\r\n" << false << L{{1, true}, {2, true}};
     QTest::newRow("line breaks separate too") << "1 1\r\n2 1\n3 1" << false << L{{1, true}, {2, true}, {3, true}};
-    QTest::newRow("a line break after the separator is part of it") << "1 1<br>\r\n2 0<BR>\n3 1<br>\r4 1" << false
-                                                                    << L{{1, true}, {2, false}, {3, true}, {4, true}};
+    QTest::newRow("a line break after the separator is part of it")
+        << "1 1<br>\r\n2 0<BR>\n3 1<br>\r4 1" << false << L{{1, true}, {2, false}, {3, true}, {4, true}};
     QTest::newRow("an empty line after it still ends it") << "1 1<br>\n\n2 1" << false << L{{1, true}};
     QTest::newRow("blank answer") << " \r\n " << false << L{};
     QTest::newRow("tab is not a space") << "1\t1" << false << L{};
@@ -83,7 +83,8 @@ void TestWebService::addressesCarryValuesIntact()
 void TestWebService::baseAddressEndsWithASlash()
 {
     QCOMPARE(NormalizedServiceBase(QString()), QString::fromLatin1(DefaultServiceBase));
-    QCOMPARE(NormalizedServiceBase(QStringLiteral("  http://127.0.0.1:8080/svc ")), QStringLiteral("http://127.0.0.1:8080/svc/"));
+    QCOMPARE(NormalizedServiceBase(QStringLiteral("  http://127.0.0.1:8080/svc ")),
+             QStringLiteral("http://127.0.0.1:8080/svc/"));
     QCOMPARE(NormalizedServiceBase(QStringLiteral("http://127.0.0.1/")), QStringLiteral("http://127.0.0.1/"));
     QVERIFY(QString::fromLatin1(DefaultServiceBase).startsWith(QStringLiteral("https://")));
 }

@@ -7,9 +7,11 @@
 #include <mutex>
 #include <vector>
 
-#include <windows.h>
+// Winsock's headers come before windows.h, which would otherwise pull in the old winsock.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 namespace {
 

@@ -1,8 +1,10 @@
 #pragma once
-// TfrQuadrel: the panel frame for one Quadrel module — connection settings, output grid, status
-// labels and the module model. Each duty lives in its own source file: construction and layout
-// (uQuadrel.cpp, uQuadrelControls.cpp), connection and polling (uQuadrelConnection.cpp), register
-// access (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
+// TfrQuadrel: the panel frame for one Quadrel module: connection settings, output grid, status
+// labels and the features' panels. The connection to the module is its link (TzQuadrelLink): the
+// frame calls it and shows what its signals tell. Each duty lives in its own source file:
+// construction and layout (uQuadrel.cpp, uQuadrelControls.cpp), the connection page and what the
+// screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
+// validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
 // (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
 // restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
 // observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project

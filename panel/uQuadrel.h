@@ -68,178 +68,69 @@ public:
     TzQuadrelLink *Link() const { return fLink.get(); }
 
     // --- construction (uQuadrel.cpp) ---
-    void EnumSerialPorts();
     // Puts a port at the top of the list and selects it (the demo's simulated module).
     void AddPortOnTop(const QString &aPortName);
-    void CreateShimBtns();
-    void CreateNewStyleRelaysGrid();
-    void FrameResize();
-    void btnHelpClick();
     void FrameClick();
-    void AppException(QObject *Sender, const QString &aMessage);
-    int MessageBoxNew(QWidget *hWnd, const QString &lpText, const QString &lpCaption, int uType);
     // "COM12" for Windows-style names, otherwise the port's own name ("/dev/ttyUSB0").
     QString PortCaption() const;
 
     // --- connection and polling (uQuadrelConnection.cpp) ---
-    void btnConnectClick();
-    void DoConnect();
     void Disconnect();
-    // The link's probe was answered: connected when the answer names a Quadrel.
-    void ProbeAnswered(bool aIsQuadrel);
-    // A second passed without a Quadrel answering the probe.
-    void ConnectFailed();
     // The first cycle is done: the labels and the settings panel show the module.
     void AfterFirstUpdate();
     void InterfaceTimerTimer();
-    // Takes the output states of one states register (60016: 1..16, 60015: 17..20) into the grid.
-    void ShowOutputStates(int aStatesID);
-    void cbComPortChange();
-    void ConnectPagerChange();
     void ButtonsEnabled(bool aEnabled);
-    void ClearLabels(const QString &ClearText);
-    void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition);
     void CloseAllPanel();
     void TryFindPanVisible();
     void Anima(bool aEnabled);
     void AniTimerTimer();
     void ArrowTimerTimer();
-    // Sets Connected and starts or stops what depends on it: the arrow that points at the connect
-    // button while disconnected, and the web bridge's poll.
-    void SetConnected(bool aConnected);
-    // The arrow moves only while it is there to be seen: disconnected, with the frame shown.
-    void UpdateArrow();
     bool IsEthernetPage() const;
-    // The values on screen are older than the poll's failure allowance: greyed, with a hint.
-    void MarkStale(bool aStale);
     bool ValuesStale() const { return fValuesStale; }
-    // The hint of stale values: since when the module has not answered.
-    QString StaleHint() const;
     // The register template loaded; without it the panel refuses to connect.
     bool TemplateLoaded() const;
 
     // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
-    void SetRegByID(int aID, double aValue, bool aForced);
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
-    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
-    static bool CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
-    void SetDOUT(int aIndex, bool aOn);
-    void SetDOUT_Temp(int aIndex);
-    void PressRelay(int aIndex);
-    // Switches one output on or off on the operator's request (the toggle and the drag).
-    void SwitchRelay(int aIndex, bool aOn);
     void StatusSafeCallback(TzTag *aTag);
     void SG_RelaysMouseDown(int aCol, int aRow);
-    void SG_RelaysMouseMove(int aCol, int aRow);
-    void SG_RelaysMouseUp();
-    // The output shown in a grid cell, 0 for cells without one.
-    static int OutputOfCell(int aCol, int aRow);
     QString RelayPicture(int aIndex) const;
-    QString RelayStateText(int aIndex) const;
-    // The hint of an output's picture: why it shows no state yet; empty otherwise.
-    QString RelayHint(int aIndex) const;
-    // A new connection begins: every output is unknown until its state is read.
-    void ForgetOutputStates();
-    void btnRS485Click(QWidget *Sender);
 
     // --- writes that reach the module in the order given, through the link ---
     void SetRegInOrder(int aID, double aValue);
-    void SendDOUTInOrder(int aIndex, bool aOn);
 
     // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
     void ShimAllCallback(TzTag *aTag);
-    void btnDOUT1PanClick(int aIndex);
-    void btnDOUT_ApplyClick();
-    void btnDOUT_DefaultClick();
-    void txtShimScaleChange();
-    // "Установить": the three parameters from the two entered durations; nothing is written.
-    void btnShimSetClick();
 
     // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
-    void btnSnakeOnClick();
-    void SnakeTimerTimer();
-    void btnRunnerClick();
-    void Runner_TimerTimer();
-    void btnAllOnClick(QObject *Sender);
-    void SnakeSpeedScrollChange();
-    void SnakeSpeedScrollScroll(int aPosition);
     int SnakeStepTime() const;
-    // Stops both sequences without a write and drops the ordered writes not yet handed over: on
-    // disconnection, restart and close.
-    void StopSequences();
 
     // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
     void btnRS485_ApplyClick();
-    void btnResetClick();
-    void ResetBtn_TimerTimer();
-    // The end of the restart's wait: lets go of the module, if the restart's connection still runs.
-    void RestartWaitEnded();
     void SetMAC(const QByteArray &aMAC);
-    void puMAC_CopyClick();
 
-    // --- port observer (uQuadrelObserver.cpp) ---
-    void btnPortObserverClick();
     // --- bus search (uQuadrelSearch.cpp) ---
-    void CreateSearchControls();
     void imgFindDeviceClick();
-    bool FindStart();
-    void FindStop();
-    void FindAddrProc(int aAddr, const TStringBytes &Answer);
-    void FindProcessProc(int aPos);
-    void FindListBoxClick();
-    void FindListBoxDblClick();
-    void SetFindFieldsEnabled(bool aEnabled);
     std::unique_ptr<TfrmFindDevice> FindDevice;
-    int FindProcessAniPos = 1;
     QCheckBox *chkFindAllSettings = nullptr;
     // --- web bridge (uQuadrelWeb.cpp) ---
-    // Builds the proxy panel and connects the bridge's controls; the one-second poll of the service
-    // runs while remote control is ticked and the module is connected (UpdateWebPoll).
-    void CreateWebBridge();
-    void PHP_Call_TimerTimer();
-    // The service is polled only while remote control is ticked and the module is connected.
-    void UpdateWebPoll();
-    void ReqCallback(const TzCallbackInfo &aInfo);
-    // Asks the service to switch output aIndex; the module is written by a later poll's answer.
-    void SendRemoteOutput(int aIndex, bool aOn);
-    // Outputs are switched through the web service: test mode on, remote control ticked, connected.
-    bool RemoteControlOn() const;
-    // Unticks remote control once test mode is off (it is out of sight then); true when it did.
-    bool EndRemoteControlOutsideTestMode();
-    // The request in flight for output aIndex ended: the state wanted meanwhile goes out now.
-    void RemoteOutputEnded(int aIndex, bool aDelivered);
-    void imgOpenNanoClick();
     void imgProxySettingsClick();
-    void btnHTTP_ApplyClick();
-    void btnHTTP_CancelClick();
     // The service's base address; an empty text restores the built-in one.
     void SetHttpBase(const QString &aBase);
-    QString HttpBase() const { return fHttpBase; }
-    // The address of a page of the service, with this module's identifier and the access key.
-    QString ServiceUrl(const QString &aEndpoint, const QList<QPair<QString, QString>> &aExtra = {}) const;
-    void CopyProxySettings();
-    void UpdateRemoteHint();
-    void NoteServiceOutcome(const TzCallbackInfo &aInfo);
 
     // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
     void SaveOptions();
-    void LoadOptions();
     void SaveHTTPOptions();
-    void LoadHTTPOptions();
-    void chkAutorunClick(QObject *Sender);
-    void AutostartTimerTimer();
-    void AdvFormStyler1Change();
     // Whether the main window starts minimised: an autorun start with "Autorun_mini" set.
     bool StartMinimised() const;
 
     // --- project file (uQuadrelProject.cpp) ---
     bool SaveProject(const QString &aFilename);
     bool LoadProject(const QString &aFilename);
-    void ProjSaveTimerTimer();
 
     // --- state ---
     bool InitMode = false;
@@ -250,23 +141,12 @@ public:
     int BaudRate = 9600;
     std::array<TzDiscretOutParams, 21> DOUTs; // 1..20; element 0 unused
     int CurrDoutIndx = 1;
-    QPointer<QWidget> CurrPanel;
     bool TableRelaysA_IsOn = false;
     bool TableRelaysB_IsOn = false;
     int AniSlide = 0;
-    int AniDirect = 1;
-    int ArrowStep = 1;
-    bool DoItOnceOnStart = true;
     QString ProjectPath;
-    bool PollInFlight = false;                   // a poll of the service awaits its answer
-    std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
-    std::array<bool, 21> RemoteOutputSent{};     // the state the request in flight asks for
-    // The state last wanted while a request was in flight, sent when that request ends.
-    std::array<std::optional<bool>, 21> RemoteOutputWanted{};
     QDateTime WebLastAnswer;   // when the service last answered
     QDateTime WebFailingSince; // first failure since then; invalid while it answers
-    QString WebFailReason;
-    bool WebAnswerCut = false; // the last answer was longer than the requester keeps
     bool Autorun_mini = false;
     bool Autostart = false;
     bool Autostart_Delay_On = false;
@@ -276,10 +156,7 @@ public:
     // The web service's base address, kept in the options file when it holds one.
     std::optional<QString> HTTPBase;
     TzFormStyler *AdvFormStyler1 = nullptr;
-    int SnakePos = 0;
-    int SnakePosPrev = 0;
     int RunnerPos = 1;
-    int RunnerPosPrev = -1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -288,8 +165,6 @@ public:
     QPushButton *btnReset = nullptr;
     QPushButton *btnConnect = nullptr;
     QPushButton *btnHelp = nullptr;
-    QPushButton *btnVerInfo = nullptr;
-    QPushButton *btnTempLog = nullptr;
     QPushButton *btnPortObserver = nullptr;
     QPushButton *btnAutorun = nullptr;
     QPushButton *btnAllOn = nullptr;
@@ -305,13 +180,9 @@ public:
     QLabel *labVerPO = nullptr;
     QLabel *labPower1 = nullptr;
     QLabel *labTest = nullptr;
-    QLabel *labDate = nullptr;
-    QLabel *labTime = nullptr;
     QLabel *labAni = nullptr;
-    QLabel *labDOUTS = nullptr;
 
     TzPictureLabel *imgLogo = nullptr;
-    TzPictureLabel *imgHat = nullptr;
     TzPictureLabel *imgArrow = nullptr;
     TzPictureLabel *imgFindDevice = nullptr;
     TzPictureLabel *imgFindDeviceEth = nullptr;
@@ -352,7 +223,6 @@ public:
 
     QFrame *panDOUT = nullptr;
     QFrame *panShim = nullptr;
-    QPushButton *btnDOUT1Pan = nullptr;
     QLineEdit *txtShimScale = nullptr;
     QLineEdit *txtShimPeriod = nullptr;
     QLineEdit *txtShimKoef = nullptr;
@@ -388,7 +258,6 @@ public:
 
     TzRelayGrid *SG_Relays = nullptr;
 
-    QTimer *AniTimer = nullptr;
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
     QTimer *ProjSaveTimer = nullptr;
@@ -406,6 +275,168 @@ protected:
     void mousePressEvent(QMouseEvent *aEvent) override;
 
 private:
+    // What only the frame itself calls: its handlers, features and state.
+
+    // --- construction (uQuadrel.cpp) ---
+    void EnumSerialPorts();
+    void CreateShimBtns();
+    void CreateNewStyleRelaysGrid();
+    void FrameResize();
+    void btnHelpClick();
+    void AppException(QObject *Sender, const QString &aMessage);
+    int MessageBoxNew(QWidget *hWnd, const QString &lpText, const QString &lpCaption, int uType);
+
+    // --- connection and polling (uQuadrelConnection.cpp) ---
+    void btnConnectClick();
+    void DoConnect();
+    // The link's probe was answered: connected when the answer names a Quadrel.
+    void ProbeAnswered(bool aIsQuadrel);
+    // A second passed without a Quadrel answering the probe.
+    void ConnectFailed();
+    // Takes the output states of one states register (60016: 1..16, 60015: 17..20) into the grid.
+    void ShowOutputStates(int aStatesID);
+    void cbComPortChange();
+    void ConnectPagerChange();
+    void ClearLabels(const QString &ClearText);
+    void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition);
+    // Sets Connected and starts or stops what depends on it: the arrow that points at the connect
+    // button while disconnected, and the web bridge's poll.
+    void SetConnected(bool aConnected);
+    // The arrow moves only while it is there to be seen: disconnected, with the frame shown.
+    void UpdateArrow();
+    // The values on screen are older than the poll's failure allowance: greyed, with a hint.
+    void MarkStale(bool aStale);
+    // The hint of stale values: since when the module has not answered.
+    QString StaleHint() const;
+
+    // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
+    void SetRegByID(int aID, double aValue, bool aForced);
+    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
+    static bool CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
+
+    // --- outputs (uQuadrelRelays.cpp) ---
+    void SetDOUT(int aIndex, bool aOn);
+    void SetDOUT_Temp(int aIndex);
+    void PressRelay(int aIndex);
+    // Switches one output on or off on the operator's request (the toggle and the drag).
+    void SwitchRelay(int aIndex, bool aOn);
+    void SG_RelaysMouseMove(int aCol, int aRow);
+    void SG_RelaysMouseUp();
+    // The output shown in a grid cell, 0 for cells without one.
+    static int OutputOfCell(int aCol, int aRow);
+    QString RelayStateText(int aIndex) const;
+    // The hint of an output's picture: why it shows no state yet; empty otherwise.
+    QString RelayHint(int aIndex) const;
+    // A new connection begins: every output is unknown until its state is read.
+    void ForgetOutputStates();
+    void btnRS485Click(QWidget *Sender);
+
+    // --- writes that reach the module in the order given, through the link ---
+    void SendDOUTInOrder(int aIndex, bool aOn);
+
+    // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
+    void btnDOUT1PanClick(int aIndex);
+    void btnDOUT_ApplyClick();
+    void btnDOUT_DefaultClick();
+    void txtShimScaleChange();
+    // "Установить": the three parameters from the two entered durations; nothing is written.
+    void btnShimSetClick();
+
+    // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
+    void btnSnakeOnClick();
+    void SnakeTimerTimer();
+    void btnRunnerClick();
+    void Runner_TimerTimer();
+    void btnAllOnClick(QObject *Sender);
+    void SnakeSpeedScrollChange();
+    void SnakeSpeedScrollScroll(int aPosition);
+    // Stops both sequences without a write and drops the ordered writes not yet handed over: on
+    // disconnection, restart and close.
+    void StopSequences();
+
+    // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
+    void btnResetClick();
+    void ResetBtn_TimerTimer();
+    // The end of the restart's wait: lets go of the module, if the restart's connection still runs.
+    void RestartWaitEnded();
+    void puMAC_CopyClick();
+
+    // --- port observer (uQuadrelObserver.cpp) ---
+    void btnPortObserverClick();
+
+    // --- bus search (uQuadrelSearch.cpp) ---
+    void CreateSearchControls();
+    bool FindStart();
+    void FindStop();
+    void FindAddrProc(int aAddr, const TStringBytes &Answer);
+    void FindProcessProc(int aPos);
+    void FindListBoxClick();
+    void FindListBoxDblClick();
+    void SetFindFieldsEnabled(bool aEnabled);
+    int FindProcessAniPos = 1;
+
+    // --- web bridge (uQuadrelWeb.cpp) ---
+    // Builds the proxy panel and connects the bridge's controls; the one-second poll of the service
+    // runs while remote control is ticked and the module is connected (UpdateWebPoll).
+    void CreateWebBridge();
+    void PHP_Call_TimerTimer();
+    // The service is polled only while remote control is ticked and the module is connected.
+    void UpdateWebPoll();
+    void ReqCallback(const TzCallbackInfo &aInfo);
+    // Asks the service to switch output aIndex; the module is written by a later poll's answer.
+    void SendRemoteOutput(int aIndex, bool aOn);
+    // Outputs are switched through the web service: test mode on, remote control ticked, connected.
+    bool RemoteControlOn() const;
+    // Unticks remote control once test mode is off (it is out of sight then); true when it did.
+    bool EndRemoteControlOutsideTestMode();
+    // The request in flight for output aIndex ended: the state wanted meanwhile goes out now.
+    void RemoteOutputEnded(int aIndex, bool aDelivered);
+    void imgOpenNanoClick();
+    void btnHTTP_ApplyClick();
+    void btnHTTP_CancelClick();
+    QString HttpBase() const { return fHttpBase; }
+    // The address of a page of the service, with this module's identifier and the access key.
+    QString ServiceUrl(const QString &aEndpoint, const QList<QPair<QString, QString>> &aExtra = {}) const;
+    void CopyProxySettings();
+    void UpdateRemoteHint();
+    void NoteServiceOutcome(const TzCallbackInfo &aInfo);
+
+    // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
+    void LoadOptions();
+    void LoadHTTPOptions();
+    void chkAutorunClick(QObject *Sender);
+    void AutostartTimerTimer();
+    void AdvFormStyler1Change();
+
+    // --- project file (uQuadrelProject.cpp) ---
+    void ProjSaveTimerTimer();
+
+    // --- state ---
+    QPointer<QWidget> CurrPanel;
+    int AniDirect = 1;
+    int ArrowStep = 1;
+    bool DoItOnceOnStart = true;
+    bool PollInFlight = false;                   // a poll of the service awaits its answer
+    std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
+    std::array<bool, 21> RemoteOutputSent{};     // the state the request in flight asks for
+    // The state last wanted while a request was in flight, sent when that request ends.
+    std::array<std::optional<bool>, 21> RemoteOutputWanted{};
+    QString WebFailReason;
+    bool WebAnswerCut = false; // the last answer was longer than the requester keeps
+    int SnakePos = 0;
+    int SnakePosPrev = 0;
+    int RunnerPosPrev = -1;
+
+    // --- controls, by the names the operator's tools and the tests find them ---
+    QPushButton *btnVerInfo = nullptr;
+    QPushButton *btnTempLog = nullptr;
+    QLabel *labDate = nullptr;
+    QLabel *labTime = nullptr;
+    QLabel *labDOUTS = nullptr;
+    TzPictureLabel *imgHat = nullptr;
+    QPushButton *btnDOUT1Pan = nullptr;
+    QTimer *AniTimer = nullptr;
+
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();
     void ConnectSignals();

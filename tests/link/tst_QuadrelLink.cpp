@@ -1,7 +1,8 @@
 // The module link alone, without a window (a QCoreApplication): connecting to the simulated
 // module over a pseudo-terminal, the probe and its decision, the first cycle, the poll, writes
 // plain and in order, Modbus exceptions, a module that goes silent (stale values) and comes back,
-// and a module that never answers. The simulator's frame log shows what crossed the line.
+// a line that goes away and comes back, and a module that never answers. The simulator's frame log shows what crossed
+// the line.
 
 #include "link/uQuadrelLink.h"
 #include "model/uConnectionRules.h"
@@ -10,6 +11,7 @@
 #include "sim/uSimulator.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
@@ -72,6 +74,7 @@ private slots:
     void exceptionIsCountedAndALaterAnswerDecodesAgain();
     void silentModuleMakesValuesStaleUntilItAnswers();
     void lateAnswersNeverReachAnotherTag();
+    void lostLineGoesStaleAndComesBack();
     void moduleThatNeverAnswersFailsTheAttempt();
     void disconnectStopsEverything();
 
@@ -293,6 +296,33 @@ void TestQuadrelLink::lateAnswersNeverReachAnotherTag()
     QTRY_VERIFY_WITH_TIMEOUT(fLink->TryValueByID(QuadrelMap::RegSupplyMillivolts, supply), LineTimeout);
     QCOMPARE(supply, 23000);
     QVERIFY(!wrong);
+}
+
+void TestQuadrelLink::lostLineGoesStaleAndComesBack()
+{
+    // The module reached through a link that a later pty re-points: an adapter pulled and plugged
+    // in again under the same name.
+    QTemporaryDir folder;
+    const std::string stable = folder.filePath(QStringLiteral("ttyQuadrel")).toStdString();
+    fSim->Serial().Stop();
+    fPtyPath = QString::fromStdString(fSim->StartPty(stable));
+    QCOMPARE(fPtyPath, QString::fromStdString(stable));
+    ConnectAndWaitForPoll();
+
+    fSim->Serial().Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(fLink->Engine()->LineLost(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT((fLink->CheckStale(), fLink->ValuesStale()), LineTimeout);
+    QVERIFY(fLink->IsConnected());
+    QVERIFY(fLink->Polling());
+
+    fSim->Bus().WithModule(ModuleAddress,
+                           [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(9, true, aNow); });
+    QCOMPARE(QString::fromStdString(fSim->StartPty(stable)), fPtyPath);
+    QTRY_VERIFY_WITH_TIMEOUT(!fLink->ValuesStale(), LineTimeout);
+    QVERIFY(!fLink->Engine()->LineLost());
+    int states = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(fLink->TryValueByID(QuadrelMap::RegStates1to16, states) && (states & (1 << 8)),
+                             LineTimeout);
 }
 
 void TestQuadrelLink::moduleThatNeverAnswersFailsTheAttempt()

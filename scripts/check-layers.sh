@@ -23,6 +23,15 @@ window_headers=("panel/*" "app/*" "diagnostics/u*Observer.h" "diagnostics/uTempL
 qt_gui_modules=(QtWidgets QtGui)
 # -----------------------------------------------------------------------------------------------
 
+# The C++ files of a folder: those git knows (tracked or new), or all of them in a copy without git.
+source_files() {
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files --cached --others --exclude-standard -- "$1"
+  else
+    find "$1" -type f
+  fi | grep -E '\.(cpp|h|hpp|cc)$' | sort -u
+}
+
 qt_headers_dir() {
   if [ -n "${QT_INCLUDE_DIR:-}" ]; then
     echo "$QT_INCLUDE_DIR"
@@ -105,7 +114,7 @@ for rule in "${rules[@]}"; do
           violations=$((violations + 1))
         fi
       done < <(grep -nE '^[[:space:]]*#[[:space:]]*include' "$file" || true)
-    done < <(git ls-files --cached --others --exclude-standard -- "$folder" | grep -E '\.(cpp|h|hpp|cc)$' | sort -u)
+    done < <(source_files "$folder")
   done
 done
 

@@ -34,7 +34,13 @@ if ! clang_format=$(find_clang_format); then
   exit 3
 fi
 
-mapfile -t files < <(git ls-files -- '*.cpp' '*.h' '*.hpp' '*.cc')
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  mapfile -t files < <(git ls-files -- '*.cpp' '*.h' '*.hpp' '*.cc')
+else
+  # A copy without git (an unpacked archive): every C++ file outside the build folders.
+  mapfile -t files < <(find . \( -path './build*' -o -path './fuzz-out' \) -prune -o -type f \
+    \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' -o -name '*.cc' \) -print | sed 's|^\./||' | sort)
+fi
 if [ ${#files[@]} -eq 0 ]; then
   echo "format.sh: no C++ files found" >&2
   exit 1

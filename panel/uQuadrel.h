@@ -13,6 +13,7 @@
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
 #include "panel/uOptionsFile.h"
+#include "panel/uPanelHost.h"
 
 #include <QDateTime>
 #include <QFrame>
@@ -53,10 +54,7 @@ class TfrmFindDevice;
 class TStringBytes;
 struct TzCallbackInfo;
 
-// Where a pop-up panel opens next to the button that opened it.
-enum TzPanelAlign { alNone, alTop, alBottom, alLeft, alRight };
-
-class TfrQuadrel : public QFrame
+class TfrQuadrel : public QFrame, public TzPanelHost
 {
     Q_OBJECT
 
@@ -66,6 +64,12 @@ public:
 
     // The connection to the module: the panel calls it and shows what its signals tell.
     TzQuadrelLink *Link() const { return fLink.get(); }
+
+    // --- what the features' panels ask of the window (TzPanelHost) ---
+    TzQuadrelLink &HostLink() override { return *fLink; }
+    bool HostConnected() const override { return Connected; }
+    void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition) override;
+    void CloseAllPanel() override;
 
     // --- construction (uQuadrel.cpp) ---
     // Puts a port at the top of the list and selects it (the demo's simulated module).
@@ -80,7 +84,6 @@ public:
     void AfterFirstUpdate();
     void InterfaceTimerTimer();
     void ButtonsEnabled(bool aEnabled);
-    void CloseAllPanel();
     void TryFindPanVisible();
     void Anima(bool aEnabled);
     void AniTimerTimer();
@@ -298,7 +301,6 @@ private:
     void cbComPortChange();
     void ConnectPagerChange();
     void ClearLabels(const QString &ClearText);
-    void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition);
     // Sets Connected and starts or stops what depends on it: the arrow that points at the connect
     // button while disconnected, and the web bridge's poll.
     void SetConnected(bool aConnected);

@@ -48,6 +48,7 @@ class QTimer;
 class QWidget;
 class TzFormStyler;
 class TzQuadrelLink;
+struct TzLinkSettings;
 class TzPictureLabel;
 class TzRelayGrid;
 class TfrmFindDevice;
@@ -471,7 +472,7 @@ private:
     void ConnectLink();
     void LoadTemplate();
     // The settings of the connection being attempted, for its success and failure lines.
-    void RememberAttempt(int aAddress);
+    void RememberAttempt(const TzLinkSettings &aSettings);
     // Runs a panel button's action after a click, a key or an accessible toggle changed its state.
     void PanelButtonToggled(QPushButton *aButton);
 

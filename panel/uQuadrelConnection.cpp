@@ -82,6 +82,7 @@ void TfrQuadrel::DoConnect()
         return;
     }
     int address = 0;
+    TzLinkSettings settings;
     if (!IsEthernetPage()) {
         int timeout = 0;
         if (!CheckBlinkEditInt(txtLineAddr, address, 1, 247))
@@ -101,28 +102,25 @@ void TfrQuadrel::DoConnect()
         if (!CheckBlinkEditInt(txtLineAddrEth, address, 1, 247) || !CheckBlinkEditInt(txtEthernetPort, port, 1, 65535)
             || !CheckBlinkEditInt(txtEthernetTimeout, wait, 50, 10000))
             return;
-        EthernetHost = txtEthernetAddr->text();
-        EthernetPort = port;
-        EthernetWaitTime = wait;
+        settings.Host = txtEthernetAddr->text();
+        settings.UdpPort = port;
+        settings.WaitMs = wait;
     }
+    settings.ByEthernet = IsEthernetPage();
+    settings.PortName = cbComPort->currentText();
+    settings.ComPort = ComPort;
+    settings.BaudRate = BaudRate;
+    settings.FormatItem = cbLineFormat->currentIndex();
+    settings.Address = address;
 
-    RememberAttempt(address);
+    RememberAttempt(settings);
     btnConnect->setEnabled(false);
     imgFindDevice->hide();
     imgFindDeviceEth->hide();
     Anima(true);
 
     DevAddr = address;
-    TzLinkSettings settings;
-    settings.ByEthernet = IsEthernetPage();
-    settings.PortName = cbComPort->currentText();
-    settings.ComPort = ComPort;
-    settings.BaudRate = BaudRate;
-    settings.FormatItem = cbLineFormat->currentIndex();
-    settings.Host = EthernetHost;
-    settings.UdpPort = EthernetPort;
-    settings.WaitMs = EthernetWaitTime;
-    settings.Address = address;
+    // The link takes the converter's address and wait over as the program's current ones.
     if (fLink->Connect(settings)) {
         ForgetOutputStates();
     } else {
@@ -132,11 +130,11 @@ void TfrQuadrel::DoConnect()
     }
 }
 
-void TfrQuadrel::RememberAttempt(int aAddress)
+void TfrQuadrel::RememberAttempt(const TzLinkSettings &aSettings)
 {
-    fAttemptAddress = aAddress;
-    if (IsEthernetPage()) {
-        fAttemptEndpoint = QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort);
+    fAttemptAddress = aSettings.Address;
+    if (aSettings.ByEthernet) {
+        fAttemptEndpoint = QStringLiteral("%1:%2").arg(aSettings.Host).arg(aSettings.UdpPort);
         fAttemptSpeed = QStringLiteral("Ethernet");
         fAttemptFormatItem = cbLineFormatEth->currentIndex();
         fAttemptFormatText = cbLineFormatEth->currentText();

@@ -11,8 +11,8 @@
 #include "panel/uFrameGlob.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSearchPanel.h"
 #include "panel/uSettingsPlace.h"
-#include "search/uFindDevice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,10 +20,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QTabWidget>
@@ -43,7 +41,6 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ConnectLink();
     InstallPictureAccessibility();
     CreateControls();
-    CreateSearchControls();
     CreateOptionControls();
     // The command buttons wait for the first complete poll cycle, from the very first frame shown.
     ButtonsEnabled(false);
@@ -61,10 +58,6 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     TableRelaysA_IsOn = false;
     TableRelaysB_IsOn = false;
     DoItOnceOnStart = true;
-
-    panFind->hide();
-    FindListBox->clear();
-    FindProgress->setRange(1, 247);
 
     imgHat->setVisible(IsNewYearSeason());
 
@@ -112,7 +105,8 @@ void TfrQuadrel::LoadTemplate()
 TfrQuadrel::~TfrQuadrel()
 {
     // The search first: its engine ends, and no outcome reaches the controls being destroyed.
-    FindDevice.reset();
+    delete fSearch;
+    fSearch = nullptr;
     InterfaceTimer->stop();
     AutostartTimer->stop();
     ProjSaveTimer->stop();
@@ -162,12 +156,7 @@ void TfrQuadrel::AddPortOnTop(const QString &aPortName)
 
 QString TfrQuadrel::PortCaption() const
 {
-    // From the name selected, the one a connection opens, never from a number kept beside it.
-    const QString name = cbComPort->currentText();
-    int number = 0;
-    if (name.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive) && ExtractDigitsToInt(name, number))
-        return QStringLiteral("COM%1").arg(number);
-    return name;
+    return ConnectionPage().PortCaption();
 }
 
 void TfrQuadrel::CreateShimBtns()
@@ -311,8 +300,7 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
 {
     if (Sender == btnComPort) {
         PopupPanel(btnComPort, panComPort, alRight);
-        panFind->move(panComPort->x() + panComPort->width() + 1, panComPort->y());
-        TryFindPanVisible();
+        fSearch->ShowResultsIfAny();
     } else if (Sender == btnRS485) {
         PopupPanel(btnRS485, panRS485, alRight);
     } else if (Sender == btnDOUT) {

@@ -6,7 +6,7 @@
 // screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
 // validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
 // (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
-// restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
+// restart and identifier (uQuadrelDevice.cpp), the bus search (TzSearchPanel), the port
 // observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project
 // files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
 
@@ -38,14 +38,14 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QAction;
-class QListWidget;
 class QMenu;
-class QProgressBar;
 class QScrollBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
 class QWidget;
+class TzSearchPanel;
+struct TzConnectionPage;
 class TzFormStyler;
 class TzQuadrelLink;
 class TzPictureLabel;
@@ -84,7 +84,6 @@ public:
     void AfterFirstUpdate();
     void InterfaceTimerTimer();
     void ButtonsEnabled(bool aEnabled);
-    void TryFindPanVisible();
     void Anima(bool aEnabled);
     void AniTimerTimer();
     void ArrowTimerTimer();
@@ -96,6 +95,9 @@ public:
     // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
+    // The field's integer within aMin..aMax; a bad one flashes the field (the limit it broke is
+    // put in its place) and gives false.
+    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
@@ -116,10 +118,6 @@ public:
     void btnRS485_ApplyClick();
     void SetMAC(const QByteArray &aMAC);
 
-    // --- bus search (uQuadrelSearch.cpp) ---
-    void imgFindDeviceClick();
-    std::unique_ptr<TfrmFindDevice> FindDevice;
-    QCheckBox *chkFindAllSettings = nullptr;
     // --- web bridge (uQuadrelWeb.cpp) ---
     void imgProxySettingsClick();
     // The service's base address; an empty text restores the built-in one.
@@ -207,10 +205,6 @@ public:
     QLineEdit *txtEthernetTimeout = nullptr;
     QComboBox *cbLineFormatEth = nullptr;
     QLineEdit *txtLineAddrEth = nullptr;
-
-    QFrame *panFind = nullptr;
-    QListWidget *FindListBox = nullptr;
-    QProgressBar *FindProgress = nullptr;
 
     QFrame *panRS485 = nullptr;
     QLineEdit *txtAddr = nullptr;
@@ -313,7 +307,6 @@ private:
 
     // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
     void SetRegByID(int aID, double aValue, bool aForced);
-    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
     static bool CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
@@ -366,16 +359,10 @@ private:
     // --- port observer (uQuadrelObserver.cpp) ---
     void btnPortObserverClick();
 
-    // --- bus search (uQuadrelSearch.cpp) ---
-    void CreateSearchControls();
-    bool FindStart();
-    void FindStop();
-    void FindAddrProc(int aAddr, const TStringBytes &Answer);
-    void FindProcessProc(int aPos);
-    void FindListBoxClick();
-    void FindListBoxDblClick();
-    void SetFindFieldsEnabled(bool aEnabled);
-    int FindProcessAniPos = 1;
+    // --- bus search (TzSearchPanel, a child of the frame) ---
+    TzSearchPanel *fSearch = nullptr;
+    // The connection panel's fields, as the features that read or fill them are given them.
+    TzConnectionPage ConnectionPage() const;
 
     // --- web bridge (uQuadrelWeb.cpp) ---
     // Builds the proxy panel and connects the bridge's controls; the one-second poll of the service

@@ -511,10 +511,16 @@ void TestQuadrelFrame::popupPanels()
     QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
     QVERIFY(Frame()->panComPort->isVisible());
     QCOMPARE(Frame()->panComPort->x(), Frame()->btnComPort->x() + Frame()->btnComPort->width());
-    QVERIFY(!Frame()->panFind->isVisible()); // nothing found yet
-    Frame()->FindListBox->addItem("16");
-    Frame()->TryFindPanVisible();
-    QVERIFY(Frame()->panFind->isVisible());
+    auto *results = fPanel.Control<QFrame>(QStringLiteral("panFind"));
+    QVERIFY(!results->isVisible()); // nothing found yet
+    fPanel.Control<QListWidget>(QStringLiteral("FindListBox"))->addItem("16");
+    // Something found: the result panel opens beside the connection panel with it.
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QVERIFY(!results->isVisible());
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QVERIFY(Frame()->panComPort->isVisible());
+    QVERIFY(results->isVisible());
+    QCOMPARE(results->x(), Frame()->panComPort->x() + Frame()->panComPort->width() + 1);
     QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton); // second click closes
     QVERIFY(!Frame()->panComPort->isVisible());
     Frame()->btnRS485->setEnabled(true);
@@ -525,7 +531,7 @@ void TestQuadrelFrame::popupPanels()
     QVERIFY(Frame()->panComPort->isVisible());
     Frame()->FrameClick();
     QVERIFY(!Frame()->panComPort->isVisible());
-    QVERIFY(!Frame()->panFind->isVisible());
+    QVERIFY(!results->isVisible());
     QVERIFY(!Frame()->btnComPort->isChecked());
 }
 

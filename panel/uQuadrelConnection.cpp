@@ -11,6 +11,7 @@
 #include "model/uConnectionRules.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSearchPanel.h"
@@ -75,6 +76,12 @@ void TfrQuadrel::cbComPortChange()
         ComPort = number;
     BaudRate = cbLineBaudRate->currentText().toInt();
     SaveOptions();
+}
+
+void TfrQuadrel::SaveOptions()
+{
+    if (!InitMode)
+        fOptions->Save(ComPort);
 }
 
 void TfrQuadrel::ConnectPagerChange()

@@ -254,7 +254,6 @@ void TfrQuadrel::CreateControls()
     AniTimer = timer("AniTimer", 100);
     InterfaceTimer = timer("InterfaceTimer", 500);
     ArrowTimer = timer("ArrowTimer", 30);
-    ProjSaveTimer = timer("ProjSaveTimer", 5000, true);
     SnakeTimer = timer("SnakeTimer", 450);
 
     CreateShimControls();

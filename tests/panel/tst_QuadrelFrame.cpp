@@ -414,15 +414,15 @@ void TestQuadrelFrame::gridDragTypingAndWheel()
     grid->setCurrentCell(0, 0);
     QTest::keyClicks(grid, "x");
     QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("1"));
-    QVERIFY(!Frame()->ProjSaveTimer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(2, 1));
     QLineEdit *editor = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((editor = grid->viewport()->findChild<QLineEdit *>()) != nullptr, 5000);
     QTest::keyClicks(editor, "Pump 3");
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(grid->Description(1), QStringLiteral("Pump 3"), 5000);
-    QVERIFY(Frame()->ProjSaveTimer->isActive());
-    QCOMPARE(Frame()->ProjSaveTimer->interval(), 5000);
+    QVERIFY(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
+    QCOMPARE(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->interval(), 5000);
 
     // Each wheel step scrolls five lines.
     grid->resize(grid->width(), 160);
@@ -710,7 +710,7 @@ void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
     QTest::keyClicks(editor, "Pump");
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(grid->Description(2), QStringLiteral("Pump"), 5000);
-    QVERIFY(Frame()->ProjSaveTimer->isActive());
+    QVERIFY(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
 
     // Typing on output 14's description starts editing with the typed letter.
     grid->setFocus();

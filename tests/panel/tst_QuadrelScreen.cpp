@@ -9,6 +9,7 @@
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uProjectFile.h"
+#include "panel/uProjectKeeper.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSearchPanel.h"
@@ -283,9 +284,10 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     }
     fPanel.Show();
     Frame()->InterfaceTimerTimer();
-    for (QWidget *panel : std::initializer_list<QWidget *>{Frame()->panComPort, fPanel.Control<QFrame>("panFind"),
-                                                           Frame()->panRS485, Frame()->panDOUT, Frame()->panShim,
-                                                           Frame()->panSnake, Frame()->panProxy, Frame()->panAutorun})
+    for (QWidget *panel :
+         std::initializer_list<QWidget *>{Frame()->panComPort, fPanel.Control<QFrame>("panFind"), Frame()->panRS485,
+                                          Frame()->panDOUT, Frame()->panShim, Frame()->panSnake, Frame()->panProxy,
+                                          fPanel.Control<QFrame>("panAutorun")})
         panel->show();
     QCoreApplication::processEvents();
 
@@ -353,12 +355,13 @@ void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved()
     QCOMPARE(editor->text(), kept);
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE(Frame()->SG_Relays->Description(13), kept);
-    QVERIFY(Frame()->ProjSaveTimer->isActive());
+    QVERIFY(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
 
     // What the grid shows is what the file holds.
-    QVERIFY(Frame()->SaveProject(Frame()->ProjectPath));
+    TzProjectKeeper *project = Frame()->findChild<TzProjectKeeper *>();
+    QVERIFY(project->Save(project->Path()));
     TzStoredHints stored;
-    QVERIFY(ReadProjectFile(Frame()->ProjectPath, stored));
+    QVERIFY(ReadProjectFile(project->Path(), stored));
     QVERIFY(stored[12].has_value());
     QCOMPARE(*stored[12], Frame()->SG_Relays->Description(13));
 }

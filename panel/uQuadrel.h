@@ -18,7 +18,6 @@
 
 #include <QDateTime>
 #include <QFrame>
-#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QPointer>

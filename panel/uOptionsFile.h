@@ -44,7 +44,7 @@ struct TzOptionsToSave
     int StyleIndex = 0;
 };
 
-// What LoadOptions finds: every value is there only when present and of the right form.
+// What a load of the options file finds: every value is there only when present and of the right form.
 struct TzStoredOptions
 {
     bool HasComport = false;

@@ -8,11 +8,15 @@
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "link/uQuadrelLink.h"
+#include "panel/uAutorunPanel.h"
 #include "panel/uFrameGlob.h"
+#include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
+#include "panel/uProjectKeeper.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSearchPanel.h"
+#include "panel/uSettingsFaults.h"
 #include "panel/uSettingsPlace.h"
-#include "search/uFindDevice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,20 +24,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QTabWidget>
 #include <QTimer>
-
-namespace {
-
-const char *const ProjectFileName = "DefaultProject.xml";
-
-} // namespace
 
 TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
 {
@@ -43,16 +39,11 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     ConnectLink();
     InstallPictureAccessibility();
     CreateControls();
-    CreateSearchControls();
-    CreateOptionControls();
+    CreateSettingsKeepers();
     // The command buttons wait for the first complete poll cycle, from the very first frame shown.
     ButtonsEnabled(false);
 
     SetAppExceptionHandler([this](QObject *aSender, const QString &aMessage) { AppException(aSender, aMessage); });
-
-    const QString projectFolder = ProjectFolder();
-    if (QDir().mkpath(projectFolder))
-        ProjectPath = projectFolder + QString::fromLatin1(ProjectFileName);
 
     Connected = false;
     AniSlide = 0;
@@ -62,32 +53,100 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     TableRelaysB_IsOn = false;
     DoItOnceOnStart = true;
 
-    panFind->hide();
-    FindListBox->clear();
-    FindProgress->setRange(1, 247);
-
     imgHat->setVisible(IsNewYearSeason());
 
     ConnectPager->setCurrentWidget(PageConnCOM);
     EnumSerialPorts();
     ClearLabels(QStringLiteral("..."));
-    LoadOptions();
+    fOptions->Load();
+    SilenceMode = fAutorun->SilentStart();
+    cbComPortChange();
 
     CreateNewStyleRelaysGrid();
     CreateShimBtns();
 
     LoadTemplate();
     CreateWebBridge(); // builds the proxy panel and loads the web-bridge settings into it
-    LoadProject(ProjectPath);
+    fProject->Load(fProject->Path());
 
     cbComPortChange();
     ConnectSignals();
-    ConnectOptionSignals();
     InterfaceTimer->start();
     UpdateArrow();
     FitButtonCaptions();
     InitMode = false;
-    ShowStartNotes();
+    fSettingsFaults->ShowStartNotes(this, SilenceMode);
+}
+
+void TfrQuadrel::CreateSettingsKeepers()
+{
+    fSettingsFaults = std::make_unique<TzSettingsFaults>();
+    fAutorun = new TzAutorunPanel(*this, btnAutorun, cbStyles, this);
+    connect(fAutorun, &TzAutorunPanel::Changed, this, &TfrQuadrel::SaveOptions);
+    connect(fAutorun, &TzAutorunPanel::AutostartDue, this, [this] {
+        if (!Connected)
+            DoConnect();
+    });
+    fOptions = new TzPanelOptions(ConnectionPage(), *fAutorun, *fSettingsFaults, this);
+    fProject = new TzProjectKeeper(SG_Relays, *fSettingsFaults, this);
+}
+
+bool TfrQuadrel::StartMinimised() const
+{
+    return SilenceMode && fAutorun->Settings().Mini;
+}
+
+void TfrQuadrel::SaveHTTPOptions()
+{
+    TzHttpOptions options;
+    options.ProxyEnabled = chkProxyUse->isChecked();
+    options.ProxyBasic = chkProxyNeedPass->isChecked();
+    options.Server = txtProxyServer->text();
+    options.Port = txtProxyPort->text();
+    options.User = txtProxyUser->text();
+    options.Pass = txtProxyPass->text();
+    options.Key = txtAuthKey->text();
+    options.Base = HTTPBase;
+    fOptions->SaveHttp(options);
+}
+
+void TfrQuadrel::LoadHTTPOptions()
+{
+    TzStoredHttpOptions stored;
+    const TzOptionsRead state = fOptions->ReadHttp(stored);
+    if (state == TzOptionsRead::Missing && txtAuthKey->text().isEmpty()) {
+        // No web-bridge settings stored yet: the bridge still gets a key of its own. It is
+        // written at once into an existing options file; a first start writes no file until the
+        // operator saves something.
+        txtAuthKey->setText(GenerateAccessKey(6));
+        if (fOptions->FileExists())
+            SaveHTTPOptions();
+        return;
+    }
+    if (state != TzOptionsRead::Valid)
+        return;
+    if (stored.Base) {
+        HTTPBase = stored.Base;
+        SetHttpBase(*stored.Base);
+    }
+    if (stored.Enabled)
+        chkProxyUse->setChecked(*stored.Enabled != 0);
+    if (stored.Basic)
+        chkProxyNeedPass->setChecked(*stored.Basic != 0);
+    if (stored.Server)
+        txtProxyServer->setText(*stored.Server);
+    if (stored.Port)
+        txtProxyPort->setText(QString::number(*stored.Port));
+    if (stored.User)
+        txtProxyUser->setText(*stored.User);
+    if (stored.Pass)
+        txtProxyPass->setText(*stored.Pass);
+    if (stored.Key) {
+        txtAuthKey->setText(*stored.Key);
+    } else {
+        txtAuthKey->setText(GenerateAccessKey(6));
+        SaveHTTPOptions();
+    }
 }
 
 void TfrQuadrel::LoadTemplate()
@@ -112,11 +171,12 @@ void TfrQuadrel::LoadTemplate()
 TfrQuadrel::~TfrQuadrel()
 {
     // The search first: its engine ends, and no outcome reaches the controls being destroyed.
-    FindDevice.reset();
+    delete fSearch;
+    fSearch = nullptr;
     InterfaceTimer->stop();
-    AutostartTimer->stop();
-    ProjSaveTimer->stop();
-    SaveProject(ProjectPath);
+    // Nothing of the autorun panel (its autostart timer included) reaches a window being closed.
+    fAutorun->disconnect(this);
+    fProject->SaveAtClose();
     // A running sequence leaves nothing queued behind it.
     StopSequences();
     // The link closes its engine and tells nothing more to a frame being destroyed.
@@ -162,12 +222,7 @@ void TfrQuadrel::AddPortOnTop(const QString &aPortName)
 
 QString TfrQuadrel::PortCaption() const
 {
-    // From the name selected, the one a connection opens, never from a number kept beside it.
-    const QString name = cbComPort->currentText();
-    int number = 0;
-    if (name.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive) && ExtractDigitsToInt(name, number))
-        return QStringLiteral("COM%1").arg(number);
-    return name;
+    return ConnectionPage().PortCaption();
 }
 
 void TfrQuadrel::CreateShimBtns()
@@ -215,9 +270,8 @@ void TfrQuadrel::CreateNewStyleRelaysGrid()
     SG_Relays->OnCellDrag = [this](int aCol, int aRow) { SG_RelaysMouseMove(aCol, aRow); };
     SG_Relays->OnDragEnd = [this] { SG_RelaysMouseUp(); };
     connect(SG_Relays, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *aItem) {
-        // A running timer is not restarted: edits are saved 5 s after the first one.
-        if ((aItem->column() == 2 || aItem->column() == 5) && !InitMode && !ProjSaveTimer->isActive())
-            ProjSaveTimer->start();
+        if ((aItem->column() == 2 || aItem->column() == 5) && !InitMode)
+            fProject->DescriptionEdited();
     });
     SG_Relays->Refresh();
     FrameResize();
@@ -311,8 +365,7 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
 {
     if (Sender == btnComPort) {
         PopupPanel(btnComPort, panComPort, alRight);
-        panFind->move(panComPort->x() + panComPort->width() + 1, panComPort->y());
-        TryFindPanVisible();
+        fSearch->ShowResultsIfAny();
     } else if (Sender == btnRS485) {
         PopupPanel(btnRS485, panRS485, alRight);
     } else if (Sender == btnDOUT) {

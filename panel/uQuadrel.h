@@ -6,9 +6,10 @@
 // screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
 // validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
 // (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
-// restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
-// observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project
-// files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
+// restart and identifier (uQuadrelDevice.cpp), the bus search (TzSearchPanel), the port
+// observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), the options file
+// (TzPanelOptions), the autorun panel and styles (TzAutorunPanel) and the project file
+// (TzProjectKeeper).
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
@@ -17,7 +18,6 @@
 
 #include <QDateTime>
 #include <QFrame>
-#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QPointer>
@@ -38,15 +38,18 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QAction;
-class QListWidget;
 class QMenu;
-class QProgressBar;
 class QScrollBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
 class QWidget;
-class TzFormStyler;
+class TzSearchPanel;
+struct TzConnectionPage;
+class TzAutorunPanel;
+class TzPanelOptions;
+class TzProjectKeeper;
+class TzSettingsFaults;
 class TzQuadrelLink;
 struct TzLinkSettings;
 class TzPictureLabel;
@@ -85,7 +88,6 @@ public:
     void AfterFirstUpdate();
     void InterfaceTimerTimer();
     void ButtonsEnabled(bool aEnabled);
-    void TryFindPanVisible();
     void Anima(bool aEnabled);
     void AniTimerTimer();
     void ArrowTimerTimer();
@@ -97,6 +99,9 @@ public:
     // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
+    // The field's integer within aMin..aMax; a bad one flashes the field (the limit it broke is
+    // put in its place) and gives false.
+    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
@@ -117,24 +122,18 @@ public:
     void btnRS485_ApplyClick();
     void SetMAC(const QByteArray &aMAC);
 
-    // --- bus search (uQuadrelSearch.cpp) ---
-    void imgFindDeviceClick();
-    std::unique_ptr<TfrmFindDevice> FindDevice;
-    QCheckBox *chkFindAllSettings = nullptr;
     // --- web bridge (uQuadrelWeb.cpp) ---
     void imgProxySettingsClick();
     // The service's base address; an empty text restores the built-in one.
     void SetHttpBase(const QString &aBase);
 
-    // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
+    // --- options file (TzPanelOptions), autorun and styles (TzAutorunPanel) ---
+    // Saves the connection, autorun and style settings as shown (not while the frame is built).
     void SaveOptions();
+    // The web bridge's settings from its controls into the options file.
     void SaveHTTPOptions();
     // Whether the main window starts minimised: an autorun start with "Autorun_mini" set.
     bool StartMinimised() const;
-
-    // --- project file (uQuadrelProject.cpp) ---
-    bool SaveProject(const QString &aFilename);
-    bool LoadProject(const QString &aFilename);
 
     // --- state ---
     bool InitMode = false;
@@ -148,18 +147,10 @@ public:
     bool TableRelaysA_IsOn = false;
     bool TableRelaysB_IsOn = false;
     int AniSlide = 0;
-    QString ProjectPath;
     QDateTime WebLastAnswer;   // when the service last answered
     QDateTime WebFailingSince; // first failure since then; invalid while it answers
-    bool Autorun_mini = false;
-    bool Autostart = false;
-    bool Autostart_Delay_On = false;
-    int Autostart_Delay_Value = 10;
-    // How the line engine ends an answer, kept in the options file.
-    TzAnswerEnd AnswerEnd = TzAnswerEnd::Length;
     // The web service's base address, kept in the options file when it holds one.
     std::optional<QString> HTTPBase;
-    TzFormStyler *AdvFormStyler1 = nullptr;
     int RunnerPos = 1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
@@ -209,10 +200,6 @@ public:
     QComboBox *cbLineFormatEth = nullptr;
     QLineEdit *txtLineAddrEth = nullptr;
 
-    QFrame *panFind = nullptr;
-    QListWidget *FindListBox = nullptr;
-    QProgressBar *FindProgress = nullptr;
-
     QFrame *panRS485 = nullptr;
     QLineEdit *txtAddr = nullptr;
     QComboBox *cbBaudRate = nullptr;
@@ -252,22 +239,14 @@ public:
     QPushButton *btnHTTP_Apply = nullptr;
     QPushButton *btnHTTP_Cancel = nullptr;
     QComboBox *cbStyles = nullptr;
-    QFrame *panAutorun = nullptr;
-    QCheckBox *chkAutorun = nullptr;
-    QCheckBox *chkAutoStart = nullptr;
-    QCheckBox *chkAutoStartDelay = nullptr;
-    QLineEdit *txtAutostartDelay = nullptr;
-    QCheckBox *chkAutorunMini = nullptr;
     QCheckBox *chkRemoteControl = nullptr;
 
     TzRelayGrid *SG_Relays = nullptr;
 
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
-    QTimer *ProjSaveTimer = nullptr;
     QTimer *SnakeTimer = nullptr;
     QTimer *PHP_Call_Timer = nullptr;
-    QTimer *AutostartTimer = nullptr;
     QTimer *Runner_Timer = nullptr;
     QTimer *ResetBtn_Timer = nullptr;
     QTimer *RestartWait_Timer = nullptr; // single shot: the module's restart time
@@ -314,7 +293,6 @@ private:
 
     // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
     void SetRegByID(int aID, double aValue, bool aForced);
-    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
     static bool CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
@@ -367,16 +345,10 @@ private:
     // --- port observer (uQuadrelObserver.cpp) ---
     void btnPortObserverClick();
 
-    // --- bus search (uQuadrelSearch.cpp) ---
-    void CreateSearchControls();
-    bool FindStart();
-    void FindStop();
-    void FindAddrProc(int aAddr, const TStringBytes &Answer);
-    void FindProcessProc(int aPos);
-    void FindListBoxClick();
-    void FindListBoxDblClick();
-    void SetFindFieldsEnabled(bool aEnabled);
-    int FindProcessAniPos = 1;
+    // --- bus search (TzSearchPanel, a child of the frame) ---
+    TzSearchPanel *fSearch = nullptr;
+    // The connection panel's fields, as the features that read or fill them are given them.
+    TzConnectionPage ConnectionPage() const;
 
     // --- web bridge (uQuadrelWeb.cpp) ---
     // Builds the proxy panel and connects the bridge's controls; the one-second poll of the service
@@ -404,15 +376,17 @@ private:
     void UpdateRemoteHint();
     void NoteServiceOutcome(const TzCallbackInfo &aInfo);
 
-    // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
-    void LoadOptions();
+    // --- options file (TzPanelOptions), autorun and styles (TzAutorunPanel), project file
+    // (TzProjectKeeper), and what they say about the files (TzSettingsFaults) ---
+    std::unique_ptr<TzSettingsFaults> fSettingsFaults;
+    TzAutorunPanel *fAutorun = nullptr;
+    TzPanelOptions *fOptions = nullptr;
+    TzProjectKeeper *fProject = nullptr;
+    // Builds them and wires what they tell the window.
+    void CreateSettingsKeepers();
+    // The web bridge's settings from the options file into its controls; a bridge without a key
+    // gets one of its own.
     void LoadHTTPOptions();
-    void chkAutorunClick(QObject *Sender);
-    void AutostartTimerTimer();
-    void AdvFormStyler1Change();
-
-    // --- project file (uQuadrelProject.cpp) ---
-    void ProjSaveTimerTimer();
 
     // --- state ---
     QPointer<QWidget> CurrPanel;
@@ -447,22 +421,6 @@ private:
     void FitButtonCaptions();
 
     QString fHttpBase;
-    // uQuadrelOptions.cpp: the autorun and proxy panels, the style list and their handlers.
-    void CreateOptionControls();
-    void ConnectOptionSignals();
-    // One log line per failure of a settings file; the same failure again is not repeated until
-    // a save of that file succeeds.
-    void ReportSaveResult(const QString &aFileName, bool aSaved, const QString &aError);
-    QHash<QString, QString> fSaveErrors;
-    // A settings or project file found unusable: one log line, and at start one notice for all
-    // of them (none in an "/autorun" start), shown by ShowStartNotes at the end of construction.
-    void NoteSettingsFault(const QString &aText);
-    void ShowStartNotes();
-    bool SetAsideUnusable(const QString &aFileName, const QString &aWhat, const QString &aMark, const QString &aReason,
-                          const QString &aConsequence);
-    QStringList fStartNotes;
-    // A damaged project file that could not be set aside: only the operator's own edit writes over it.
-    bool fKeepUnusableProject = false;
     // Each feature builds and wires its own controls in its own file.
     void CreateShimControls();
     void CreateSequenceControls();

@@ -11,16 +11,16 @@
 #include "model/uConnectionRules.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSearchPanel.h"
 #include "port/uFreePort.h"
-#include "search/uFindDevice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -47,6 +47,28 @@ bool TfrQuadrel::IsEthernetPage() const
     return ConnectPager->currentWidget() == PageConnEthernet;
 }
 
+TzConnectionPage TfrQuadrel::ConnectionPage() const
+{
+    TzConnectionPage page;
+    page.Panel = panComPort;
+    page.Pager = ConnectPager;
+    page.SerialPage = PageConnCOM;
+    page.EthernetPage = PageConnEthernet;
+    page.Port = cbComPort;
+    page.Speed = cbLineBaudRate;
+    page.Format = cbLineFormat;
+    page.Address = txtLineAddr;
+    page.Timeout = txtLineTimeout;
+    page.Find = imgFindDevice;
+    page.Host = txtEthernetAddr;
+    page.UdpPort = txtEthernetPort;
+    page.Wait = txtEthernetTimeout;
+    page.FormatEth = cbLineFormatEth;
+    page.AddressEth = txtLineAddrEth;
+    page.FindEth = imgFindDeviceEth;
+    return page;
+}
+
 void TfrQuadrel::cbComPortChange()
 {
     int number = 0;
@@ -56,9 +78,15 @@ void TfrQuadrel::cbComPortChange()
     SaveOptions();
 }
 
+void TfrQuadrel::SaveOptions()
+{
+    if (!InitMode)
+        fOptions->Save(ComPort);
+}
+
 void TfrQuadrel::ConnectPagerChange()
 {
-    panFind->hide();
+    fSearch->HideResults();
     SaveOptions();
 }
 
@@ -68,7 +96,7 @@ void TfrQuadrel::btnConnectClick()
         Disconnect();
     else
         DoConnect();
-    TryFindPanVisible();
+    fSearch->ShowResultsIfAny();
 }
 
 void TfrQuadrel::DoConnect()
@@ -148,8 +176,8 @@ void TfrQuadrel::RememberAttempt(const TzLinkSettings &aSettings)
 
 void TfrQuadrel::Disconnect()
 {
-    if (FindDevice && FindDevice->InFindProgress())
-        FindStop();
+    if (fSearch)
+        fSearch->StopScan();
     StopSequences();
     fLink->Disconnect();
     SetConnected(false);
@@ -350,7 +378,7 @@ void TfrQuadrel::CloseAllPanel()
     if (CurrPanel)
         CurrPanel->hide();
     if (!panComPort->isVisible())
-        panFind->hide();
+        fSearch->HideResults();
     if (!panDOUT->isVisible())
         panShim->hide();
     panProxy->hide();
@@ -382,13 +410,6 @@ void TfrQuadrel::MarkStale(bool aStale)
         TempLogAdd(hint + QStringLiteral(": значения на экране устарели"), LogMaroon);
     else if (fLink->IsConnected())
         TempLogAdd(QStringLiteral("Модуль снова отвечает"), LogNavy);
-}
-
-void TfrQuadrel::TryFindPanVisible()
-{
-    panFind->setVisible(!Connected && FindListBox->count() >= 1 && panComPort->isVisible());
-    if (panFind->isVisible())
-        panFind->raise();
 }
 
 void TfrQuadrel::Anima(bool aEnabled)

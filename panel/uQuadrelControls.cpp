@@ -3,6 +3,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSearchPanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,8 +13,6 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStyleOptionButton>
@@ -206,20 +205,13 @@ void TfrQuadrel::CreateControls()
     for (TzPictureLabel *picture : {imgRefreshPortList, imgFindDevice, imgFindDeviceEth, imgProxySettings, imgOpenNano})
         picture->SetButton(true);
 
-    // Search results, beside the connection panel.
-    panFind = PopupFrame(this, "panFind", QSize(200, 230));
-    auto *findColumn = new QVBoxLayout(panFind);
-    auto *findTitle = new QLabel(QStringLiteral("Устройства"), panFind);
-    findTitle->setObjectName(QStringLiteral("labFindCaption"));
-    findColumn->addWidget(findTitle);
-    FindListBox = new QListWidget(panFind);
-    FindListBox->setObjectName(QStringLiteral("FindListBox"));
-    FindListBox->setAccessibleName(QStringLiteral("Найденные устройства"));
-    FindProgress = new QProgressBar(panFind);
-    FindProgress->setObjectName(QStringLiteral("FindProgress"));
-    FindProgress->setAccessibleName(QStringLiteral("Ход поиска"));
-    findColumn->addWidget(FindListBox);
-    findColumn->addWidget(FindProgress);
+    // The bus search, with its result panel beside the connection panel.
+    fSearch = new TzSearchPanel(*this, ConnectionPage(), this);
+    connect(fSearch, &TzSearchPanel::FieldsChanged, this, &TfrQuadrel::cbComPortChange);
+    connect(fSearch, &TzSearchPanel::ScanRunning, this, [this](bool aRunning) { btnConnect->setEnabled(!aRunning); });
+    connect(fSearch, &TzSearchPanel::ConnectRequested, this, &TfrQuadrel::btnConnectClick);
+    connect(fSearch, &TzSearchPanel::Warning, this,
+            [this](const QString &aText) { MessageBoxNew(this, aText, QStringLiteral("Уведомление"), 0x30); });
 
     // Device settings panel.
     panRS485 = PopupFrame(this, "panRS485", QSize(300, 200));
@@ -262,7 +254,6 @@ void TfrQuadrel::CreateControls()
     AniTimer = timer("AniTimer", 100);
     InterfaceTimer = timer("InterfaceTimer", 500);
     ArrowTimer = timer("ArrowTimer", 30);
-    ProjSaveTimer = timer("ProjSaveTimer", 5000, true);
     SnakeTimer = timer("SnakeTimer", 450);
 
     CreateShimControls();

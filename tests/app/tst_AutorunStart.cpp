@@ -88,12 +88,12 @@ void TestAutorunStart::startsSilentMinimisedAndConnectsAfterTheDelay()
     window.ShowAtStart();
     QCOMPARE(frame->SilenceMode, RealAutorun);
     QCOMPARE(window.isMinimized(), RealAutorun);
-    QCOMPARE(frame->AutostartTimer->isActive(), RealAutorun);
-    QCOMPARE(frame->AutostartTimer->interval(), 2000);
+    QCOMPARE(frame->findChild<QTimer *>(QStringLiteral("AutostartTimer"))->isActive(), RealAutorun);
+    QCOMPARE(frame->findChild<QTimer *>(QStringLiteral("AutostartTimer"))->interval(), 2000);
     QVERIFY(!TestPanelState::IsConnected(*frame));
     if (RealAutorun) {
         QTRY_VERIFY_WITH_TIMEOUT(TestPanelState::IsConnected(*frame), 15000);
-        QVERIFY(!frame->AutostartTimer->isActive());
+        QVERIFY(!frame->findChild<QTimer *>(QStringLiteral("AutostartTimer"))->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(TestPanelState::IsPolling(*frame), 15000);
     } else {
         // Twice the delay and more: still idle.
@@ -112,7 +112,7 @@ void TestAutorunStart::withoutAutorunElementNothingHappens()
     window.ShowAtStart();
     QVERIFY(!window.Frame()->SilenceMode);
     QVERIFY(!window.isMinimized());
-    QVERIFY(!window.Frame()->AutostartTimer->isActive());
+    QVERIFY(!window.Frame()->findChild<QTimer *>(QStringLiteral("AutostartTimer"))->isActive());
     QCOMPARE(window.Frame()->txtLineAddr->text(), QStringLiteral("20"));
 }
 

@@ -6,8 +6,11 @@
 #include "common/uSafeSave.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uAutorun.h"
+#include "panel/uAutorunPanel.h"
 #include "panel/uOptionsFile.h"
+#include "panel/uPanelOptions.h"
 #include "panel/uProjectFile.h"
+#include "panel/uProjectKeeper.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
@@ -186,6 +189,13 @@ private slots:
 private:
     void Start();
     void Restart();
+    // The features that keep the settings, and their controls, as the frame holds them.
+    TzPanelOptions *Options() const { return Frame()->findChild<TzPanelOptions *>(); }
+    TzAutorunPanel *Autorun() const { return Frame()->findChild<TzAutorunPanel *>(); }
+    TzProjectKeeper *Keeper() const { return Frame()->findChild<TzProjectKeeper *>(); }
+    TzFormStyler *Styler() const { return fPanel.Control<TzFormStyler>(QStringLiteral("AdvFormStyler1")); }
+    QCheckBox *Box(const char *aName) const { return fPanel.Control<QCheckBox>(QString::fromLatin1(aName)); }
+    QTimer *Timer(const char *aName) const { return fPanel.Control<QTimer>(QString::fromLatin1(aName)); }
 };
 
 void TestPanelSettings::init()
@@ -239,15 +249,15 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     Type(Frame()->txtEthernetTimeout, QStringLiteral("300"));
     Type(Frame()->txtLineAddrEth, QStringLiteral("44"));
     Frame()->cbLineFormatEth->setCurrentIndex(3);
-    Frame()->AnswerEnd = TzAnswerEnd::Gap;
+    Options()->SetAnswerEnd(TzAnswerEnd::Gap);
 
     QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
-    QVERIFY(Frame()->panAutorun->isVisible());
+    QVERIFY(fPanel.Control<QFrame>(QStringLiteral("panAutorun"))->isVisible());
     QVERIFY(Frame()->btnAutorun->isChecked());
-    QTest::mouseClick(Frame()->chkAutoStart, Qt::LeftButton);
-    QTest::mouseClick(Frame()->chkAutoStartDelay, Qt::LeftButton);
-    QTest::mouseClick(Frame()->chkAutorunMini, Qt::LeftButton);
-    Type(Frame()->txtAutostartDelay, QStringLiteral("25"));
+    QTest::mouseClick(Box("chkAutoStart"), Qt::LeftButton);
+    QTest::mouseClick(Box("chkAutoStartDelay"), Qt::LeftButton);
+    QTest::mouseClick(Box("chkAutorunMini"), Qt::LeftButton);
+    Type(fPanel.Control<QLineEdit>(QStringLiteral("txtAutostartDelay")), QStringLiteral("25"));
     Frame()->cbStyles->setCurrentIndex(4);
 
     Frame()->chkProxyUse->setChecked(true);
@@ -278,21 +288,21 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     QCOMPARE(EthernetWaitTime, 300);
     QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("44"));
     QCOMPARE(Frame()->cbLineFormatEth->currentIndex(), 3);
-    QCOMPARE(Frame()->AnswerEnd, TzAnswerEnd::Gap);
+    QCOMPARE(Options()->AnswerEnd(), TzAnswerEnd::Gap);
     // ...and every engine made from now on ends answers by the line's silence.
     QCOMPARE(DefaultAnswerEnd, AnswerEnd::Gap);
     DefaultAnswerEnd = AnswerEnd::Length;
-    QVERIFY(Frame()->chkAutoStart->isChecked() && Frame()->Autostart);
-    QVERIFY(Frame()->chkAutoStartDelay->isChecked() && Frame()->Autostart_Delay_On);
-    QVERIFY(Frame()->chkAutorunMini->isChecked() && Frame()->Autorun_mini);
-    QCOMPARE(Frame()->txtAutostartDelay->text(), QStringLiteral("25"));
-    QCOMPARE(Frame()->Autostart_Delay_Value, 25);
-    QCOMPARE(Frame()->AutostartTimer->interval(), 25000);
+    QVERIFY(Box("chkAutoStart")->isChecked() && Autorun()->Settings().Autostart);
+    QVERIFY(Box("chkAutoStartDelay")->isChecked() && Autorun()->Settings().DelayOn);
+    QVERIFY(Box("chkAutorunMini")->isChecked() && Autorun()->Settings().Mini);
+    QCOMPARE(fPanel.Control<QLineEdit>(QStringLiteral("txtAutostartDelay"))->text(), QStringLiteral("25"));
+    QCOMPARE(Autorun()->Settings().DelayValue, 25);
+    QCOMPARE(Timer("AutostartTimer")->interval(), 25000);
     // Not started by autorun: not silent, no connection of its own.
     QVERIFY(!Frame()->SilenceMode);
-    QVERIFY(!Frame()->AutostartTimer->isActive());
+    QVERIFY(!Timer("AutostartTimer")->isActive());
     QCOMPARE(Frame()->cbStyles->currentIndex(), 4);
-    QCOMPARE(Frame()->AdvFormStyler1->Style(), 4);
+    QCOMPARE(Styler()->Style(), 4);
     QVERIFY(Frame()->chkProxyUse->isChecked());
     QVERIFY(Frame()->chkProxyNeedPass->isChecked());
     QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("proxy.local"));
@@ -656,9 +666,9 @@ void TestPanelSettings::accessKeyIsMadeOnceAndAnEmptyOneStays()
 void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
 {
     Start();
-    QVERIFY(!Frame()->chkAutorun->isChecked());
+    QVERIFY(!Box("chkAutorun")->isChecked());
     QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
-    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
+    QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
     const QString program = QCoreApplication::applicationFilePath();
     const QString entry = QString::fromUtf8(ReadText(AutostartEntryFileName()));
     QVERIFY(entry.startsWith(QStringLiteral("[Desktop Entry]\n")));
@@ -667,17 +677,17 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
     // The check box is refreshed from the entry at the next start (the options file exists).
     Type(Frame()->txtLineAddr, QStringLiteral("16"));
     Restart();
-    QVERIFY(Frame()->chkAutorun->isChecked());
+    QVERIFY(Box("chkAutorun")->isChecked());
 
     // A copy of the program in another folder does not count as registered.
     WriteText(AutostartEntryFileName(), "[Desktop Entry]\nExec=\"/elsewhere/quadrel-panel\" /autorun\n");
     Restart();
-    QVERIFY(!Frame()->chkAutorun->isChecked());
+    QVERIFY(!Box("chkAutorun")->isChecked());
 
     QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
-    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
+    QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
     QVERIFY(RunKeyValueMatches());
-    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
+    QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
     QVERIFY(!QFile::exists(AutostartEntryFileName()));
     QVERIFY(!RunKeyValueMatches());
     // Quoting and escaping of a path with awkward characters.
@@ -685,12 +695,12 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
              QStringLiteral("Exec=\"/opt/my \\\\$dir/100%%/q\\\\\"p\" /autorun"));
 
     // An entry that cannot be removed (a folder stands in its place) is said in Russian, naming it.
-    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
+    QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
     QVERIFY(RunKeyValueMatches());
     QVERIFY(QFile::remove(AutostartEntryFileName()));
     QVERIFY(QDir().mkpath(AutostartEntryFileName() + QStringLiteral("/inside")));
-    Frame()->chkAutorun->setChecked(true);
-    QTest::mouseClick(Frame()->chkAutorun, Qt::LeftButton);
+    Box("chkAutorun")->setChecked(true);
+    QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
     const QStringList said = Log()->Lines().filter(QStringLiteral("запись автозапуска не удаляется"));
     QCOMPARE(said.size(), 1);
     QVERIFY2(said.first().contains(QuotedPath(AutostartEntryFileName())), qPrintable(said.first()));
@@ -721,7 +731,7 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
     QTRY_VERIFY(Frame()->cbStyles->isVisible());
     Frame()->cbStyles->setFocus();
     QTest::keyClick(Frame()->cbStyles, Qt::Key_Down);
-    QCOMPARE(Frame()->AdvFormStyler1->Style(), 13);
+    QCOMPARE(Styler()->Style(), 13);
     QCOMPARE(qApp->palette().color(QPalette::Window), StylePalette(13).color(QPalette::Window));
     QCOMPARE(qApp->styleSheet(), StyleSheetOf(13));
     Frame()->grab(); // every widget painted under the new sheet
@@ -735,7 +745,7 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
     // A number outside the list keeps the design style.
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><style index=\"23\"/></options>");
     Restart();
-    QCOMPARE(Frame()->AdvFormStyler1->Style(), DefaultStyleIndex);
+    QCOMPARE(Styler()->Style(), DefaultStyleIndex);
     TestMode = false;
 }
 
@@ -769,15 +779,15 @@ void TestPanelSettings::projectFileCases()
     Start();
     for (int n = 1; n <= 20; ++n)
         Frame()->SG_Relays->SetDescription(n, QStringLiteral("old %1").arg(n));
-    Frame()->ProjSaveTimer->stop();
+    Timer("ProjSaveTimer")->stop();
     WriteText(ProjectFile(), file);
-    QCOMPARE(Frame()->LoadProject(ProjectFile()), loaded);
+    QCOMPARE(Keeper()->Load(ProjectFile()), loaded);
     for (int n = 1; n <= 6; ++n) {
         const QString want = expected[n - 1] == QStringLiteral("-") ? QStringLiteral("old %1").arg(n) : expected[n - 1];
         QCOMPARE(Frame()->SG_Relays->Description(n), want);
     }
     // The next save replaces any such file with a full project.
-    QVERIFY(Frame()->SaveProject(ProjectFile()));
+    QVERIFY(Keeper()->Save(ProjectFile()));
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
 }
 
@@ -839,12 +849,12 @@ void TestPanelSettings::descriptionsAreBackAfterARestart()
     editor->insert(QStringLiteral("Насос"));
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(Frame()->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"), 5000);
-    QVERIFY(Frame()->ProjSaveTimer->isActive());
+    QVERIFY(Timer("ProjSaveTimer")->isActive());
     // Closing saves at once, without waiting for the timer.
     Restart();
     QCOMPARE(Frame()->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"));
     QCOMPARE(Frame()->SG_Relays->Description(12), QString());
-    QVERIFY(!Frame()->ProjSaveTimer->isActive()); // loading is not an edit
+    QVERIFY(!Timer("ProjSaveTimer")->isActive()); // loading is not an edit
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
 }
 

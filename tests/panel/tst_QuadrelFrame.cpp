@@ -414,15 +414,15 @@ void TestQuadrelFrame::gridDragTypingAndWheel()
     grid->setCurrentCell(0, 0);
     QTest::keyClicks(grid, "x");
     QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("1"));
-    QVERIFY(!Frame()->ProjSaveTimer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(2, 1));
     QLineEdit *editor = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((editor = grid->viewport()->findChild<QLineEdit *>()) != nullptr, 5000);
     QTest::keyClicks(editor, "Pump 3");
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(grid->Description(1), QStringLiteral("Pump 3"), 5000);
-    QVERIFY(Frame()->ProjSaveTimer->isActive());
-    QCOMPARE(Frame()->ProjSaveTimer->interval(), 5000);
+    QVERIFY(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
+    QCOMPARE(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->interval(), 5000);
 
     // Each wheel step scrolls five lines.
     grid->resize(grid->width(), 160);
@@ -511,10 +511,16 @@ void TestQuadrelFrame::popupPanels()
     QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
     QVERIFY(Frame()->panComPort->isVisible());
     QCOMPARE(Frame()->panComPort->x(), Frame()->btnComPort->x() + Frame()->btnComPort->width());
-    QVERIFY(!Frame()->panFind->isVisible()); // nothing found yet
-    Frame()->FindListBox->addItem("16");
-    Frame()->TryFindPanVisible();
-    QVERIFY(Frame()->panFind->isVisible());
+    auto *results = fPanel.Control<QFrame>(QStringLiteral("panFind"));
+    QVERIFY(!results->isVisible()); // nothing found yet
+    fPanel.Control<QListWidget>(QStringLiteral("FindListBox"))->addItem("16");
+    // Something found: the result panel opens beside the connection panel with it.
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QVERIFY(!results->isVisible());
+    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QVERIFY(Frame()->panComPort->isVisible());
+    QVERIFY(results->isVisible());
+    QCOMPARE(results->x(), Frame()->panComPort->x() + Frame()->panComPort->width() + 1);
     QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton); // second click closes
     QVERIFY(!Frame()->panComPort->isVisible());
     Frame()->btnRS485->setEnabled(true);
@@ -525,7 +531,7 @@ void TestQuadrelFrame::popupPanels()
     QVERIFY(Frame()->panComPort->isVisible());
     Frame()->FrameClick();
     QVERIFY(!Frame()->panComPort->isVisible());
-    QVERIFY(!Frame()->panFind->isVisible());
+    QVERIFY(!results->isVisible());
     QVERIFY(!Frame()->btnComPort->isChecked());
 }
 
@@ -704,7 +710,7 @@ void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
     QTest::keyClicks(editor, "Pump");
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(grid->Description(2), QStringLiteral("Pump"), 5000);
-    QVERIFY(Frame()->ProjSaveTimer->isActive());
+    QVERIFY(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
 
     // Typing on output 14's description starts editing with the typed letter.
     grid->setFocus();

@@ -9,8 +9,10 @@
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uProjectFile.h"
+#include "panel/uProjectKeeper.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSearchPanel.h"
 #include "search/uFindDevice.h"
 #include "tests/panel/PanelTestKit.h"
 
@@ -157,7 +159,7 @@ void TestQuadrelScreen::busyConverterPortNamesTheConverter()
 
     // Searching through the same converter.
     QTest::mouseClick(Frame()->imgFindDeviceEth, Qt::LeftButton);
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    QVERIFY(!Frame()->findChild<TzSearchPanel *>()->Engine().InFindProgress());
     QCOMPARE(Log()->Lines().count(busy), 2);
     QCOMPARE(Log()->Lines().front(), busy);
     QVERIFY(Frame()->txtEthernetPort->isEnabled()); // the failed start gave the fields back
@@ -245,14 +247,15 @@ void TestQuadrelScreen::searchPanelHasItsTitle()
 {
     fPanel.Show();
     QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
-    Frame()->panFind->show();
+    auto *results = fPanel.Control<QFrame>(QStringLiteral("panFind"));
+    results->show();
     QLabel *title = nullptr;
-    for (QLabel *label : Frame()->panFind->findChildren<QLabel *>())
+    for (QLabel *label : results->findChildren<QLabel *>())
         if (label->text() == QStringLiteral("Устройства"))
             title = label;
     QVERIFY(title);
     QTRY_VERIFY(title->isVisible());
-    QVERIFY(title->geometry().bottom() <= Frame()->FindListBox->geometry().top());
+    QVERIFY(title->geometry().bottom() <= fPanel.Control<QListWidget>(QStringLiteral("FindListBox"))->geometry().top());
 }
 
 void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint_data()
@@ -282,8 +285,9 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     fPanel.Show();
     Frame()->InterfaceTimerTimer();
     for (QWidget *panel :
-         std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, Frame()->panRS485, Frame()->panDOUT,
-                                          Frame()->panShim, Frame()->panSnake, Frame()->panProxy, Frame()->panAutorun})
+         std::initializer_list<QWidget *>{Frame()->panComPort, fPanel.Control<QFrame>("panFind"), Frame()->panRS485,
+                                          Frame()->panDOUT, Frame()->panShim, Frame()->panSnake, Frame()->panProxy,
+                                          fPanel.Control<QFrame>("panAutorun")})
         panel->show();
     QCoreApplication::processEvents();
 
@@ -351,12 +355,13 @@ void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved()
     QCOMPARE(editor->text(), kept);
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE(Frame()->SG_Relays->Description(13), kept);
-    QVERIFY(Frame()->ProjSaveTimer->isActive());
+    QVERIFY(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
 
     // What the grid shows is what the file holds.
-    QVERIFY(Frame()->SaveProject(Frame()->ProjectPath));
+    TzProjectKeeper *project = Frame()->findChild<TzProjectKeeper *>();
+    QVERIFY(project->Save(project->Path()));
     TzStoredHints stored;
-    QVERIFY(ReadProjectFile(Frame()->ProjectPath, stored));
+    QVERIFY(ReadProjectFile(project->Path(), stored));
     QVERIFY(stored[12].has_value());
     QCOMPARE(*stored[12], Frame()->SG_Relays->Description(13));
 }

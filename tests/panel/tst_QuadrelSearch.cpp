@@ -7,7 +7,7 @@
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
-#include "panel/uQuadrelSearch.h"
+#include "panel/uSearchPanel.h"
 #include "port/uFreePort.h"
 #include "search/uFindDevice.h"
 #include "sim/uSimulator.h"
@@ -87,6 +87,11 @@ private:
     void ThreeDevices();
     void OpenSerialPage();
     QPoint EntryCentre(const QString &aText);
+    // The search's controls by name, and its engine.
+    QListWidget *List() const { return fPanel.Control<QListWidget>(QStringLiteral("FindListBox")); }
+    QProgressBar *Progress() const { return fPanel.Control<QProgressBar>(QStringLiteral("FindProgress")); }
+    QCheckBox *AllSettings() const { return fPanel.Control<QCheckBox>(QStringLiteral("chkFindAllSettings")); }
+    TfrmFindDevice &Engine() const { return Frame()->findChild<TzSearchPanel *>()->Engine(); }
 
     QString fPath;
 };
@@ -119,8 +124,8 @@ void TestQuadrelSearch::OpenSerialPage()
 
 QPoint TestQuadrelSearch::EntryCentre(const QString &aText)
 {
-    QListWidgetItem *item = Entry(Frame()->FindListBox, aText);
-    return item ? Frame()->FindListBox->visualItemRect(item).center() : QPoint();
+    QListWidgetItem *item = Entry(List(), aText);
+    return item ? List()->visualItemRect(item).center() : QPoint();
 }
 
 void TestQuadrelSearch::passesListEachModuleOnce()
@@ -132,28 +137,28 @@ void TestQuadrelSearch::passesListEachModuleOnce()
 
     // The list as it stands when each new pass begins.
     QMap<int, QStringList> atPassStart;
-    connect(Frame()->FindDevice.get(), &TfrmFindDevice::PassStarted, this,
-            [this, &atPassStart](int aPass) { atPassStart[aPass] = Entries(Frame()->FindListBox); });
+    connect(&Engine(), &TfrmFindDevice::PassStarted, this,
+            [this, &atPassStart](int aPass) { atPassStart[aPass] = Entries(List()); });
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
-    QVERIFY(Frame()->FindDevice->InFindProgress());
+    QVERIFY(Engine().InFindProgress());
 
     // 20 ms is too short at 9600: the field shows the shortest allowed, flashes, and the scan uses it.
     QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("30"));
     QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Frame()->txtLineTimeout);
-    QCOMPARE(Frame()->FindDevice->CurrentLine().Timeout, 30);
-    QCOMPARE(Frame()->FindDevice->ScanPort()->LocTimeouts().ReadTotalTimeoutConstant, 30);
+    QCOMPARE(Engine().CurrentLine().Timeout, 30);
+    QCOMPARE(Engine().ScanPort()->LocTimeouts().ReadTotalTimeoutConstant, 30);
 
     QVERIFY(Shows(Frame()->imgFindDevice, "find_busy"));
     QVERIFY(Shows(Frame()->imgFindDeviceEth, "find_busy"));
     for (QWidget *field :
          std::initializer_list<QWidget *>{Frame()->cbComPort, Frame()->txtLineAddr, Frame()->cbLineBaudRate,
-                                          Frame()->cbLineFormat, Frame()->txtLineTimeout, Frame()->chkFindAllSettings})
+                                          Frame()->cbLineFormat, Frame()->txtLineTimeout, AllSettings()})
         QVERIFY2(!field->isEnabled(), qPrintable(field->objectName()));
     QVERIFY(!Frame()->btnConnect->isEnabled());
     // The connection panel stays open, the result panel opens beside it.
     QVERIFY(Frame()->panComPort->isVisible());
-    QVERIFY(Frame()->panFind->isVisible());
-    QVERIFY(Frame()->FindProgress->isVisible());
+    QVERIFY(fPanel.Control<QFrame>("panFind")->isVisible());
+    QVERIFY(Progress()->isVisible());
 
     // Two whole passes and the start of a third.
     QTRY_VERIFY_WITH_TIMEOUT(atPassStart.contains(3), 3 * PassLimit);
@@ -167,20 +172,20 @@ void TestQuadrelSearch::passesListEachModuleOnce()
         QCOMPARE(list.size(), 1 + 2 + 1);
     }
     // The progress line starts again at 1.
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->FindListBox->item(0)->text().startsWith(QStringLiteral("[1] ")), Generous);
-    QCOMPARE(Frame()->FindProgress->value(), 1);
-    QCOMPARE(Frame()->FindDevice->CurrentLine().Timeout, 30);
+    QTRY_VERIFY_WITH_TIMEOUT(List()->item(0)->text().startsWith(QStringLiteral("[1] ")), Generous);
+    QCOMPARE(Progress()->value(), 1);
+    QCOMPARE(Engine().CurrentLine().Timeout, 30);
 
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
-    QVERIFY(!Frame()->FindDevice->ScanPort());
+    QVERIFY(!Engine().InFindProgress());
+    QVERIFY(!Engine().ScanPort());
     QVERIFY(Shows(Frame()->imgFindDevice, "find_idle"));
     QVERIFY(Shows(Frame()->imgFindDeviceEth, "find_idle"));
     QVERIFY(Frame()->txtLineTimeout->isEnabled() && Frame()->cbComPort->isEnabled());
     QVERIFY(Frame()->btnConnect->isEnabled());
-    QVERIFY(!Frame()->FindProgress->isVisible());
+    QVERIFY(!Progress()->isVisible());
     // The progress line goes, the results stay.
-    const QStringList results = Entries(Frame()->FindListBox);
+    const QStringList results = Entries(List());
     QCOMPARE(results.filter(QRegularExpression(QStringLiteral("^\\[\\d+\\] \\.+$"))).size(), 0);
     QCOMPARE(results.count(QStringLiteral("[16] Quadrel")), 1);
     QCOMPARE(results.count(QStringLiteral("[20] Quadrel")), 1);
@@ -198,12 +203,12 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
     OpenSerialPage();
     Frame()->txtLineTimeout->setText(QStringLiteral("45"));
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(Entry(Frame()->FindListBox, QStringLiteral("[24] Unknown")), Generous);
-    QVERIFY(Entry(Frame()->FindListBox, QStringLiteral("[20] Quadrel")));
+    QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[24] Unknown")), Generous);
+    QVERIFY(Entry(List(), QStringLiteral("[20] Quadrel")));
 
     // The page changed meanwhile; a click on a result puts the module's settings back.
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    QVERIFY(!Engine().InFindProgress());
     Frame()->txtLineAddr->setText(QStringLiteral("7"));
     Frame()->cbLineBaudRate->setCurrentText(QStringLiteral("19200"));
     Frame()->cbLineFormat->setCurrentIndex(3);
@@ -212,13 +217,11 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
     Frame()->cbComPort->setCurrentIndex(0);
 
     // An unidentified entry changes nothing.
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
-                      EntryCentre(QStringLiteral("[24] Unknown")));
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[24] Unknown")));
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("7"));
     QCOMPARE(Frame()->cbComPort->currentText(), QStringLiteral("/dev/ttyS-none"));
 
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
-                      EntryCentre(QStringLiteral("[20] Quadrel")));
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
     QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("9600"));
     QCOMPARE(Frame()->cbLineFormat->currentIndex(), 0);
@@ -228,12 +231,12 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
 
     // Scanning again, a double click ends the scan (it holds the port) and connects to module 20.
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
-    QVERIFY(Frame()->FindDevice->InFindProgress());
-    QTRY_VERIFY_WITH_TIMEOUT(Entry(Frame()->FindListBox, QStringLiteral("[20] Quadrel")), Generous);
+    QVERIFY(Engine().InFindProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[20] Quadrel")), Generous);
     const QPoint at = EntryCentre(QStringLiteral("[20] Quadrel"));
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {}, at);
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, at);
+    QVERIFY(!Engine().InFindProgress());
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsPolling(), Generous);
     QCOMPARE(Frame()->DevAddr, 20);
@@ -246,12 +249,12 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
                              Generous);
 
     // While connected the search picture does nothing.
-    Frame()->imgFindDeviceClick();
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    Frame()->imgFindDevice->Click();
+    QVERIFY(!Engine().InFindProgress());
     // Disconnecting leaves the search idle.
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    QVERIFY(!Engine().InFindProgress());
 }
 
 void TestQuadrelSearch::keyboardScansAndConnects()
@@ -261,21 +264,21 @@ void TestQuadrelSearch::keyboardScansAndConnects()
     Frame()->imgFindDevice->setFocus();
     QTRY_VERIFY(Frame()->imgFindDevice->hasFocus());
     QTest::keyClick(Frame()->imgFindDevice, Qt::Key_Space);
-    QVERIFY(Frame()->FindDevice->InFindProgress());
-    QTRY_VERIFY_WITH_TIMEOUT(Entry(Frame()->FindListBox, QStringLiteral("[24] Unknown")), Generous);
+    QVERIFY(Engine().InFindProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[24] Unknown")), Generous);
     QTest::keyClick(Frame()->imgFindDevice, Qt::Key_Return);
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    QVERIFY(!Engine().InFindProgress());
 
     // Entries now: [16] Quadrel, [20] Quadrel, [24] Unknown. Arrow keys take a result over.
     Frame()->txtLineAddr->setText(QStringLiteral("3"));
-    Frame()->FindListBox->setFocus();
-    Frame()->FindListBox->setCurrentRow(2);
-    QTest::keyClick(Frame()->FindListBox, Qt::Key_Up);
-    QCOMPARE(Frame()->FindListBox->currentItem()->text(), QStringLiteral("[20] Quadrel"));
+    List()->setFocus();
+    List()->setCurrentRow(2);
+    QTest::keyClick(List(), Qt::Key_Up);
+    QCOMPARE(List()->currentItem()->text(), QStringLiteral("[20] Quadrel"));
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
-    QTest::keyClick(Frame()->FindListBox, Qt::Key_Up);
+    QTest::keyClick(List(), Qt::Key_Up);
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
-    QTest::keyClick(Frame()->FindListBox, Qt::Key_Enter);
+    QTest::keyClick(List(), Qt::Key_Enter);
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
     QCOMPARE(Frame()->DevAddr, 16);
 }
@@ -289,7 +292,7 @@ void TestQuadrelSearch::scansThroughTheConverter()
     Frame()->txtLineAddrEth->setText(QStringLiteral("1"));
 
     QTest::mouseClick(Frame()->imgFindDeviceEth, Qt::LeftButton);
-    QVERIFY(Frame()->FindDevice->InFindProgress());
+    QVERIFY(Engine().InFindProgress());
     // The scan goes on with the converter it started with: its fields take no edits meanwhile.
     const QList<QLineEdit *> ethernetFields{Frame()->txtEthernetAddr, Frame()->txtEthernetPort,
                                             Frame()->txtEthernetTimeout, Frame()->txtLineAddrEth};
@@ -302,14 +305,14 @@ void TestQuadrelSearch::scansThroughTheConverter()
     }
     QVERIFY(!Frame()->cbLineFormatEth->isEnabled());
     QCOMPARE(EthernetPort, int(fPanel.UdpPort()));
-    QVERIFY(Frame()->FindDevice->ScanPort()->ByEthernet());
-    QVERIFY(Frame()->FindDevice->ScanPort()->ByEthernetFinding());
+    QVERIFY(Engine().ScanPort()->ByEthernet());
+    QVERIFY(Engine().ScanPort()->ByEthernetFinding());
     QVERIFY(Shows(Frame()->imgFindDevice, "find_busy"));
-    QTRY_VERIFY_WITH_TIMEOUT(Entry(Frame()->FindListBox, QStringLiteral("[24] Unknown")), Generous);
-    QVERIFY(Entry(Frame()->FindListBox, QStringLiteral("[16] Quadrel")));
-    QVERIFY(Entry(Frame()->FindListBox, QStringLiteral("[20] Quadrel")));
+    QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[24] Unknown")), Generous);
+    QVERIFY(Entry(List(), QStringLiteral("[16] Quadrel")));
+    QVERIFY(Entry(List(), QStringLiteral("[20] Quadrel")));
     QTest::mouseClick(Frame()->imgFindDeviceEth, Qt::LeftButton);
-    QVERIFY(!Frame()->FindDevice->InFindProgress());
+    QVERIFY(!Engine().InFindProgress());
     for (QLineEdit *field : ethernetFields)
         QVERIFY2(field->isEnabled(), qPrintable(field->objectName()));
 
@@ -322,11 +325,9 @@ void TestQuadrelSearch::scansThroughTheConverter()
 
     // A result found through the converter gives the Ethernet page its address; a double click
     // connects through the converter.
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
-                      EntryCentre(QStringLiteral("[20] Quadrel")));
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
     QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("20"));
-    QTest::mouseDClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
-                       EntryCentre(QStringLiteral("[20] Quadrel")));
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
     QCOMPARE(Frame()->DevAddr, 20);
 }
@@ -344,27 +345,25 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
     QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("9600"));
     QCOMPARE(Frame()->cbLineFormat->currentIndex(), 0);
     Frame()->txtLineTimeout->setText(QStringLiteral("30"));
-    QVERIFY(!Frame()->chkFindAllSettings->isChecked());
-    QTest::mouseClick(Frame()->chkFindAllSettings, Qt::LeftButton, {},
-                      QPoint(5, Frame()->chkFindAllSettings->height() / 2));
-    QVERIFY(Frame()->chkFindAllSettings->isChecked());
+    QVERIFY(!AllSettings()->isChecked());
+    QTest::mouseClick(AllSettings(), Qt::LeftButton, {}, QPoint(5, AllSettings()->height() / 2));
+    QVERIFY(AllSettings()->isChecked());
 
     // A pty carries the speed but no parity bit: the simulator hears the speed itself, and the
     // module stays silent under the other formats here, as it would on a real line.
     QList<QPair<int, int>> passes;
-    connect(Frame()->FindDevice.get(), &TfrmFindDevice::PassStarted, this,
-            [this, &passes](int, int aSpeed, int aFormat) {
-                passes << qMakePair(aSpeed, aFormat);
-                Sim()->Faults().SetSilent(aFormat != 2);
-            });
+    connect(&Engine(), &TfrmFindDevice::PassStarted, this, [this, &passes](int, int aSpeed, int aFormat) {
+        passes << qMakePair(aSpeed, aFormat);
+        Sim()->Faults().SetSilent(aFormat != 2);
+    });
     QString progressWhenFound;
-    connect(Frame()->FindListBox->model(), &QAbstractItemModel::rowsInserted, this, [this, &progressWhenFound] {
-        if (Frame()->FindListBox->count() > 1 && progressWhenFound.isEmpty())
-            progressWhenFound = Frame()->FindListBox->item(0)->text();
+    connect(List()->model(), &QAbstractItemModel::rowsInserted, this, [this, &progressWhenFound] {
+        if (List()->count() > 1 && progressWhenFound.isEmpty())
+            progressWhenFound = List()->item(0)->text();
     });
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
-    QVERIFY(Frame()->FindDevice->InFindProgress());
-    QTRY_VERIFY_WITH_TIMEOUT(Entry(Frame()->FindListBox, QStringLiteral("[16] Quadrel")), 20 * PassLimit);
+    QVERIFY(Engine().InFindProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[16] Quadrel")), 20 * PassLimit);
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
 
     QVERIFY2(progressWhenFound.startsWith(QStringLiteral("[16] 19200, RTU 8E1 .")), qPrintable(progressWhenFound));
@@ -377,8 +376,7 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
     expected << QPair<int, int>{19200, 0} << QPair<int, int>{19200, 1} << QPair<int, int>{19200, 2};
     QCOMPARE(passes, expected);
 
-    QTest::mouseClick(Frame()->FindListBox->viewport(), Qt::LeftButton, {},
-                      EntryCentre(QStringLiteral("[16] Quadrel")));
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[16] Quadrel")));
     QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("19200"));
     QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
@@ -391,7 +389,7 @@ void TestQuadrelSearch::closingDuringAScan()
     ThreeDevices();
     OpenSerialPage();
     QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->FindProgress->value() >= 5, Generous);
+    QTRY_VERIFY_WITH_TIMEOUT(Progress()->value() >= 5, Generous);
     QElapsedTimer closing;
     closing.start();
     fPanel.DeleteFrame();

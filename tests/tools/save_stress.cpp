@@ -9,6 +9,7 @@
 #include "diagnostics/uTempLog.h"
 #include "panel/uOptionsFile.h"
 #include "panel/uProjectFile.h"
+#include "panel/uProjectKeeper.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
@@ -45,13 +46,25 @@ QString IniFile()
     return SettingsFolder() + QStringLiteral("velor.ini");
 }
 
+// A control or helper of the frame by its object name.
+template <class T>
+T *Part(TfrQuadrel &aFrame, const char *aName)
+{
+    return aFrame.findChild<T *>(QString::fromLatin1(aName));
+}
+
 void Apply(TfrQuadrel &aFrame, const TzSet &aSet, int aRound)
 {
+    QCheckBox *mini = Part<QCheckBox>(aFrame, "chkAutorunMini");
+    QCheckBox *autostart = Part<QCheckBox>(aFrame, "chkAutoStart");
+    QCheckBox *delayOn = Part<QCheckBox>(aFrame, "chkAutoStartDelay");
+    QLineEdit *delay = Part<QLineEdit>(aFrame, "txtAutostartDelay");
+    TzFormStyler *styler = Part<TzFormStyler>(aFrame, "AdvFormStyler1");
     {
         const QSignalBlocker b1(aFrame.txtLineAddr), b2(aFrame.txtLineTimeout), b3(aFrame.cbLineBaudRate),
             b4(aFrame.cbLineFormat), b5(aFrame.txtEthernetAddr), b6(aFrame.txtEthernetPort),
             b7(aFrame.txtEthernetTimeout), b8(aFrame.txtLineAddrEth), b9(aFrame.cbLineFormatEth),
-            b10(aFrame.ConnectPager), b11(aFrame.txtAutostartDelay), b12(aFrame.AdvFormStyler1), b13(aFrame.cbStyles);
+            b10(aFrame.ConnectPager), b11(delay), b12(styler), b13(aFrame.cbStyles);
         aFrame.txtLineAddr->setText(aSet.Addr);
         aFrame.txtLineTimeout->setText(aSet.Timeout);
         aFrame.cbLineBaudRate->setCurrentIndex(aSet.Baud);
@@ -62,13 +75,13 @@ void Apply(TfrQuadrel &aFrame, const TzSet &aSet, int aRound)
         aFrame.txtLineAddrEth->setText(aSet.EthAddr);
         aFrame.cbLineFormatEth->setCurrentIndex(aSet.EthFormat);
         aFrame.ConnectPager->setCurrentWidget(aSet.Ethernet ? aFrame.PageConnEthernet : aFrame.PageConnCOM);
-        aFrame.chkAutorunMini->setChecked(aSet.Mini);
-        aFrame.chkAutoStart->setChecked(aSet.Autostart);
-        aFrame.chkAutoStartDelay->setChecked(aSet.DelayOn);
-        aFrame.txtAutostartDelay->setText(QString::number(aSet.Delay));
+        mini->setChecked(aSet.Mini);
+        autostart->setChecked(aSet.Autostart);
+        delayOn->setChecked(aSet.DelayOn);
+        delay->setText(QString::number(aSet.Delay));
         // The style list changes every few rounds only: applying a style sheet is slow.
         if (aRound % 8 == 0)
-            aFrame.AdvFormStyler1->SetStyle(aSet.Style);
+            styler->SetStyle(aSet.Style);
     }
     aFrame.SaveOptions();
 
@@ -79,7 +92,8 @@ void Apply(TfrQuadrel &aFrame, const TzSet &aSet, int aRound)
 
     for (int n = 1; n <= 20; ++n)
         aFrame.SG_Relays->SetDescription(n, aSet.Hint + QString::number(n));
-    aFrame.SaveProject(aFrame.ProjectPath);
+    TzProjectKeeper *project = Part<TzProjectKeeper>(aFrame, "ProjectKeeper");
+    project->Save(project->Path());
 
     const QString source = SettingsFolder() + QStringLiteral("set") + aSet.Ini + QStringLiteral(".ini");
     CVelorConfig config(IniFile(), false);
@@ -101,7 +115,7 @@ int Run(int argc, char **argv)
     }
     TfrmTempLog log;
     TfrQuadrel frame;
-    frame.ProjSaveTimer->stop();
+    Part<QTimer>(frame, "ProjSaveTimer")->stop();
     int round = 0;
     QTimer loop;
     QObject::connect(&loop, &QTimer::timeout, [&] {

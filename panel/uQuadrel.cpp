@@ -8,6 +8,7 @@
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "link/uQuadrelLink.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uFrameGlob.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
@@ -121,6 +122,7 @@ TfrQuadrel::~TfrQuadrel()
     StopSequences();
     // The link closes its engine and tells nothing more to a frame being destroyed.
     fLink->disconnect(this);
+    fLink->disconnect(fDeviceSettings);
     fLink.reset();
     SetAppExceptionHandler(nullptr);
 }
@@ -314,7 +316,7 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
         panFind->move(panComPort->x() + panComPort->width() + 1, panComPort->y());
         TryFindPanVisible();
     } else if (Sender == btnRS485) {
-        PopupPanel(btnRS485, panRS485, alRight);
+        PopupPanel(btnRS485, fDeviceSettings->Panel(), alRight);
     } else if (Sender == btnDOUT) {
         PopupPanel(btnComPort, panDOUT, alRight);
         btnDOUT1PanClick(CurrDoutIndx);
@@ -327,7 +329,7 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT})
         button->setChecked(CurrPanel && CurrPanel->isVisible()
                            && ((button == btnComPort && CurrPanel == panComPort)
-                               || (button == btnRS485 && CurrPanel == panRS485)
+                               || (button == btnRS485 && CurrPanel == fDeviceSettings->Panel())
                                || (button == btnDOUT && CurrPanel == panDOUT)));
     fSyncingPanelButtons = wasSyncing;
 }
@@ -355,6 +357,10 @@ void TfrQuadrel::ConnectSignals()
             versions->setVisible(!versions->isVisible());
     });
     connect(btnPortObserver, &QPushButton::clicked, this, &TfrQuadrel::btnPortObserverClick);
+    connect(fDeviceSettings, &TzDeviceSettingsPanel::SettingsApplied, this, &TfrQuadrel::TakeDeviceSettings);
+    // A restart stops the sequences and drops the ordered writes not yet handed over.
+    connect(fDeviceSettings, &TzDeviceSettingsPanel::RestartBegins, this, &TfrQuadrel::StopSequences);
+    connect(fDeviceSettings, &TzDeviceSettingsPanel::RestartWaitOver, this, &TfrQuadrel::LetGoAfterRestart);
     connect(imgRefreshPortList, &TzPictureLabel::clicked, this, &TfrQuadrel::EnumSerialPorts);
 
     connect(AniTimer, &QTimer::timeout, this, &TfrQuadrel::AniTimerTimer);

@@ -6,7 +6,7 @@
 // screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
 // validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
 // (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
-// restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
+// restart and identifier (TzDeviceSettingsPanel), the bus search (uQuadrelSearch.cpp), the port
 // observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project
 // files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
 
@@ -50,6 +50,7 @@ class TzFormStyler;
 class TzQuadrelLink;
 class TzPictureLabel;
 class TzRelayGrid;
+class TzDeviceSettingsPanel;
 class TfrmFindDevice;
 class TStringBytes;
 struct TzCallbackInfo;
@@ -80,7 +81,7 @@ public:
 
     // --- connection and polling (uQuadrelConnection.cpp) ---
     void Disconnect();
-    // The first cycle is done: the labels and the settings panel show the module.
+    // The first cycle is done: the labels show the module (the device settings panel fills itself).
     void AfterFirstUpdate();
     void InterfaceTimerTimer();
     void ButtonsEnabled(bool aEnabled);
@@ -96,6 +97,9 @@ public:
     // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
+    // The field's integer within aMin..aMax; a bad one flashes the field (the limit it broke is
+    // put in its place) and gives false.
+    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
@@ -112,9 +116,8 @@ public:
     // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
     int SnakeStepTime() const;
 
-    // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
-    void btnRS485_ApplyClick();
-    void SetMAC(const QByteArray &aMAC);
+    // --- device settings, restart and identifier (uDeviceSettingsPanel.cpp) ---
+    TzDeviceSettingsPanel &DeviceSettings() const { return *fDeviceSettings; }
 
     // --- bus search (uQuadrelSearch.cpp) ---
     void imgFindDeviceClick();
@@ -165,7 +168,6 @@ public:
     QPushButton *btnComPort = nullptr;
     QPushButton *btnRS485 = nullptr;
     QPushButton *btnDOUT = nullptr;
-    QPushButton *btnReset = nullptr;
     QPushButton *btnConnect = nullptr;
     QPushButton *btnHelp = nullptr;
     QPushButton *btnPortObserver = nullptr;
@@ -212,18 +214,6 @@ public:
     QListWidget *FindListBox = nullptr;
     QProgressBar *FindProgress = nullptr;
 
-    QFrame *panRS485 = nullptr;
-    QLineEdit *txtAddr = nullptr;
-    QComboBox *cbBaudRate = nullptr;
-    QComboBox *cbFormat = nullptr;
-    QLineEdit *txtTimeout = nullptr;
-    QPushButton *btnRS485_Apply = nullptr;
-    QLabel *labNeedReset = nullptr;
-    QFrame *panMAC = nullptr;
-    QLabel *txtMAC = nullptr;
-    QMenu *puMAC = nullptr;
-    QAction *puMAC_Copy = nullptr;
-
     QFrame *panDOUT = nullptr;
     QFrame *panShim = nullptr;
     QLineEdit *txtShimScale = nullptr;
@@ -268,8 +258,6 @@ public:
     QTimer *PHP_Call_Timer = nullptr;
     QTimer *AutostartTimer = nullptr;
     QTimer *Runner_Timer = nullptr;
-    QTimer *ResetBtn_Timer = nullptr;
-    QTimer *RestartWait_Timer = nullptr; // single shot: the module's restart time
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -313,7 +301,6 @@ private:
 
     // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
     void SetRegByID(int aID, double aValue, bool aForced);
-    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
     static bool CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
@@ -356,12 +343,12 @@ private:
     // disconnection, restart and close.
     void StopSequences();
 
-    // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
-    void btnResetClick();
-    void ResetBtn_TimerTimer();
-    // The end of the restart's wait: lets go of the module, if the restart's connection still runs.
-    void RestartWaitEnded();
-    void puMAC_CopyClick();
+    // --- device settings, restart and identifier (uDeviceSettingsPanel.cpp) ---
+    TzDeviceSettingsPanel *fDeviceSettings = nullptr;
+    // The settings applied on the module: the connection page takes them for the next connection.
+    void TakeDeviceSettings(int aAddress, int aSpeedCode, int aFormatItem);
+    // The module restarted under new settings: the window lets go of it.
+    void LetGoAfterRestart();
 
     // --- port observer (uQuadrelObserver.cpp) ---
     void btnPortObserverClick();
@@ -465,7 +452,6 @@ private:
     // Each feature builds and wires its own controls in its own file.
     void CreateShimControls();
     void CreateSequenceControls();
-    void CreateDeviceControls();
     std::unique_ptr<TzQuadrelLink> fLink;
     // Wires the link's signals to what shows them.
     void ConnectLink();
@@ -482,8 +468,6 @@ private:
     bool fValuesStale = false;
     // The frame is on the screen: shown, and its window not minimised.
     bool fOnScreen = false;
-    // The link's connection the restart's wait belongs to.
-    quint64 fRestartConnection = 0;
 
     // What the connection attempt used: module address, port or converter, speed, format.
     int fAttemptAddress = 0;

@@ -11,6 +11,7 @@
 #include "model/uConnectionRules.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -223,23 +224,12 @@ void TfrQuadrel::AfterFirstUpdate()
     int value = 0;
     if (TryValueByID(RegFirmware, value))
         labVerPO->setText(FirmwareVersionText(value));
-    int word1 = 0, word2 = 0, word3 = 0;
-    if (TryValueByID(RegIdentifier1, word1) && TryValueByID(RegIdentifier2, word2)
-        && TryValueByID(RegIdentifier3, word3)) {
-        QByteArray identifier;
-        for (const int word : {word1, word2, word3})
-            identifier.append(char((word >> 8) & 0xFF)).append(char(word & 0xFF));
-        SetMAC(identifier);
-    }
-    if (TryValueByID(RegAddress, value)) {
+    if (TryValueByID(RegAddress, value))
         labAddr->setText(QString::number(value));
-        txtAddr->setText(QString::number(value));
-    }
     if (TryValueByID(RegSpeed, value)) {
         const QString speed = BaudRateCodeText(value);
         if (!speed.isEmpty())
             labBaudRate->setText(speed);
-        cbBaudRate->setCurrentIndex(value >= 0 && value < cbBaudRate->count() ? value : -1);
         if (fLink->ByEthernet())
             labBaudRate->setText(QStringLiteral("Ethernet"));
     }
@@ -247,8 +237,6 @@ void TfrQuadrel::AfterFirstUpdate()
         const QString format = FormatCodeText(value);
         if (!format.isEmpty())
             labFormat->setText(format);
-        cbFormat->setCurrentIndex(value >= FirstFormatCode && value <= FirstFormatCode + 3 ? value - FirstFormatCode
-                                                                                           : -1);
     }
     btnDOUT1PanClick(1);
     ButtonsEnabled(Connected);
@@ -315,9 +303,38 @@ void TfrQuadrel::ShowOutputStates(int aStatesID)
 
 void TfrQuadrel::ButtonsEnabled(bool aEnabled)
 {
-    for (QPushButton *button :
-         {btnRS485, btnReset, btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow, btnAllOffSlow, btnSnakeOn, btnRunner})
+    for (QPushButton *button : {btnRS485, fDeviceSettings->ResetButton(), btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow,
+                                btnAllOffSlow, btnSnakeOn, btnRunner})
         button->setEnabled(aEnabled);
+}
+
+void TfrQuadrel::TakeDeviceSettings(int aAddress, int aSpeedCode, int aFormatItem)
+{
+    // The next connection goes out with the module's new settings, over either page.
+    txtLineAddr->setText(QString::number(aAddress));
+    cbLineBaudRate->setCurrentIndex(aSpeedCode);
+    cbLineFormat->setCurrentIndex(aFormatItem);
+    txtLineAddrEth->setText(QString::number(aAddress));
+    cbLineFormatEth->setCurrentIndex(aFormatItem);
+    cbComPortChange();
+}
+
+void TfrQuadrel::LetGoAfterRestart()
+{
+    SetConnected(false);
+    // Writes queued during the wait would otherwise wait for the next connection.
+    StopSequences();
+    // The module is restarting under new settings: the link lets go of it here, since the
+    // connection check no longer runs once a connection has been confirmed.
+    fLink->Disconnect();
+    Anima(false);
+    CloseAllPanel();
+    ButtonsEnabled(false);
+    ClearLabels(QStringLiteral("..."));
+    for (int n = 1; n <= 20; ++n) {
+        DOUTs[size_t(n)].ShimKoef = 0;
+        SetDOUT(n, false);
+    }
 }
 
 void TfrQuadrel::ClearLabels(const QString &ClearText)

@@ -1,5 +1,6 @@
 // Builds the frame's controls: names, captions, hints, accessible names and their fixed places.
 
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
@@ -87,7 +88,6 @@ void TfrQuadrel::CreateControls()
     btnComPort = Button(this, "btnComPort", QStringLiteral("СОМ-порт"), QRect(8, 8, 200, 28), true);
     btnRS485 = Button(this, "btnRS485", QStringLiteral("Устройство"), QRect(8, 40, 200, 28), true);
     btnDOUT = Button(this, "btnDOUT", QStringLiteral("Широтно импульсная модуляция"), QRect(8, 72, 200, 28), true);
-    btnReset = Button(this, "btnReset", QStringLiteral("Перезагрузить"), QRect(8, 104, 200, 28));
     btnConnect = Button(this, "btnConnect", QStringLiteral("Подключиться"), QRect(8, 140, 112, 32));
     labAni = Label(this, "labAni", QString(), QRect(8, 174, 112, 14));
     labAni->hide();
@@ -221,18 +221,6 @@ void TfrQuadrel::CreateControls()
     findColumn->addWidget(FindListBox);
     findColumn->addWidget(FindProgress);
 
-    // Device settings panel.
-    panRS485 = PopupFrame(this, "panRS485", QSize(300, 200));
-    auto *deviceForm = new QFormLayout(panRS485);
-    deviceForm->addRow(new QLabel(QStringLiteral("Устройство"), panRS485));
-    txtAddr = DigitsEdit(panRS485, "txtAddr", QStringLiteral("16"), QStringLiteral("Адрес прибора"));
-    txtAddr->setToolTip(QStringLiteral("Адрес прибора\r\nДиапазон: 1..247"));
-    deviceForm->addRow(QStringLiteral("Адрес:"), txtAddr);
-    cbBaudRate = Combo(panRS485, "cbBaudRate", LineSpeeds, 3, QStringLiteral("Скорость обмена"));
-    deviceForm->addRow(QStringLiteral("Скорость:"), cbBaudRate);
-    cbFormat = Combo(panRS485, "cbFormat", LineFormats, 0, QStringLiteral("Формат символа"));
-    deviceForm->addRow(QStringLiteral("Формат:"), cbFormat);
-
     // Pulse-width panel with its selector row, and the calculator beside it.
     panDOUT = PopupFrame(this, "panDOUT", QSize(330, 300));
     // Wide enough for "#20" beside its picture; five in a row still fit the panel.
@@ -267,13 +255,15 @@ void TfrQuadrel::CreateControls()
 
     CreateShimControls();
     CreateSequenceControls();
-    CreateDeviceControls();
+    // The device settings: the reset button (in the keyboard order below the panel buttons),
+    // the "Устройство" panel and the identifier.
+    fDeviceSettings = new TzDeviceSettingsPanel(*this, this);
+    QWidget::setTabOrder(btnDOUT, fDeviceSettings->ResetButton());
 
     // Labels that show a value are read out with their caption.
     const std::pair<QLabel *, const char *> valueLabels[] = {
-        {labAddr, "Адрес"},      {labBaudRate, "Скорость"}, {labFormat, "Формат"},
-        {labVerPO, "Версия ПО"}, {labPower1, "Питание"},    {labTest, "Очередь"},
-        {labDate, "Дата"},       {labTime, "Время"},        {txtMAC, "Идентификатор"},
+        {labAddr, "Адрес"},     {labBaudRate, "Скорость"}, {labFormat, "Формат"}, {labVerPO, "Версия ПО"},
+        {labPower1, "Питание"}, {labTest, "Очередь"},      {labDate, "Дата"},     {labTime, "Время"},
     };
     for (const auto &[label, caption] : valueLabels)
         MarkValueLabel(label, QString::fromUtf8(caption));

@@ -7,6 +7,7 @@
 #include "common/uGlobVar.h"
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
 #include "web/uHTTP_Request.h"
 #include "web/uWebService.h"
@@ -162,7 +163,7 @@ void TfrQuadrel::SetHttpBase(const QString &aBase)
 
 QString TfrQuadrel::ServiceUrl(const QString &aEndpoint, const QList<QPair<QString, QString>> &aExtra) const
 {
-    QList<QPair<QString, QString>> parameters{{QStringLiteral("device_id"), txtMAC->text()},
+    QList<QPair<QString, QString>> parameters{{QStringLiteral("device_id"), fDeviceSettings->Identifier()},
                                               {QStringLiteral("key"), txtAuthKey->text()}};
     parameters += aExtra;
     return ServiceAddress(fHttpBase, aEndpoint, parameters);

@@ -95,8 +95,11 @@ int LinesStartingWith(const QStringList &aLines, const QString &aStart)
 
 const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
 {
-    return {aFrame->btnRS485,     aFrame->btnReset,      aFrame->btnDOUT,    aFrame->btnAllOn, aFrame->btnAllOff,
-            aFrame->btnAllOnSlow, aFrame->btnAllOffSlow, aFrame->btnSnakeOn, aFrame->btnRunner};
+    return {aFrame->btnRS485,      aFrame->findChild<QPushButton *>("btnReset"),
+            aFrame->btnDOUT,       aFrame->btnAllOn,
+            aFrame->btnAllOff,     aFrame->btnAllOnSlow,
+            aFrame->btnAllOffSlow, aFrame->btnSnakeOn,
+            aFrame->btnRunner};
 }
 
 } // namespace
@@ -250,7 +253,7 @@ void TestQuadrelLine::connectsOverAPseudoTerminal()
     QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("9600"));
     QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
     QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("2.15"));
-    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
+    QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("01-02-03-04-05-06"));
     QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
                              LineTimeout);
     QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
@@ -711,12 +714,12 @@ void TestQuadrelLine::restartWaitActsOnlyOnItsConnection()
             QTimer::singleShot(at, Frame(), clickConnectButton);
 
     const size_t mark = ReceivedCount(*Sim());
-    QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnReset"), Qt::LeftButton);
     if (clicksAt.contains(-1)) {
         QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
         clickConnectButton();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->RestartWait_Timer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!fPanel.Control<QTimer>("RestartWait_Timer")->isActive(), LineTimeout);
     QCOMPARE(ReceivedRequests(*Sim(), mark).count(Request{ModuleAddress, 6, 60000, 21930}), 1);
 
     if (probesWanted > 0) {

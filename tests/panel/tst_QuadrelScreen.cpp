@@ -7,6 +7,7 @@
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uProjectFile.h"
 #include "panel/uQuadrel.h"
@@ -223,7 +224,7 @@ void TestQuadrelScreen::valueLabelsAreReadWithTheirValue()
     auto *shown = Frame()->findChild<QLabel *>(label);
     QVERIFY(shown);
     if (label == QStringLiteral("txtMAC")) {
-        Frame()->SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
+        Frame()->DeviceSettings().SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
         value = QStringLiteral("01-02-03-0A-0B-0C");
     } else if (label == QStringLiteral("labSnakeSpeed")) {
         Frame()->SnakeSpeedScroll->setValue(700);
@@ -282,8 +283,9 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     fPanel.Show();
     Frame()->InterfaceTimerTimer();
     for (QWidget *panel :
-         std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, Frame()->panRS485, Frame()->panDOUT,
-                                          Frame()->panShim, Frame()->panSnake, Frame()->panProxy, Frame()->panAutorun})
+         std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, fPanel.Control<QFrame>("panRS485"),
+                                          Frame()->panDOUT, Frame()->panShim, Frame()->panSnake, Frame()->panProxy,
+                                          Frame()->panAutorun})
         panel->show();
     QCoreApplication::processEvents();
 

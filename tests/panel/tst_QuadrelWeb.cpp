@@ -173,7 +173,7 @@ void TestQuadrelWeb::cleanup()
 void TestQuadrelWeb::ConnectPanel()
 {
     fPanel.ConnectSerial();
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->txtMAC->text(), ModuleId, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.Control<QLabel>("txtMAC")->text(), ModuleId, LineTimeout);
 }
 
 void TestQuadrelWeb::answerSwitchesOutputsOnTheModule_data()

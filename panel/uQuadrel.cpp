@@ -5,6 +5,7 @@
 
 #include "common/uAppException.h"
 #include "common/uUtils.h"
+#include "diagnostics/uPortObserver.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "link/uQuadrelLink.h"
@@ -13,6 +14,8 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
+#include "panel/uWebBridgePanel.h"
+#include "port/uFreePort.h"
 #include "search/uFindDevice.h"
 
 #include <QCheckBox>
@@ -78,7 +81,10 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     CreateShimBtns();
 
     LoadTemplate();
-    CreateWebBridge(); // builds the proxy panel and loads the web-bridge settings into it
+    fWebBridge = new TzWebBridgePanel(
+        *this, this, cbStyles, [this] { return fDeviceSettings->Identifier(); },
+        [this](int aIndex) { return DOUTs[size_t(aIndex)].IsOn(); });
+    LoadHTTPOptions();
     LoadProject(ProjectPath);
 
     cbComPortChange();
@@ -263,6 +269,21 @@ void TfrQuadrel::hideEvent(QHideEvent *aEvent)
     UpdateArrow();
 }
 
+// Each press of the observer button opens one more window over the panel, captioned after the
+// line the panel is connected through.
+void TfrQuadrel::btnPortObserverClick()
+{
+    TfrmPortObserver *observer = CreatePortObserver(this);
+    observer->SetComPort(ComPort);
+    if (fLink->ByEthernet())
+        observer->SetLineName(QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort));
+    else
+        observer->SetLineName(PortCaption());
+    const QWidget *main = window();
+    observer->move(main->x() + width() / 2 - observer->width() / 2, main->y() + height() / 2 - observer->height() / 2);
+    observer->show();
+}
+
 void TfrQuadrel::btnHelpClick()
 {
     // Through the same rule as every dialog: a silent (autorun) start gets a log line instead.
@@ -323,7 +344,7 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
         panShim->move(panDOUT->x() + panDOUT->width() - 1, panDOUT->y() + 248);
     }
     panShim->setVisible(panDOUT->isVisible());
-    panProxy->hide();
+    fWebBridge->ProxyPanel()->hide();
     const bool wasSyncing = fSyncingPanelButtons;
     fSyncingPanelButtons = true;
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT})
@@ -361,6 +382,8 @@ void TfrQuadrel::ConnectSignals()
     // A restart stops the sequences and drops the ordered writes not yet handed over.
     connect(fDeviceSettings, &TzDeviceSettingsPanel::RestartBegins, this, &TfrQuadrel::StopSequences);
     connect(fDeviceSettings, &TzDeviceSettingsPanel::RestartWaitOver, this, &TfrQuadrel::LetGoAfterRestart);
+    connect(fWebBridge, &TzWebBridgePanel::SaveRequested, this, &TfrQuadrel::SaveHTTPOptions);
+    connect(fWebBridge, &TzWebBridgePanel::ReloadRequested, this, &TfrQuadrel::LoadHTTPOptions);
     connect(imgRefreshPortList, &TzPictureLabel::clicked, this, &TfrQuadrel::EnumSerialPorts);
 
     connect(AniTimer, &QTimer::timeout, this, &TfrQuadrel::AniTimerTimer);

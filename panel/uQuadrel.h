@@ -6,9 +6,9 @@
 // screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
 // validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
 // (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
-// restart and identifier (TzDeviceSettingsPanel), the bus search (uQuadrelSearch.cpp), the port
-// observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project
-// files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
+// restart and identifier (TzDeviceSettingsPanel), the bus search (uQuadrelSearch.cpp), the web
+// bridge (TzWebBridgePanel), and the options and project files (uQuadrelOptions.cpp,
+// uQuadrelProject.cpp).
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
@@ -51,6 +51,7 @@ class TzQuadrelLink;
 class TzPictureLabel;
 class TzRelayGrid;
 class TzDeviceSettingsPanel;
+class TzWebBridgePanel;
 class TfrmFindDevice;
 class TStringBytes;
 struct TzCallbackInfo;
@@ -123,10 +124,8 @@ public:
     void imgFindDeviceClick();
     std::unique_ptr<TfrmFindDevice> FindDevice;
     QCheckBox *chkFindAllSettings = nullptr;
-    // --- web bridge (uQuadrelWeb.cpp) ---
-    void imgProxySettingsClick();
-    // The service's base address; an empty text restores the built-in one.
-    void SetHttpBase(const QString &aBase);
+    // --- web bridge (uWebBridgePanel.cpp) ---
+    TzWebBridgePanel &WebBridge() const { return *fWebBridge; }
 
     // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
     void SaveOptions();
@@ -151,16 +150,12 @@ public:
     bool TableRelaysB_IsOn = false;
     int AniSlide = 0;
     QString ProjectPath;
-    QDateTime WebLastAnswer;   // when the service last answered
-    QDateTime WebFailingSince; // first failure since then; invalid while it answers
     bool Autorun_mini = false;
     bool Autostart = false;
     bool Autostart_Delay_On = false;
     int Autostart_Delay_Value = 10;
     // How the line engine ends an answer, kept in the options file.
     TzAnswerEnd AnswerEnd = TzAnswerEnd::Length;
-    // The web service's base address, kept in the options file when it holds one.
-    std::optional<QString> HTTPBase;
     TzFormStyler *AdvFormStyler1 = nullptr;
     int RunnerPos = 1;
 
@@ -192,8 +187,6 @@ public:
     TzPictureLabel *imgFindDevice = nullptr;
     TzPictureLabel *imgFindDeviceEth = nullptr;
     TzPictureLabel *imgRefreshPortList = nullptr;
-    TzPictureLabel *imgProxySettings = nullptr;
-    TzPictureLabel *imgOpenNano = nullptr;
 
     QFrame *panComPort = nullptr;
     QTabWidget *ConnectPager = nullptr;
@@ -230,16 +223,6 @@ public:
     QLabel *labSnakeCaption = nullptr;
     QLabel *labSnakeSpeed = nullptr;
     QScrollBar *SnakeSpeedScroll = nullptr;
-    QFrame *panProxy = nullptr;
-    QCheckBox *chkProxyUse = nullptr;
-    QLineEdit *txtProxyServer = nullptr;
-    QLineEdit *txtProxyPort = nullptr;
-    QCheckBox *chkProxyNeedPass = nullptr;
-    QLineEdit *txtProxyUser = nullptr;
-    QLineEdit *txtProxyPass = nullptr;
-    QLineEdit *txtAuthKey = nullptr;
-    QPushButton *btnHTTP_Apply = nullptr;
-    QPushButton *btnHTTP_Cancel = nullptr;
     QComboBox *cbStyles = nullptr;
     QFrame *panAutorun = nullptr;
     QCheckBox *chkAutorun = nullptr;
@@ -247,7 +230,6 @@ public:
     QCheckBox *chkAutoStartDelay = nullptr;
     QLineEdit *txtAutostartDelay = nullptr;
     QCheckBox *chkAutorunMini = nullptr;
-    QCheckBox *chkRemoteControl = nullptr;
 
     TzRelayGrid *SG_Relays = nullptr;
 
@@ -255,7 +237,6 @@ public:
     QTimer *ArrowTimer = nullptr;
     QTimer *ProjSaveTimer = nullptr;
     QTimer *SnakeTimer = nullptr;
-    QTimer *PHP_Call_Timer = nullptr;
     QTimer *AutostartTimer = nullptr;
     QTimer *Runner_Timer = nullptr;
 
@@ -350,7 +331,7 @@ private:
     // The module restarted under new settings: the window lets go of it.
     void LetGoAfterRestart();
 
-    // --- port observer (uQuadrelObserver.cpp) ---
+    // --- port observer (uQuadrel.cpp) ---
     void btnPortObserverClick();
 
     // --- bus search (uQuadrelSearch.cpp) ---
@@ -364,31 +345,10 @@ private:
     void SetFindFieldsEnabled(bool aEnabled);
     int FindProcessAniPos = 1;
 
-    // --- web bridge (uQuadrelWeb.cpp) ---
-    // Builds the proxy panel and connects the bridge's controls; the one-second poll of the service
-    // runs while remote control is ticked and the module is connected (UpdateWebPoll).
-    void CreateWebBridge();
-    void PHP_Call_TimerTimer();
-    // The service is polled only while remote control is ticked and the module is connected.
-    void UpdateWebPoll();
-    void ReqCallback(const TzCallbackInfo &aInfo);
-    // Asks the service to switch output aIndex; the module is written by a later poll's answer.
-    void SendRemoteOutput(int aIndex, bool aOn);
-    // Outputs are switched through the web service: test mode on, remote control ticked, connected.
-    bool RemoteControlOn() const;
-    // Unticks remote control once test mode is off (it is out of sight then); true when it did.
-    bool EndRemoteControlOutsideTestMode();
-    // The request in flight for output aIndex ended: the state wanted meanwhile goes out now.
-    void RemoteOutputEnded(int aIndex, bool aDelivered);
-    void imgOpenNanoClick();
-    void btnHTTP_ApplyClick();
-    void btnHTTP_CancelClick();
-    QString HttpBase() const { return fHttpBase; }
-    // The address of a page of the service, with this module's identifier and the access key.
-    QString ServiceUrl(const QString &aEndpoint, const QList<QPair<QString, QString>> &aExtra = {}) const;
-    void CopyProxySettings();
-    void UpdateRemoteHint();
-    void NoteServiceOutcome(const TzCallbackInfo &aInfo);
+    // --- web bridge (uWebBridgePanel.cpp) ---
+    // The one-second poll of the service, the proxy panel and the remote-control box; built once
+    // the options (and with them the style) are loaded, since the proxy panel takes its size then.
+    TzWebBridgePanel *fWebBridge = nullptr;
 
     // --- options file, autorun and styles (uQuadrelOptions.cpp) ---
     void LoadOptions();
@@ -405,13 +365,6 @@ private:
     int AniDirect = 1;
     int ArrowStep = 1;
     bool DoItOnceOnStart = true;
-    bool PollInFlight = false;                   // a poll of the service awaits its answer
-    std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
-    std::array<bool, 21> RemoteOutputSent{};     // the state the request in flight asks for
-    // The state last wanted while a request was in flight, sent when that request ends.
-    std::array<std::optional<bool>, 21> RemoteOutputWanted{};
-    QString WebFailReason;
-    bool WebAnswerCut = false; // the last answer was longer than the requester keeps
     int SnakePos = 0;
     int SnakePosPrev = 0;
     int RunnerPosPrev = -1;
@@ -432,7 +385,6 @@ private:
     // Every push button's caption fits, or is drawn elided with the whole caption in its hint.
     void FitButtonCaptions();
 
-    QString fHttpBase;
     // uQuadrelOptions.cpp: the autorun and proxy panels, the style list and their handlers.
     void CreateOptionControls();
     void ConnectOptionSignals();

@@ -14,6 +14,7 @@
 #include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
 #include "search/uFindDevice.h"
 
@@ -249,14 +250,9 @@ void TfrQuadrel::InterfaceTimerTimer()
         panSnake->move(width() - panSnake->width() - 12, height() - panSnake->height() - 12);
         DoItOnceOnStart = false;
     }
-    if (!TestMode && panProxy->isVisible()) {
-        panProxy->hide();
-        imgOpenNano->hide();
-    }
-    for (QWidget *test :
-         std::initializer_list<QWidget *>{panSnake, cbStyles, chkRemoteControl, imgProxySettings, imgOpenNano})
+    for (QWidget *test : std::initializer_list<QWidget *>{panSnake, cbStyles})
         test->setVisible(TestMode);
-    EndRemoteControlOutsideTestMode();
+    fWebBridge->FollowTestMode();
 
     if (Connected) {
         btnPortObserver->show();
@@ -372,7 +368,8 @@ void TfrQuadrel::CloseAllPanel()
         panFind->hide();
     if (!panDOUT->isVisible())
         panShim->hide();
-    panProxy->hide();
+    if (fWebBridge)
+        fWebBridge->ProxyPanel()->hide();
     const bool wasSyncing = fSyncingPanelButtons;
     fSyncingPanelButtons = true;
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT, btnAutorun})
@@ -439,7 +436,9 @@ void TfrQuadrel::SetConnected(bool aConnected)
     // let go of the module must not connect it again under the caption "Отключиться".
     btnConnect->setText(aConnected ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));
     UpdateArrow();
-    UpdateWebPoll();
+    // The web bridge polls the service only while connected.
+    if (fWebBridge)
+        fWebBridge->UpdateWebPoll();
 }
 
 void TfrQuadrel::UpdateArrow()

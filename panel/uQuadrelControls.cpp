@@ -128,17 +128,8 @@ void TfrQuadrel::CreateControls()
     // Test features, shown only in test mode.
     cbStyles = Combo(this, "cbStyles", {QStringLiteral("Terminal")}, 0, QStringLiteral("Стиль оформления"));
     cbStyles->setGeometry(420, 8, 130, 24);
-    chkRemoteControl = new QCheckBox(QStringLiteral("Разрешить удалённое управление"), this);
-    chkRemoteControl->setObjectName(QStringLiteral("chkRemoteControl"));
-    chkRemoteControl->setGeometry(420, 40, 230, 24);
-    imgProxySettings = new TzPictureLabel(QStringLiteral("imgProxySettings"), QStringLiteral("info"),
-                                          QStringLiteral("Настройки прокси"), this);
-    imgProxySettings->move(420, 72);
-    imgOpenNano = new TzPictureLabel(QStringLiteral("imgOpenNano"), QStringLiteral("info"),
-                                     QStringLiteral("Открыть страницу управления"), this);
-    imgOpenNano->move(448, 72);
-    for (QWidget *test : std::initializer_list<QWidget *>{cbStyles, chkRemoteControl, imgProxySettings, imgOpenNano})
-        test->hide();
+    // The web bridge's test features (TzWebBridgePanel) follow below the style list.
+    cbStyles->hide();
 
     // The output grid.
     labDOUTS = Label(this, "labDOUTS", QStringLiteral("Дискретные выходы"), QRect(8, 196, 400, 18));
@@ -203,7 +194,7 @@ void TfrQuadrel::CreateControls()
     ConnectPager->addTab(PageConnEthernet, QStringLiteral("     Ethernet"));
 
     // The picture buttons take focus and act on Space and Enter like push buttons.
-    for (TzPictureLabel *picture : {imgRefreshPortList, imgFindDevice, imgFindDeviceEth, imgProxySettings, imgOpenNano})
+    for (TzPictureLabel *picture : {imgRefreshPortList, imgFindDevice, imgFindDeviceEth})
         picture->SetButton(true);
 
     // Search results, beside the connection panel.
@@ -237,7 +228,6 @@ void TfrQuadrel::CreateControls()
                           QRect(8, 100, 214, 26));
     btnAllOffSlow = Button(panSnake, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"),
                            QRect(8, 130, 214, 26));
-    panProxy = PopupFrame(this, "panProxy", QSize(300, 200));
 
     // Timers.
     auto timer = [this](const char *aName, int aInterval, bool aSingleShot = false) {

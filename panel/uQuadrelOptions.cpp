@@ -11,6 +11,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uSettingsPlace.h"
 #include "panel/uStyles.h"
+#include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
 
 #include <QCheckBox>
@@ -366,15 +367,16 @@ void TfrQuadrel::LoadOptions()
 
 void TfrQuadrel::SaveHTTPOptions()
 {
+    const TzWebBridgeSettings bridge = fWebBridge->Settings();
     TzHttpOptions options;
-    options.ProxyEnabled = chkProxyUse->isChecked();
-    options.ProxyBasic = chkProxyNeedPass->isChecked();
-    options.Server = txtProxyServer->text();
-    options.Port = txtProxyPort->text();
-    options.User = txtProxyUser->text();
-    options.Pass = txtProxyPass->text();
-    options.Key = txtAuthKey->text();
-    options.Base = HTTPBase;
+    options.ProxyEnabled = bridge.ProxyUse;
+    options.ProxyBasic = bridge.ProxyNeedPass;
+    options.Server = bridge.ProxyServer;
+    options.Port = bridge.ProxyPort;
+    options.User = bridge.ProxyUser;
+    options.Pass = bridge.ProxyPass;
+    options.Key = bridge.AuthKey;
+    options.Base = bridge.Base;
     const QString fileName = OptionsFileName();
     QString error;
     const TzOptionsWrite result = WriteHttpOptions(fileName, options, &error);
@@ -386,11 +388,13 @@ void TfrQuadrel::LoadHTTPOptions()
 {
     TzStoredHttpOptions stored;
     const TzOptionsRead state = ReadHttpOptions(OptionsFileName(), stored);
-    if (state == TzOptionsRead::Missing && txtAuthKey->text().isEmpty()) {
+    TzWebBridgeSettings bridge = fWebBridge->Settings();
+    if (state == TzOptionsRead::Missing && bridge.AuthKey.isEmpty()) {
         // No web-bridge settings stored yet: the bridge still gets a key of its own. It is
         // written at once into an existing options file; a first start writes no file until the
         // operator saves something.
-        txtAuthKey->setText(GenerateAccessKey(6));
+        bridge.AuthKey = GenerateAccessKey(6);
+        fWebBridge->SetSettings(bridge);
         if (QFile::exists(OptionsFileName()))
             SaveHTTPOptions();
         return;
@@ -398,27 +402,25 @@ void TfrQuadrel::LoadHTTPOptions()
     if (state != TzOptionsRead::Valid)
         return;
     if (stored.Base) {
-        HTTPBase = stored.Base;
-        SetHttpBase(*stored.Base);
+        bridge.Base = stored.Base;
+        fWebBridge->SetHttpBase(*stored.Base);
     }
     if (stored.Enabled)
-        chkProxyUse->setChecked(*stored.Enabled != 0);
+        bridge.ProxyUse = *stored.Enabled != 0;
     if (stored.Basic)
-        chkProxyNeedPass->setChecked(*stored.Basic != 0);
+        bridge.ProxyNeedPass = *stored.Basic != 0;
     if (stored.Server)
-        txtProxyServer->setText(*stored.Server);
+        bridge.ProxyServer = *stored.Server;
     if (stored.Port)
-        txtProxyPort->setText(QString::number(*stored.Port));
+        bridge.ProxyPort = QString::number(*stored.Port);
     if (stored.User)
-        txtProxyUser->setText(*stored.User);
+        bridge.ProxyUser = *stored.User;
     if (stored.Pass)
-        txtProxyPass->setText(*stored.Pass);
-    if (stored.Key) {
-        txtAuthKey->setText(*stored.Key);
-    } else {
-        txtAuthKey->setText(GenerateAccessKey(6));
+        bridge.ProxyPass = *stored.Pass;
+    bridge.AuthKey = stored.Key ? *stored.Key : GenerateAccessKey(6);
+    fWebBridge->SetSettings(bridge);
+    if (!stored.Key)
         SaveHTTPOptions();
-    }
 }
 
 void TfrQuadrel::chkAutorunClick(QObject *Sender)

@@ -473,12 +473,12 @@ void TestQuadrelFrame::testModeShowsTheTestFeatures()
 {
     Frame()->InterfaceTimerTimer();
     QVERIFY(!Frame()->panSnake->isVisibleTo(Frame()));
-    QVERIFY(!Frame()->chkRemoteControl->isVisibleTo(Frame()));
+    QVERIFY(!fPanel.Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
     TestMode = true;
     Frame()->InterfaceTimerTimer();
     QVERIFY(Frame()->panSnake->isVisibleTo(Frame()));
     QVERIFY(Frame()->cbStyles->isVisibleTo(Frame()));
-    QVERIFY(Frame()->chkRemoteControl->isVisibleTo(Frame()));
+    QVERIFY(fPanel.Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
     // Placed once, at the bottom-right corner.
     QCOMPARE(Frame()->panSnake->x() + Frame()->panSnake->width(), Frame()->width() - 12);
     TestMode = false;
@@ -665,8 +665,9 @@ void TestQuadrelFrame::pictureButtonsTakeTheKeyboard()
 {
     QFETCH(int, key);
     fPanel.Show();
-    for (TzPictureLabel *picture : {Frame()->imgRefreshPortList, Frame()->imgFindDevice, Frame()->imgFindDeviceEth,
-                                    Frame()->imgProxySettings, Frame()->imgOpenNano}) {
+    for (TzPictureLabel *picture :
+         {Frame()->imgRefreshPortList, Frame()->imgFindDevice, Frame()->imgFindDeviceEth,
+          fPanel.Control<TzPictureLabel>("imgProxySettings"), fPanel.Control<TzPictureLabel>("imgOpenNano")}) {
         QCOMPARE(picture->focusPolicy(), Qt::StrongFocus);
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(picture);
         QCOMPARE(accessible->role(), QAccessible::Button);

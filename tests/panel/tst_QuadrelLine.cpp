@@ -9,6 +9,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
@@ -170,7 +171,7 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgArrow->x() != left, LineTimeout);
     // A waiting panel runs no sequence and asks no web service.
     QVERIFY(!Frame()->Runner_Timer->isActive());
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
     // Off the screen, hidden or minimised, there is nothing to move.
     Frame()->hide();
     QVERIFY(!Frame()->ArrowTimer->isActive());
@@ -187,18 +188,18 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     WaitForPolling();
     QVERIFY(!Frame()->ArrowTimer->isActive());
     QVERIFY(!Frame()->imgArrow->isVisible());
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
 
     // The web poll runs while remote control is ticked (a test feature), the runner's timer while
     // it runs.
     TestMode = true;
     const auto testModeOff = qScopeGuard([] { TestMode = false; });
-    Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
-    Frame()->chkRemoteControl->setChecked(true);
-    QVERIFY(Frame()->PHP_Call_Timer->isActive());
-    Frame()->chkRemoteControl->setChecked(false);
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
-    Frame()->chkRemoteControl->setChecked(true);
+    Frame()->WebBridge().SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(true);
+    QVERIFY(fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(false);
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(true);
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnRunner->isEnabled(), LineTimeout);
     Frame()->btnRunner->click();
     QVERIFY(Frame()->Runner_Timer->isActive());
@@ -210,10 +211,10 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
     QVERIFY(!Frame()->Runner_Timer->isActive());
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
     QVERIFY(Frame()->ArrowTimer->isActive());
     QVERIFY(Frame()->imgArrow->isVisible());
-    Frame()->chkRemoteControl->setChecked(false);
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(false);
 }
 
 void TestQuadrelLine::ConnectSerial()

@@ -284,8 +284,8 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     Frame()->InterfaceTimerTimer();
     for (QWidget *panel :
          std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, fPanel.Control<QFrame>("panRS485"),
-                                          Frame()->panDOUT, Frame()->panShim, Frame()->panSnake, Frame()->panProxy,
-                                          Frame()->panAutorun})
+                                          Frame()->panDOUT, Frame()->panShim, Frame()->panSnake,
+                                          fPanel.Control<QFrame>("panProxy"), Frame()->panAutorun})
         panel->show();
     QCoreApplication::processEvents();
 

@@ -37,9 +37,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QAction;
 class QListWidget;
-class QMenu;
 class QProgressBar;
 class QScrollBar;
 class QPushButton;
@@ -54,7 +52,6 @@ class TzDeviceSettingsPanel;
 class TzWebBridgePanel;
 class TfrmFindDevice;
 class TStringBytes;
-struct TzCallbackInfo;
 
 class TfrQuadrel : public QFrame, public TzPanelHost
 {

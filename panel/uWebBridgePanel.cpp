@@ -86,8 +86,8 @@ void TzWebBridgePanel::CreateControls(QWidget *aFrame, QWidget *aTabAfter)
     fRemoteControl = new QCheckBox(QStringLiteral("Разрешить удалённое управление"), aFrame);
     fRemoteControl->setObjectName(QStringLiteral("chkRemoteControl"));
     fRemoteControl->setGeometry(420, 40, 230, 24);
-    fProxySettingsButton =
-        new TzPictureLabel(QStringLiteral("imgProxySettings"), QStringLiteral("info"), QStringLiteral("Настройка"), aFrame);
+    fProxySettingsButton = new TzPictureLabel(QStringLiteral("imgProxySettings"), QStringLiteral("info"),
+                                              QStringLiteral("Настройка"), aFrame);
     fProxySettingsButton->move(420, 72);
     fOpenControlPage = new TzPictureLabel(QStringLiteral("imgOpenNano"), QStringLiteral("info"),
                                           QStringLiteral("Открыть страницу управления"), aFrame);
@@ -144,9 +144,8 @@ void TzWebBridgePanel::CreateProxyPanel(QWidget *aFrame)
     column->addWidget(authTitle);
     auto *authForm = new QFormLayout;
     fAuthKey = ProxyEdit(fProxyPanel, "txtAuthKey", QStringLiteral("Ключ"));
-    fAuthKey->setToolTip(
-        QStringLiteral("Ключ доступа - любой набор символов\r\n(должен совпадать с тем, что указан на "
-                       "странице управления)\r\n"));
+    fAuthKey->setToolTip(QStringLiteral("Ключ доступа - любой набор символов\r\n(должен совпадать с тем, что указан на "
+                                        "странице управления)\r\n"));
     authForm->addRow(QStringLiteral("Ключ"), fAuthKey);
     column->addLayout(authForm);
     auto *buttons = new QHBoxLayout;

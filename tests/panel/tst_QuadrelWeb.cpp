@@ -138,6 +138,9 @@ private slots:
 
 private:
     void ConnectPanel();
+    // The bridge's controls, found by their object names.
+    QCheckBox *RemoteControl() const { return fPanel.Control<QCheckBox>("chkRemoteControl"); }
+    QLineEdit *AuthKey() const { return fPanel.Control<QLineEdit>("txtAuthKey"); }
 
     std::unique_ptr<TzTestWebServer> fServer;
     QList<QUrl> fOpened;
@@ -203,7 +206,7 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
     QCOMPARE(PollsSeen(*fServer), 0);
 
     const size_t mark = ReceivedCount(*Sim());
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     if (!writes.isEmpty())
         QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), writes, WebPatience);
     // A few more answers change nothing more.
@@ -212,8 +215,8 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
 
     const TzSeenRequest &poll = fServer->Requests.back();
     QCOMPARE(poll.Query.value(QStringLiteral("device_id")), ModuleId);
-    QCOMPARE(poll.Query.value(QStringLiteral("key")), fPanel.Control<QLineEdit>("txtAuthKey")->text());
-    QCOMPARE(fPanel.Control<QLineEdit>("txtAuthKey")->text().size(), 6);
+    QCOMPARE(poll.Query.value(QStringLiteral("key")), AuthKey()->text());
+    QCOMPARE(AuthKey()->text().size(), 6);
     if (writes.contains(QStringLiteral("2:0"))) {
         bool one = false, two = true;
         Sim()->Bus().WithModule(ModuleAddress, [&](TzSimModule &aModule, uint64_t aNow) {
@@ -225,7 +228,7 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
     }
 
     // Unticked, the polls stop.
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(HTTP_Request().Running() == 0, WebPatience);
     const int polls = PollsSeen(*fServer);
     QTest::qWait(2500);
@@ -235,9 +238,9 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
 void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
 {
     const QString key = QStringLiteral("a&b #c+d e");
-    fPanel.Control<QLineEdit>("txtAuthKey")->setText(key);
+    AuthKey()->setText(key);
     ConnectPanel();
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
     QVERIFY(!Frame()->DOUTs[7].IsOn());
 
@@ -296,7 +299,7 @@ void TestQuadrelWeb::clickWhileTheFirstRequestIsOutIsSentAfterIt()
         return HttpAnswer(aRequest.Path == "/discret_outputs.php" ? *reported : QByteArray());
     };
     ConnectPanel();
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
     const auto clickOutput7 = [this] {
         QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 7));
@@ -331,7 +334,7 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
         return aRequest.Path == "/discret_outputs.php" ? TzTestWebServer::Hold() : HttpAnswer("");
     };
     ConnectPanel();
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     QTRY_COMPARE_WITH_TIMEOUT(fServer->HeldCount(), 1, WebPatience);
 
     // The operator switches the test features off and, before the screen's next refresh, clicks
@@ -340,7 +343,7 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
     const size_t mark = ReceivedCount(*Sim());
     QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 5));
     QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("5:1")}, LineTimeout);
-    QVERIFY(!fPanel.Control<QCheckBox>("chkRemoteControl")->isChecked());
+    QVERIFY(!RemoteControl()->isChecked());
     QCOMPARE(Log()->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
     QVERIFY(OutputRequests(*fServer, 5).isEmpty());
 
@@ -356,8 +359,8 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
     TestMode = true;
     QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 3, LineTimeout);
-    QVERIFY(fPanel.Control<QCheckBox>("chkRemoteControl")->isVisible());
-    QVERIFY(!fPanel.Control<QCheckBox>("chkRemoteControl")->isChecked());
+    QVERIFY(RemoteControl()->isVisible());
+    QVERIFY(!RemoteControl()->isChecked());
     QCOMPARE(PollsSeen(*fServer), 1);
     QCOMPARE(Log()->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
 }
@@ -369,53 +372,60 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
     Frame()->WebBridge().SetHttpBase(QStringLiteral("http://127.0.0.1:9/svc/"));
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("4 1"); };
     ConnectPanel();
+    // The proxy panel's controls, as the operator's tools find them.
+    auto *settingsPicture = fPanel.Control<TzPictureLabel>("imgProxySettings");
+    auto *proxyPanel = fPanel.Control<QFrame>("panProxy");
+    auto *useProxy = fPanel.Control<QCheckBox>("chkProxyUse");
+    auto *server = fPanel.Control<QLineEdit>("txtProxyServer");
+    auto *port = fPanel.Control<QLineEdit>("txtProxyPort");
+    auto *needPass = fPanel.Control<QCheckBox>("chkProxyNeedPass");
+    auto *user = fPanel.Control<QLineEdit>("txtProxyUser");
+    auto *pass = fPanel.Control<QLineEdit>("txtProxyPass");
 
     // The picture takes the focus and opens the panel with Space, under itself. Test controls are
     // shown by the interface timer's next tick.
-    QTRY_VERIFY_WITH_TIMEOUT(fPanel.Control<TzPictureLabel>("imgProxySettings")->isVisible(), LineTimeout);
-    fPanel.Control<TzPictureLabel>("imgProxySettings")->setFocus();
-    QVERIFY(fPanel.Control<TzPictureLabel>("imgProxySettings")->hasFocus());
-    QTest::keyClick(fPanel.Control<TzPictureLabel>("imgProxySettings"), Qt::Key_Space);
-    QVERIFY(fPanel.Control<QFrame>("panProxy")->isVisible());
-    QCOMPARE(fPanel.Control<QFrame>("panProxy")->pos(),
-             QPoint(fPanel.Control<TzPictureLabel>("imgProxySettings")->x(),
-                    fPanel.Control<TzPictureLabel>("imgProxySettings")->geometry().bottom() + 1));
-    QVERIFY(fPanel.Control<QCheckBox>("chkProxyUse")->hasFocus());
-    QTest::keyClick(fPanel.Control<QCheckBox>("chkProxyUse"), Qt::Key_Space);
-    QVERIFY(fPanel.Control<QCheckBox>("chkProxyUse")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(settingsPicture->isVisible(), LineTimeout);
+    settingsPicture->setFocus();
+    QVERIFY(settingsPicture->hasFocus());
+    QTest::keyClick(settingsPicture, Qt::Key_Space);
+    QVERIFY(proxyPanel->isVisible());
+    QCOMPARE(proxyPanel->pos(), QPoint(settingsPicture->x(), settingsPicture->geometry().bottom() + 1));
+    QVERIFY(useProxy->hasFocus());
+    QTest::keyClick(useProxy, Qt::Key_Space);
+    QVERIFY(useProxy->isChecked());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fPanel.Control<QLineEdit>("txtProxyServer"));
-    QTest::keyClicks(fPanel.Control<QLineEdit>("txtProxyServer"), QStringLiteral("127.0.0.1"));
-    QTest::keyClick(fPanel.Control<QLineEdit>("txtProxyServer"), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fPanel.Control<QLineEdit>("txtProxyPort"));
-    fPanel.Control<QLineEdit>("txtProxyPort")->selectAll();
-    QTest::keyClicks(fPanel.Control<QLineEdit>("txtProxyPort"), QStringLiteral("x%1").arg(fServer->Port()));
-    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyPort")->text(), QString::number(fServer->Port()));
-    QTest::keyClick(fPanel.Control<QLineEdit>("txtProxyPort"), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fPanel.Control<QCheckBox>("chkProxyNeedPass"));
-    QTest::keyClick(fPanel.Control<QCheckBox>("chkProxyNeedPass"), Qt::Key_Space);
-    QTest::keyClick(fPanel.Control<QCheckBox>("chkProxyNeedPass"), Qt::Key_Tab);
-    QTest::keyClicks(fPanel.Control<QLineEdit>("txtProxyUser"), QStringLiteral("oper"));
-    QTest::keyClick(fPanel.Control<QLineEdit>("txtProxyUser"), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), fPanel.Control<QLineEdit>("txtProxyPass"));
-    QTest::keyClicks(fPanel.Control<QLineEdit>("txtProxyPass"), password);
-    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyPass")->echoMode(), QLineEdit::Password);
+    QCOMPARE(QApplication::focusWidget(), server);
+    QTest::keyClicks(server, QStringLiteral("127.0.0.1"));
+    QTest::keyClick(server, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), port);
+    port->selectAll();
+    QTest::keyClicks(port, QStringLiteral("x%1").arg(fServer->Port()));
+    QCOMPARE(port->text(), QString::number(fServer->Port()));
+    QTest::keyClick(port, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), needPass);
+    QTest::keyClick(needPass, Qt::Key_Space);
+    QTest::keyClick(needPass, Qt::Key_Tab);
+    QTest::keyClicks(user, QStringLiteral("oper"));
+    QTest::keyClick(user, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), pass);
+    QTest::keyClicks(pass, password);
+    QCOMPARE(pass->echoMode(), QLineEdit::Password);
     // Enter in a field saves and closes the panel.
-    QTest::keyClick(fPanel.Control<QLineEdit>("txtProxyPass"), Qt::Key_Return);
-    QVERIFY(!fPanel.Control<QFrame>("panProxy")->isVisible());
+    QTest::keyClick(pass, Qt::Key_Return);
+    QVERIFY(!proxyPanel->isVisible());
     // Cancel brings back what was saved and leaves the panel open.
-    const QString savedUser = fPanel.Control<QLineEdit>("txtProxyUser")->text();
-    fPanel.Control<TzPictureLabel>("imgProxySettings")->Click();
-    QVERIFY(fPanel.Control<QFrame>("panProxy")->isVisible());
-    fPanel.Control<QLineEdit>("txtProxyUser")->setText(QStringLiteral("someone else"));
+    const QString savedUser = user->text();
+    settingsPicture->Click();
+    QVERIFY(proxyPanel->isVisible());
+    user->setText(QStringLiteral("someone else"));
     fPanel.Control<QPushButton>("btnHTTP_Cancel")->click();
-    QVERIFY(fPanel.Control<QFrame>("panProxy")->isVisible());
-    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyUser")->text(), savedUser);
-    fPanel.Control<TzPictureLabel>("imgProxySettings")->Click();
-    QVERIFY(!fPanel.Control<QFrame>("panProxy")->isVisible());
+    QVERIFY(proxyPanel->isVisible());
+    QCOMPARE(user->text(), savedUser);
+    settingsPicture->Click();
+    QVERIFY(!proxyPanel->isVisible());
 
     const size_t mark = ReceivedCount(*Sim());
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("4:1")}, WebPatience);
     const TzSeenRequest &poll = fServer->Requests.front();
     QVERIFY2(poll.Target.startsWith("http://127.0.0.1:9/svc/discret_outputs.php?device_id="), poll.Target.constData());
@@ -424,10 +434,9 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
 
     // A proxy that fails: the password shows nowhere the operator or an observer could read it.
     fServer->Close();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip().contains(QStringLiteral("не отвечает")), WebPatience);
-    QVERIFY(!fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip().contains(password));
-    QVERIFY(!fPanel.Control<QCheckBox>("chkRemoteControl")->accessibleDescription().contains(password));
+    QTRY_VERIFY_WITH_TIMEOUT(RemoteControl()->toolTip().contains(QStringLiteral("не отвечает")), WebPatience);
+    QVERIFY(!RemoteControl()->toolTip().contains(password));
+    QVERIFY(!RemoteControl()->accessibleDescription().contains(password));
     for (const QString &line : Log()->Lines())
         QVERIFY2(!line.contains(password), qPrintable(line));
 }
@@ -455,15 +464,13 @@ void TestQuadrelWeb::httpsAnswerAppliedOnlyWhenTrusted()
         HTTP_Request().SetCaFile(authority.CaFile());
     ConnectPanel();
     const size_t mark = ReceivedCount(*Sim());
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     if (trusted) {
         QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("3:1")}, WebPatience);
-        QVERIFY(
-            fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
+        QVERIFY(RemoteControl()->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(fPanel.Control<QCheckBox>("chkRemoteControl")
-                                     ->toolTip()
-                                     .contains(QStringLiteral("(сертификат сервера не прошёл проверку)")),
+        QTRY_VERIFY_WITH_TIMEOUT(RemoteControl()->toolTip().contains(
+                                     QStringLiteral("(сертификат сервера не прошёл проверку)")),
                                  WebPatience);
         // Let several polls fail: nothing reaches the module, no request reached the service.
         QTRY_VERIFY_WITH_TIMEOUT(fServer->Handshakes >= 3, WebPatience);
@@ -536,7 +543,7 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     stalls.Start();
 
     const size_t mark = ReceivedCount(*Sim());
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     if (kind == QLatin1String("huge")) {
         // The answer is cut at its limit, and what came before the cut is applied.
         QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("4:1")}, WebPatience);
@@ -547,8 +554,7 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
         QCOMPARE(OutputWrites(*Sim(), mark), QStringList{});
     }
     // The operator reads what happened in the remote-control hint.
-    QVERIFY2(fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip().contains(status),
-             qPrintable(fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip()));
+    QVERIFY2(RemoteControl()->toolTip().contains(status), qPrintable(RemoteControl()->toolTip()));
     // A refused or reset connection fails before the watch can see it.
     QVERIFY(*mostRunning <= 1);
     if (kind != QLatin1String("refuses") && kind != QLatin1String("resets"))
@@ -591,26 +597,24 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
 
 void TestQuadrelWeb::hintTellsWhenTheServiceLastAnswered()
 {
-    QCOMPARE(fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip(),
+    QCOMPARE(RemoteControl()->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис ещё не отвечал"));
     ConnectPanel();
-    fPanel.Control<QCheckBox>("chkRemoteControl")->click();
+    RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebBridge().LastAnswer().isValid(), WebPatience);
     const QString answered = Frame()->WebBridge().LastAnswer().toString(QStringLiteral("HH:mm:ss"));
-    QCOMPARE(fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip(),
+    QCOMPARE(RemoteControl()->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис ответил в ") + answered);
-    QCOMPARE(fPanel.Control<QCheckBox>("chkRemoteControl")->accessibleDescription(),
-             fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip());
+    QCOMPARE(RemoteControl()->accessibleDescription(), RemoteControl()->toolTip());
 
     fServer->Close();
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebBridge().FailingSince().isValid(), WebPatience);
     const QString last = Frame()->WebBridge().LastAnswer().toString(QStringLiteral("HH:mm:ss"));
-    QCOMPARE(fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip(),
+    QCOMPARE(RemoteControl()->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис не отвечает с %1 (нет соединения)\r\n"
                             "Последний ответ: %2")
                  .arg(Frame()->WebBridge().FailingSince().toString(QStringLiteral("HH:mm:ss")), last));
-    QCOMPARE(fPanel.Control<QCheckBox>("chkRemoteControl")->accessibleDescription(),
-             fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip());
+    QCOMPARE(RemoteControl()->accessibleDescription(), RemoteControl()->toolTip());
     QCOMPARE(Log()->Lines().filter(QStringLiteral("Веб-сервис не отвечает: нет соединения")).size(), 1);
 
     // The service comes back: the hint and one log line say so.
@@ -618,7 +622,7 @@ void TestQuadrelWeb::hintTellsWhenTheServiceLastAnswered()
     QVERIFY(fServer->Listen());
     Frame()->WebBridge().SetHttpBase(fServer->Base());
     QTRY_VERIFY_WITH_TIMEOUT(!Frame()->WebBridge().FailingSince().isValid(), WebPatience);
-    QVERIFY(fPanel.Control<QCheckBox>("chkRemoteControl")->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
+    QVERIFY(RemoteControl()->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
     QCOMPARE(Log()->Lines().filter(QStringLiteral("Веб-сервис снова отвечает")).size(), 1);
 }
 
@@ -627,7 +631,7 @@ void TestQuadrelWeb::controlPageOpensInTheBrowser()
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "OpenUrl");
     const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); });
     Frame()->WebBridge().SetHttpBase(QStringLiteral("https://127.0.0.1:9/svc"));
-    fPanel.Control<QLineEdit>("txtAuthKey")->setText(QStringLiteral("k #1"));
+    AuthKey()->setText(QStringLiteral("k #1"));
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.Control<TzPictureLabel>("imgOpenNano")->isVisible(), LineTimeout);
     QCOMPARE(fPanel.Control<TzPictureLabel>("imgOpenNano")->accessibleName(),
              QStringLiteral("Открыть страницу управления"));

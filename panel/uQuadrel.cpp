@@ -5,10 +5,12 @@
 
 #include "common/uAppException.h"
 #include "common/uUtils.h"
+#include "diagnostics/uPortObserver.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uAutorunPanel.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uFrameGlob.h"
 #include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
@@ -17,6 +19,8 @@
 #include "panel/uSearchPanel.h"
 #include "panel/uSettingsFaults.h"
 #include "panel/uSettingsPlace.h"
+#include "panel/uWebBridgePanel.h"
+#include "port/uFreePort.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -66,7 +70,10 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     CreateShimBtns();
 
     LoadTemplate();
-    CreateWebBridge(); // builds the proxy panel and loads the web-bridge settings into it
+    fWebBridge = new TzWebBridgePanel(
+        *this, this, cbStyles, [this] { return fDeviceSettings->Identifier(); },
+        [this](int aIndex) { return DOUTs[size_t(aIndex)].IsOn(); });
+    LoadHTTPOptions();
     fProject->Load(fProject->Path());
 
     cbComPortChange();
@@ -98,15 +105,16 @@ bool TfrQuadrel::StartMinimised() const
 
 void TfrQuadrel::SaveHTTPOptions()
 {
+    const TzWebBridgeSettings bridge = fWebBridge->Settings();
     TzHttpOptions options;
-    options.ProxyEnabled = chkProxyUse->isChecked();
-    options.ProxyBasic = chkProxyNeedPass->isChecked();
-    options.Server = txtProxyServer->text();
-    options.Port = txtProxyPort->text();
-    options.User = txtProxyUser->text();
-    options.Pass = txtProxyPass->text();
-    options.Key = txtAuthKey->text();
-    options.Base = HTTPBase;
+    options.ProxyEnabled = bridge.ProxyUse;
+    options.ProxyBasic = bridge.ProxyNeedPass;
+    options.Server = bridge.ProxyServer;
+    options.Port = bridge.ProxyPort;
+    options.User = bridge.ProxyUser;
+    options.Pass = bridge.ProxyPass;
+    options.Key = bridge.AuthKey;
+    options.Base = bridge.Base;
     fOptions->SaveHttp(options);
 }
 
@@ -114,11 +122,13 @@ void TfrQuadrel::LoadHTTPOptions()
 {
     TzStoredHttpOptions stored;
     const TzOptionsRead state = fOptions->ReadHttp(stored);
-    if (state == TzOptionsRead::Missing && txtAuthKey->text().isEmpty()) {
+    TzWebBridgeSettings bridge = fWebBridge->Settings();
+    if (state == TzOptionsRead::Missing && bridge.AuthKey.isEmpty()) {
         // No web-bridge settings stored yet: the bridge still gets a key of its own. It is
         // written at once into an existing options file; a first start writes no file until the
         // operator saves something.
-        txtAuthKey->setText(GenerateAccessKey(6));
+        bridge.AuthKey = GenerateAccessKey(6);
+        fWebBridge->SetSettings(bridge);
         if (fOptions->FileExists())
             SaveHTTPOptions();
         return;
@@ -126,27 +136,25 @@ void TfrQuadrel::LoadHTTPOptions()
     if (state != TzOptionsRead::Valid)
         return;
     if (stored.Base) {
-        HTTPBase = stored.Base;
-        SetHttpBase(*stored.Base);
+        bridge.Base = stored.Base;
+        fWebBridge->SetHttpBase(*stored.Base);
     }
     if (stored.Enabled)
-        chkProxyUse->setChecked(*stored.Enabled != 0);
+        bridge.ProxyUse = *stored.Enabled != 0;
     if (stored.Basic)
-        chkProxyNeedPass->setChecked(*stored.Basic != 0);
+        bridge.ProxyNeedPass = *stored.Basic != 0;
     if (stored.Server)
-        txtProxyServer->setText(*stored.Server);
+        bridge.ProxyServer = *stored.Server;
     if (stored.Port)
-        txtProxyPort->setText(QString::number(*stored.Port));
+        bridge.ProxyPort = QString::number(*stored.Port);
     if (stored.User)
-        txtProxyUser->setText(*stored.User);
+        bridge.ProxyUser = *stored.User;
     if (stored.Pass)
-        txtProxyPass->setText(*stored.Pass);
-    if (stored.Key) {
-        txtAuthKey->setText(*stored.Key);
-    } else {
-        txtAuthKey->setText(GenerateAccessKey(6));
+        bridge.ProxyPass = *stored.Pass;
+    bridge.AuthKey = stored.Key ? *stored.Key : GenerateAccessKey(6);
+    fWebBridge->SetSettings(bridge);
+    if (!stored.Key)
         SaveHTTPOptions();
-    }
 }
 
 void TfrQuadrel::LoadTemplate()
@@ -181,6 +189,7 @@ TfrQuadrel::~TfrQuadrel()
     StopSequences();
     // The link closes its engine and tells nothing more to a frame being destroyed.
     fLink->disconnect(this);
+    fLink->disconnect(fDeviceSettings);
     fLink.reset();
     SetAppExceptionHandler(nullptr);
 }
@@ -315,6 +324,21 @@ void TfrQuadrel::hideEvent(QHideEvent *aEvent)
     UpdateArrow();
 }
 
+// Each press of the observer button opens one more window over the panel, captioned after the
+// line the panel is connected through.
+void TfrQuadrel::btnPortObserverClick()
+{
+    TfrmPortObserver *observer = CreatePortObserver(this);
+    observer->SetComPort(ComPort);
+    if (fLink->ByEthernet())
+        observer->SetLineName(QStringLiteral("%1:%2").arg(EthernetHost).arg(EthernetPort));
+    else
+        observer->SetLineName(PortCaption());
+    const QWidget *main = window();
+    observer->move(main->x() + width() / 2 - observer->width() / 2, main->y() + height() / 2 - observer->height() / 2);
+    observer->show();
+}
+
 void TfrQuadrel::btnHelpClick()
 {
     // Through the same rule as every dialog: a silent (autorun) start gets a log line instead.
@@ -367,20 +391,20 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
         PopupPanel(btnComPort, panComPort, alRight);
         fSearch->ShowResultsIfAny();
     } else if (Sender == btnRS485) {
-        PopupPanel(btnRS485, panRS485, alRight);
+        PopupPanel(btnRS485, fDeviceSettings->Panel(), alRight);
     } else if (Sender == btnDOUT) {
         PopupPanel(btnComPort, panDOUT, alRight);
         btnDOUT1PanClick(CurrDoutIndx);
         panShim->move(panDOUT->x() + panDOUT->width() - 1, panDOUT->y() + 248);
     }
     panShim->setVisible(panDOUT->isVisible());
-    panProxy->hide();
+    fWebBridge->ProxyPanel()->hide();
     const bool wasSyncing = fSyncingPanelButtons;
     fSyncingPanelButtons = true;
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT})
         button->setChecked(CurrPanel && CurrPanel->isVisible()
                            && ((button == btnComPort && CurrPanel == panComPort)
-                               || (button == btnRS485 && CurrPanel == panRS485)
+                               || (button == btnRS485 && CurrPanel == fDeviceSettings->Panel())
                                || (button == btnDOUT && CurrPanel == panDOUT)));
     fSyncingPanelButtons = wasSyncing;
 }
@@ -408,6 +432,12 @@ void TfrQuadrel::ConnectSignals()
             versions->setVisible(!versions->isVisible());
     });
     connect(btnPortObserver, &QPushButton::clicked, this, &TfrQuadrel::btnPortObserverClick);
+    connect(fDeviceSettings, &TzDeviceSettingsPanel::SettingsApplied, this, &TfrQuadrel::TakeDeviceSettings);
+    // A restart stops the sequences and drops the ordered writes not yet handed over.
+    connect(fDeviceSettings, &TzDeviceSettingsPanel::RestartBegins, this, &TfrQuadrel::StopSequences);
+    connect(fDeviceSettings, &TzDeviceSettingsPanel::RestartWaitOver, this, &TfrQuadrel::LetGoAfterRestart);
+    connect(fWebBridge, &TzWebBridgePanel::SaveRequested, this, &TfrQuadrel::SaveHTTPOptions);
+    connect(fWebBridge, &TzWebBridgePanel::ReloadRequested, this, &TfrQuadrel::LoadHTTPOptions);
     connect(imgRefreshPortList, &TzPictureLabel::clicked, this, &TfrQuadrel::EnumSerialPorts);
 
     connect(AniTimer, &QTimer::timeout, this, &TfrQuadrel::AniTimerTimer);

@@ -6,10 +6,9 @@
 // screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
 // validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
 // (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
-// restart and identifier (uQuadrelDevice.cpp), the bus search (TzSearchPanel), the port
-// observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), the options file
-// (TzPanelOptions), the autorun panel and styles (TzAutorunPanel) and the project file
-// (TzProjectKeeper).
+// restart and identifier (TzDeviceSettingsPanel), the bus search (TzSearchPanel), the web bridge
+// (TzWebBridgePanel), the options file (TzPanelOptions), the autorun panel and styles
+// (TzAutorunPanel) and the project file (TzProjectKeeper).
 
 #include "model/uGlobals.h"
 #include "panel/uDiscretOutParams.h"
@@ -37,8 +36,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QAction;
-class QMenu;
 class QScrollBar;
 class QPushButton;
 class QTabWidget;
@@ -54,9 +51,8 @@ class TzQuadrelLink;
 struct TzLinkSettings;
 class TzPictureLabel;
 class TzRelayGrid;
-class TfrmFindDevice;
-class TStringBytes;
-struct TzCallbackInfo;
+class TzDeviceSettingsPanel;
+class TzWebBridgePanel;
 
 class TfrQuadrel : public QFrame, public TzPanelHost
 {
@@ -84,7 +80,7 @@ public:
 
     // --- connection and polling (uQuadrelConnection.cpp) ---
     void Disconnect();
-    // The first cycle is done: the labels and the settings panel show the module.
+    // The first cycle is done: the labels show the module (the device settings panel fills itself).
     void AfterFirstUpdate();
     void InterfaceTimerTimer();
     void ButtonsEnabled(bool aEnabled);
@@ -118,14 +114,11 @@ public:
     // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
     int SnakeStepTime() const;
 
-    // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
-    void btnRS485_ApplyClick();
-    void SetMAC(const QByteArray &aMAC);
+    // --- device settings, restart and identifier (uDeviceSettingsPanel.cpp) ---
+    TzDeviceSettingsPanel &DeviceSettings() const { return *fDeviceSettings; }
 
-    // --- web bridge (uQuadrelWeb.cpp) ---
-    void imgProxySettingsClick();
-    // The service's base address; an empty text restores the built-in one.
-    void SetHttpBase(const QString &aBase);
+    // --- web bridge (uWebBridgePanel.cpp) ---
+    TzWebBridgePanel &WebBridge() const { return *fWebBridge; }
 
     // --- options file (TzPanelOptions), autorun and styles (TzAutorunPanel) ---
     // Saves the connection, autorun and style settings as shown (not while the frame is built).
@@ -147,17 +140,12 @@ public:
     bool TableRelaysA_IsOn = false;
     bool TableRelaysB_IsOn = false;
     int AniSlide = 0;
-    QDateTime WebLastAnswer;   // when the service last answered
-    QDateTime WebFailingSince; // first failure since then; invalid while it answers
-    // The web service's base address, kept in the options file when it holds one.
-    std::optional<QString> HTTPBase;
     int RunnerPos = 1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
     QPushButton *btnRS485 = nullptr;
     QPushButton *btnDOUT = nullptr;
-    QPushButton *btnReset = nullptr;
     QPushButton *btnConnect = nullptr;
     QPushButton *btnHelp = nullptr;
     QPushButton *btnPortObserver = nullptr;
@@ -182,8 +170,6 @@ public:
     TzPictureLabel *imgFindDevice = nullptr;
     TzPictureLabel *imgFindDeviceEth = nullptr;
     TzPictureLabel *imgRefreshPortList = nullptr;
-    TzPictureLabel *imgProxySettings = nullptr;
-    TzPictureLabel *imgOpenNano = nullptr;
 
     QFrame *panComPort = nullptr;
     QTabWidget *ConnectPager = nullptr;
@@ -199,18 +185,6 @@ public:
     QLineEdit *txtEthernetTimeout = nullptr;
     QComboBox *cbLineFormatEth = nullptr;
     QLineEdit *txtLineAddrEth = nullptr;
-
-    QFrame *panRS485 = nullptr;
-    QLineEdit *txtAddr = nullptr;
-    QComboBox *cbBaudRate = nullptr;
-    QComboBox *cbFormat = nullptr;
-    QLineEdit *txtTimeout = nullptr;
-    QPushButton *btnRS485_Apply = nullptr;
-    QLabel *labNeedReset = nullptr;
-    QFrame *panMAC = nullptr;
-    QLabel *txtMAC = nullptr;
-    QMenu *puMAC = nullptr;
-    QAction *puMAC_Copy = nullptr;
 
     QFrame *panDOUT = nullptr;
     QFrame *panShim = nullptr;
@@ -228,28 +202,14 @@ public:
     QLabel *labSnakeCaption = nullptr;
     QLabel *labSnakeSpeed = nullptr;
     QScrollBar *SnakeSpeedScroll = nullptr;
-    QFrame *panProxy = nullptr;
-    QCheckBox *chkProxyUse = nullptr;
-    QLineEdit *txtProxyServer = nullptr;
-    QLineEdit *txtProxyPort = nullptr;
-    QCheckBox *chkProxyNeedPass = nullptr;
-    QLineEdit *txtProxyUser = nullptr;
-    QLineEdit *txtProxyPass = nullptr;
-    QLineEdit *txtAuthKey = nullptr;
-    QPushButton *btnHTTP_Apply = nullptr;
-    QPushButton *btnHTTP_Cancel = nullptr;
     QComboBox *cbStyles = nullptr;
-    QCheckBox *chkRemoteControl = nullptr;
 
     TzRelayGrid *SG_Relays = nullptr;
 
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
     QTimer *SnakeTimer = nullptr;
-    QTimer *PHP_Call_Timer = nullptr;
     QTimer *Runner_Timer = nullptr;
-    QTimer *ResetBtn_Timer = nullptr;
-    QTimer *RestartWait_Timer = nullptr; // single shot: the module's restart time
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -335,14 +295,14 @@ private:
     // disconnection, restart and close.
     void StopSequences();
 
-    // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
-    void btnResetClick();
-    void ResetBtn_TimerTimer();
-    // The end of the restart's wait: lets go of the module, if the restart's connection still runs.
-    void RestartWaitEnded();
-    void puMAC_CopyClick();
+    // --- device settings, restart and identifier (uDeviceSettingsPanel.cpp) ---
+    TzDeviceSettingsPanel *fDeviceSettings = nullptr;
+    // The settings applied on the module: the connection page takes them for the next connection.
+    void TakeDeviceSettings(int aAddress, int aSpeedCode, int aFormatItem);
+    // The module restarted under new settings: the window lets go of it.
+    void LetGoAfterRestart();
 
-    // --- port observer (uQuadrelObserver.cpp) ---
+    // --- port observer (uQuadrel.cpp) ---
     void btnPortObserverClick();
 
     // --- bus search (TzSearchPanel, a child of the frame) ---
@@ -350,31 +310,10 @@ private:
     // The connection panel's fields, as the features that read or fill them are given them.
     TzConnectionPage ConnectionPage() const;
 
-    // --- web bridge (uQuadrelWeb.cpp) ---
-    // Builds the proxy panel and connects the bridge's controls; the one-second poll of the service
-    // runs while remote control is ticked and the module is connected (UpdateWebPoll).
-    void CreateWebBridge();
-    void PHP_Call_TimerTimer();
-    // The service is polled only while remote control is ticked and the module is connected.
-    void UpdateWebPoll();
-    void ReqCallback(const TzCallbackInfo &aInfo);
-    // Asks the service to switch output aIndex; the module is written by a later poll's answer.
-    void SendRemoteOutput(int aIndex, bool aOn);
-    // Outputs are switched through the web service: test mode on, remote control ticked, connected.
-    bool RemoteControlOn() const;
-    // Unticks remote control once test mode is off (it is out of sight then); true when it did.
-    bool EndRemoteControlOutsideTestMode();
-    // The request in flight for output aIndex ended: the state wanted meanwhile goes out now.
-    void RemoteOutputEnded(int aIndex, bool aDelivered);
-    void imgOpenNanoClick();
-    void btnHTTP_ApplyClick();
-    void btnHTTP_CancelClick();
-    QString HttpBase() const { return fHttpBase; }
-    // The address of a page of the service, with this module's identifier and the access key.
-    QString ServiceUrl(const QString &aEndpoint, const QList<QPair<QString, QString>> &aExtra = {}) const;
-    void CopyProxySettings();
-    void UpdateRemoteHint();
-    void NoteServiceOutcome(const TzCallbackInfo &aInfo);
+    // --- web bridge (uWebBridgePanel.cpp) ---
+    // The one-second poll of the service, the proxy panel and the remote-control box; built once
+    // the options (and with them the style) are loaded, since the proxy panel takes its size then.
+    TzWebBridgePanel *fWebBridge = nullptr;
 
     // --- options file (TzPanelOptions), autorun and styles (TzAutorunPanel), project file
     // (TzProjectKeeper), and what they say about the files (TzSettingsFaults) ---
@@ -393,13 +332,6 @@ private:
     int AniDirect = 1;
     int ArrowStep = 1;
     bool DoItOnceOnStart = true;
-    bool PollInFlight = false;                   // a poll of the service awaits its answer
-    std::array<bool, 21> RemoteOutputInFlight{}; // an output request awaits its answer; 1..20
-    std::array<bool, 21> RemoteOutputSent{};     // the state the request in flight asks for
-    // The state last wanted while a request was in flight, sent when that request ends.
-    std::array<std::optional<bool>, 21> RemoteOutputWanted{};
-    QString WebFailReason;
-    bool WebAnswerCut = false; // the last answer was longer than the requester keeps
     int SnakePos = 0;
     int SnakePosPrev = 0;
     int RunnerPosPrev = -1;
@@ -420,11 +352,9 @@ private:
     // Every push button's caption fits, or is drawn elided with the whole caption in its hint.
     void FitButtonCaptions();
 
-    QString fHttpBase;
     // Each feature builds and wires its own controls in its own file.
     void CreateShimControls();
     void CreateSequenceControls();
-    void CreateDeviceControls();
     std::unique_ptr<TzQuadrelLink> fLink;
     // Wires the link's signals to what shows them.
     void ConnectLink();
@@ -441,8 +371,6 @@ private:
     bool fValuesStale = false;
     // The frame is on the screen: shown, and its window not minimised.
     bool fOnScreen = false;
-    // The link's connection the restart's wait belongs to.
-    quint64 fRestartConnection = 0;
 
     // What the connection attempt used: module address, port or converter, speed, format.
     int fAttemptAddress = 0;

@@ -11,10 +11,12 @@
 #include "model/uConnectionRules.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSearchPanel.h"
+#include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
 
 #include <QCheckBox>
@@ -249,23 +251,12 @@ void TfrQuadrel::AfterFirstUpdate()
     int value = 0;
     if (TryValueByID(RegFirmware, value))
         labVerPO->setText(FirmwareVersionText(value));
-    int word1 = 0, word2 = 0, word3 = 0;
-    if (TryValueByID(RegIdentifier1, word1) && TryValueByID(RegIdentifier2, word2)
-        && TryValueByID(RegIdentifier3, word3)) {
-        QByteArray identifier;
-        for (const int word : {word1, word2, word3})
-            identifier.append(char((word >> 8) & 0xFF)).append(char(word & 0xFF));
-        SetMAC(identifier);
-    }
-    if (TryValueByID(RegAddress, value)) {
+    if (TryValueByID(RegAddress, value))
         labAddr->setText(QString::number(value));
-        txtAddr->setText(QString::number(value));
-    }
     if (TryValueByID(RegSpeed, value)) {
         const QString speed = BaudRateCodeText(value);
         if (!speed.isEmpty())
             labBaudRate->setText(speed);
-        cbBaudRate->setCurrentIndex(value >= 0 && value < cbBaudRate->count() ? value : -1);
         if (fLink->ByEthernet())
             labBaudRate->setText(QStringLiteral("Ethernet"));
     }
@@ -273,8 +264,6 @@ void TfrQuadrel::AfterFirstUpdate()
         const QString format = FormatCodeText(value);
         if (!format.isEmpty())
             labFormat->setText(format);
-        cbFormat->setCurrentIndex(value >= FirstFormatCode && value <= FirstFormatCode + 3 ? value - FirstFormatCode
-                                                                                           : -1);
     }
     btnDOUT1PanClick(1);
     ButtonsEnabled(Connected);
@@ -287,14 +276,9 @@ void TfrQuadrel::InterfaceTimerTimer()
         panSnake->move(width() - panSnake->width() - 12, height() - panSnake->height() - 12);
         DoItOnceOnStart = false;
     }
-    if (!TestMode && panProxy->isVisible()) {
-        panProxy->hide();
-        imgOpenNano->hide();
-    }
-    for (QWidget *test :
-         std::initializer_list<QWidget *>{panSnake, cbStyles, chkRemoteControl, imgProxySettings, imgOpenNano})
+    for (QWidget *test : std::initializer_list<QWidget *>{panSnake, cbStyles})
         test->setVisible(TestMode);
-    EndRemoteControlOutsideTestMode();
+    fWebBridge->FollowTestMode();
 
     if (Connected) {
         btnPortObserver->show();
@@ -341,9 +325,38 @@ void TfrQuadrel::ShowOutputStates(int aStatesID)
 
 void TfrQuadrel::ButtonsEnabled(bool aEnabled)
 {
-    for (QPushButton *button :
-         {btnRS485, btnReset, btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow, btnAllOffSlow, btnSnakeOn, btnRunner})
+    for (QPushButton *button : {btnRS485, fDeviceSettings->ResetButton(), btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow,
+                                btnAllOffSlow, btnSnakeOn, btnRunner})
         button->setEnabled(aEnabled);
+}
+
+void TfrQuadrel::TakeDeviceSettings(int aAddress, int aSpeedCode, int aFormatItem)
+{
+    // The next connection goes out with the module's new settings, over either page.
+    txtLineAddr->setText(QString::number(aAddress));
+    cbLineBaudRate->setCurrentIndex(aSpeedCode);
+    cbLineFormat->setCurrentIndex(aFormatItem);
+    txtLineAddrEth->setText(QString::number(aAddress));
+    cbLineFormatEth->setCurrentIndex(aFormatItem);
+    cbComPortChange();
+}
+
+void TfrQuadrel::LetGoAfterRestart()
+{
+    SetConnected(false);
+    // Writes queued during the wait would otherwise wait for the next connection.
+    StopSequences();
+    // The module is restarting under new settings: the link lets go of it here, since the
+    // connection check no longer runs once a connection has been confirmed.
+    fLink->Disconnect();
+    Anima(false);
+    CloseAllPanel();
+    ButtonsEnabled(false);
+    ClearLabels(QStringLiteral("..."));
+    for (int n = 1; n <= 20; ++n) {
+        DOUTs[size_t(n)].ShimKoef = 0;
+        SetDOUT(n, false);
+    }
 }
 
 void TfrQuadrel::ClearLabels(const QString &ClearText)
@@ -381,7 +394,8 @@ void TfrQuadrel::CloseAllPanel()
         fSearch->HideResults();
     if (!panDOUT->isVisible())
         panShim->hide();
-    panProxy->hide();
+    if (fWebBridge)
+        fWebBridge->ProxyPanel()->hide();
     const bool wasSyncing = fSyncingPanelButtons;
     fSyncingPanelButtons = true;
     for (QPushButton *button : {btnComPort, btnRS485, btnDOUT, btnAutorun})
@@ -441,7 +455,9 @@ void TfrQuadrel::SetConnected(bool aConnected)
     // let go of the module must not connect it again under the caption "Отключиться".
     btnConnect->setText(aConnected ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));
     UpdateArrow();
-    UpdateWebPoll();
+    // The web bridge polls the service only while connected.
+    if (fWebBridge)
+        fWebBridge->UpdateWebPoll();
 }
 
 void TfrQuadrel::UpdateArrow()

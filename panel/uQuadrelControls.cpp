@@ -1,5 +1,6 @@
 // Builds the frame's controls: names, captions, hints, accessible names and their fixed places.
 
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
@@ -86,7 +87,6 @@ void TfrQuadrel::CreateControls()
     btnComPort = Button(this, "btnComPort", QStringLiteral("СОМ-порт"), QRect(8, 8, 200, 28), true);
     btnRS485 = Button(this, "btnRS485", QStringLiteral("Устройство"), QRect(8, 40, 200, 28), true);
     btnDOUT = Button(this, "btnDOUT", QStringLiteral("Широтно импульсная модуляция"), QRect(8, 72, 200, 28), true);
-    btnReset = Button(this, "btnReset", QStringLiteral("Перезагрузить"), QRect(8, 104, 200, 28));
     btnConnect = Button(this, "btnConnect", QStringLiteral("Подключиться"), QRect(8, 140, 112, 32));
     labAni = Label(this, "labAni", QString(), QRect(8, 174, 112, 14));
     labAni->hide();
@@ -127,17 +127,8 @@ void TfrQuadrel::CreateControls()
     // Test features, shown only in test mode.
     cbStyles = Combo(this, "cbStyles", {QStringLiteral("Terminal")}, 0, QStringLiteral("Стиль оформления"));
     cbStyles->setGeometry(420, 8, 130, 24);
-    chkRemoteControl = new QCheckBox(QStringLiteral("Разрешить удалённое управление"), this);
-    chkRemoteControl->setObjectName(QStringLiteral("chkRemoteControl"));
-    chkRemoteControl->setGeometry(420, 40, 230, 24);
-    imgProxySettings = new TzPictureLabel(QStringLiteral("imgProxySettings"), QStringLiteral("info"),
-                                          QStringLiteral("Настройки прокси"), this);
-    imgProxySettings->move(420, 72);
-    imgOpenNano = new TzPictureLabel(QStringLiteral("imgOpenNano"), QStringLiteral("info"),
-                                     QStringLiteral("Открыть страницу управления"), this);
-    imgOpenNano->move(448, 72);
-    for (QWidget *test : std::initializer_list<QWidget *>{cbStyles, chkRemoteControl, imgProxySettings, imgOpenNano})
-        test->hide();
+    // The web bridge's test features (TzWebBridgePanel) follow below the style list.
+    cbStyles->hide();
 
     // The output grid.
     labDOUTS = Label(this, "labDOUTS", QStringLiteral("Дискретные выходы"), QRect(8, 196, 400, 18));
@@ -202,7 +193,7 @@ void TfrQuadrel::CreateControls()
     ConnectPager->addTab(PageConnEthernet, QStringLiteral("     Ethernet"));
 
     // The picture buttons take focus and act on Space and Enter like push buttons.
-    for (TzPictureLabel *picture : {imgRefreshPortList, imgFindDevice, imgFindDeviceEth, imgProxySettings, imgOpenNano})
+    for (TzPictureLabel *picture : {imgRefreshPortList, imgFindDevice, imgFindDeviceEth})
         picture->SetButton(true);
 
     // The bus search, with its result panel beside the connection panel.
@@ -212,18 +203,6 @@ void TfrQuadrel::CreateControls()
     connect(fSearch, &TzSearchPanel::ConnectRequested, this, &TfrQuadrel::btnConnectClick);
     connect(fSearch, &TzSearchPanel::Warning, this,
             [this](const QString &aText) { MessageBoxNew(this, aText, QStringLiteral("Уведомление"), 0x30); });
-
-    // Device settings panel.
-    panRS485 = PopupFrame(this, "panRS485", QSize(300, 200));
-    auto *deviceForm = new QFormLayout(panRS485);
-    deviceForm->addRow(new QLabel(QStringLiteral("Устройство"), panRS485));
-    txtAddr = DigitsEdit(panRS485, "txtAddr", QStringLiteral("16"), QStringLiteral("Адрес прибора"));
-    txtAddr->setToolTip(QStringLiteral("Адрес прибора\r\nДиапазон: 1..247"));
-    deviceForm->addRow(QStringLiteral("Адрес:"), txtAddr);
-    cbBaudRate = Combo(panRS485, "cbBaudRate", LineSpeeds, 3, QStringLiteral("Скорость обмена"));
-    deviceForm->addRow(QStringLiteral("Скорость:"), cbBaudRate);
-    cbFormat = Combo(panRS485, "cbFormat", LineFormats, 0, QStringLiteral("Формат символа"));
-    deviceForm->addRow(QStringLiteral("Формат:"), cbFormat);
 
     // Pulse-width panel with its selector row, and the calculator beside it.
     panDOUT = PopupFrame(this, "panDOUT", QSize(330, 300));
@@ -241,7 +220,6 @@ void TfrQuadrel::CreateControls()
                           QRect(8, 100, 214, 26));
     btnAllOffSlow = Button(panSnake, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"),
                            QRect(8, 130, 214, 26));
-    panProxy = PopupFrame(this, "panProxy", QSize(300, 200));
 
     // Timers.
     auto timer = [this](const char *aName, int aInterval, bool aSingleShot = false) {
@@ -258,13 +236,15 @@ void TfrQuadrel::CreateControls()
 
     CreateShimControls();
     CreateSequenceControls();
-    CreateDeviceControls();
+    // The device settings: the reset button (in the keyboard order below the panel buttons),
+    // the "Устройство" panel and the identifier.
+    fDeviceSettings = new TzDeviceSettingsPanel(*this, this);
+    QWidget::setTabOrder(btnDOUT, fDeviceSettings->ResetButton());
 
     // Labels that show a value are read out with their caption.
     const std::pair<QLabel *, const char *> valueLabels[] = {
-        {labAddr, "Адрес"},      {labBaudRate, "Скорость"}, {labFormat, "Формат"},
-        {labVerPO, "Версия ПО"}, {labPower1, "Питание"},    {labTest, "Очередь"},
-        {labDate, "Дата"},       {labTime, "Время"},        {txtMAC, "Идентификатор"},
+        {labAddr, "Адрес"},     {labBaudRate, "Скорость"}, {labFormat, "Формат"}, {labVerPO, "Версия ПО"},
+        {labPower1, "Питание"}, {labTest, "Очередь"},      {labDate, "Дата"},     {labTime, "Время"},
     };
     for (const auto &[label, caption] : valueLabels)
         MarkValueLabel(label, QString::fromUtf8(caption));

@@ -7,6 +7,7 @@
 #include "model/uQuadrelMap.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uWebBridgePanel.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -44,10 +45,10 @@ void TfrQuadrel::SwitchRelay(int aIndex, bool aOn)
     TzDiscretOutParams &output = DOUTs[size_t(aIndex)];
     output.IsWait = true;
     output.ShimKoef = aOn ? 1000 : 0;
-    if (chkRemoteControl->isChecked()) {
+    if (fWebBridge->RoutesOutputs()) {
         // Remote control hands the command to the web service; the module is written when a later
         // poll of the service brings the requested state.
-        SendRemoteOutput(aIndex, aOn);
+        fWebBridge->SendRemoteOutput(aIndex, aOn);
         return;
     }
     SendDOUT(aIndex, aOn);

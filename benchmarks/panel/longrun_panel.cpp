@@ -14,6 +14,7 @@
 #include "diagnostics/uTempLog.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
+#include "panel/uWebBridgePanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -91,7 +92,7 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     auto *frame = new TfrQuadrel(&main);
     frame->resize(800, 750);
     main.show();
-    frame->SetHttpBase(aServiceBase);
+    frame->WebBridge().SetHttpBase(aServiceBase);
     frame->AddPortOnTop(path);
     frame->cbLineBaudRate->setCurrentText(QStringLiteral("115200"));
     frame->btnConnect->click();
@@ -105,7 +106,8 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     observer->rbDinamica->click();
     // Remote control is a test feature: it stays on only while test mode is.
     TestMode = true;
-    frame->chkRemoteControl->setChecked(true);
+    auto *remoteControl = frame->findChild<QCheckBox *>(QStringLiteral("chkRemoteControl"));
+    remoteControl->setChecked(true);
 
     std::printf("long run: %d min; panel polling quadrel-sim on %s at 115200 bit/s, observer in the dynamic "
                 "mode, web bridge on %s\n",
@@ -118,7 +120,7 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
         Sample s{double(clock.elapsed()) / 60000.0, RssKb(), OpenFdCount(), ThreadCount()};
         samples.push_back(s);
         std::printf("  %6.1f  %7ld  %3ld  %7ld  %13d  %s\n", s.Minute, s.Rss, s.Fds, s.Threads,
-                    observer->Model->rowCount(), qPrintable(frame->chkRemoteControl->toolTip().simplified().left(60)));
+                    observer->Model->rowCount(), qPrintable(remoteControl->toolTip().simplified().left(60)));
         std::fflush(stdout);
     };
     sample();
@@ -133,7 +135,7 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     PrintTrend("rss_kb", samples, &Sample::Rss);
     PrintTrend("fds", samples, &Sample::Fds);
     PrintTrend("threads", samples, &Sample::Threads);
-    frame->chkRemoteControl->setChecked(false);
+    remoteControl->setChecked(false);
     frame->btnConnect->click();
     sim.closeWriteChannel();
     sim.terminate();

@@ -15,6 +15,7 @@
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
 #include "panel/uStyles.h"
+#include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
 #include "tests/TestSettings.h"
 #include "tests/panel/PanelTestKit.h"
@@ -260,15 +261,18 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     Type(fPanel.Control<QLineEdit>(QStringLiteral("txtAutostartDelay")), QStringLiteral("25"));
     Frame()->cbStyles->setCurrentIndex(4);
 
-    Frame()->chkProxyUse->setChecked(true);
-    Frame()->chkProxyNeedPass->setChecked(true);
-    Type(Frame()->txtProxyServer, QStringLiteral("proxy.local"));
-    Type(Frame()->txtProxyPort, QStringLiteral("8080"));
-    Type(Frame()->txtProxyUser, QStringLiteral("operator"));
-    Type(Frame()->txtProxyPass, QStringLiteral("s3cret-pass"));
-    Type(Frame()->txtAuthKey, QStringLiteral("Key42"));
-    Frame()->HTTPBase = QStringLiteral("https://bridge.example/panel/");
-    QTest::mouseClick(Frame()->btnHTTP_Apply, Qt::LeftButton);
+    fPanel.Control<QCheckBox>("chkProxyUse")->setChecked(true);
+    fPanel.Control<QCheckBox>("chkProxyNeedPass")->setChecked(true);
+    Type(fPanel.Control<QLineEdit>("txtProxyServer"), QStringLiteral("proxy.local"));
+    Type(fPanel.Control<QLineEdit>("txtProxyPort"), QStringLiteral("8080"));
+    Type(fPanel.Control<QLineEdit>("txtProxyUser"), QStringLiteral("operator"));
+    Type(fPanel.Control<QLineEdit>("txtProxyPass"), QStringLiteral("s3cret-pass"));
+    Type(fPanel.Control<QLineEdit>("txtAuthKey"), QStringLiteral("Key42"));
+    // The base address has no control: it is kept as the options file names it.
+    TzWebBridgeSettings bridge = Frame()->WebBridge().Settings();
+    bridge.Base = QStringLiteral("https://bridge.example/panel/");
+    Frame()->WebBridge().SetSettings(bridge);
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnHTTP_Apply"), Qt::LeftButton);
     // The answer end has no control of its own yet: the next save takes it along.
     Frame()->SaveOptions();
 
@@ -303,14 +307,15 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     QVERIFY(!Timer("AutostartTimer")->isActive());
     QCOMPARE(Frame()->cbStyles->currentIndex(), 4);
     QCOMPARE(Styler()->Style(), 4);
-    QVERIFY(Frame()->chkProxyUse->isChecked());
-    QVERIFY(Frame()->chkProxyNeedPass->isChecked());
-    QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("proxy.local"));
-    QCOMPARE(Frame()->txtProxyPort->text(), QStringLiteral("8080"));
-    QCOMPARE(Frame()->txtProxyUser->text(), QStringLiteral("operator"));
-    QCOMPARE(Frame()->txtProxyPass->text(), QStringLiteral("s3cret-pass"));
-    QCOMPARE(Frame()->txtAuthKey->text(), QStringLiteral("Key42"));
-    QCOMPARE(Frame()->HTTPBase, std::optional<QString>(QStringLiteral("https://bridge.example/panel/")));
+    QVERIFY(fPanel.Control<QCheckBox>("chkProxyUse")->isChecked());
+    QVERIFY(fPanel.Control<QCheckBox>("chkProxyNeedPass")->isChecked());
+    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyServer")->text(), QStringLiteral("proxy.local"));
+    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyPort")->text(), QStringLiteral("8080"));
+    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyUser")->text(), QStringLiteral("operator"));
+    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyPass")->text(), QStringLiteral("s3cret-pass"));
+    QCOMPARE(fPanel.Control<QLineEdit>("txtAuthKey")->text(), QStringLiteral("Key42"));
+    QCOMPARE(Frame()->WebBridge().Settings().Base,
+             std::optional<QString>(QStringLiteral("https://bridge.example/panel/")));
     // The password never reaches the log.
     QVERIFY(!Log()->Lines().join(u'\n').contains(QStringLiteral("s3cret")));
 }
@@ -404,7 +409,7 @@ void TestPanelSettings::foreignRootIsNeverWritten()
     Start();
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
     Type(Frame()->txtLineAddr, QStringLiteral("21"));
-    QTest::mouseClick(Frame()->btnHTTP_Apply, Qt::LeftButton);
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnHTTP_Apply"), Qt::LeftButton);
     QCOMPARE(ReadText(OptionsFileName()), foreign);
     QVERIFY(!Log()->Lines().join(u'\n').contains(QStringLiteral("Ошибка")));
 }
@@ -424,7 +429,7 @@ void TestPanelSettings::malformedFileIsSetAsideAndNeverOverwritten()
     QVERIFY(said[0].contains(aside[0]));
     // The operator's next change is saved into a new file; the damaged one stays as it was.
     Type(Frame()->txtLineAddr, QStringLiteral("123"));
-    QTest::mouseClick(Frame()->btnHTTP_Apply, Qt::LeftButton);
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnHTTP_Apply"), Qt::LeftButton);
     QCOMPARE(ReadText(TestSettingsFolder() + u'/' + aside[0]), broken);
     TzStoredOptions stored;
     QCOMPARE(ReadOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
@@ -640,27 +645,28 @@ void TestPanelSettings::accessKeyIsMadeOnceAndAnEmptyOneStays()
 {
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><http><proxy port=\"\"/></http></options>");
     Start();
-    const QString key = Frame()->txtAuthKey->text();
+    const QString key = fPanel.Control<QLineEdit>("txtAuthKey")->text();
     QCOMPARE(key.size(), 6);
     QVERIFY(key.at(0).isLetter());
-    QCOMPARE(Frame()->txtProxyPort->text(), QStringLiteral("0")); // an empty port leaves the field alone
+    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyPort")->text(),
+             QStringLiteral("0")); // an empty port leaves the field alone
     TzStoredHttpOptions stored;
     QCOMPARE(ReadHttpOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
     QCOMPARE(stored.Key, std::optional<QString>(key));
     Restart();
-    QCOMPARE(Frame()->txtAuthKey->text(), key);
+    QCOMPARE(fPanel.Control<QLineEdit>("txtAuthKey")->text(), key);
 
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><http><auth key=\"\"/></http></options>");
     Restart();
-    QVERIFY(Frame()->txtAuthKey->text().isEmpty());
+    QVERIFY(fPanel.Control<QLineEdit>("txtAuthKey")->text().isEmpty());
     // Cancel on the proxy panel reloads what the file holds.
-    Type(Frame()->txtProxyServer, QStringLiteral("typed"));
-    QTest::mouseClick(Frame()->btnHTTP_Cancel, Qt::LeftButton);
-    QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("typed"));
+    Type(fPanel.Control<QLineEdit>("txtProxyServer"), QStringLiteral("typed"));
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnHTTP_Cancel"), Qt::LeftButton);
+    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyServer")->text(), QStringLiteral("typed"));
     WriteText(OptionsFileName(),
               "<?xml version=\"1.0\"?><options><http><proxy server=\"stored\"/><auth key=\"k\"/></http></options>");
-    QTest::mouseClick(Frame()->btnHTTP_Cancel, Qt::LeftButton);
-    QCOMPARE(Frame()->txtProxyServer->text(), QStringLiteral("stored"));
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnHTTP_Cancel"), Qt::LeftButton);
+    QCOMPARE(fPanel.Control<QLineEdit>("txtProxyServer")->text(), QStringLiteral("stored"));
 }
 
 void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()

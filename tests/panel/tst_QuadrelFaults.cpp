@@ -613,7 +613,7 @@ void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext()
     const size_t mark = ReceivedCount(*Sim());
     if (restart) {
         QTimer::singleShot(100, Frame(), [this] { Frame()->btnAllOnSlow->click(); });
-        QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
+        QTest::mouseClick(fPanel.Control<QPushButton>("btnReset"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
     } else {
         Frame()->btnAllOnSlow->click();

@@ -128,8 +128,8 @@ void TestQuadrelFrame::constructionBuildsTheModel()
                  Frame()->DOUTs[size_t(n - 1)].BtnShim->x() + Frame()->DOUTs[size_t(n - 1)].BtnShim->width() + 6);
     // The command buttons are off from construction, before any timer has run.
     for (QPushButton *button :
-         {Frame()->btnRS485, Frame()->btnReset, Frame()->btnDOUT, Frame()->btnAllOn, Frame()->btnAllOff,
-          Frame()->btnAllOnSlow, Frame()->btnAllOffSlow, Frame()->btnSnakeOn, Frame()->btnRunner})
+         {Frame()->btnRS485, fPanel.Control<QPushButton>("btnReset"), Frame()->btnDOUT, Frame()->btnAllOn,
+          Frame()->btnAllOff, Frame()->btnAllOnSlow, Frame()->btnAllOffSlow, Frame()->btnSnakeOn, Frame()->btnRunner})
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
 }
 
@@ -245,16 +245,17 @@ void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
     SetTag(*Frame(), 28676, 16);
     SetTag(*Frame(), 28672, 3);
     SetTag(*Frame(), 28673, 2);
-    Frame()->cbFormat->setCurrentIndex(1);
-    Frame()->AfterFirstUpdate();
+    fPanel.Control<QComboBox>("cbFormat")->setCurrentIndex(1);
+    // The window's labels and the device settings panel both fill themselves at the first cycle's end.
+    emit Frame() -> Link()->FirstCycleDone();
     QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("1.00"));
-    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
+    QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("01-02-03-04-05-06"));
     QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(Frame()->txtAddr->text(), QStringLiteral("16"));
+    QCOMPARE(fPanel.Control<QLineEdit>("txtAddr")->text(), QStringLiteral("16"));
     QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("9600"));
-    QCOMPARE(Frame()->cbBaudRate->currentIndex(), 3);
+    QCOMPARE(fPanel.Control<QComboBox>("cbBaudRate")->currentIndex(), 3);
     QCOMPARE(Frame()->labFormat->text(), QStringLiteral("ASCII 7E1"));
-    QCOMPARE(Frame()->cbFormat->currentIndex(), -1);
+    QCOMPARE(fPanel.Control<QComboBox>("cbFormat")->currentIndex(), -1);
     QVERIFY(Frame()->btnRS485->isEnabled());
     QCOMPARE(Frame()->CurrDoutIndx, 1);
     Frame()->Link()->StopPoll();
@@ -262,20 +263,21 @@ void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
 
 void TestQuadrelFrame::afterFirstUpdateLeavesAnIdlePanelAlone()
 {
-    SetTag(*Frame(), 28676, 16);
-    Frame()->AfterFirstUpdate();
+    SetTag(*Frame(), 28676, 20);
+    emit Frame() -> Link()->FirstCycleDone();
     QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QCOMPARE(fPanel.Control<QLineEdit>("txtAddr")->text(), QStringLiteral("16"));
     QVERIFY(!fPanel.IsPolling());
 }
 
 void TestQuadrelFrame::identifierNeedsAllThreeWords()
 {
     Frame()->Connected = true;
-    Frame()->txtMAC->setText("AA-BB-CC-DD-EE-FF");
+    fPanel.Control<QLabel>("txtMAC")->setText("AA-BB-CC-DD-EE-FF");
     SetTag(*Frame(), 36866, 0x0102);
     SetTag(*Frame(), 36867, 0x0304);
-    Frame()->AfterFirstUpdate();
-    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    emit Frame() -> Link()->FirstCycleDone();
+    QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
     QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("..."));
     Frame()->Link()->StopPoll();
 }
@@ -471,12 +473,12 @@ void TestQuadrelFrame::testModeShowsTheTestFeatures()
 {
     Frame()->InterfaceTimerTimer();
     QVERIFY(!Frame()->panSnake->isVisibleTo(Frame()));
-    QVERIFY(!Frame()->chkRemoteControl->isVisibleTo(Frame()));
+    QVERIFY(!fPanel.Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
     TestMode = true;
     Frame()->InterfaceTimerTimer();
     QVERIFY(Frame()->panSnake->isVisibleTo(Frame()));
     QVERIFY(Frame()->cbStyles->isVisibleTo(Frame()));
-    QVERIFY(Frame()->chkRemoteControl->isVisibleTo(Frame()));
+    QVERIFY(fPanel.Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
     // Placed once, at the bottom-right corner.
     QCOMPARE(Frame()->panSnake->x() + Frame()->panSnake->width(), Frame()->width() - 12);
     TestMode = false;
@@ -525,9 +527,9 @@ void TestQuadrelFrame::popupPanels()
     QVERIFY(!Frame()->panComPort->isVisible());
     Frame()->btnRS485->setEnabled(true);
     QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
-    QVERIFY(Frame()->panRS485->isVisible());
+    QVERIFY(fPanel.Control<QFrame>("panRS485")->isVisible());
     QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton); // one panel at a time
-    QVERIFY(!Frame()->panRS485->isVisible());
+    QVERIFY(!fPanel.Control<QFrame>("panRS485")->isVisible());
     QVERIFY(Frame()->panComPort->isVisible());
     Frame()->FrameClick();
     QVERIFY(!Frame()->panComPort->isVisible());
@@ -669,8 +671,9 @@ void TestQuadrelFrame::pictureButtonsTakeTheKeyboard()
 {
     QFETCH(int, key);
     fPanel.Show();
-    for (TzPictureLabel *picture : {Frame()->imgRefreshPortList, Frame()->imgFindDevice, Frame()->imgFindDeviceEth,
-                                    Frame()->imgProxySettings, Frame()->imgOpenNano}) {
+    for (TzPictureLabel *picture :
+         {Frame()->imgRefreshPortList, Frame()->imgFindDevice, Frame()->imgFindDeviceEth,
+          fPanel.Control<TzPictureLabel>("imgProxySettings"), fPanel.Control<TzPictureLabel>("imgOpenNano")}) {
         QCOMPARE(picture->focusPolicy(), Qt::StrongFocus);
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(picture);
         QCOMPARE(accessible->role(), QAccessible::Button);

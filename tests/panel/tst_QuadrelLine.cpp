@@ -9,6 +9,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
@@ -95,8 +96,11 @@ int LinesStartingWith(const QStringList &aLines, const QString &aStart)
 
 const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
 {
-    return {aFrame->btnRS485,     aFrame->btnReset,      aFrame->btnDOUT,    aFrame->btnAllOn, aFrame->btnAllOff,
-            aFrame->btnAllOnSlow, aFrame->btnAllOffSlow, aFrame->btnSnakeOn, aFrame->btnRunner};
+    return {aFrame->btnRS485,      aFrame->findChild<QPushButton *>("btnReset"),
+            aFrame->btnDOUT,       aFrame->btnAllOn,
+            aFrame->btnAllOff,     aFrame->btnAllOnSlow,
+            aFrame->btnAllOffSlow, aFrame->btnSnakeOn,
+            aFrame->btnRunner};
 }
 
 } // namespace
@@ -167,7 +171,7 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgArrow->x() != left, LineTimeout);
     // A waiting panel runs no sequence and asks no web service.
     QVERIFY(!Frame()->Runner_Timer->isActive());
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
     // Off the screen, hidden or minimised, there is nothing to move.
     Frame()->hide();
     QVERIFY(!Frame()->ArrowTimer->isActive());
@@ -184,18 +188,18 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     WaitForPolling();
     QVERIFY(!Frame()->ArrowTimer->isActive());
     QVERIFY(!Frame()->imgArrow->isVisible());
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
 
     // The web poll runs while remote control is ticked (a test feature), the runner's timer while
     // it runs.
     TestMode = true;
     const auto testModeOff = qScopeGuard([] { TestMode = false; });
-    Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
-    Frame()->chkRemoteControl->setChecked(true);
-    QVERIFY(Frame()->PHP_Call_Timer->isActive());
-    Frame()->chkRemoteControl->setChecked(false);
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
-    Frame()->chkRemoteControl->setChecked(true);
+    Frame()->WebBridge().SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(true);
+    QVERIFY(fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(false);
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(true);
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnRunner->isEnabled(), LineTimeout);
     Frame()->btnRunner->click();
     QVERIFY(Frame()->Runner_Timer->isActive());
@@ -207,10 +211,10 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
     QVERIFY(!Frame()->Runner_Timer->isActive());
-    QVERIFY(!Frame()->PHP_Call_Timer->isActive());
+    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
     QVERIFY(Frame()->ArrowTimer->isActive());
     QVERIFY(Frame()->imgArrow->isVisible());
-    Frame()->chkRemoteControl->setChecked(false);
+    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(false);
 }
 
 void TestQuadrelLine::ConnectSerial()
@@ -250,7 +254,7 @@ void TestQuadrelLine::connectsOverAPseudoTerminal()
     QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("9600"));
     QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
     QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("2.15"));
-    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("01-02-03-04-05-06"));
+    QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("01-02-03-04-05-06"));
     QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
                              LineTimeout);
     QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
@@ -711,12 +715,12 @@ void TestQuadrelLine::restartWaitActsOnlyOnItsConnection()
             QTimer::singleShot(at, Frame(), clickConnectButton);
 
     const size_t mark = ReceivedCount(*Sim());
-    QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnReset"), Qt::LeftButton);
     if (clicksAt.contains(-1)) {
         QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
         clickConnectButton();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->RestartWait_Timer->isActive(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!fPanel.Control<QTimer>("RestartWait_Timer")->isActive(), LineTimeout);
     QCOMPARE(ReceivedRequests(*Sim(), mark).count(Request{ModuleAddress, 6, 60000, 21930}), 1);
 
     if (probesWanted > 0) {

@@ -9,6 +9,7 @@
 #include "diagnostics/uTempLog.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uBlinker.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -628,23 +629,24 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     });
     ConnectSerial();
     QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
-    QVERIFY(Frame()->panRS485->isVisible());
-    QCOMPARE(Frame()->txtAddr->text(), QStringLiteral("16"));
-    TypeInto(Frame()->txtAddr, QStringLiteral("20"));
-    Frame()->cbBaudRate->setFocus();
-    QTest::keyClicks(Frame()->cbBaudRate, QStringLiteral("19200"));
-    QCOMPARE(Frame()->cbBaudRate->currentText(), QStringLiteral("19200"));
-    Frame()->cbFormat->setCurrentIndex(Frame()->cbFormat->findText(QStringLiteral("MODBUS RTU 8E1")));
-    TypeInto(Frame()->txtTimeout, QStringLiteral("5"));
-    QCOMPARE(Frame()->txtTimeout->accessibleName(), QStringLiteral("Сетевой тайм-аут"));
+    QVERIFY(fPanel.Control<QFrame>("panRS485")->isVisible());
+    QCOMPARE(fPanel.Control<QLineEdit>("txtAddr")->text(), QStringLiteral("16"));
+    TypeInto(fPanel.Control<QLineEdit>("txtAddr"), QStringLiteral("20"));
+    fPanel.Control<QComboBox>("cbBaudRate")->setFocus();
+    QTest::keyClicks(fPanel.Control<QComboBox>("cbBaudRate"), QStringLiteral("19200"));
+    QCOMPARE(fPanel.Control<QComboBox>("cbBaudRate")->currentText(), QStringLiteral("19200"));
+    fPanel.Control<QComboBox>("cbFormat")
+        ->setCurrentIndex(fPanel.Control<QComboBox>("cbFormat")->findText(QStringLiteral("MODBUS RTU 8E1")));
+    TypeInto(fPanel.Control<QLineEdit>("txtTimeout"), QStringLiteral("5"));
+    QCOMPARE(fPanel.Control<QLineEdit>("txtTimeout")->accessibleName(), QStringLiteral("Сетевой тайм-аут"));
 
     size_t mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnRS485_Apply, Qt::LeftButton);
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnRS485_Apply"), Qt::LeftButton);
     const QList<Request> expected{{16, 6, 28676, 20}, {16, 6, 28672, 5}, {16, 6, 28673, 6}, {16, 6, 28680, 5}};
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), expected.size(), LineTimeout);
     QCOMPARE(Describe(Writes(*Sim(), mark)), Describe(expected));
     QVERIFY(Log()->Lines().contains(QString()));
-    QVERIFY(!Frame()->panRS485->isVisible());
+    QVERIFY(!fPanel.Control<QFrame>("panRS485")->isVisible());
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
     QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("19200"));
     QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
@@ -656,18 +658,21 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     });
 
     // The reminder: the "!" and the restart button blinking red and back.
-    QVERIFY(Frame()->labNeedReset->isVisible());
-    QCOMPARE(Frame()->labNeedReset->toolTip(), QStringLiteral("Требуется перезагрузка"));
-    QVERIFY(Frame()->ResetBtn_Timer->isActive());
-    QCOMPARE(Frame()->ResetBtn_Timer->interval(), 350);
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->btnReset->palette().color(QPalette::Button), QColor(255, 0, 0), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0), 5000);
+    QVERIFY(fPanel.Control<QLabel>("labNeedReset")->isVisible());
+    QCOMPARE(fPanel.Control<QLabel>("labNeedReset")->toolTip(), QStringLiteral("Требуется перезагрузка"));
+    QVERIFY(fPanel.Control<QTimer>("ResetBtn_Timer")->isActive());
+    QCOMPARE(fPanel.Control<QTimer>("ResetBtn_Timer")->interval(), 350);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.Control<QPushButton>("btnReset")->palette().color(QPalette::Button),
+                              QColor(255, 0, 0), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.Control<QPushButton>("btnReset")->palette().color(QPalette::Button)
+                                 != QColor(255, 0, 0),
+                             5000);
 
     // Restart: one command frame, then after 1200 ms the panel lets go of the module.
     mark = LogMark(*Sim());
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
+    QTest::mouseClick(fPanel.Control<QPushButton>("btnReset"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
     QVERIFY(clock.elapsed() >= 1200);
     const TSimBytes restart{0x10, 0x06, 0xEA, 0x60, 0x55, 0xAA};
@@ -680,9 +685,9 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QCOMPARE(restartFrames, 1);
     QVERIFY(!fPanel.IsConnected());
     QVERIFY(!fPanel.IsPolling());
-    QVERIFY(!Frame()->labNeedReset->isVisible());
-    QVERIFY(!Frame()->ResetBtn_Timer->isActive());
-    QVERIFY(Frame()->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0));
+    QVERIFY(!fPanel.Control<QLabel>("labNeedReset")->isVisible());
+    QVERIFY(!fPanel.Control<QTimer>("ResetBtn_Timer")->isActive());
+    QVERIFY(fPanel.Control<QPushButton>("btnReset")->palette().color(QPalette::Button) != QColor(255, 0, 0));
     QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
     for (int n = 1; n <= 20; ++n) {
         QVERIFY(!Frame()->DOUTs[size_t(n)].IsOn());
@@ -727,7 +732,7 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QCOMPARE(Frame()->Link()->Engine()->LocDCB().BaudRate, 19200);
     QCOMPARE(int(Frame()->Link()->Engine()->LocDCB().Parity), 2); // even
     QVERIFY(Received(*Sim(), mark).contains(Request{20, 4, 36864, 1}));
-    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("0A-1B-2C-3D-00-10"));
+    QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("0A-1B-2C-3D-00-10"));
 }
 
 void TestQuadrelOutputs::networkSettingsRefuseWrongInput_data()
@@ -757,25 +762,25 @@ void TestQuadrelOutputs::networkSettingsRefuseWrongInput()
 
     // Not connected: nothing at all happens.
     const qsizetype linesBefore = Log()->Lines().size();
-    Frame()->btnRS485_ApplyClick();
+    fPanel.Control<QPushButton>("btnRS485_Apply")->click(); // hidden, not connected
     QCOMPARE(Log()->Lines().size(), linesBefore);
-    QVERIFY(!Frame()->labNeedReset->isVisible());
+    QVERIFY(!fPanel.Control<QLabel>("labNeedReset")->isVisible());
 
     ConnectSerial();
-    QCOMPARE(Frame()->cbFormat->currentIndex(), formatCode >= 4 ? formatCode - 4 : -1);
+    QCOMPARE(fPanel.Control<QComboBox>("cbFormat")->currentIndex(), formatCode >= 4 ? formatCode - 4 : -1);
     QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
-    TypeInto(Frame()->txtAddr, address);
-    TypeInto(Frame()->txtTimeout, timeout);
+    TypeInto(fPanel.Control<QLineEdit>("txtAddr"), address);
+    TypeInto(fPanel.Control<QLineEdit>("txtTimeout"), timeout);
     const size_t mark = LogMark(*Sim());
-    QTest::keyClick(Frame()->txtTimeout, Qt::Key_Return);
+    QTest::keyClick(fPanel.Control<QLineEdit>("txtTimeout"), Qt::Key_Return);
 
     QWidget *flashed = Frame()->findChild<QWidget *>(field);
     QVERIFY(Flashing(flashed));
     if (auto *edit = qobject_cast<QLineEdit *>(flashed))
         QCOMPARE(edit->text(), corrected);
     QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
-    QVERIFY(!Frame()->labNeedReset->isVisible());
-    QVERIFY(!Frame()->ResetBtn_Timer->isActive());
+    QVERIFY(!fPanel.Control<QLabel>("labNeedReset")->isVisible());
+    QVERIFY(!fPanel.Control<QTimer>("ResetBtn_Timer")->isActive());
     WaitForPollAfter(mark);
     QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 }
@@ -784,27 +789,29 @@ void TestQuadrelOutputs::identifierAndCopy()
 {
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) { m.SetIdentifier(0xAABB, 0xCCDD, 0xEEFF); });
     ConnectSerial();
-    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
-    QVERIFY(Frame()->panMAC->isVisible());
-    Frame()->SetMAC(QByteArray("\x01\x02\x03", 3)); // not six bytes: nothing changes
-    QCOMPARE(Frame()->txtMAC->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
+    QVERIFY(fPanel.Control<QFrame>("panMAC")->isVisible());
+    Frame()->DeviceSettings().SetMAC(QByteArray("\x01\x02\x03", 3)); // not six bytes: nothing changes
+    QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
 
     // The right button opens the menu; its one item copies the identifier.
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
-    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), Frame()->txtMAC->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(Frame()->txtMAC, &menuEvent);
-    QTRY_VERIFY(Frame()->puMAC->isVisible());
-    QCOMPARE(Frame()->puMAC->actions().size(), 1);
-    QCOMPARE(Frame()->puMAC_Copy->text(), QStringLiteral("Скопировать ID"));
-    QTest::mouseClick(Frame()->puMAC, Qt::LeftButton, {}, Frame()->puMAC->actionGeometry(Frame()->puMAC_Copy).center());
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                fPanel.Control<QLabel>("txtMAC")->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(fPanel.Control<QLabel>("txtMAC"), &menuEvent);
+    QTRY_VERIFY(fPanel.Control<QMenu>("puMAC")->isVisible());
+    QCOMPARE(fPanel.Control<QMenu>("puMAC")->actions().size(), 1);
+    QCOMPARE(fPanel.Control<QAction>("puMAC_Copy")->text(), QStringLiteral("Скопировать ID"));
+    QTest::mouseClick(fPanel.Control<QMenu>("puMAC"), Qt::LeftButton, {},
+                      fPanel.Control<QMenu>("puMAC")->actionGeometry(fPanel.Control<QAction>("puMAC_Copy")).center());
     QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
 
     // From the keyboard: the identifier takes the focus, Ctrl+C copies it.
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
-    Frame()->SetMAC(QByteArray("\x12\x34\x56\x78\x9A\xBC", 6));
-    Frame()->txtMAC->setFocus();
-    QTRY_VERIFY(Frame()->txtMAC->hasFocus());
-    QTest::keyClick(Frame()->txtMAC, Qt::Key_C, Qt::ControlModifier);
+    Frame()->DeviceSettings().SetMAC(QByteArray("\x12\x34\x56\x78\x9A\xBC", 6));
+    fPanel.Control<QLabel>("txtMAC")->setFocus();
+    QTRY_VERIFY(fPanel.Control<QLabel>("txtMAC")->hasFocus());
+    QTest::keyClick(fPanel.Control<QLabel>("txtMAC"), Qt::Key_C, Qt::ControlModifier);
     QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12-34-56-78-9A-BC"));
 }
 

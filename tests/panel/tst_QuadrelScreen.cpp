@@ -7,6 +7,7 @@
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uBlinker.h"
+#include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uProjectFile.h"
 #include "panel/uProjectKeeper.h"
@@ -225,7 +226,7 @@ void TestQuadrelScreen::valueLabelsAreReadWithTheirValue()
     auto *shown = Frame()->findChild<QLabel *>(label);
     QVERIFY(shown);
     if (label == QStringLiteral("txtMAC")) {
-        Frame()->SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
+        Frame()->DeviceSettings().SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
         value = QStringLiteral("01-02-03-0A-0B-0C");
     } else if (label == QStringLiteral("labSnakeSpeed")) {
         Frame()->SnakeSpeedScroll->setValue(700);
@@ -285,8 +286,9 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     fPanel.Show();
     Frame()->InterfaceTimerTimer();
     for (QWidget *panel :
-         std::initializer_list<QWidget *>{Frame()->panComPort, fPanel.Control<QFrame>("panFind"), Frame()->panRS485,
-                                          Frame()->panDOUT, Frame()->panShim, Frame()->panSnake, Frame()->panProxy,
+         std::initializer_list<QWidget *>{Frame()->panComPort, fPanel.Control<QFrame>("panFind"),
+                                          fPanel.Control<QFrame>("panRS485"), Frame()->panDOUT, Frame()->panShim,
+                                          Frame()->panSnake, fPanel.Control<QFrame>("panProxy"),
                                           fPanel.Control<QFrame>("panAutorun")})
         panel->show();
     QCoreApplication::processEvents();

@@ -12,6 +12,7 @@
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uWebBridgePanel.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
 #include "tests/TestStallWatch.h"
@@ -137,6 +138,9 @@ private slots:
 
 private:
     void ConnectPanel();
+    // The bridge's controls, found by their object names.
+    QCheckBox *RemoteControl() const { return fPanel.Control<QCheckBox>("chkRemoteControl"); }
+    QLineEdit *AuthKey() const { return fPanel.Control<QLineEdit>("txtAuthKey"); }
 
     std::unique_ptr<TzTestWebServer> fServer;
     QList<QUrl> fOpened;
@@ -153,7 +157,7 @@ void TestQuadrelWeb::init()
     QVERIFY(fServer->Listen());
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer(""); };
     fPanel.CreateFrame();
-    Frame()->SetHttpBase(fServer->Base());
+    Frame()->WebBridge().SetHttpBase(fServer->Base());
     fPanel.Show();
     // Keyboard focus needs the active window.
     Frame()->activateWindow();
@@ -173,7 +177,7 @@ void TestQuadrelWeb::cleanup()
 void TestQuadrelWeb::ConnectPanel()
 {
     fPanel.ConnectSerial();
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->txtMAC->text(), ModuleId, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(fPanel.Control<QLabel>("txtMAC")->text(), ModuleId, LineTimeout);
 }
 
 void TestQuadrelWeb::answerSwitchesOutputsOnTheModule_data()
@@ -202,7 +206,7 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
     QCOMPARE(PollsSeen(*fServer), 0);
 
     const size_t mark = ReceivedCount(*Sim());
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     if (!writes.isEmpty())
         QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), writes, WebPatience);
     // A few more answers change nothing more.
@@ -211,8 +215,8 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
 
     const TzSeenRequest &poll = fServer->Requests.back();
     QCOMPARE(poll.Query.value(QStringLiteral("device_id")), ModuleId);
-    QCOMPARE(poll.Query.value(QStringLiteral("key")), Frame()->txtAuthKey->text());
-    QCOMPARE(Frame()->txtAuthKey->text().size(), 6);
+    QCOMPARE(poll.Query.value(QStringLiteral("key")), AuthKey()->text());
+    QCOMPARE(AuthKey()->text().size(), 6);
     if (writes.contains(QStringLiteral("2:0"))) {
         bool one = false, two = true;
         Sim()->Bus().WithModule(ModuleAddress, [&](TzSimModule &aModule, uint64_t aNow) {
@@ -224,7 +228,7 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
     }
 
     // Unticked, the polls stop.
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(HTTP_Request().Running() == 0, WebPatience);
     const int polls = PollsSeen(*fServer);
     QTest::qWait(2500);
@@ -234,9 +238,9 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
 void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
 {
     const QString key = QStringLiteral("a&b #c+d e");
-    Frame()->txtAuthKey->setText(key);
+    AuthKey()->setText(key);
     ConnectPanel();
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
     QVERIFY(!Frame()->DOUTs[7].IsOn());
 
@@ -295,7 +299,7 @@ void TestQuadrelWeb::clickWhileTheFirstRequestIsOutIsSentAfterIt()
         return HttpAnswer(aRequest.Path == "/discret_outputs.php" ? *reported : QByteArray());
     };
     ConnectPanel();
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
     const auto clickOutput7 = [this] {
         QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 7));
@@ -330,7 +334,7 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
         return aRequest.Path == "/discret_outputs.php" ? TzTestWebServer::Hold() : HttpAnswer("");
     };
     ConnectPanel();
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     QTRY_COMPARE_WITH_TIMEOUT(fServer->HeldCount(), 1, WebPatience);
 
     // The operator switches the test features off and, before the screen's next refresh, clicks
@@ -339,7 +343,7 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
     const size_t mark = ReceivedCount(*Sim());
     QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 5));
     QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("5:1")}, LineTimeout);
-    QVERIFY(!Frame()->chkRemoteControl->isChecked());
+    QVERIFY(!RemoteControl()->isChecked());
     QCOMPARE(Log()->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
     QVERIFY(OutputRequests(*fServer, 5).isEmpty());
 
@@ -355,8 +359,8 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
     TestMode = true;
     QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 3, LineTimeout);
-    QVERIFY(Frame()->chkRemoteControl->isVisible());
-    QVERIFY(!Frame()->chkRemoteControl->isChecked());
+    QVERIFY(RemoteControl()->isVisible());
+    QVERIFY(!RemoteControl()->isChecked());
     QCOMPARE(PollsSeen(*fServer), 1);
     QCOMPARE(Log()->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
 }
@@ -365,55 +369,63 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
 {
     const QString password = QStringLiteral("s3cr&t #42");
     // The test server is the proxy; the service address behind it is never reached directly.
-    Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:9/svc/"));
+    Frame()->WebBridge().SetHttpBase(QStringLiteral("http://127.0.0.1:9/svc/"));
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("4 1"); };
     ConnectPanel();
+    // The proxy panel's controls, as the operator's tools find them.
+    auto *settingsPicture = fPanel.Control<TzPictureLabel>("imgProxySettings");
+    auto *proxyPanel = fPanel.Control<QFrame>("panProxy");
+    auto *useProxy = fPanel.Control<QCheckBox>("chkProxyUse");
+    auto *server = fPanel.Control<QLineEdit>("txtProxyServer");
+    auto *port = fPanel.Control<QLineEdit>("txtProxyPort");
+    auto *needPass = fPanel.Control<QCheckBox>("chkProxyNeedPass");
+    auto *user = fPanel.Control<QLineEdit>("txtProxyUser");
+    auto *pass = fPanel.Control<QLineEdit>("txtProxyPass");
 
     // The picture takes the focus and opens the panel with Space, under itself. Test controls are
     // shown by the interface timer's next tick.
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgProxySettings->isVisible(), LineTimeout);
-    Frame()->imgProxySettings->setFocus();
-    QVERIFY(Frame()->imgProxySettings->hasFocus());
-    QTest::keyClick(Frame()->imgProxySettings, Qt::Key_Space);
-    QVERIFY(Frame()->panProxy->isVisible());
-    QCOMPARE(Frame()->panProxy->pos(),
-             QPoint(Frame()->imgProxySettings->x(), Frame()->imgProxySettings->geometry().bottom() + 1));
-    QVERIFY(Frame()->chkProxyUse->hasFocus());
-    QTest::keyClick(Frame()->chkProxyUse, Qt::Key_Space);
-    QVERIFY(Frame()->chkProxyUse->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(settingsPicture->isVisible(), LineTimeout);
+    settingsPicture->setFocus();
+    QVERIFY(settingsPicture->hasFocus());
+    QTest::keyClick(settingsPicture, Qt::Key_Space);
+    QVERIFY(proxyPanel->isVisible());
+    QCOMPARE(proxyPanel->pos(), QPoint(settingsPicture->x(), settingsPicture->geometry().bottom() + 1));
+    QVERIFY(useProxy->hasFocus());
+    QTest::keyClick(useProxy, Qt::Key_Space);
+    QVERIFY(useProxy->isChecked());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), Frame()->txtProxyServer);
-    QTest::keyClicks(Frame()->txtProxyServer, QStringLiteral("127.0.0.1"));
-    QTest::keyClick(Frame()->txtProxyServer, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), Frame()->txtProxyPort);
-    Frame()->txtProxyPort->selectAll();
-    QTest::keyClicks(Frame()->txtProxyPort, QStringLiteral("x%1").arg(fServer->Port()));
-    QCOMPARE(Frame()->txtProxyPort->text(), QString::number(fServer->Port()));
-    QTest::keyClick(Frame()->txtProxyPort, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), Frame()->chkProxyNeedPass);
-    QTest::keyClick(Frame()->chkProxyNeedPass, Qt::Key_Space);
-    QTest::keyClick(Frame()->chkProxyNeedPass, Qt::Key_Tab);
-    QTest::keyClicks(Frame()->txtProxyUser, QStringLiteral("oper"));
-    QTest::keyClick(Frame()->txtProxyUser, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), Frame()->txtProxyPass);
-    QTest::keyClicks(Frame()->txtProxyPass, password);
-    QCOMPARE(Frame()->txtProxyPass->echoMode(), QLineEdit::Password);
+    QCOMPARE(QApplication::focusWidget(), server);
+    QTest::keyClicks(server, QStringLiteral("127.0.0.1"));
+    QTest::keyClick(server, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), port);
+    port->selectAll();
+    QTest::keyClicks(port, QStringLiteral("x%1").arg(fServer->Port()));
+    QCOMPARE(port->text(), QString::number(fServer->Port()));
+    QTest::keyClick(port, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), needPass);
+    QTest::keyClick(needPass, Qt::Key_Space);
+    QTest::keyClick(needPass, Qt::Key_Tab);
+    QTest::keyClicks(user, QStringLiteral("oper"));
+    QTest::keyClick(user, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), pass);
+    QTest::keyClicks(pass, password);
+    QCOMPARE(pass->echoMode(), QLineEdit::Password);
     // Enter in a field saves and closes the panel.
-    QTest::keyClick(Frame()->txtProxyPass, Qt::Key_Return);
-    QVERIFY(!Frame()->panProxy->isVisible());
+    QTest::keyClick(pass, Qt::Key_Return);
+    QVERIFY(!proxyPanel->isVisible());
     // Cancel brings back what was saved and leaves the panel open.
-    const QString savedUser = Frame()->txtProxyUser->text();
-    Frame()->imgProxySettingsClick();
-    QVERIFY(Frame()->panProxy->isVisible());
-    Frame()->txtProxyUser->setText(QStringLiteral("someone else"));
-    Frame()->btnHTTP_Cancel->click();
-    QVERIFY(Frame()->panProxy->isVisible());
-    QCOMPARE(Frame()->txtProxyUser->text(), savedUser);
-    Frame()->imgProxySettingsClick();
-    QVERIFY(!Frame()->panProxy->isVisible());
+    const QString savedUser = user->text();
+    settingsPicture->Click();
+    QVERIFY(proxyPanel->isVisible());
+    user->setText(QStringLiteral("someone else"));
+    fPanel.Control<QPushButton>("btnHTTP_Cancel")->click();
+    QVERIFY(proxyPanel->isVisible());
+    QCOMPARE(user->text(), savedUser);
+    settingsPicture->Click();
+    QVERIFY(!proxyPanel->isVisible());
 
     const size_t mark = ReceivedCount(*Sim());
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("4:1")}, WebPatience);
     const TzSeenRequest &poll = fServer->Requests.front();
     QVERIFY2(poll.Target.startsWith("http://127.0.0.1:9/svc/discret_outputs.php?device_id="), poll.Target.constData());
@@ -422,9 +434,9 @@ void TestQuadrelWeb::proxyPanelFromTheKeyboardReachesTheProxy()
 
     // A proxy that fails: the password shows nowhere the operator or an observer could read it.
     fServer->Close();
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->chkRemoteControl->toolTip().contains(QStringLiteral("не отвечает")), WebPatience);
-    QVERIFY(!Frame()->chkRemoteControl->toolTip().contains(password));
-    QVERIFY(!Frame()->chkRemoteControl->accessibleDescription().contains(password));
+    QTRY_VERIFY_WITH_TIMEOUT(RemoteControl()->toolTip().contains(QStringLiteral("не отвечает")), WebPatience);
+    QVERIFY(!RemoteControl()->toolTip().contains(password));
+    QVERIFY(!RemoteControl()->accessibleDescription().contains(password));
     for (const QString &line : Log()->Lines())
         QVERIFY2(!line.contains(password), qPrintable(line));
 }
@@ -447,17 +459,17 @@ void TestQuadrelWeb::httpsAnswerAppliedOnlyWhenTrusted()
     fServer = std::make_unique<TzTestWebServer>(&tls);
     QVERIFY(fServer->Listen());
     fServer->Answer = [](const TzSeenRequest &) { return HttpAnswer("3 1"); };
-    Frame()->SetHttpBase(fServer->Base(QStringLiteral("https")));
+    Frame()->WebBridge().SetHttpBase(fServer->Base(QStringLiteral("https")));
     if (trusted)
         HTTP_Request().SetCaFile(authority.CaFile());
     ConnectPanel();
     const size_t mark = ReceivedCount(*Sim());
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     if (trusted) {
         QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("3:1")}, WebPatience);
-        QVERIFY(Frame()->chkRemoteControl->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
+        QVERIFY(RemoteControl()->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(Frame()->chkRemoteControl->toolTip().contains(
+        QTRY_VERIFY_WITH_TIMEOUT(RemoteControl()->toolTip().contains(
                                      QStringLiteral("(сертификат сервера не прошёл проверку)")),
                                  WebPatience);
         // Let several polls fail: nothing reaches the module, no request reached the service.
@@ -489,13 +501,13 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     QFETCH(QString, status);
     std::unique_ptr<TzNeverAccepting> silent;
     if (kind == QLatin1String("refuses")) {
-        Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
+        Frame()->WebBridge().SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
     } else if (kind == QLatin1String("never accepts")) {
         silent = std::make_unique<TzNeverAccepting>();
         QVERIFY(silent->Port() != 0);
-        Frame()->SetHttpBase(QStringLiteral("http://127.0.0.1:%1/").arg(silent->Port()));
+        Frame()->WebBridge().SetHttpBase(QStringLiteral("http://127.0.0.1:%1/").arg(silent->Port()));
     } else if (kind == QLatin1String("silent name server")) {
-        Frame()->SetHttpBase(QStringLiteral("http://%1/").arg(QLatin1String(SilentHostName)));
+        Frame()->WebBridge().SetHttpBase(QStringLiteral("http://%1/").arg(QLatin1String(SilentHostName)));
     } else if (kind == QLatin1String("never answers")) {
         fServer->Answer = [](const TzSeenRequest &) { return QByteArray(); };
     } else if (kind == QLatin1String("resets")) {
@@ -520,7 +532,7 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     ConnectPanel();
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [this, mostRunning, &pollsBeforeOutcome] {
-        if (!Frame()->WebFailingSince.isValid() && !Frame()->WebLastAnswer.isValid()) {
+        if (!Frame()->WebBridge().FailingSince().isValid() && !Frame()->WebBridge().LastAnswer().isValid()) {
             *mostRunning = std::max(*mostRunning, HTTP_Request().Running());
             pollsBeforeOutcome = PollsSeen(*fServer);
         }
@@ -531,18 +543,18 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
     stalls.Start();
 
     const size_t mark = ReceivedCount(*Sim());
-    Frame()->chkRemoteControl->click();
+    RemoteControl()->click();
     if (kind == QLatin1String("huge")) {
         // The answer is cut at its limit, and what came before the cut is applied.
         QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("4:1")}, WebPatience);
         QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 3, WebPatience);
-        QVERIFY(!Frame()->WebFailingSince.isValid());
+        QVERIFY(!Frame()->WebBridge().FailingSince().isValid());
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebFailingSince.isValid(), WebPatience);
+        QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebBridge().FailingSince().isValid(), WebPatience);
         QCOMPARE(OutputWrites(*Sim(), mark), QStringList{});
     }
     // The operator reads what happened in the remote-control hint.
-    QVERIFY2(Frame()->chkRemoteControl->toolTip().contains(status), qPrintable(Frame()->chkRemoteControl->toolTip()));
+    QVERIFY2(RemoteControl()->toolTip().contains(status), qPrintable(RemoteControl()->toolTip()));
     // A refused or reset connection fails before the watch can see it.
     QVERIFY(*mostRunning <= 1);
     if (kind != QLatin1String("refuses") && kind != QLatin1String("resets"))
@@ -585,32 +597,32 @@ void TestQuadrelWeb::badServicesNeverDelayTheModulePolling()
 
 void TestQuadrelWeb::hintTellsWhenTheServiceLastAnswered()
 {
-    QCOMPARE(Frame()->chkRemoteControl->toolTip(),
+    QCOMPARE(RemoteControl()->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис ещё не отвечал"));
     ConnectPanel();
-    Frame()->chkRemoteControl->click();
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebLastAnswer.isValid(), WebPatience);
-    const QString answered = Frame()->WebLastAnswer.toString(QStringLiteral("HH:mm:ss"));
-    QCOMPARE(Frame()->chkRemoteControl->toolTip(),
+    RemoteControl()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebBridge().LastAnswer().isValid(), WebPatience);
+    const QString answered = Frame()->WebBridge().LastAnswer().toString(QStringLiteral("HH:mm:ss"));
+    QCOMPARE(RemoteControl()->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис ответил в ") + answered);
-    QCOMPARE(Frame()->chkRemoteControl->accessibleDescription(), Frame()->chkRemoteControl->toolTip());
+    QCOMPARE(RemoteControl()->accessibleDescription(), RemoteControl()->toolTip());
 
     fServer->Close();
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebFailingSince.isValid(), WebPatience);
-    const QString last = Frame()->WebLastAnswer.toString(QStringLiteral("HH:mm:ss"));
-    QCOMPARE(Frame()->chkRemoteControl->toolTip(),
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->WebBridge().FailingSince().isValid(), WebPatience);
+    const QString last = Frame()->WebBridge().LastAnswer().toString(QStringLiteral("HH:mm:ss"));
+    QCOMPARE(RemoteControl()->toolTip(),
              QStringLiteral("Управление выходами через веб-сервис\r\nВеб-сервис не отвечает с %1 (нет соединения)\r\n"
                             "Последний ответ: %2")
-                 .arg(Frame()->WebFailingSince.toString(QStringLiteral("HH:mm:ss")), last));
-    QCOMPARE(Frame()->chkRemoteControl->accessibleDescription(), Frame()->chkRemoteControl->toolTip());
+                 .arg(Frame()->WebBridge().FailingSince().toString(QStringLiteral("HH:mm:ss")), last));
+    QCOMPARE(RemoteControl()->accessibleDescription(), RemoteControl()->toolTip());
     QCOMPARE(Log()->Lines().filter(QStringLiteral("Веб-сервис не отвечает: нет соединения")).size(), 1);
 
     // The service comes back: the hint and one log line say so.
     fServer = std::make_unique<TzTestWebServer>();
     QVERIFY(fServer->Listen());
-    Frame()->SetHttpBase(fServer->Base());
-    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->WebFailingSince.isValid(), WebPatience);
-    QVERIFY(Frame()->chkRemoteControl->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
+    Frame()->WebBridge().SetHttpBase(fServer->Base());
+    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->WebBridge().FailingSince().isValid(), WebPatience);
+    QVERIFY(RemoteControl()->toolTip().contains(QStringLiteral("Веб-сервис ответил в")));
     QCOMPARE(Log()->Lines().filter(QStringLiteral("Веб-сервис снова отвечает")).size(), 1);
 }
 
@@ -618,26 +630,28 @@ void TestQuadrelWeb::controlPageOpensInTheBrowser()
 {
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "OpenUrl");
     const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); });
-    Frame()->SetHttpBase(QStringLiteral("https://127.0.0.1:9/svc"));
-    Frame()->txtAuthKey->setText(QStringLiteral("k #1"));
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgOpenNano->isVisible(), LineTimeout);
-    QCOMPARE(Frame()->imgOpenNano->accessibleName(), QStringLiteral("Открыть страницу управления"));
-    Frame()->imgOpenNano->setFocus();
-    QTest::keyClick(Frame()->imgOpenNano, Qt::Key_Return);
+    Frame()->WebBridge().SetHttpBase(QStringLiteral("https://127.0.0.1:9/svc"));
+    AuthKey()->setText(QStringLiteral("k #1"));
+    QTRY_VERIFY_WITH_TIMEOUT(fPanel.Control<TzPictureLabel>("imgOpenNano")->isVisible(), LineTimeout);
+    QCOMPARE(fPanel.Control<TzPictureLabel>("imgOpenNano")->accessibleName(),
+             QStringLiteral("Открыть страницу управления"));
+    fPanel.Control<TzPictureLabel>("imgOpenNano")->setFocus();
+    QTest::keyClick(fPanel.Control<TzPictureLabel>("imgOpenNano"), Qt::Key_Return);
     QCOMPARE(fOpened.size(), 1);
     QCOMPARE(fOpened.front().toString(QUrl::FullyEncoded),
              QStringLiteral("https://127.0.0.1:9/svc/discret_control.php?device_id=AA-BB-CC-DD-EE-FF&key=k%20%231"));
 
     // Assistive technology presses the proxy picture through its action.
-    QAccessibleInterface *picture = QAccessible::queryAccessibleInterface(Frame()->imgProxySettings);
+    QAccessibleInterface *picture = QAccessible::queryAccessibleInterface(
+        fPanel.Control<TzPictureLabel>("imgProxySettings"));
     QVERIFY(picture);
     QCOMPARE(picture->role(), QAccessible::Button);
     QCOMPARE(picture->text(QAccessible::Name), QStringLiteral("Настройка"));
     QVERIFY(picture->actionInterface());
     picture->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QVERIFY(Frame()->panProxy->isVisible());
+    QVERIFY(fPanel.Control<QFrame>("panProxy")->isVisible());
     picture->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QVERIFY(!Frame()->panProxy->isVisible());
+    QVERIFY(!fPanel.Control<QFrame>("panProxy")->isVisible());
 }
 
 int main(int argc, char *argv[])

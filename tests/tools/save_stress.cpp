@@ -85,9 +85,9 @@ void Apply(TfrQuadrel &aFrame, const TzSet &aSet, int aRound)
     }
     aFrame.SaveOptions();
 
-    aFrame.txtProxyServer->setText(aSet.ProxyServer);
-    aFrame.txtProxyPass->setText(aSet.ProxyPass);
-    aFrame.txtAuthKey->setText(aSet.Key);
+    aFrame.findChild<QLineEdit *>(QStringLiteral("txtProxyServer"))->setText(aSet.ProxyServer);
+    aFrame.findChild<QLineEdit *>(QStringLiteral("txtProxyPass"))->setText(aSet.ProxyPass);
+    aFrame.findChild<QLineEdit *>(QStringLiteral("txtAuthKey"))->setText(aSet.Key);
     aFrame.SaveHTTPOptions();
 
     for (int n = 1; n <= 20; ++n)

@@ -9,6 +9,7 @@
 #include "model/uConnectionRules.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uFieldCheck.h"
 #include "panel/uPanelHost.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
@@ -218,8 +219,7 @@ void TzDeviceSettingsPanel::ApplyClick()
     // The module refuses values outside its ranges; nothing is copied or written for them, so the
     // connection page never takes an address the module will not have.
     int address = 0, timeout = 0;
-    if (!TfrQuadrel::CheckBlinkEditInt(fAddress, address, 1, 247)
-        || !TfrQuadrel::CheckBlinkEditInt(fTimeout, timeout, 0, 600))
+    if (!CheckBlinkEditInt(fAddress, address, 1, 247) || !CheckBlinkEditInt(fTimeout, timeout, 0, 600))
         return;
     // A speed or format the list does not hold (a module in an ASCII mode reports one) is not
     // written as some other code: the operator picks one first.

@@ -6,6 +6,7 @@
 #include "common/uUtils.h"
 #include "panel/uAutorunPanel.h"
 #include "panel/uBlinker.h"
+#include "panel/uFieldCheck.h"
 #include "panel/uSettingsFaults.h"
 #include "panel/uSettingsPlace.h"
 #include "port/uFreePort.h"
@@ -26,21 +27,6 @@ void SetIndexIfValid(QComboBox *aCombo, int aIndex)
     // An index the list does not have leaves the choice as it is.
     if (aIndex >= 0 && aIndex < aCombo->count())
         aCombo->setCurrentIndex(aIndex);
-}
-
-// The field's integer when it is one within aMin..aMax. Text that is no number flashes the field;
-// a number out of range is left as it is.
-bool FieldInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax)
-{
-    int number = 0;
-    if (!TryStrToInt(aEdit->text(), number)) {
-        BlinkEdit(aEdit);
-        return false;
-    }
-    if (number < aMin || number > aMax)
-        return false;
-    aValue = number;
-    return true;
 }
 
 } // namespace
@@ -65,8 +51,8 @@ void TzPanelOptions::Save(int aComPort)
 
     int port = 0, wait = 0;
     const bool hostValid = IsValidIPv4(fPage.Host->text());
-    const bool portValid = FieldInt(fPage.UdpPort, port, 1, 65535);
-    const bool waitValid = FieldInt(fPage.Wait, wait, 50, 10000);
+    const bool portValid = CheckEditInt(fPage.UdpPort, port, 1, 65535);
+    const bool waitValid = CheckEditInt(fPage.Wait, wait, 50, 10000);
     options.EthernetValid = hostValid && portValid && waitValid;
     if (options.EthernetValid) {
         options.EthernetActive = fPage.IsEthernet();

@@ -92,12 +92,9 @@ public:
     // The register template loaded; without it the panel refuses to connect.
     bool TemplateLoaded() const;
 
-    // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
+    // --- register access through the link (uQuadrelRegisters.cpp) ---
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
-    // The field's integer within aMin..aMax; a bad one flashes the field (the limit it broke is
-    // put in its place) and gives false.
-    static bool CheckBlinkEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
@@ -251,9 +248,8 @@ private:
     // The hint of stale values: since when the module has not answered.
     QString StaleHint() const;
 
-    // --- register access through the link, and field validation (uQuadrelRegisters.cpp) ---
+    // --- register access through the link (uQuadrelRegisters.cpp) ---
     void SetRegByID(int aID, double aValue, bool aForced);
-    static bool CheckEditInt(QLineEdit *aEdit, int &aValue, int aMin, int aMax);
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SetDOUT(int aIndex, bool aOn);

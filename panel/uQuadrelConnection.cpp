@@ -12,6 +12,7 @@
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
 #include "panel/uDeviceSettingsPanel.h"
+#include "panel/uFieldCheck.h"
 #include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
@@ -30,8 +31,6 @@
 #include <algorithm>
 
 namespace {
-
-constexpr int NoLimit = 2147483647;
 
 void SetLabelColours(QLabel *aLabel, const QColor &aBackground, const QColor &aText)
 {

@@ -8,6 +8,7 @@
 #include "common/uUtils.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uFieldCheck.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uShimCalc.h"
 

@@ -7,6 +7,7 @@
 #include "diagnostics/uTempLog.h"
 #include "model/uConnectionRules.h"
 #include "panel/uBlinker.h"
+#include "panel/uFieldCheck.h"
 #include "panel/uPanelHost.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uQuadrel.h"
@@ -29,7 +30,6 @@
 
 namespace {
 
-constexpr int NoLimit = 2147483647;
 constexpr int FindAniDots = 10;
 
 // Runs an action on Space, Enter and Return, so a picture that acts as a button and the result
@@ -164,15 +164,14 @@ bool TzSearchPanel::Start()
             BlinkEdit(fPage.Host);
             return false;
         }
-        if (!TfrQuadrel::CheckBlinkEditInt(fPage.UdpPort, port, 1, 65535)
-            || !TfrQuadrel::CheckBlinkEditInt(fPage.Wait, timeout, 50, 10000))
+        if (!CheckBlinkEditInt(fPage.UdpPort, port, 1, 65535) || !CheckBlinkEditInt(fPage.Wait, timeout, 50, 10000))
             return false;
         EthernetHost = fPage.Host->text();
         EthernetPort = port;
         EthernetWaitTime = timeout;
     } else {
         emit FieldsChanged();
-        if (!TfrQuadrel::CheckBlinkEditInt(fPage.Timeout, timeout, NoLimit, NoLimit))
+        if (!CheckBlinkEditInt(fPage.Timeout, timeout, NoLimit, NoLimit))
             return false;
         const int speed = fPage.Speed->currentText().toInt();
         if (!CheckTimeout(timeout, speed)) {

@@ -9,6 +9,7 @@
 #include "diagnostics/uVerInfo.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uFrameGlob.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsPlace.h"
@@ -40,6 +41,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     InitMode = true;
     setObjectName(QStringLiteral("TfrQuadrel"));
     fLink = std::make_unique<TzQuadrelLink>();
+    fOutputs = new TzOutputsModel(this);
     ConnectLink();
     InstallPictureAccessibility();
     CreateControls();
@@ -172,7 +174,7 @@ QString TfrQuadrel::PortCaption() const
 
 void TfrQuadrel::CreateShimBtns()
 {
-    DOUTs[1].BtnShim = btnDOUT1Pan;
+    fShimButtons[1] = btnDOUT1Pan;
     btnDOUT1Pan->setCheckable(true);
     btnDOUT1Pan->setProperty("tag", 1);
     const QSize size = btnDOUT1Pan->size();
@@ -194,32 +196,28 @@ void TfrQuadrel::CreateShimBtns()
             button->move(left->x() + left->width() + gap, left->y());
         }
         connect(button, &QPushButton::clicked, this, [this, n] { btnDOUT1PanClick(n); });
-        DOUTs[n].BtnShim = button;
+        fShimButtons[size_t(n)] = button;
         left = button;
     }
     connect(btnDOUT1Pan, &QPushButton::clicked, this, [this] { btnDOUT1PanClick(1); });
     for (int n = 1; n <= 20; ++n) {
-        DOUTs[n].BtnShim->setIcon(PanelIcon(n == 1 ? QStringLiteral("shim_on") : QStringLiteral("shim_off")));
-        DOUTs[n].BtnShim->setIconSize(QSize(12, 12));
-        DOUTs[n].SetEnabled(true);
+        fShimButtons[size_t(n)]->setIcon(PanelIcon(n == 1 ? QStringLiteral("shim_on") : QStringLiteral("shim_off")));
+        fShimButtons[size_t(n)]->setIconSize(QSize(12, 12));
+        fShimButtons[size_t(n)]->setEnabled(true);
     }
     btnDOUT1Pan->setChecked(true);
 }
 
 void TfrQuadrel::CreateNewStyleRelaysGrid()
 {
-    SG_Relays->PictureOf = [this](int aCol, int aRow) { return RelayPicture(aCol == 1 ? aRow : aRow + 10); };
-    SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
-    SG_Relays->HintOf = [this](int aCol, int aRow) { return RelayHint(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
     SG_Relays->OnCellDrag = [this](int aCol, int aRow) { SG_RelaysMouseMove(aCol, aRow); };
     SG_Relays->OnDragEnd = [this] { SG_RelaysMouseUp(); };
-    connect(SG_Relays, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *aItem) {
+    connect(fOutputs, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &aTopLeft) {
         // A running timer is not restarted: edits are saved 5 s after the first one.
-        if ((aItem->column() == 2 || aItem->column() == 5) && !InitMode && !ProjSaveTimer->isActive())
+        if (aTopLeft.column() == TzOutputsModel::ColDescription && !InitMode && !ProjSaveTimer->isActive())
             ProjSaveTimer->start();
     });
-    SG_Relays->Refresh();
     FrameResize();
 }
 

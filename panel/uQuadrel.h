@@ -11,8 +11,8 @@
 // files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
 
 #include "model/uGlobals.h"
-#include "panel/uDiscretOutParams.h"
 #include "panel/uOptionsFile.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPanelHost.h"
 
 #include <QDateTime>
@@ -64,6 +64,8 @@ public:
 
     // The connection to the module: the panel calls it and shows what its signals tell.
     TzQuadrelLink *Link() const { return fLink.get(); }
+    // The twenty outputs as the panel knows them; the grid shows them.
+    TzOutputsModel &Outputs() const { return *fOutputs; }
 
     // --- what the features' panels ask of the window (TzPanelHost) ---
     TzQuadrelLink &HostLink() override { return *fLink; }
@@ -99,15 +101,10 @@ public:
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
-    void StatusSafeCallback(TzTag *aTag);
     void SG_RelaysMouseDown(int aCol, int aRow);
-    QString RelayPicture(int aIndex) const;
 
     // --- writes that reach the module in the order given, through the link ---
     void SetRegInOrder(int aID, double aValue);
-
-    // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
-    void ShimAllCallback(TzTag *aTag);
 
     // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
     int SnakeStepTime() const;
@@ -142,7 +139,6 @@ public:
     int DevAddr = 16;
     int ComPort = 0;
     int BaudRate = 9600;
-    std::array<TzDiscretOutParams, 21> DOUTs; // 1..20; element 0 unused
     int CurrDoutIndx = 1;
     bool TableRelaysA_IsOn = false;
     bool TableRelaysB_IsOn = false;
@@ -296,8 +292,6 @@ private:
     void ProbeAnswered(bool aIsQuadrel);
     // A second passed without a Quadrel answering the probe.
     void ConnectFailed();
-    // Takes the output states of one states register (60016: 1..16, 60015: 17..20) into the grid.
-    void ShowOutputStates(int aStatesID);
     void cbComPortChange();
     void ConnectPagerChange();
     void ClearLabels(const QString &ClearText);
@@ -324,11 +318,6 @@ private:
     void SwitchRelay(int aIndex, bool aOn);
     void SG_RelaysMouseMove(int aCol, int aRow);
     void SG_RelaysMouseUp();
-    // The output shown in a grid cell, 0 for cells without one.
-    static int OutputOfCell(int aCol, int aRow);
-    QString RelayStateText(int aIndex) const;
-    // The hint of an output's picture: why it shows no state yet; empty otherwise.
-    QString RelayHint(int aIndex) const;
     // A new connection begins: every output is unknown until its state is read.
     void ForgetOutputStates();
     void btnRS485Click(QWidget *Sender);
@@ -467,6 +456,9 @@ private:
     void CreateSequenceControls();
     void CreateDeviceControls();
     std::unique_ptr<TzQuadrelLink> fLink;
+    TzOutputsModel *fOutputs = nullptr;
+    // The pulse-width panel's selector buttons, #1..#20; element 0 unused.
+    std::array<QPushButton *, 21> fShimButtons{};
     // Wires the link's signals to what shows them.
     void ConnectLink();
     void LoadTemplate();

@@ -11,6 +11,7 @@
 #include "model/uConnectionRules.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -169,10 +170,9 @@ void TfrQuadrel::ConnectLink()
     connect(fLink.get(), &TzQuadrelLink::ProbeAnswered, this, &TfrQuadrel::ProbeAnswered);
     connect(fLink.get(), &TzQuadrelLink::ConnectFailed, this, &TfrQuadrel::ConnectFailed);
     connect(fLink.get(), &TzQuadrelLink::FirstCycleDone, this, &TfrQuadrel::AfterFirstUpdate);
-    connect(fLink.get(), &TzQuadrelLink::PulseWidthBlockRead, this, &TfrQuadrel::ShimAllCallback);
-    connect(fLink.get(), &TzQuadrelLink::SafeStatesRead, this, &TfrQuadrel::StatusSafeCallback);
-    // The grid shows a state as soon as it is read, not at the next screen refresh.
-    connect(fLink.get(), &TzQuadrelLink::OutputsRead, this, &TfrQuadrel::ShowOutputStates);
+    // The outputs take their states as soon as they are read, their pulse-width blocks and safe
+    // states; the grid shows them from there.
+    fOutputs->Follow(fLink.get());
     connect(fLink.get(), &TzQuadrelLink::StaleChanged, this, [this](bool aStale) { MarkStale(aStale); });
     connect(fLink.get(), &TzQuadrelLink::RequestQueued, this,
             [](const TzPortObsRec &aRecord) { ObserversAddRequest(aRecord); });
@@ -286,31 +286,13 @@ void TfrQuadrel::InterfaceTimerTimer()
             else
                 SetLabelColours(labPower1, QColor(166, 202, 240), QColor(0, 0, 128));
         }
-        ShowOutputStates(QuadrelMap::RegStates1to16);
-        ShowOutputStates(QuadrelMap::RegStates17to20);
+        fOutputs->TakeReadStates();
         labTest->setText(QString::number(fLink->PendingAnswers()));
     } else {
         ButtonsEnabled(false);
         btnPortObserver->hide();
         btnConnect->setText(QStringLiteral("Подключиться"));
     }
-    SG_Relays->Refresh();
-}
-
-void TfrQuadrel::ShowOutputStates(int aStatesID)
-{
-    // A running light sequence shows its own steps; the states read meanwhile lag behind them.
-    if (!Connected || SnakeTimer->isActive() || btnRunner->isChecked())
-        return;
-    int states = 0;
-    if (!TryValueByID(aStatesID, states))
-        return;
-    const bool first16 = aStatesID == QuadrelMap::RegStates1to16;
-    const int first = first16 ? 1 : 17;
-    const int last = first16 ? 16 : 20;
-    for (int n = first; n <= last; ++n)
-        DOUTs[size_t(n)].SetIsOn(IsBitSet(states, uint8_t(n - first)));
-    SG_Relays->Refresh();
 }
 
 void TfrQuadrel::ButtonsEnabled(bool aEnabled)
@@ -418,6 +400,7 @@ void TfrQuadrel::AniTimerTimer()
 void TfrQuadrel::SetConnected(bool aConnected)
 {
     Connected = aConnected;
+    fOutputs->SetConnected(aConnected);
     // The button says at once what a click on it does: a click that came just after the panel
     // let go of the module must not connect it again under the caption "Отключиться".
     btnConnect->setText(aConnected ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));

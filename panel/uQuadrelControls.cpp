@@ -142,7 +142,7 @@ void TfrQuadrel::CreateControls()
 
     // The output grid.
     labDOUTS = Label(this, "labDOUTS", QStringLiteral("Дискретные выходы"), QRect(8, 196, 400, 18));
-    SG_Relays = new TzRelayGrid(this);
+    SG_Relays = new TzRelayGrid(fOutputs, this);
 
     // Connection panel with its two pages.
     panComPort = PopupFrame(this, "panComPort", QSize(330, 230));

@@ -213,7 +213,7 @@ void TfrQuadrel::RestartWaitEnded()
     ButtonsEnabled(false);
     ClearLabels(QStringLiteral("..."));
     for (int n = 1; n <= 20; ++n) {
-        DOUTs[size_t(n)].ShimKoef = 0;
+        Outputs().SetFill(n, 0);
         SetDOUT(n, false);
     }
 }

@@ -6,6 +6,7 @@
 #include "common/uUtils.h"
 #include "link/uQuadrelLink.h"
 #include "model/uQuadrelMap.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPictureLabel.h"
 
 #include <QLabel>
@@ -121,6 +122,7 @@ void TfrQuadrel::CreateSequenceControls()
             Runner_Timer->start();
         else
             Runner_Timer->stop();
+        fOutputs->SetSequenceRunning(SnakeTimer->isActive() || aOn);
     });
     for (QPushButton *button : {btnAllOn, btnAllOff, btnAllOnSlow, btnAllOffSlow})
         connect(button, &QPushButton::clicked, this, [this, button] { btnAllOnClick(button); });
@@ -168,6 +170,7 @@ void TfrQuadrel::btnSnakeOnClick()
         SnakeTimer->stop();
     else
         SnakeTimer->start();
+    fOutputs->SetSequenceRunning(SnakeTimer->isActive() || btnRunner->isChecked());
 }
 
 void TfrQuadrel::SnakeTimerTimer()
@@ -248,4 +251,5 @@ void TfrQuadrel::StopSequences()
     SnakePosPrev = 0;
     RunnerPos = 1;
     RunnerPosPrev = -1;
+    fOutputs->SetSequenceRunning(false);
 }

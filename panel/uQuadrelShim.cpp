@@ -8,6 +8,7 @@
 #include "common/uUtils.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uShimCalc.h"
 
@@ -146,36 +147,19 @@ void TfrQuadrel::CreateShimControls()
     txtShimScaleChange();
 }
 
-void TfrQuadrel::ShimAllCallback(TzTag *aTag)
-{
-    if (!aTag || (aTag->ID != QuadrelMap::TagPulseBlock1 && aTag->ID != QuadrelMap::TagPulseBlock11))
-        return;
-    const QByteArray &data = aTag->Data;
-    if (data.size() < 60)
-        return;
-    const int first = aTag->ID == QuadrelMap::TagPulseBlock1 ? 1 : 11;
-    auto word = [&data](int aOffset) { return (uint8_t(data[aOffset]) << 8) | uint8_t(data[aOffset + 1]); };
-    for (int i = 0; i < 10; ++i) {
-        TzDiscretOutParams &output = DOUTs[size_t(first + i)];
-        output.ShimScale = word(6 * i);
-        output.ShimPeriod = word(6 * i + 2);
-        output.ShimKoef = word(6 * i + 4);
-    }
-}
-
 void TfrQuadrel::btnDOUT1PanClick(int aIndex)
 {
     if (aIndex < 1 || aIndex > 20)
         return;
     CurrDoutIndx = aIndex;
     for (int n = 1; n <= 20; ++n) {
-        QAbstractButton *button = DOUTs[size_t(n)].BtnShim;
+        QAbstractButton *button = fShimButtons[size_t(n)];
         if (!button)
             continue;
         button->setChecked(n == aIndex);
         button->setIcon(PanelIcon(n == aIndex ? QStringLiteral("shim_on") : QStringLiteral("shim_off")));
     }
-    const TzDiscretOutParams &output = DOUTs[size_t(aIndex)];
+    const TzDiscretOutParams &output = fOutputs->Output(aIndex);
     txtShimScale->setText(QString::number(output.ShimScale));
     txtShimPeriod->setText(QString::number(output.ShimPeriod));
     txtShimKoef->setText(QString::number(output.ShimKoef));
@@ -193,16 +177,14 @@ void TfrQuadrel::btnDOUT_ApplyClick()
         || !CheckBlinkEditInt(txtShimPeriod, period, ShimCalc::MinPeriod, ShimCalc::MaxPeriod)
         || !CheckBlinkEditInt(txtShimKoef, koef, ShimCalc::MinKoef, ShimCalc::MaxKoef))
         return;
-    TzDiscretOutParams &output = DOUTs[size_t(n)];
-    output.ShimScale = scale;
-    output.ShimPeriod = period;
-    output.ShimKoef = koef;
-    output.ShimSafe = chkShimSecure->isChecked() ? 1 : 0;
+    const int safe = chkShimSecure->isChecked() ? 1 : 0;
+    fOutputs->SetPulseWidth(n, scale, period, koef);
+    fOutputs->SetSafe(n, safe);
     const int base = QuadrelMap::OutputCoil(n);
     SetRegInOrder(base + QuadrelMap::OffsetScale, scale);
     SetRegInOrder(base + QuadrelMap::OffsetPeriod, period);
     SetRegInOrder(base + QuadrelMap::OffsetFill, koef);
-    SetRegInOrder(base + QuadrelMap::OffsetSafe, output.ShimSafe);
+    SetRegInOrder(base + QuadrelMap::OffsetSafe, safe);
 }
 
 void TfrQuadrel::btnDOUT_DefaultClick()

@@ -206,7 +206,7 @@ void TfrQuadrel::ReqCallback(const TzCallbackInfo &aInfo)
     if (!aInfo.Success || !RemoteControlOn())
         return;
     for (const TzRemoteOutput &output : ParseRemoteOutputs(aInfo.Answer, aInfo.Cut))
-        if (output.On != DOUTs[size_t(output.Index)].IsOn())
+        if (output.On != Outputs().Output(output.Index).IsOn())
             SendDOUT(output.Index, output.On);
 }
 

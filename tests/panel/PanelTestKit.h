@@ -11,6 +11,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPushButton>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -217,6 +218,11 @@ protected:
     TzSimulator *Sim() const { return fPanel.Sim(); }
     TfrmTempLog *Log() const { return fPanel.Log(); }
     TfrQuadrel *Frame() const { return fPanel.Frame(); }
+    // The pulse-width panel's selector button of output aOutput ("#3").
+    QPushButton *ShimButton(int aOutput) const
+    {
+        return fPanel.Control<QPushButton>(QStringLiteral("btnDOUT%1Pan").arg(aOutput));
+    }
 
     TestPanel fPanel;
 };

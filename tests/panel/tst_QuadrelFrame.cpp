@@ -87,6 +87,13 @@ private slots:
     void picturesAreDrawnAtThePixelRatio();
 
 private:
+    // Marks the frame connected (or not) without a module, as the probe's answer would: the frame
+    // and the outputs it shows.
+    void MarkConnected(bool aConnected)
+    {
+        Frame()->Connected = aConnected;
+        Frame()->Outputs().SetConnected(aConnected);
+    }
 };
 
 void TestQuadrelFrame::init()
@@ -113,19 +120,18 @@ void TestQuadrelFrame::constructionBuildsTheModel()
     QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8N1"));
     QVERIFY(Frame()->cbComPort->count() > 0);
     for (int n = 1; n <= 20; ++n) {
-        QVERIFY(Frame()->DOUTs[size_t(n)].BtnShim);
-        QCOMPARE(Frame()->DOUTs[size_t(n)].BtnShim->text(), QStringLiteral("#%1").arg(n));
-        QVERIFY(Frame()->DOUTs[size_t(n)].Enabled());
+        QVERIFY(ShimButton(n));
+        QCOMPARE(ShimButton(n)->text(), QStringLiteral("#%1").arg(n));
+        QVERIFY(ShimButton(n)->isEnabled());
     }
     // Four rows of five selector buttons.
-    QCOMPARE(Frame()->DOUTs[6].BtnShim->x(), Frame()->DOUTs[1].BtnShim->x());
-    QVERIFY(Frame()->DOUTs[6].BtnShim->y() > Frame()->DOUTs[1].BtnShim->y());
-    QCOMPARE(Frame()->DOUTs[2].BtnShim->x(), Frame()->DOUTs[1].BtnShim->x() + Frame()->DOUTs[1].BtnShim->width() + 8);
-    QCOMPARE(Frame()->DOUTs[3].BtnShim->x(), Frame()->DOUTs[2].BtnShim->x() + Frame()->DOUTs[2].BtnShim->width() + 6);
+    QCOMPARE(ShimButton(6)->x(), ShimButton(1)->x());
+    QVERIFY(ShimButton(6)->y() > ShimButton(1)->y());
+    QCOMPARE(ShimButton(2)->x(), ShimButton(1)->x() + ShimButton(1)->width() + 8);
+    QCOMPARE(ShimButton(3)->x(), ShimButton(2)->x() + ShimButton(2)->width() + 6);
     // The wider gap only after #1: the later rows keep the narrow one throughout.
     for (const int n : {7, 12, 17})
-        QCOMPARE(Frame()->DOUTs[size_t(n)].BtnShim->x(),
-                 Frame()->DOUTs[size_t(n - 1)].BtnShim->x() + Frame()->DOUTs[size_t(n - 1)].BtnShim->width() + 6);
+        QCOMPARE(ShimButton(n)->x(), ShimButton(n - 1)->x() + ShimButton(n - 1)->width() + 6);
     // The command buttons are off from construction, before any timer has run.
     for (QPushButton *button :
          {Frame()->btnRS485, Frame()->btnReset, Frame()->btnDOUT, Frame()->btnAllOn, Frame()->btnAllOff,
@@ -299,16 +305,16 @@ void TestQuadrelFrame::valueReadBackRefusesStaleOrFailedTags()
 
 void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
 {
-    Frame()->Connected = true;
+    MarkConnected(true);
     SetTag(*Frame(), 60016, 0x8001);
     SetTag(*Frame(), 60015, 0x0008);
     SetTag(*Frame(), 24582, 24582);
     SetTag(*Frame(), 36881, 0x8000);
-    Frame()->DOUTs[5].IsWait = true;
+    Frame()->Outputs().CommandSent(5, false);
     Frame()->InterfaceTimerTimer();
     for (int n = 1; n <= 20; ++n)
-        QCOMPARE(Frame()->DOUTs[size_t(n)].IsOn(), n == 1 || n == 16 || n == 20);
-    QVERIFY(!Frame()->DOUTs[5].IsWait);
+        QCOMPARE(Frame()->Outputs().Output(n).IsOn(), n == 1 || n == 16 || n == 20);
+    QVERIFY(!Frame()->Outputs().Output(5).IsWait);
     QCOMPARE(Frame()->labPower1->text(), QStringLiteral("24.58 В"));
     QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0));
     QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
@@ -323,7 +329,7 @@ void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
     QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
     QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
 
-    Frame()->Connected = false;
+    MarkConnected(false);
     Frame()->InterfaceTimerTimer();
     QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Подключиться"));
     QVERIFY(!Frame()->btnPortObserver->isVisibleTo(Frame()));
@@ -332,30 +338,30 @@ void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
 
 void TestQuadrelFrame::sequenceRunningFreezesTheGrid()
 {
-    Frame()->Connected = true;
+    MarkConnected(true);
     SetTag(*Frame(), 60016, 0xFFFF);
     Frame()->btnRunner->setChecked(true);
     Frame()->InterfaceTimerTimer();
-    QVERIFY(!Frame()->DOUTs[1].IsOn());
+    QVERIFY(!Frame()->Outputs().Output(1).IsOn());
     Frame()->btnRunner->setChecked(false);
     Frame()->InterfaceTimerTimer();
-    QVERIFY(Frame()->DOUTs[1].IsOn());
+    QVERIFY(Frame()->Outputs().Output(1).IsOn());
 }
 
 void TestQuadrelFrame::safeStatesFromTheirRegisters()
 {
     TzTag *safe17to20 = Frame()->Link()->Device()->GetTagByID(60013);
     safe17to20->SetValue(0x0002);
-    Frame()->StatusSafeCallback(safe17to20);
-    QCOMPARE(Frame()->DOUTs[18].ShimSafe, 1);
-    QCOMPARE(Frame()->DOUTs[17].ShimSafe, 0);
-    QCOMPARE(Frame()->DOUTs[1].ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
+    emit Frame() -> Link()->SafeStatesRead(safe17to20);
+    QCOMPARE(Frame()->Outputs().Output(18).ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(17).ShimSafe, 0);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
     TzTag *safe1to16 = Frame()->Link()->Device()->GetTagByID(60014);
     safe1to16->SetValue(0x0001);
-    Frame()->StatusSafeCallback(safe1to16);
-    QCOMPARE(Frame()->DOUTs[1].ShimSafe, 1);
-    QCOMPARE(Frame()->DOUTs[2].ShimSafe, 0);
-    QCOMPARE(Frame()->DOUTs[18].ShimSafe, 1);
+    emit Frame() -> Link()->SafeStatesRead(safe1to16);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(2).ShimSafe, 0);
+    QCOMPARE(Frame()->Outputs().Output(18).ShimSafe, 1);
 }
 
 void TestQuadrelFrame::pulseParametersFromTheBlocks()
@@ -367,29 +373,29 @@ void TestQuadrelFrame::pulseParametersFromTheBlocks()
     data[4] = 0x01, data[5] = char(0xF4);   // fill 500
     data[58] = 0x03, data[59] = char(0xE8); // output 20: fill 1000
     second->Data = data;
-    Frame()->ShimAllCallback(second);
-    QCOMPARE(Frame()->DOUTs[11].ShimScale, 10);
-    QCOMPARE(Frame()->DOUTs[11].ShimPeriod, 1000);
-    QCOMPARE(Frame()->DOUTs[11].ShimKoef, 500);
-    QCOMPARE(Frame()->DOUTs[20].ShimKoef, 1000);
+    emit Frame() -> Link()->PulseWidthBlockRead(second);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimScale, 10);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimPeriod, 1000);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimKoef, 500);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimKoef, 1000);
     second->Data = data.left(59);
-    Frame()->DOUTs[11].ShimKoef = 7;
-    Frame()->ShimAllCallback(second);
-    QCOMPARE(Frame()->DOUTs[11].ShimKoef, 7); // short data changes nothing
+    Frame()->Outputs().SetFill(11, 7);
+    emit Frame() -> Link()->PulseWidthBlockRead(second);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimKoef, 7); // short data changes nothing
 }
 
 void TestQuadrelFrame::gridPicturesAndClicksOffline()
 {
     Frame()->SG_RelaysMouseDown(4, 2); // output 12
-    QVERIFY(Frame()->DOUTs[12].IsWait);
-    QCOMPARE(Frame()->DOUTs[12].ShimKoef, 1000);
+    QVERIFY(Frame()->Outputs().Output(12).IsWait);
+    QCOMPARE(Frame()->Outputs().Output(12).ShimKoef, 1000);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_off"));
-    Frame()->Connected = true;
+    MarkConnected(true);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_wait"));
-    Frame()->DOUTs[3].ShimKoef = 500;
+    Frame()->Outputs().SetFill(3, 500);
     QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_pulse"));
     Frame()->SG_RelaysMouseDown(0, 3); // number column: nothing
-    QVERIFY(!Frame()->DOUTs[3].IsWait);
+    QVERIFY(!Frame()->Outputs().Output(3).IsWait);
     QVERIFY(!Frame()->Link()->Engine());
 }
 
@@ -408,7 +414,7 @@ void TestQuadrelFrame::gridDragTypingAndWheel()
     }
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(1, 3));
     for (int n = 1; n <= 4; ++n)
-        QCOMPARE(Frame()->DOUTs[size_t(n)].IsWait, n <= 3);
+        QCOMPARE(Frame()->Outputs().Output(n).IsWait, n <= 3);
 
     // Typing lands only in descriptions; an edit there starts the five-second project save.
     grid->setCurrentCell(0, 0);
@@ -453,11 +459,11 @@ void TestQuadrelFrame::linkTellsTheScreen()
     data[4] = 0x01, data[5] = char(0xF4); // output 1: fill 500
     block->Data = data;
     emit Frame() -> Link()->PulseWidthBlockRead(block);
-    QCOMPARE(Frame()->DOUTs[1].ShimKoef, 500);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimKoef, 500);
     TzTag *safe = Frame()->Link()->Device()->GetTagByID(60013);
     safe->SetValue(0x0001);
     emit Frame() -> Link()->SafeStatesRead(safe);
-    QCOMPARE(Frame()->DOUTs[17].ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(17).ShimSafe, 1);
 
     // The count of an exception code and the link's own lines go to the log.
     emit Frame() -> Link()->ExceptionCounted(2, 1);
@@ -540,7 +546,7 @@ void TestQuadrelFrame::exceptionsReachTheLog()
 
 void TestQuadrelFrame::gridIsAccessible()
 {
-    Frame()->Connected = true;
+    MarkConnected(true);
     SetTag(*Frame(), 60016, 0x0001);
     Frame()->InterfaceTimerTimer();
     QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(Frame()->SG_Relays);
@@ -723,11 +729,11 @@ void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
     QTest::keyClick(grid, Qt::Key_F2);
     QTest::keyClick(grid, 'x');
     QVERIFY(!OpenEditor(grid));
-    QVERIFY(!Frame()->DOUTs[1].IsWait);
+    QVERIFY(!Frame()->Outputs().Output(1).IsWait);
     // Space there is a press on the picture: the same rule as a click.
     QTest::keyClick(grid, Qt::Key_Space);
-    QVERIFY(Frame()->DOUTs[1].IsWait);
-    QCOMPARE(Frame()->DOUTs[1].ShimKoef, 1000);
+    QVERIFY(Frame()->Outputs().Output(1).IsWait);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimKoef, 1000);
 }
 
 void TestQuadrelFrame::picturesAreDrawnAtThePixelRatio()

@@ -274,7 +274,7 @@ void TestQuadrelLine::clickSwitchesAnOutputAheadOfPolls()
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.PendingAnswers() >= 4, LineTimeout);
     const size_t mark = ReceivedCount(*Sim());
     QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 4, 2));
-    QVERIFY(Frame()->DOUTs[12].IsWait);
+    QVERIFY(Frame()->Outputs().Output(12).IsWait);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_wait"));
 
     const Request write{ModuleAddress, 5, 5504, 0xFF00};
@@ -322,8 +322,8 @@ void TestQuadrelLine::pulsingOutputShowsThePulsePicture()
     ConnectSerial();
     WaitForPolling();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_pulse"), LineTimeout);
-    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 500);
-    QCOMPARE(Frame()->DOUTs[3].ShimPeriod, 1000);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimKoef, 500);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimPeriod, 1000);
     QCOMPARE(fPanel.OutputPicture(4), QStringLiteral("dout_off"));
     // A click shows the wait picture until the state is read back.
     QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 3));

@@ -175,17 +175,17 @@ void TestQuadrelOutputs::blockAnswersFillTheOutputs()
         QVERIFY(m.SetPwm(20, 240, 36000, 999, now));
     });
     ConnectSerial();
-    const TzDiscretOutParams &out11 = Frame()->DOUTs[11];
+    const TzDiscretOutParams &out11 = Frame()->Outputs().Output(11);
     QCOMPARE(out11.ShimScale, 2);
     QCOMPARE(out11.ShimPeriod, 60);
     QCOMPARE(out11.ShimKoef, 500);
-    QCOMPARE(Frame()->DOUTs[10].ShimPeriod, 100);
-    QCOMPARE(Frame()->DOUTs[10].ShimKoef, 10);
-    QCOMPARE(Frame()->DOUTs[20].ShimScale, 240);
-    QCOMPARE(Frame()->DOUTs[20].ShimKoef, 999);
-    QVERIFY(Frame()->DOUTs[20].ShimOn());
-    QCOMPARE(Frame()->DOUTs[12].ShimScale, 1); // the module's factory values
-    QCOMPARE(Frame()->DOUTs[12].ShimPeriod, 50);
+    QCOMPARE(Frame()->Outputs().Output(10).ShimPeriod, 100);
+    QCOMPARE(Frame()->Outputs().Output(10).ShimKoef, 10);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimScale, 240);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimKoef, 999);
+    QVERIFY(Frame()->Outputs().Output(20).ShimOn());
+    QCOMPARE(Frame()->Outputs().Output(12).ShimScale, 1); // the module's factory values
+    QCOMPARE(Frame()->Outputs().Output(12).ShimPeriod, 50);
 
     // Output 1 is selected on connection; the panel shows it with its durations.
     OpenPulsePanel();
@@ -197,10 +197,10 @@ void TestQuadrelOutputs::blockAnswersFillTheOutputs()
     QCOMPARE(Frame()->btnDOUT_Apply->text(), QStringLiteral("Применить #1"));
 
     // Selecting #11 loads its record.
-    QTest::mouseClick(Frame()->DOUTs[11].BtnShim, Qt::LeftButton);
+    QTest::mouseClick(ShimButton(11), Qt::LeftButton);
     QCOMPARE(Frame()->CurrDoutIndx, 11);
-    QVERIFY(Frame()->DOUTs[11].BtnShim->isChecked());
-    QVERIFY(!Frame()->DOUTs[1].BtnShim->isChecked());
+    QVERIFY(ShimButton(11)->isChecked());
+    QVERIFY(!ShimButton(1)->isChecked());
     QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("2"));
     QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("60"));
     QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("500"));
@@ -208,7 +208,7 @@ void TestQuadrelOutputs::blockAnswersFillTheOutputs()
 
     // A later poll does not touch the fields an operator may be editing.
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { QVERIFY(m.SetPwm(11, 5, 70, 100, now)); });
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->DOUTs[11].ShimScale, 5, LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->Outputs().Output(11).ShimScale, 5, LineTimeout);
     QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("2"));
 
     // A block answer shorter than 30 registers changes nothing.
@@ -218,9 +218,9 @@ void TestQuadrelOutputs::blockAnswersFillTheOutputs()
     const QByteArray full = block->Data;
     QCOMPARE(full.size(), 60);
     block->Data = QByteArray(58, '\x01');
-    Frame()->ShimAllCallback(block);
-    QCOMPARE(Frame()->DOUTs[11].ShimScale, 5);
-    QCOMPARE(Frame()->DOUTs[20].ShimPeriod, 36000);
+    emit Frame() -> Link()->PulseWidthBlockRead(block);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimScale, 5);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimPeriod, 36000);
     block->Data = full;
 }
 
@@ -228,7 +228,7 @@ void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
 {
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(Frame()->DOUTs[3].BtnShim, Qt::LeftButton);
+    QTest::mouseClick(ShimButton(3), Qt::LeftButton);
     TypeInto(Frame()->txtShimScale, QStringLiteral("3"));
     TypeInto(Frame()->txtShimPeriod, QStringLiteral("777"));
     TypeInto(Frame()->txtShimKoef, QStringLiteral("333"));
@@ -241,8 +241,8 @@ void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
     const QList<Request> expected{{16, 6, 4355, 3}, {16, 6, 4356, 777}, {16, 6, 4357, 333}, {16, 5, 4360, 0xFF00}};
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), expected.size(), LineTimeout);
     QCOMPARE(Describe(Writes(*Sim(), mark)), Describe(expected));
-    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 333);
-    QCOMPARE(Frame()->DOUTs[3].ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimKoef, 333);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimSafe, 1);
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
         QCOMPARE(m.PwmUnit(3), uint16_t(3));
         QCOMPARE(m.PwmPeriod(3), uint16_t(777));
@@ -256,7 +256,7 @@ void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
     QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("50"));
     QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("0"));
     QVERIFY(!Frame()->chkShimSecure->isChecked());
-    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 333);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimKoef, 333);
     const size_t beforeEnter = LogMark(*Sim());
     QTest::keyClick(Frame()->txtShimKoef, Qt::Key_Return);
     const QList<Request> factory{{16, 6, 4355, 1}, {16, 6, 4356, 50}, {16, 6, 4357, 0}, {16, 5, 4360, 0}};
@@ -288,11 +288,11 @@ void TestQuadrelOutputs::applyRefusesAWrongField()
     QFETCH(QString, corrected);
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(Frame()->DOUTs[2].BtnShim, Qt::LeftButton);
+    QTest::mouseClick(ShimButton(2), Qt::LeftButton);
     TypeInto(Frame()->txtShimScale, scale);
     TypeInto(Frame()->txtShimPeriod, period);
     TypeInto(Frame()->txtShimKoef, koef);
-    const TzDiscretOutParams before = Frame()->DOUTs[2];
+    const TzDiscretOutParams before = Frame()->Outputs().Output(2);
     const size_t mark = LogMark(*Sim());
     QTest::mouseClick(Frame()->btnDOUT_Apply, Qt::LeftButton);
 
@@ -302,9 +302,9 @@ void TestQuadrelOutputs::applyRefusesAWrongField()
     QCOMPARE(flashed->text(), corrected);
     if (field == QStringLiteral("txtShimScale"))
         QCOMPARE(Frame()->txtShimPeriod->text(), period); // the later fields are not examined
-    QCOMPARE(Frame()->DOUTs[2].ShimScale, before.ShimScale);
-    QCOMPARE(Frame()->DOUTs[2].ShimPeriod, before.ShimPeriod);
-    QCOMPARE(Frame()->DOUTs[2].ShimKoef, before.ShimKoef);
+    QCOMPARE(Frame()->Outputs().Output(2).ShimScale, before.ShimScale);
+    QCOMPARE(Frame()->Outputs().Output(2).ShimPeriod, before.ShimPeriod);
+    QCOMPARE(Frame()->Outputs().Output(2).ShimKoef, before.ShimKoef);
     WaitForPollAfter(mark);
     QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 }
@@ -373,8 +373,8 @@ void TestQuadrelOutputs::calculatorFillsTheParameters()
     QFETCH(QString, flashes);
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(Frame()->DOUTs[5].BtnShim, Qt::LeftButton);
-    const TzDiscretOutParams before = Frame()->DOUTs[5];
+    QTest::mouseClick(ShimButton(5), Qt::LeftButton);
+    const TzDiscretOutParams before = Frame()->Outputs().Output(5);
     QVERIFY(Frame()->btnShimSet->isVisible());
     QVERIFY(!Frame()->txtShimOn->isReadOnly());
 
@@ -404,7 +404,7 @@ void TestQuadrelOutputs::calculatorFillsTheParameters()
     QVERIFY(TryStrToInt(Frame()->txtShimScale->text(), scale));
     QVERIFY(TryStrToInt(Frame()->txtShimPeriod->text(), period));
     QVERIFY(TryStrToInt(Frame()->txtShimKoef->text(), koef));
-    QCOMPARE(Frame()->DOUTs[5].ShimScale, before.ShimScale);
+    QCOMPARE(Frame()->Outputs().Output(5).ShimScale, before.ShimScale);
     WaitForPollAfter(mark);
     QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 
@@ -450,7 +450,7 @@ void TestQuadrelOutputs::snakeWalksDownAndBackUp()
     }
     // The grid showed the sequence, not the polled states, while it ran.
     int lastLit = lit.back();
-    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->DOUTs[size_t(lastLit)].IsOn(), LineTimeout); // polls show the module again
+    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->Outputs().Output(lastLit).IsOn(), LineTimeout); // polls show the module again
 }
 
 void TestQuadrelOutputs::runnerPausesWhileTheSnakeRuns()
@@ -495,7 +495,7 @@ void TestQuadrelOutputs::allOutputsButtons()
         for (int n = 1; n <= 20; ++n)
             QVERIFY(m.OutputState(n, now));
     });
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[20].IsOn() && Frame()->DOUTs[1].IsOn(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->Outputs().Output(20).IsOn() && Frame()->Outputs().Output(1).IsOn(), LineTimeout);
 
     mark = LogMark(*Sim());
     QTest::mouseClick(Frame()->btnAllOff, Qt::LeftButton);
@@ -685,8 +685,8 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QVERIFY(Frame()->btnReset->palette().color(QPalette::Button) != QColor(255, 0, 0));
     QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
     for (int n = 1; n <= 20; ++n) {
-        QVERIFY(!Frame()->DOUTs[size_t(n)].IsOn());
-        QCOMPARE(Frame()->DOUTs[size_t(n)].ShimKoef, 0);
+        QVERIFY(!Frame()->Outputs().Output(n).IsOn());
+        QCOMPARE(Frame()->Outputs().Output(n).ShimKoef, 0);
     }
     Sim()->Bus().WithFirstModule([](TzSimModule &m, uint64_t now) {
         QCOMPARE(m.RestartCount(), 1);
@@ -861,14 +861,15 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     QTRY_COMPARE_WITH_TIMEOUT(states->Quality(), QualityFailed, 60000);
     Frame()->InterfaceTimerTimer();
     expectUnknown();
-    QVERIFY(!Frame()->DOUTs[1].IsOn());
+    QVERIFY(!Frame()->Outputs().Output(1).IsOn());
 }
 
 void TestQuadrelOutputs::gridShowsAStateAsSoonAsItIsRead()
 {
     ConnectSerial();
     // Both states registers read and taken over: outputs 7 and 18 are known to be off.
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[7].StateKnown && Frame()->DOUTs[18].StateKnown, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->Outputs().Output(7).StateKnown && Frame()->Outputs().Output(18).StateKnown,
+                             LineTimeout);
     QCOMPARE(fPanel.OutputPicture(7), QStringLiteral("dout_off"));
     // Without the half-second screen refresh, the next answer of the poll alone shows the change.
     Frame()->InterfaceTimer->stop();

@@ -196,7 +196,7 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
                             [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
     fServer->Answer = [answer](const TzSeenRequest &) { return HttpAnswer(answer); };
     ConnectPanel();
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[2].IsOn(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->Outputs().Output(2).IsOn(), LineTimeout);
     // Nothing is asked of the service until remote control is ticked.
     QTest::qWait(1500);
     QCOMPARE(PollsSeen(*fServer), 0);
@@ -238,7 +238,7 @@ void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
     ConnectPanel();
     Frame()->chkRemoteControl->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
-    QVERIFY(!Frame()->DOUTs[7].IsOn());
+    QVERIFY(!Frame()->Outputs().Output(7).IsOn());
 
     const size_t mark = ReceivedCount(*Sim());
     QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 7));

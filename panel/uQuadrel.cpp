@@ -11,7 +11,9 @@
 #include "panel/uFrameGlob.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uPictureLabel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSequencePanel.h"
 #include "panel/uSettingsPlace.h"
 #include "search/uFindDevice.h"
 
@@ -76,7 +78,6 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     LoadOptions();
 
     CreateNewStyleRelaysGrid();
-    CreateShimBtns();
 
     LoadTemplate();
     CreateWebBridge(); // builds the proxy panel and loads the web-bridge settings into it
@@ -172,42 +173,6 @@ QString TfrQuadrel::PortCaption() const
     return name;
 }
 
-void TfrQuadrel::CreateShimBtns()
-{
-    fShimButtons[1] = btnDOUT1Pan;
-    btnDOUT1Pan->setCheckable(true);
-    btnDOUT1Pan->setProperty("tag", 1);
-    const QSize size = btnDOUT1Pan->size();
-    const QPoint first = btnDOUT1Pan->pos();
-    QPushButton *left = btnDOUT1Pan;
-    for (int n = 2; n <= 20; ++n) {
-        auto *button = new QPushButton(QStringLiteral("#%1").arg(n), btnDOUT1Pan->parentWidget());
-        button->setObjectName(QStringLiteral("btnDOUT%1Pan").arg(n));
-        button->setCheckable(true);
-        button->setEnabled(btnDOUT1Pan->isEnabled());
-        button->resize(size);
-        button->setProperty("tag", n);
-        if ((n - 1) % 5 == 0) {
-            const int row = (n - 1) / 5;
-            button->move(first.x(), first.y() + row * (size.height() + 6));
-        } else {
-            // Only #2 stands a little further off, from the selected-looking #1.
-            const int gap = n == 2 ? 8 : 6;
-            button->move(left->x() + left->width() + gap, left->y());
-        }
-        connect(button, &QPushButton::clicked, this, [this, n] { btnDOUT1PanClick(n); });
-        fShimButtons[size_t(n)] = button;
-        left = button;
-    }
-    connect(btnDOUT1Pan, &QPushButton::clicked, this, [this] { btnDOUT1PanClick(1); });
-    for (int n = 1; n <= 20; ++n) {
-        fShimButtons[size_t(n)]->setIcon(PanelIcon(n == 1 ? QStringLiteral("shim_on") : QStringLiteral("shim_off")));
-        fShimButtons[size_t(n)]->setIconSize(QSize(12, 12));
-        fShimButtons[size_t(n)]->setEnabled(true);
-    }
-    btnDOUT1Pan->setChecked(true);
-}
-
 void TfrQuadrel::CreateNewStyleRelaysGrid()
 {
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
@@ -233,7 +198,7 @@ void TfrQuadrel::FrameResize()
     }
     const int gridTop = labDOUTS->y() + labDOUTS->height() + 2;
     SG_Relays->setGeometry(8, gridTop, std::max(100, width() - 16), std::max(100, height() - gridTop - 8));
-    panSnake->raise();
+    fSequences->Panel()->raise();
     labDOUTS->setGeometry(SG_Relays->x(), labDOUTS->y(), SG_Relays->width(), labDOUTS->height());
 }
 
@@ -314,11 +279,9 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
     } else if (Sender == btnRS485) {
         PopupPanel(btnRS485, panRS485, alRight);
     } else if (Sender == btnDOUT) {
-        PopupPanel(btnComPort, panDOUT, alRight);
-        btnDOUT1PanClick(CurrDoutIndx);
-        panShim->move(panDOUT->x() + panDOUT->width() - 1, panDOUT->y() + 248);
+        fPulseWidth->Open(btnComPort);
     }
-    panShim->setVisible(panDOUT->isVisible());
+    fPulseWidth->Calculator()->setVisible(fPulseWidth->Panel()->isVisible());
     panProxy->hide();
     const bool wasSyncing = fSyncingPanelButtons;
     fSyncingPanelButtons = true;
@@ -326,7 +289,7 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
         button->setChecked(CurrPanel && CurrPanel->isVisible()
                            && ((button == btnComPort && CurrPanel == panComPort)
                                || (button == btnRS485 && CurrPanel == panRS485)
-                               || (button == btnDOUT && CurrPanel == panDOUT)));
+                               || (button == btnDOUT && CurrPanel == fPulseWidth->Panel())));
     fSyncingPanelButtons = wasSyncing;
 }
 

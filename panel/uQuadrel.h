@@ -4,9 +4,8 @@
 // frame calls it and shows what its signals tell. Each duty lives in its own source file:
 // construction and layout (uQuadrel.cpp, uQuadrelControls.cpp), the connection page and what the
 // screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
-// validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
-// (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
-// restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
+// validation (uQuadrelRegisters.cpp), the outputs' commands (uQuadrelRelays.cpp), the device
+// settings with restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
 // observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project
 // files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
 
@@ -49,6 +48,8 @@ class QWidget;
 class TzFormStyler;
 class TzQuadrelLink;
 class TzPictureLabel;
+class TzPulseWidthPanel;
+class TzSequencePanel;
 class TzRelayGrid;
 class TfrmFindDevice;
 class TStringBytes;
@@ -66,6 +67,9 @@ public:
     TzQuadrelLink *Link() const { return fLink.get(); }
     // The twenty outputs as the panel knows them; the grid shows them.
     TzOutputsModel &Outputs() const { return *fOutputs; }
+    // The pulse-width panel and the light sequences' panel.
+    TzPulseWidthPanel &PulseWidth() const { return *fPulseWidth; }
+    TzSequencePanel &Sequences() const { return *fSequences; }
 
     // --- what the features' panels ask of the window (TzPanelHost) ---
     TzQuadrelLink &HostLink() override { return *fLink; }
@@ -106,9 +110,6 @@ public:
     // --- writes that reach the module in the order given, through the link ---
     void SetRegInOrder(int aID, double aValue);
 
-    // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
-    int SnakeStepTime() const;
-
     // --- device settings, restart and identifier (uQuadrelDevice.cpp) ---
     void btnRS485_ApplyClick();
     void SetMAC(const QByteArray &aMAC);
@@ -139,7 +140,6 @@ public:
     int DevAddr = 16;
     int ComPort = 0;
     int BaudRate = 9600;
-    int CurrDoutIndx = 1;
     bool TableRelaysA_IsOn = false;
     bool TableRelaysB_IsOn = false;
     int AniSlide = 0;
@@ -155,7 +155,6 @@ public:
     // The web service's base address, kept in the options file when it holds one.
     std::optional<QString> HTTPBase;
     TzFormStyler *AdvFormStyler1 = nullptr;
-    int RunnerPos = 1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -166,12 +165,6 @@ public:
     QPushButton *btnHelp = nullptr;
     QPushButton *btnPortObserver = nullptr;
     QPushButton *btnAutorun = nullptr;
-    QPushButton *btnAllOn = nullptr;
-    QPushButton *btnAllOff = nullptr;
-    QPushButton *btnAllOnSlow = nullptr;
-    QPushButton *btnAllOffSlow = nullptr;
-    QPushButton *btnSnakeOn = nullptr;
-    QPushButton *btnRunner = nullptr;
 
     QLabel *labAddr = nullptr;
     QLabel *labBaudRate = nullptr;
@@ -220,22 +213,6 @@ public:
     QMenu *puMAC = nullptr;
     QAction *puMAC_Copy = nullptr;
 
-    QFrame *panDOUT = nullptr;
-    QFrame *panShim = nullptr;
-    QLineEdit *txtShimScale = nullptr;
-    QLineEdit *txtShimPeriod = nullptr;
-    QLineEdit *txtShimKoef = nullptr;
-    QCheckBox *chkShimSecure = nullptr;
-    QPushButton *btnDOUT_Apply = nullptr;
-    QPushButton *btnDOUT_Default = nullptr;
-    QLineEdit *txtShimOn = nullptr;
-    QLineEdit *txtShimOff = nullptr;
-    QPushButton *btnShimSet = nullptr;
-
-    QFrame *panSnake = nullptr;
-    QLabel *labSnakeCaption = nullptr;
-    QLabel *labSnakeSpeed = nullptr;
-    QScrollBar *SnakeSpeedScroll = nullptr;
     QFrame *panProxy = nullptr;
     QCheckBox *chkProxyUse = nullptr;
     QLineEdit *txtProxyServer = nullptr;
@@ -260,10 +237,8 @@ public:
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
     QTimer *ProjSaveTimer = nullptr;
-    QTimer *SnakeTimer = nullptr;
     QTimer *PHP_Call_Timer = nullptr;
     QTimer *AutostartTimer = nullptr;
-    QTimer *Runner_Timer = nullptr;
     QTimer *ResetBtn_Timer = nullptr;
     QTimer *RestartWait_Timer = nullptr; // single shot: the module's restart time
 
@@ -278,7 +253,6 @@ private:
 
     // --- construction (uQuadrel.cpp) ---
     void EnumSerialPorts();
-    void CreateShimBtns();
     void CreateNewStyleRelaysGrid();
     void FrameResize();
     void btnHelpClick();
@@ -312,8 +286,6 @@ private:
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SetDOUT(int aIndex, bool aOn);
-    void SetDOUT_Temp(int aIndex);
-    void PressRelay(int aIndex);
     // Switches one output on or off on the operator's request (the toggle and the drag).
     void SwitchRelay(int aIndex, bool aOn);
     void SG_RelaysMouseMove(int aCol, int aRow);
@@ -322,25 +294,7 @@ private:
     void ForgetOutputStates();
     void btnRS485Click(QWidget *Sender);
 
-    // --- writes that reach the module in the order given, through the link ---
-    void SendDOUTInOrder(int aIndex, bool aOn);
-
-    // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
-    void btnDOUT1PanClick(int aIndex);
-    void btnDOUT_ApplyClick();
-    void btnDOUT_DefaultClick();
-    void txtShimScaleChange();
-    // "Установить": the three parameters from the two entered durations; nothing is written.
-    void btnShimSetClick();
-
-    // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
-    void btnSnakeOnClick();
-    void SnakeTimerTimer();
-    void btnRunnerClick();
-    void Runner_TimerTimer();
-    void btnAllOnClick(QObject *Sender);
-    void SnakeSpeedScrollChange();
-    void SnakeSpeedScrollScroll(int aPosition);
+    // --- light sequences (TzSequencePanel) ---
     // Stops both sequences without a write and drops the ordered writes not yet handed over: on
     // disconnection, restart and close.
     void StopSequences();
@@ -414,9 +368,6 @@ private:
     std::array<std::optional<bool>, 21> RemoteOutputWanted{};
     QString WebFailReason;
     bool WebAnswerCut = false; // the last answer was longer than the requester keeps
-    int SnakePos = 0;
-    int SnakePosPrev = 0;
-    int RunnerPosPrev = -1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnVerInfo = nullptr;
@@ -425,7 +376,6 @@ private:
     QLabel *labTime = nullptr;
     QLabel *labDOUTS = nullptr;
     TzPictureLabel *imgHat = nullptr;
-    QPushButton *btnDOUT1Pan = nullptr;
     QTimer *AniTimer = nullptr;
 
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
@@ -452,13 +402,12 @@ private:
     // A damaged project file that could not be set aside: only the operator's own edit writes over it.
     bool fKeepUnusableProject = false;
     // Each feature builds and wires its own controls in its own file.
-    void CreateShimControls();
-    void CreateSequenceControls();
     void CreateDeviceControls();
     std::unique_ptr<TzQuadrelLink> fLink;
     TzOutputsModel *fOutputs = nullptr;
-    // The pulse-width panel's selector buttons, #1..#20; element 0 unused.
-    std::array<QPushButton *, 21> fShimButtons{};
+    // The features' panels, children of the frame.
+    TzPulseWidthPanel *fPulseWidth = nullptr;
+    TzSequencePanel *fSequences = nullptr;
     // Wires the link's signals to what shows them.
     void ConnectLink();
     void LoadTemplate();

@@ -13,7 +13,9 @@
 #include "panel/uBlinker.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uPictureLabel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSequencePanel.h"
 #include "port/uFreePort.h"
 #include "search/uFindDevice.h"
 
@@ -250,7 +252,7 @@ void TfrQuadrel::AfterFirstUpdate()
         cbFormat->setCurrentIndex(value >= FirstFormatCode && value <= FirstFormatCode + 3 ? value - FirstFormatCode
                                                                                            : -1);
     }
-    btnDOUT1PanClick(1);
+    fPulseWidth->Select(1);
     ButtonsEnabled(Connected);
 }
 
@@ -258,15 +260,16 @@ void TfrQuadrel::InterfaceTimerTimer()
 {
     imgHat->setVisible(IsNewYearSeason());
     if (DoItOnceOnStart) {
-        panSnake->move(width() - panSnake->width() - 12, height() - panSnake->height() - 12);
+        QFrame *sequences = fSequences->Panel();
+        sequences->move(width() - sequences->width() - 12, height() - sequences->height() - 12);
         DoItOnceOnStart = false;
     }
     if (!TestMode && panProxy->isVisible()) {
         panProxy->hide();
         imgOpenNano->hide();
     }
-    for (QWidget *test :
-         std::initializer_list<QWidget *>{panSnake, cbStyles, chkRemoteControl, imgProxySettings, imgOpenNano})
+    for (QWidget *test : std::initializer_list<QWidget *>{fSequences->Panel(), cbStyles, chkRemoteControl,
+                                                          imgProxySettings, imgOpenNano})
         test->setVisible(TestMode);
     EndRemoteControlOutsideTestMode();
 
@@ -297,9 +300,9 @@ void TfrQuadrel::InterfaceTimerTimer()
 
 void TfrQuadrel::ButtonsEnabled(bool aEnabled)
 {
-    for (QPushButton *button :
-         {btnRS485, btnReset, btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow, btnAllOffSlow, btnSnakeOn, btnRunner})
+    for (QPushButton *button : {btnRS485, btnReset, btnDOUT})
         button->setEnabled(aEnabled);
+    fSequences->SetEnabled(aEnabled);
 }
 
 void TfrQuadrel::ClearLabels(const QString &ClearText)
@@ -335,8 +338,8 @@ void TfrQuadrel::CloseAllPanel()
         CurrPanel->hide();
     if (!panComPort->isVisible())
         panFind->hide();
-    if (!panDOUT->isVisible())
-        panShim->hide();
+    if (!fPulseWidth->Panel()->isVisible())
+        fPulseWidth->Calculator()->hide();
     panProxy->hide();
     const bool wasSyncing = fSyncingPanelButtons;
     fSyncingPanelButtons = true;

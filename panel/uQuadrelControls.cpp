@@ -1,8 +1,10 @@
 // Builds the frame's controls: names, captions, hints, accessible names and their fixed places.
 
 #include "panel/uPictureLabel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSequencePanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -233,22 +235,10 @@ void TfrQuadrel::CreateControls()
     cbFormat = Combo(panRS485, "cbFormat", LineFormats, 0, QStringLiteral("Формат символа"));
     deviceForm->addRow(QStringLiteral("Формат:"), cbFormat);
 
-    // Pulse-width panel with its selector row, and the calculator beside it.
-    panDOUT = PopupFrame(this, "panDOUT", QSize(330, 300));
-    // Wide enough for "#20" beside its picture; five in a row still fit the panel.
-    btnDOUT1Pan = Button(panDOUT, "btnDOUT1Pan", QStringLiteral("#1"), QRect(8, 8, 58, 26));
-    panShim = PopupFrame(this, "panShim", QSize(250, 200));
-
-    // Light sequences and the all-outputs commands.
-    panSnake = PopupFrame(this, "panSnake", QSize(230, 170));
-    btnSnakeOn = Button(panSnake, "btnSnakeOn", QStringLiteral("Включить"), QRect(8, 8, 105, 26));
-    btnRunner = Button(panSnake, "btnRunner", QStringLiteral("Runner"), QRect(117, 8, 105, 26), true);
-    btnAllOn = Button(panSnake, "btnAllOn", QStringLiteral("Включить все (быстро)"), QRect(8, 40, 214, 26));
-    btnAllOff = Button(panSnake, "btnAllOff", QStringLiteral("Отключить все (быстро)"), QRect(8, 70, 214, 26));
-    btnAllOnSlow = Button(panSnake, "btnAllOnSlow", QStringLiteral("Включить все (по очереди)"),
-                          QRect(8, 100, 214, 26));
-    btnAllOffSlow = Button(panSnake, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"),
-                           QRect(8, 130, 214, 26));
+    // Pulse-width panel with its selector row and the calculator beside it; the light sequences
+    // and the all-outputs commands.
+    fPulseWidth = new TzPulseWidthPanel(*this, *fOutputs, this);
+    fSequences = new TzSequencePanel(*this, *fOutputs, this);
     panProxy = PopupFrame(this, "panProxy", QSize(300, 200));
 
     // Timers.
@@ -263,10 +253,7 @@ void TfrQuadrel::CreateControls()
     InterfaceTimer = timer("InterfaceTimer", 500);
     ArrowTimer = timer("ArrowTimer", 30);
     ProjSaveTimer = timer("ProjSaveTimer", 5000, true);
-    SnakeTimer = timer("SnakeTimer", 450);
 
-    CreateShimControls();
-    CreateSequenceControls();
     CreateDeviceControls();
 
     // Labels that show a value are read out with their caption.

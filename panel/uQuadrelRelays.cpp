@@ -5,6 +5,7 @@
 #include "link/uQuadrelLink.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSequencePanel.h"
 
 #include <QCheckBox>
 
@@ -16,18 +17,6 @@ void TfrQuadrel::SendDOUT(int aIndex, bool aOn)
 void TfrQuadrel::SetDOUT(int aIndex, bool aOn)
 {
     fOutputs->SetState(aIndex, aOn);
-}
-
-void TfrQuadrel::SetDOUT_Temp(int)
-{
-    // The per-output buttons of the older layout do not exist; the grid shows the pending state.
-}
-
-void TfrQuadrel::PressRelay(int aIndex)
-{
-    if (aIndex < 1 || aIndex > 20)
-        return;
-    SwitchRelay(aIndex, !fOutputs->Output(aIndex).IsOn());
 }
 
 void TfrQuadrel::SwitchRelay(int aIndex, bool aOn)
@@ -89,6 +78,11 @@ void TfrQuadrel::SG_RelaysMouseUp()
 {
     fDragCommand = DragNone;
     fDragDone.reset();
+}
+
+void TfrQuadrel::StopSequences()
+{
+    fSequences->Stop();
 }
 
 void TfrQuadrel::ForgetOutputStates()

@@ -218,6 +218,12 @@ protected:
     TzSimulator *Sim() const { return fPanel.Sim(); }
     TfrmTempLog *Log() const { return fPanel.Log(); }
     TfrQuadrel *Frame() const { return fPanel.Frame(); }
+    // A control of the frame by its object name, e.g. Control<QLineEdit>("txtShimOn").
+    template <class T>
+    T *Control(const QString &aName) const
+    {
+        return fPanel.Control<T>(aName);
+    }
     // The pulse-width panel's selector button of output aOutput ("#3").
     QPushButton *ShimButton(int aOutput) const
     {

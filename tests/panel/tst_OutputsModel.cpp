@@ -112,7 +112,7 @@ void TestOutputsModel::pictureRules()
     QCOMPARE(cell.data(TzOutputsModel::PictureRole).toString(), picture);
     QCOMPARE(cell.data(Qt::AccessibleTextRole).toString(), QStringLiteral("Выход 3: ") + state);
     const QString hint = picture == QStringLiteral("dout_unknown") ? QStringLiteral("Состояние выхода ещё не прочитано")
-                                                                    : QString();
+                                                                   : QString();
     QCOMPARE(cell.data(Qt::ToolTipRole).toString(), hint);
     // A sequence's steps stay on screen: a state read meanwhile is not taken as the output's.
     QCOMPARE(model.Output(Output).StateKnown, read != None && !sequence && !forget);
@@ -139,8 +139,8 @@ void TestOutputsModel::changesAreAnnouncedExactly()
 
     // The states of 17..20 read: each output's cell, with its picture and its record's fields.
     model.StatesRead(QuadrelMap::RegStates17to20, 0b0101);
-    const QString known = Roles({TzOutputsModel::PictureRole, Qt::AccessibleTextRole, Qt::ToolTipRole,
-                                 TzOutputsModel::StateKnownRole});
+    const QString known = Roles(
+        {TzOutputsModel::PictureRole, Qt::AccessibleTextRole, Qt::ToolTipRole, TzOutputsModel::StateKnownRole});
     const QString knownOn = Roles({TzOutputsModel::PictureRole, Qt::AccessibleTextRole, Qt::ToolTipRole,
                                    TzOutputsModel::StateKnownRole, TzOutputsModel::IsOnRole});
     QCOMPARE(Announced(spy), (QStringList{QStringLiteral("17-17:%1:%2").arg(state).arg(knownOn),
@@ -152,9 +152,10 @@ void TestOutputsModel::changesAreAnnouncedExactly()
     model.StatesRead(QuadrelMap::RegStates17to20, 0b0101);
     QCOMPARE(spy.size(), 0);
     model.StatesRead(QuadrelMap::RegStates17to20, 0b0111);
-    QCOMPARE(Announced(spy), (QStringList{QStringLiteral("18-18:%1:%2").arg(state).arg(
-                                 Roles({TzOutputsModel::PictureRole, Qt::AccessibleTextRole, Qt::ToolTipRole,
-                                        TzOutputsModel::IsOnRole}))}));
+    QCOMPARE(Announced(spy), (QStringList{QStringLiteral("18-18:%1:%2")
+                                              .arg(state)
+                                              .arg(Roles({TzOutputsModel::PictureRole, Qt::AccessibleTextRole,
+                                                          Qt::ToolTipRole, TzOutputsModel::IsOnRole}))}));
     spy.clear();
 
     // What the picture does not show is announced by its own role alone.
@@ -162,8 +163,9 @@ void TestOutputsModel::changesAreAnnouncedExactly()
     QCOMPARE(Announced(spy), (QStringList{QStringLiteral("4-4:%1:%2").arg(state).arg(TzOutputsModel::SafeRole)}));
     spy.clear();
     model.SetPulseWidth(4, 10, 1000, 0);
-    QCOMPARE(Announced(spy), (QStringList{QStringLiteral("4-4:%1:%2").arg(state).arg(
-                                 Roles({TzOutputsModel::ScaleRole, TzOutputsModel::PeriodRole}))}));
+    QCOMPARE(Announced(spy), (QStringList{QStringLiteral("4-4:%1:%2")
+                                              .arg(state)
+                                              .arg(Roles({TzOutputsModel::ScaleRole, TzOutputsModel::PeriodRole}))}));
     spy.clear();
     model.SafeStatesRead(QuadrelMap::RegSafe1to16, 1 << 3);
     QCOMPARE(spy.size(), 0);

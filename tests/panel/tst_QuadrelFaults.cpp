@@ -612,11 +612,11 @@ void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext()
     Sim()->Faults().SetAnswerDelay(150);
     const size_t mark = ReceivedCount(*Sim());
     if (restart) {
-        QTimer::singleShot(100, Frame(), [this] { Frame()->btnAllOnSlow->click(); });
+        QTimer::singleShot(100, Frame(), [this] { Control<QPushButton>("btnAllOnSlow")->click(); });
         QTest::mouseClick(Frame()->btnReset, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
     } else {
-        Frame()->btnAllOnSlow->click();
+        Control<QPushButton>("btnAllOnSlow")->click();
         QTRY_VERIFY_WITH_TIMEOUT(Writes(*Sim(), mark, 5).size() >= 3, LineTimeout);
         fPanel.ClickConnect();
         QVERIFY(!fPanel.IsConnected());
@@ -630,7 +630,7 @@ void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext()
     // The chain was cut in its middle.
     const qsizetype begun = Writes(*Sim(), mark, 5).size();
     QVERIFY2(begun >= 1 && begun < 20, qPrintable(QString::number(begun)));
-    Frame()->btnAllOff->click();
+    Control<QPushButton>("btnAllOff")->click();
     const QStringList allOff{QStringLiteral("6:60015:0"), QStringLiteral("6:60016:0")};
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), after), allOff, LineTimeout);
     // Several poll cycles later, nothing of the old chain has come after it.

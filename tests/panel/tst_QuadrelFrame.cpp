@@ -6,6 +6,7 @@
 #include "link/uQuadrelLink.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -134,8 +135,9 @@ void TestQuadrelFrame::constructionBuildsTheModel()
         QCOMPARE(ShimButton(n)->x(), ShimButton(n - 1)->x() + ShimButton(n - 1)->width() + 6);
     // The command buttons are off from construction, before any timer has run.
     for (QPushButton *button :
-         {Frame()->btnRS485, Frame()->btnReset, Frame()->btnDOUT, Frame()->btnAllOn, Frame()->btnAllOff,
-          Frame()->btnAllOnSlow, Frame()->btnAllOffSlow, Frame()->btnSnakeOn, Frame()->btnRunner})
+         {Frame()->btnRS485, Frame()->btnReset, Frame()->btnDOUT, Control<QPushButton>("btnAllOn"),
+          Control<QPushButton>("btnAllOff"), Control<QPushButton>("btnAllOnSlow"),
+          Control<QPushButton>("btnAllOffSlow"), Control<QPushButton>("btnSnakeOn"), Control<QPushButton>("btnRunner")})
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
 }
 
@@ -262,7 +264,7 @@ void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
     QCOMPARE(Frame()->labFormat->text(), QStringLiteral("ASCII 7E1"));
     QCOMPARE(Frame()->cbFormat->currentIndex(), -1);
     QVERIFY(Frame()->btnRS485->isEnabled());
-    QCOMPARE(Frame()->CurrDoutIndx, 1);
+    QCOMPARE(Frame()->PulseWidth().Current(), 1);
     Frame()->Link()->StopPoll();
 }
 
@@ -340,10 +342,10 @@ void TestQuadrelFrame::sequenceRunningFreezesTheGrid()
 {
     MarkConnected(true);
     SetTag(*Frame(), 60016, 0xFFFF);
-    Frame()->btnRunner->setChecked(true);
+    Control<QPushButton>("btnRunner")->setChecked(true);
     Frame()->InterfaceTimerTimer();
     QVERIFY(!Frame()->Outputs().Output(1).IsOn());
-    Frame()->btnRunner->setChecked(false);
+    Control<QPushButton>("btnRunner")->setChecked(false);
     Frame()->InterfaceTimerTimer();
     QVERIFY(Frame()->Outputs().Output(1).IsOn());
 }
@@ -476,15 +478,15 @@ void TestQuadrelFrame::linkTellsTheScreen()
 void TestQuadrelFrame::testModeShowsTheTestFeatures()
 {
     Frame()->InterfaceTimerTimer();
-    QVERIFY(!Frame()->panSnake->isVisibleTo(Frame()));
+    QVERIFY(!Control<QFrame>("panSnake")->isVisibleTo(Frame()));
     QVERIFY(!Frame()->chkRemoteControl->isVisibleTo(Frame()));
     TestMode = true;
     Frame()->InterfaceTimerTimer();
-    QVERIFY(Frame()->panSnake->isVisibleTo(Frame()));
+    QVERIFY(Control<QFrame>("panSnake")->isVisibleTo(Frame()));
     QVERIFY(Frame()->cbStyles->isVisibleTo(Frame()));
     QVERIFY(Frame()->chkRemoteControl->isVisibleTo(Frame()));
     // Placed once, at the bottom-right corner.
-    QCOMPARE(Frame()->panSnake->x() + Frame()->panSnake->width(), Frame()->width() - 12);
+    QCOMPARE(Control<QFrame>("panSnake")->x() + Control<QFrame>("panSnake")->width(), Frame()->width() - 12);
     TestMode = false;
 }
 

@@ -95,8 +95,10 @@ int LinesStartingWith(const QStringList &aLines, const QString &aStart)
 
 const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
 {
-    return {aFrame->btnRS485,     aFrame->btnReset,      aFrame->btnDOUT,    aFrame->btnAllOn, aFrame->btnAllOff,
-            aFrame->btnAllOnSlow, aFrame->btnAllOffSlow, aFrame->btnSnakeOn, aFrame->btnRunner};
+    QList<QPushButton *> buttons{aFrame->btnRS485, aFrame->btnReset, aFrame->btnDOUT};
+    for (const char *name : {"btnAllOn", "btnAllOff", "btnAllOnSlow", "btnAllOffSlow", "btnSnakeOn", "btnRunner"})
+        buttons << aFrame->findChild<QPushButton *>(QString::fromLatin1(name));
+    return buttons;
 }
 
 } // namespace
@@ -166,7 +168,7 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     const int left = Frame()->imgArrow->x();
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgArrow->x() != left, LineTimeout);
     // A waiting panel runs no sequence and asks no web service.
-    QVERIFY(!Frame()->Runner_Timer->isActive());
+    QVERIFY(!Control<QTimer>("Runner_Timer")->isActive());
     QVERIFY(!Frame()->PHP_Call_Timer->isActive());
     // Off the screen, hidden or minimised, there is nothing to move.
     Frame()->hide();
@@ -196,17 +198,17 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     Frame()->chkRemoteControl->setChecked(false);
     QVERIFY(!Frame()->PHP_Call_Timer->isActive());
     Frame()->chkRemoteControl->setChecked(true);
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnRunner->isEnabled(), LineTimeout);
-    Frame()->btnRunner->click();
-    QVERIFY(Frame()->Runner_Timer->isActive());
-    Frame()->btnRunner->click();
-    QVERIFY(!Frame()->Runner_Timer->isActive());
-    Frame()->btnRunner->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnRunner")->isEnabled(), LineTimeout);
+    Control<QPushButton>("btnRunner")->click();
+    QVERIFY(Control<QTimer>("Runner_Timer")->isActive());
+    Control<QPushButton>("btnRunner")->click();
+    QVERIFY(!Control<QTimer>("Runner_Timer")->isActive());
+    Control<QPushButton>("btnRunner")->click();
 
     // Disconnecting stops both, remote control still ticked, and the arrow moves again.
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
-    QVERIFY(!Frame()->Runner_Timer->isActive());
+    QVERIFY(!Control<QTimer>("Runner_Timer")->isActive());
     QVERIFY(!Frame()->PHP_Call_Timer->isActive());
     QVERIFY(Frame()->ArrowTimer->isActive());
     QVERIFY(Frame()->imgArrow->isVisible());

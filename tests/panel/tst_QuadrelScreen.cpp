@@ -11,6 +11,7 @@
 #include "panel/uProjectFile.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSequencePanel.h"
 #include "search/uFindDevice.h"
 #include "tests/panel/PanelTestKit.h"
 
@@ -226,8 +227,8 @@ void TestQuadrelScreen::valueLabelsAreReadWithTheirValue()
         Frame()->SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
         value = QStringLiteral("01-02-03-0A-0B-0C");
     } else if (label == QStringLiteral("labSnakeSpeed")) {
-        Frame()->SnakeSpeedScroll->setValue(700);
-        value = QString::number(Frame()->SnakeStepTime());
+        Control<QScrollBar>("SnakeSpeedScroll")->setValue(700);
+        value = QString::number(Frame()->Sequences().StepTime());
     } else {
         shown->setText(value);
     }
@@ -282,8 +283,9 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     fPanel.Show();
     Frame()->InterfaceTimerTimer();
     for (QWidget *panel :
-         std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, Frame()->panRS485, Frame()->panDOUT,
-                                          Frame()->panShim, Frame()->panSnake, Frame()->panProxy, Frame()->panAutorun})
+         std::initializer_list<QWidget *>{Frame()->panComPort, Frame()->panFind, Frame()->panRS485,
+                                          Control<QFrame>("panDOUT"), Control<QFrame>("panShim"),
+                                          Control<QFrame>("panSnake"), Frame()->panProxy, Frame()->panAutorun})
         panel->show();
     QCoreApplication::processEvents();
 

@@ -122,6 +122,10 @@ TfrQuadrel::~TfrQuadrel()
     SaveProject(ProjectPath);
     // A running sequence leaves nothing queued behind it.
     StopSequences();
+    // The grid goes before the outputs' model it shows, which is destroyed with the frame's
+    // other children.
+    delete SG_Relays;
+    SG_Relays = nullptr;
     // The link closes its engine and tells nothing more to a frame being destroyed.
     fLink->disconnect(this);
     fLink.reset();

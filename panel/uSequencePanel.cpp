@@ -106,8 +106,7 @@ TzSequencePanel::TzSequencePanel(TzPanelHost &aHost, TzOutputsModel &aOutputs, Q
     fAllOn = Button(fPanel, "btnAllOn", QStringLiteral("Включить все (быстро)"), QRect(8, 40, 214, 26));
     fAllOff = Button(fPanel, "btnAllOff", QStringLiteral("Отключить все (быстро)"), QRect(8, 70, 214, 26));
     fAllOnSlow = Button(fPanel, "btnAllOnSlow", QStringLiteral("Включить все (по очереди)"), QRect(8, 100, 214, 26));
-    fAllOffSlow = Button(fPanel, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"),
-                         QRect(8, 130, 214, 26));
+    fAllOffSlow = Button(fPanel, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"), QRect(8, 130, 214, 26));
     // The timers are the panel's, so the operator's tools and the tests find them by name.
     fSnakeTimer = new QTimer(fPanel);
     fSnakeTimer->setObjectName(QStringLiteral("SnakeTimer"));

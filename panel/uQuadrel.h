@@ -4,10 +4,12 @@
 // frame calls it and shows what its signals tell. Each duty lives in its own source file:
 // construction and layout (uQuadrel.cpp, uQuadrelControls.cpp), the connection page and what the
 // screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
-// validation (uQuadrelRegisters.cpp), the outputs' commands (uQuadrelRelays.cpp), the device
-// settings with restart and identifier (uQuadrelDevice.cpp), the bus search (uQuadrelSearch.cpp), the port
-// observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp), and the options and project
-// files (uQuadrelOptions.cpp, uQuadrelProject.cpp).
+// validation (uQuadrelRegisters.cpp), the operator's commands to the outputs (uQuadrelRelays.cpp),
+// the device settings with restart and identifier (uQuadrelDevice.cpp), the bus search
+// (uQuadrelSearch.cpp), the port observer (uQuadrelObserver.cpp), the web bridge (uQuadrelWeb.cpp),
+// and the options and project files (uQuadrelOptions.cpp, uQuadrelProject.cpp). The outputs'
+// records are a model (TzOutputsModel) the grid shows; the pulse-width panel (TzPulseWidthPanel)
+// and the light sequences (TzSequencePanel) are features of their own.
 
 #include "model/uGlobals.h"
 #include "panel/uOptionsFile.h"

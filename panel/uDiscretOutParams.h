@@ -2,13 +2,9 @@
 // The panel's record of one output: state read back, command pending, pulse-width parameters and
 // safe state.
 
-class QAbstractButton;
-
 class TzDiscretOutParams
 {
 public:
-    bool Enabled() const { return fEnabled; }
-    void SetEnabled(bool aValue);
     // Pulsing means a duty factor strictly between "always open" (0) and "always closed" (1000).
     bool ShimOn() const { return ShimKoef >= 1 && ShimKoef <= 999; }
     bool IsOn() const { return fIsOn; }
@@ -26,18 +22,20 @@ public:
         IsWait = false;
         StateKnown = false;
         ShimKoef = 0;
+        ReadKnown = false;
+        ReadOn = false;
     }
+    bool operator==(const TzDiscretOutParams &) const = default;
 
-    bool fEnabled = false;
-    bool fShimOn = false;
     bool fIsOn = false;
-    QAbstractButton *Btn = nullptr;
     bool IsWait = false;
-    QAbstractButton *BtnShim = nullptr;
     int ShimScale = 0;
     int ShimPeriod = 0;
     int ShimKoef = 0;
     int ShimSafe = 0;
     // The state has been read (or set by the panel) since the connection began.
     bool StateKnown = false;
+    // The state last read, kept also while a light sequence shows its own steps instead.
+    bool ReadKnown = false;
+    bool ReadOn = false;
 };

@@ -12,11 +12,14 @@
 #include "panel/uAutorunPanel.h"
 #include "panel/uDeviceSettingsPanel.h"
 #include "panel/uFrameGlob.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
 #include "panel/uProjectKeeper.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSearchPanel.h"
+#include "panel/uSequencePanel.h"
 #include "panel/uSettingsFaults.h"
 #include "panel/uSettingsPlace.h"
 #include "panel/uWebBridgePanel.h"
@@ -40,6 +43,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     InitMode = true;
     setObjectName(QStringLiteral("TfrQuadrel"));
     fLink = std::make_unique<TzQuadrelLink>();
+    fOutputs = new TzOutputsModel(this);
     ConnectLink();
     InstallPictureAccessibility();
     CreateControls();
@@ -67,12 +71,11 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     cbComPortChange();
 
     CreateNewStyleRelaysGrid();
-    CreateShimBtns();
 
     LoadTemplate();
     fWebBridge = new TzWebBridgePanel(
         *this, this, cbStyles, [this] { return fDeviceSettings->Identifier(); },
-        [this](int aIndex) { return DOUTs[size_t(aIndex)].IsOn(); });
+        [this](int aIndex) { return fOutputs->Output(aIndex).IsOn(); });
     LoadHTTPOptions();
     fProject->Load(fProject->Path());
 
@@ -187,6 +190,10 @@ TfrQuadrel::~TfrQuadrel()
     fProject->SaveAtClose();
     // A running sequence leaves nothing queued behind it.
     StopSequences();
+    // The grid goes before the outputs' model it shows, which is destroyed with the frame's
+    // other children.
+    delete SG_Relays;
+    SG_Relays = nullptr;
     // The link closes its engine and tells nothing more to a frame being destroyed.
     fLink->disconnect(this);
     fLink->disconnect(fDeviceSettings);
@@ -234,55 +241,15 @@ QString TfrQuadrel::PortCaption() const
     return ConnectionPage().PortCaption();
 }
 
-void TfrQuadrel::CreateShimBtns()
-{
-    DOUTs[1].BtnShim = btnDOUT1Pan;
-    btnDOUT1Pan->setCheckable(true);
-    btnDOUT1Pan->setProperty("tag", 1);
-    const QSize size = btnDOUT1Pan->size();
-    const QPoint first = btnDOUT1Pan->pos();
-    QPushButton *left = btnDOUT1Pan;
-    for (int n = 2; n <= 20; ++n) {
-        auto *button = new QPushButton(QStringLiteral("#%1").arg(n), btnDOUT1Pan->parentWidget());
-        button->setObjectName(QStringLiteral("btnDOUT%1Pan").arg(n));
-        button->setCheckable(true);
-        button->setEnabled(btnDOUT1Pan->isEnabled());
-        button->resize(size);
-        button->setProperty("tag", n);
-        if ((n - 1) % 5 == 0) {
-            const int row = (n - 1) / 5;
-            button->move(first.x(), first.y() + row * (size.height() + 6));
-        } else {
-            // Only #2 stands a little further off, from the selected-looking #1.
-            const int gap = n == 2 ? 8 : 6;
-            button->move(left->x() + left->width() + gap, left->y());
-        }
-        connect(button, &QPushButton::clicked, this, [this, n] { btnDOUT1PanClick(n); });
-        DOUTs[n].BtnShim = button;
-        left = button;
-    }
-    connect(btnDOUT1Pan, &QPushButton::clicked, this, [this] { btnDOUT1PanClick(1); });
-    for (int n = 1; n <= 20; ++n) {
-        DOUTs[n].BtnShim->setIcon(PanelIcon(n == 1 ? QStringLiteral("shim_on") : QStringLiteral("shim_off")));
-        DOUTs[n].BtnShim->setIconSize(QSize(12, 12));
-        DOUTs[n].SetEnabled(true);
-    }
-    btnDOUT1Pan->setChecked(true);
-}
-
 void TfrQuadrel::CreateNewStyleRelaysGrid()
 {
-    SG_Relays->PictureOf = [this](int aCol, int aRow) { return RelayPicture(aCol == 1 ? aRow : aRow + 10); };
-    SG_Relays->StateTextOf = [this](int aCol, int aRow) { return RelayStateText(aCol == 1 ? aRow : aRow + 10); };
-    SG_Relays->HintOf = [this](int aCol, int aRow) { return RelayHint(aCol == 1 ? aRow : aRow + 10); };
     SG_Relays->OnCellPress = [this](int aCol, int aRow) { SG_RelaysMouseDown(aCol, aRow); };
     SG_Relays->OnCellDrag = [this](int aCol, int aRow) { SG_RelaysMouseMove(aCol, aRow); };
     SG_Relays->OnDragEnd = [this] { SG_RelaysMouseUp(); };
-    connect(SG_Relays, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *aItem) {
-        if ((aItem->column() == 2 || aItem->column() == 5) && !InitMode)
+    connect(fOutputs, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &aTopLeft) {
+        if (aTopLeft.column() == TzOutputsModel::ColDescription && !InitMode)
             fProject->DescriptionEdited();
     });
-    SG_Relays->Refresh();
     FrameResize();
 }
 
@@ -298,7 +265,7 @@ void TfrQuadrel::FrameResize()
     }
     const int gridTop = labDOUTS->y() + labDOUTS->height() + 2;
     SG_Relays->setGeometry(8, gridTop, std::max(100, width() - 16), std::max(100, height() - gridTop - 8));
-    panSnake->raise();
+    fSequences->Panel()->raise();
     labDOUTS->setGeometry(SG_Relays->x(), labDOUTS->y(), SG_Relays->width(), labDOUTS->height());
 }
 
@@ -393,11 +360,9 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
     } else if (Sender == btnRS485) {
         PopupPanel(btnRS485, fDeviceSettings->Panel(), alRight);
     } else if (Sender == btnDOUT) {
-        PopupPanel(btnComPort, panDOUT, alRight);
-        btnDOUT1PanClick(CurrDoutIndx);
-        panShim->move(panDOUT->x() + panDOUT->width() - 1, panDOUT->y() + 248);
+        fPulseWidth->Open(btnComPort);
     }
-    panShim->setVisible(panDOUT->isVisible());
+    fPulseWidth->Calculator()->setVisible(fPulseWidth->Panel()->isVisible());
     fWebBridge->ProxyPanel()->hide();
     const bool wasSyncing = fSyncingPanelButtons;
     fSyncingPanelButtons = true;
@@ -405,7 +370,7 @@ void TfrQuadrel::btnRS485Click(QWidget *Sender)
         button->setChecked(CurrPanel && CurrPanel->isVisible()
                            && ((button == btnComPort && CurrPanel == panComPort)
                                || (button == btnRS485 && CurrPanel == fDeviceSettings->Panel())
-                               || (button == btnDOUT && CurrPanel == panDOUT)));
+                               || (button == btnDOUT && CurrPanel == fPulseWidth->Panel())));
     fSyncingPanelButtons = wasSyncing;
 }
 

@@ -3,16 +3,17 @@
 // labels and the features' panels. The connection to the module is its link (TzQuadrelLink): the
 // frame calls it and shows what its signals tell. Each duty lives in its own source file:
 // construction and layout (uQuadrel.cpp, uQuadrelControls.cpp), the connection page and what the
-// screen shows of the link (uQuadrelConnection.cpp), register access through the link and field
-// validation (uQuadrelRegisters.cpp), the outputs (uQuadrelRelays.cpp), the pulse-width panel
-// (uQuadrelShim.cpp), the light sequences (uQuadrelSequences.cpp), the device settings with
-// restart and identifier (TzDeviceSettingsPanel), the bus search (TzSearchPanel), the web bridge
-// (TzWebBridgePanel), the options file (TzPanelOptions), the autorun panel and styles
-// (TzAutorunPanel) and the project file (TzProjectKeeper).
+// screen shows of the link (uQuadrelConnection.cpp), register access through the link
+// (uQuadrelRegisters.cpp) and the operator's commands to the outputs
+// (uQuadrelRelays.cpp). The outputs' records are a model (TzOutputsModel) the grid shows; the
+// features are panels of their own: pulse width (TzPulseWidthPanel), light sequences
+// (TzSequencePanel), device settings with restart and identifier (TzDeviceSettingsPanel), bus
+// search (TzSearchPanel), web bridge (TzWebBridgePanel), options file (TzPanelOptions), autorun
+// panel and styles (TzAutorunPanel) and project file (TzProjectKeeper).
 
 #include "model/uGlobals.h"
-#include "panel/uDiscretOutParams.h"
 #include "panel/uOptionsFile.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPanelHost.h"
 
 #include <QDateTime>
@@ -50,6 +51,8 @@ class TzSettingsFaults;
 class TzQuadrelLink;
 struct TzLinkSettings;
 class TzPictureLabel;
+class TzPulseWidthPanel;
+class TzSequencePanel;
 class TzRelayGrid;
 class TzDeviceSettingsPanel;
 class TzWebBridgePanel;
@@ -64,6 +67,11 @@ public:
 
     // The connection to the module: the panel calls it and shows what its signals tell.
     TzQuadrelLink *Link() const { return fLink.get(); }
+    // The twenty outputs as the panel knows them; the grid shows them.
+    TzOutputsModel &Outputs() const { return *fOutputs; }
+    // The pulse-width panel and the light sequences' panel.
+    TzPulseWidthPanel &PulseWidth() const { return *fPulseWidth; }
+    TzSequencePanel &Sequences() const { return *fSequences; }
 
     // --- what the features' panels ask of the window (TzPanelHost) ---
     TzQuadrelLink &HostLink() override { return *fLink; }
@@ -98,18 +106,10 @@ public:
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
-    void StatusSafeCallback(TzTag *aTag);
     void SG_RelaysMouseDown(int aCol, int aRow);
-    QString RelayPicture(int aIndex) const;
 
     // --- writes that reach the module in the order given, through the link ---
     void SetRegInOrder(int aID, double aValue);
-
-    // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
-    void ShimAllCallback(TzTag *aTag);
-
-    // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
-    int SnakeStepTime() const;
 
     // --- device settings, restart and identifier (uDeviceSettingsPanel.cpp) ---
     TzDeviceSettingsPanel &DeviceSettings() const { return *fDeviceSettings; }
@@ -132,12 +132,9 @@ public:
     int DevAddr = 16;
     int ComPort = 0;
     int BaudRate = 9600;
-    std::array<TzDiscretOutParams, 21> DOUTs; // 1..20; element 0 unused
-    int CurrDoutIndx = 1;
     bool TableRelaysA_IsOn = false;
     bool TableRelaysB_IsOn = false;
     int AniSlide = 0;
-    int RunnerPos = 1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnComPort = nullptr;
@@ -147,12 +144,6 @@ public:
     QPushButton *btnHelp = nullptr;
     QPushButton *btnPortObserver = nullptr;
     QPushButton *btnAutorun = nullptr;
-    QPushButton *btnAllOn = nullptr;
-    QPushButton *btnAllOff = nullptr;
-    QPushButton *btnAllOnSlow = nullptr;
-    QPushButton *btnAllOffSlow = nullptr;
-    QPushButton *btnSnakeOn = nullptr;
-    QPushButton *btnRunner = nullptr;
 
     QLabel *labAddr = nullptr;
     QLabel *labBaudRate = nullptr;
@@ -183,30 +174,12 @@ public:
     QComboBox *cbLineFormatEth = nullptr;
     QLineEdit *txtLineAddrEth = nullptr;
 
-    QFrame *panDOUT = nullptr;
-    QFrame *panShim = nullptr;
-    QLineEdit *txtShimScale = nullptr;
-    QLineEdit *txtShimPeriod = nullptr;
-    QLineEdit *txtShimKoef = nullptr;
-    QCheckBox *chkShimSecure = nullptr;
-    QPushButton *btnDOUT_Apply = nullptr;
-    QPushButton *btnDOUT_Default = nullptr;
-    QLineEdit *txtShimOn = nullptr;
-    QLineEdit *txtShimOff = nullptr;
-    QPushButton *btnShimSet = nullptr;
-
-    QFrame *panSnake = nullptr;
-    QLabel *labSnakeCaption = nullptr;
-    QLabel *labSnakeSpeed = nullptr;
-    QScrollBar *SnakeSpeedScroll = nullptr;
     QComboBox *cbStyles = nullptr;
 
     TzRelayGrid *SG_Relays = nullptr;
 
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
-    QTimer *SnakeTimer = nullptr;
-    QTimer *Runner_Timer = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent *aEvent) override;
@@ -219,7 +192,6 @@ private:
 
     // --- construction (uQuadrel.cpp) ---
     void EnumSerialPorts();
-    void CreateShimBtns();
     void CreateNewStyleRelaysGrid();
     void FrameResize();
     void btnHelpClick();
@@ -233,8 +205,6 @@ private:
     void ProbeAnswered(bool aIsQuadrel);
     // A second passed without a Quadrel answering the probe.
     void ConnectFailed();
-    // Takes the output states of one states register (60016: 1..16, 60015: 17..20) into the grid.
-    void ShowOutputStates(int aStatesID);
     void cbComPortChange();
     void ConnectPagerChange();
     void ClearLabels(const QString &ClearText);
@@ -253,40 +223,15 @@ private:
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SetDOUT(int aIndex, bool aOn);
-    void SetDOUT_Temp(int aIndex);
-    void PressRelay(int aIndex);
     // Switches one output on or off on the operator's request (the toggle and the drag).
     void SwitchRelay(int aIndex, bool aOn);
     void SG_RelaysMouseMove(int aCol, int aRow);
     void SG_RelaysMouseUp();
-    // The output shown in a grid cell, 0 for cells without one.
-    static int OutputOfCell(int aCol, int aRow);
-    QString RelayStateText(int aIndex) const;
-    // The hint of an output's picture: why it shows no state yet; empty otherwise.
-    QString RelayHint(int aIndex) const;
     // A new connection begins: every output is unknown until its state is read.
     void ForgetOutputStates();
     void btnRS485Click(QWidget *Sender);
 
-    // --- writes that reach the module in the order given, through the link ---
-    void SendDOUTInOrder(int aIndex, bool aOn);
-
-    // --- pulse-width panel and its duration calculator (uQuadrelShim.cpp) ---
-    void btnDOUT1PanClick(int aIndex);
-    void btnDOUT_ApplyClick();
-    void btnDOUT_DefaultClick();
-    void txtShimScaleChange();
-    // "Установить": the three parameters from the two entered durations; nothing is written.
-    void btnShimSetClick();
-
-    // --- light sequences and the all-outputs commands (uQuadrelSequences.cpp) ---
-    void btnSnakeOnClick();
-    void SnakeTimerTimer();
-    void btnRunnerClick();
-    void Runner_TimerTimer();
-    void btnAllOnClick(QObject *Sender);
-    void SnakeSpeedScrollChange();
-    void SnakeSpeedScrollScroll(int aPosition);
+    // --- light sequences (TzSequencePanel) ---
     // Stops both sequences without a write and drops the ordered writes not yet handed over: on
     // disconnection, restart and close.
     void StopSequences();
@@ -328,9 +273,6 @@ private:
     int AniDirect = 1;
     int ArrowStep = 1;
     bool DoItOnceOnStart = true;
-    int SnakePos = 0;
-    int SnakePosPrev = 0;
-    int RunnerPosPrev = -1;
 
     // --- controls, by the names the operator's tools and the tests find them ---
     QPushButton *btnVerInfo = nullptr;
@@ -339,7 +281,6 @@ private:
     QLabel *labTime = nullptr;
     QLabel *labDOUTS = nullptr;
     TzPictureLabel *imgHat = nullptr;
-    QPushButton *btnDOUT1Pan = nullptr;
     QTimer *AniTimer = nullptr;
 
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
@@ -349,9 +290,11 @@ private:
     void FitButtonCaptions();
 
     // Each feature builds and wires its own controls in its own file.
-    void CreateShimControls();
-    void CreateSequenceControls();
     std::unique_ptr<TzQuadrelLink> fLink;
+    TzOutputsModel *fOutputs = nullptr;
+    // The features' panels, children of the frame.
+    TzPulseWidthPanel *fPulseWidth = nullptr;
+    TzSequencePanel *fSequences = nullptr;
     // Wires the link's signals to what shows them.
     void ConnectLink();
     void LoadTemplate();

@@ -13,10 +13,13 @@
 #include "panel/uBlinker.h"
 #include "panel/uDeviceSettingsPanel.h"
 #include "panel/uFieldCheck.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSearchPanel.h"
+#include "panel/uSequencePanel.h"
 #include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
 
@@ -196,10 +199,9 @@ void TfrQuadrel::ConnectLink()
     connect(fLink.get(), &TzQuadrelLink::ProbeAnswered, this, &TfrQuadrel::ProbeAnswered);
     connect(fLink.get(), &TzQuadrelLink::ConnectFailed, this, &TfrQuadrel::ConnectFailed);
     connect(fLink.get(), &TzQuadrelLink::FirstCycleDone, this, &TfrQuadrel::AfterFirstUpdate);
-    connect(fLink.get(), &TzQuadrelLink::PulseWidthBlockRead, this, &TfrQuadrel::ShimAllCallback);
-    connect(fLink.get(), &TzQuadrelLink::SafeStatesRead, this, &TfrQuadrel::StatusSafeCallback);
-    // The grid shows a state as soon as it is read, not at the next screen refresh.
-    connect(fLink.get(), &TzQuadrelLink::OutputsRead, this, &TfrQuadrel::ShowOutputStates);
+    // The outputs take their states as soon as they are read, their pulse-width blocks and safe
+    // states; the grid shows them from there.
+    fOutputs->Follow(fLink.get());
     connect(fLink.get(), &TzQuadrelLink::StaleChanged, this, [this](bool aStale) { MarkStale(aStale); });
     connect(fLink.get(), &TzQuadrelLink::RequestQueued, this,
             [](const TzPortObsRec &aRecord) { ObserversAddRequest(aRecord); });
@@ -264,7 +266,7 @@ void TfrQuadrel::AfterFirstUpdate()
         if (!format.isEmpty())
             labFormat->setText(format);
     }
-    btnDOUT1PanClick(1);
+    fPulseWidth->Select(1);
     ButtonsEnabled(Connected);
 }
 
@@ -272,10 +274,11 @@ void TfrQuadrel::InterfaceTimerTimer()
 {
     imgHat->setVisible(IsNewYearSeason());
     if (DoItOnceOnStart) {
-        panSnake->move(width() - panSnake->width() - 12, height() - panSnake->height() - 12);
+        QFrame *sequences = fSequences->Panel();
+        sequences->move(width() - sequences->width() - 12, height() - sequences->height() - 12);
         DoItOnceOnStart = false;
     }
-    for (QWidget *test : std::initializer_list<QWidget *>{panSnake, cbStyles})
+    for (QWidget *test : std::initializer_list<QWidget *>{fSequences->Panel(), cbStyles})
         test->setVisible(TestMode);
     fWebBridge->FollowTestMode();
 
@@ -295,38 +298,20 @@ void TfrQuadrel::InterfaceTimerTimer()
             else
                 SetLabelColours(labPower1, QColor(166, 202, 240), QColor(0, 0, 128));
         }
-        ShowOutputStates(QuadrelMap::RegStates1to16);
-        ShowOutputStates(QuadrelMap::RegStates17to20);
+        fOutputs->TakeReadStates();
         labTest->setText(QString::number(fLink->PendingAnswers()));
     } else {
         ButtonsEnabled(false);
         btnPortObserver->hide();
         btnConnect->setText(QStringLiteral("Подключиться"));
     }
-    SG_Relays->Refresh();
-}
-
-void TfrQuadrel::ShowOutputStates(int aStatesID)
-{
-    // A running light sequence shows its own steps; the states read meanwhile lag behind them.
-    if (!Connected || SnakeTimer->isActive() || btnRunner->isChecked())
-        return;
-    int states = 0;
-    if (!TryValueByID(aStatesID, states))
-        return;
-    const bool first16 = aStatesID == QuadrelMap::RegStates1to16;
-    const int first = first16 ? 1 : 17;
-    const int last = first16 ? 16 : 20;
-    for (int n = first; n <= last; ++n)
-        DOUTs[size_t(n)].SetIsOn(IsBitSet(states, uint8_t(n - first)));
-    SG_Relays->Refresh();
 }
 
 void TfrQuadrel::ButtonsEnabled(bool aEnabled)
 {
-    for (QPushButton *button : {btnRS485, fDeviceSettings->ResetButton(), btnDOUT, btnAllOn, btnAllOff, btnAllOnSlow,
-                                btnAllOffSlow, btnSnakeOn, btnRunner})
+    for (QPushButton *button : {btnRS485, fDeviceSettings->ResetButton(), btnDOUT})
         button->setEnabled(aEnabled);
+    fSequences->SetEnabled(aEnabled);
 }
 
 void TfrQuadrel::TakeDeviceSettings(int aAddress, int aSpeedCode, int aFormatItem)
@@ -353,7 +338,7 @@ void TfrQuadrel::LetGoAfterRestart()
     ButtonsEnabled(false);
     ClearLabels(QStringLiteral("..."));
     for (int n = 1; n <= 20; ++n) {
-        DOUTs[size_t(n)].ShimKoef = 0;
+        fOutputs->SetFill(n, 0);
         SetDOUT(n, false);
     }
 }
@@ -391,8 +376,8 @@ void TfrQuadrel::CloseAllPanel()
         CurrPanel->hide();
     if (!panComPort->isVisible())
         fSearch->HideResults();
-    if (!panDOUT->isVisible())
-        panShim->hide();
+    if (!fPulseWidth->Panel()->isVisible())
+        fPulseWidth->Calculator()->hide();
     if (fWebBridge)
         fWebBridge->ProxyPanel()->hide();
     const bool wasSyncing = fSyncingPanelButtons;
@@ -450,6 +435,7 @@ void TfrQuadrel::AniTimerTimer()
 void TfrQuadrel::SetConnected(bool aConnected)
 {
     Connected = aConnected;
+    fOutputs->SetConnected(aConnected);
     // The button says at once what a click on it does: a click that came just after the panel
     // let go of the module must not connect it again under the caption "Отключиться".
     btnConnect->setText(aConnected ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));

@@ -2,9 +2,11 @@
 
 #include "panel/uDeviceSettingsPanel.h"
 #include "panel/uPictureLabel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSearchPanel.h"
+#include "panel/uSequencePanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -132,7 +134,7 @@ void TfrQuadrel::CreateControls()
 
     // The output grid.
     labDOUTS = Label(this, "labDOUTS", QStringLiteral("Дискретные выходы"), QRect(8, 196, 400, 18));
-    SG_Relays = new TzRelayGrid(this);
+    SG_Relays = new TzRelayGrid(fOutputs, this);
 
     // Connection panel with its two pages.
     panComPort = PopupFrame(this, "panComPort", QSize(330, 230));
@@ -204,22 +206,10 @@ void TfrQuadrel::CreateControls()
     connect(fSearch, &TzSearchPanel::Warning, this,
             [this](const QString &aText) { MessageBoxNew(this, aText, QStringLiteral("Уведомление"), 0x30); });
 
-    // Pulse-width panel with its selector row, and the calculator beside it.
-    panDOUT = PopupFrame(this, "panDOUT", QSize(330, 300));
-    // Wide enough for "#20" beside its picture; five in a row still fit the panel.
-    btnDOUT1Pan = Button(panDOUT, "btnDOUT1Pan", QStringLiteral("#1"), QRect(8, 8, 58, 26));
-    panShim = PopupFrame(this, "panShim", QSize(250, 200));
-
-    // Light sequences and the all-outputs commands.
-    panSnake = PopupFrame(this, "panSnake", QSize(230, 170));
-    btnSnakeOn = Button(panSnake, "btnSnakeOn", QStringLiteral("Включить"), QRect(8, 8, 105, 26));
-    btnRunner = Button(panSnake, "btnRunner", QStringLiteral("Runner"), QRect(117, 8, 105, 26), true);
-    btnAllOn = Button(panSnake, "btnAllOn", QStringLiteral("Включить все (быстро)"), QRect(8, 40, 214, 26));
-    btnAllOff = Button(panSnake, "btnAllOff", QStringLiteral("Отключить все (быстро)"), QRect(8, 70, 214, 26));
-    btnAllOnSlow = Button(panSnake, "btnAllOnSlow", QStringLiteral("Включить все (по очереди)"),
-                          QRect(8, 100, 214, 26));
-    btnAllOffSlow = Button(panSnake, "btnAllOffSlow", QStringLiteral("Отключить все (по очереди)"),
-                           QRect(8, 130, 214, 26));
+    // Pulse-width panel with its selector row and the calculator beside it; the light sequences
+    // and the all-outputs commands.
+    fPulseWidth = new TzPulseWidthPanel(*this, *fOutputs, this);
+    fSequences = new TzSequencePanel(*this, *fOutputs, this);
 
     // Timers.
     auto timer = [this](const char *aName, int aInterval, bool aSingleShot = false) {
@@ -232,10 +222,7 @@ void TfrQuadrel::CreateControls()
     AniTimer = timer("AniTimer", 100);
     InterfaceTimer = timer("InterfaceTimer", 500);
     ArrowTimer = timer("ArrowTimer", 30);
-    SnakeTimer = timer("SnakeTimer", 450);
 
-    CreateShimControls();
-    CreateSequenceControls();
     // The device settings: the reset button (in the keyboard order below the panel buttons),
     // the "Устройство" panel and the identifier.
     fDeviceSettings = new TzDeviceSettingsPanel(*this, this);

@@ -19,11 +19,6 @@ void TfrQuadrel::SetRegInOrder(int aID, double aValue)
     fLink->SetRegInOrder(aID, aValue);
 }
 
-void TfrQuadrel::SendDOUTInOrder(int aIndex, bool aOn)
-{
-    fLink->SendDOUTInOrder(aIndex, aOn);
-}
-
 bool TfrQuadrel::TryValueByID(int aID, double &aValue) const
 {
     return fLink->TryValueByID(aID, aValue);

@@ -2,6 +2,7 @@
 
 #include "panel/uBlinker.h"
 #include "panel/uHintTiming.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uPictureLabel.h"
 
 #include <QHelpEvent>
@@ -52,8 +53,24 @@ bool IsDropped(char16_t aCode)
     return aCode < 0x20 || (aCode >= 0x7F && aCode <= 0x9F) || aCode == 0xFFFE || aCode == 0xFFFF;
 }
 
-// A state picture cell: what assistive technology reads of it and its hint are asked for each
-// time, so they never lag behind the picture, which is also chosen as it is drawn.
+// The grid's cells of an output: its picture and its description.
+int StateColumn(int aOutput)
+{
+    return aOutput <= 10 ? 1 : 4;
+}
+
+int DescriptionColumn(int aOutput)
+{
+    return aOutput <= 10 ? 2 : 5;
+}
+
+int GridRow(int aOutput)
+{
+    return (aOutput - 1) % 10;
+}
+
+// A state picture cell: what assistive technology reads of it and its hint are asked of the model
+// each time, so they never lag behind the picture, which is also chosen as it is drawn.
 class TzStateItem : public QTableWidgetItem
 {
 public:
@@ -65,8 +82,8 @@ public:
 
     QVariant data(int aRole) const override
     {
-        if (aRole == Qt::AccessibleTextRole && fGrid->StateTextOf)
-            return fGrid->StateTextOf(column(), row() + 1);
+        if (aRole == Qt::AccessibleTextRole)
+            return fGrid->Outputs()->StateText(TzRelayGrid::OutputOfCell(column(), row() + 1));
         if (aRole == Qt::ToolTipRole)
             return fGrid->CellHint(column(), row() + 1);
         return QTableWidgetItem::data(aRole);
@@ -144,7 +161,7 @@ void TzDescriptionEdit::TextEdited(const QString &aText)
         BlinkEdit(this);
 }
 
-TzRelayGrid::TzRelayGrid(QWidget *aParent) : QTableWidget(10, 6, aParent)
+TzRelayGrid::TzRelayGrid(TzOutputsModel *aOutputs, QWidget *aParent) : QTableWidget(10, 6, aParent), fOutputs(aOutputs)
 {
     setObjectName(QStringLiteral("SG_Relays"));
     setAccessibleName(QStringLiteral("Дискретные выходы"));
@@ -187,12 +204,28 @@ TzRelayGrid::TzRelayGrid(QWidget *aParent) : QTableWidget(10, 6, aParent)
         }
     }
     setItemDelegate(new TzRelayPictureDelegate(this));
+    for (int output = 1; output <= 20; ++output)
+        ShowDescription(output);
+    RefreshStates();
+    connect(fOutputs, &QAbstractItemModel::dataChanged, this, &TzRelayGrid::OutputsChanged);
+    connect(this, &QTableWidget::itemChanged, this, &TzRelayGrid::DescriptionEdited);
     connect(horizontalHeader(), &QHeaderView::sectionPressed, this, [this](int aCol) {
         fHeader->SetCurrentSection(aCol);
         if (OnCellPress)
             OnCellPress(aCol, 0);
     });
     setCurrentCell(0, 1);
+}
+
+int TzRelayGrid::OutputOfCell(int aCol, int aRow)
+{
+    if (aRow < 1 || aRow > 10)
+        return 0;
+    if (aCol == 1)
+        return aRow;
+    if (aCol == 4)
+        return aRow + 10;
+    return 0;
 }
 
 bool TzRelayGrid::CellAt(const QPoint &aPos, int &aCol, int &aRow) const
@@ -223,45 +256,70 @@ void TzRelayGrid::CloseEditor()
 
 QString TzRelayGrid::Description(int aOutput) const
 {
-    if (aOutput < 1 || aOutput > 20)
-        return QString();
-    const QTableWidgetItem *cell = item((aOutput - 1) % 10, aOutput <= 10 ? 2 : 5);
-    return cell ? cell->text() : QString();
+    return fOutputs->Description(aOutput);
 }
 
 void TzRelayGrid::SetDescription(int aOutput, const QString &aText)
 {
-    if (aOutput < 1 || aOutput > 20)
-        return;
-    if (QTableWidgetItem *cell = item((aOutput - 1) % 10, aOutput <= 10 ? 2 : 5))
-        cell->setText(aText);
+    fOutputs->SetDescription(aOutput, aText);
 }
 
 void TzRelayGrid::SetStale(bool aStale, const QString &aHint)
 {
     fStale = aStale;
     fStaleHint = aStale ? aHint : QString();
-    Refresh();
+    RefreshStates();
 }
 
 QString TzRelayGrid::CellHint(int aCol, int aRow) const
 {
     if (fStale)
         return fStaleHint;
-    return HintOf ? HintOf(aCol, aRow) : QString();
+    return fOutputs->Hint(OutputOfCell(aCol, aRow));
 }
 
-void TzRelayGrid::Refresh()
+void TzRelayGrid::OutputsChanged(const QModelIndex &aTopLeft, const QModelIndex &aBottomRight, const QList<int> &aRoles)
 {
-    for (int row = 1; row <= 10; ++row)
-        for (const int col : {1, 4})
-            if (QTableWidgetItem *cell = item(row - 1, col)) {
-                // Stored too, so that a change is announced as one.
-                if (StateTextOf)
-                    cell->setData(Qt::AccessibleTextRole, StateTextOf(col, row));
-                cell->setData(Qt::ToolTipRole, CellHint(col, row));
-            }
-    viewport()->update();
+    const bool statesShown = aRoles.isEmpty() || aRoles.contains(TzOutputsModel::PictureRole);
+    const bool descriptionsShown = aRoles.isEmpty() || aRoles.contains(Qt::DisplayRole);
+    for (int row = aTopLeft.row(); row <= aBottomRight.row(); ++row) {
+        const int output = row + 1;
+        if (statesShown && aTopLeft.column() <= TzOutputsModel::ColState
+            && aBottomRight.column() >= TzOutputsModel::ColState)
+            RefreshState(output);
+        if (descriptionsShown && aBottomRight.column() >= TzOutputsModel::ColDescription)
+            ShowDescription(output);
+    }
+}
+
+void TzRelayGrid::RefreshState(int aOutput)
+{
+    QTableWidgetItem *cell = item(GridRow(aOutput), StateColumn(aOutput));
+    if (!cell)
+        return;
+    // Stored too, so that a change is announced as one.
+    cell->setData(Qt::AccessibleTextRole, fOutputs->StateText(aOutput));
+    cell->setData(Qt::ToolTipRole, CellHint(cell->column(), cell->row() + 1));
+    viewport()->update(visualItemRect(cell));
+}
+
+void TzRelayGrid::RefreshStates()
+{
+    for (int output = 1; output <= 20; ++output)
+        RefreshState(output);
+}
+
+void TzRelayGrid::ShowDescription(int aOutput)
+{
+    if (QTableWidgetItem *cell = item(GridRow(aOutput), DescriptionColumn(aOutput)))
+        cell->setText(fOutputs->Description(aOutput));
+}
+
+void TzRelayGrid::DescriptionEdited(QTableWidgetItem *aItem)
+{
+    if (!aItem || !IsDescriptionColumn(aItem->column()))
+        return;
+    fOutputs->SetDescription(aItem->row() + 1 + (aItem->column() == 5 ? 10 : 0), aItem->text());
 }
 
 void TzRelayGrid::mousePressEvent(QMouseEvent *aEvent)
@@ -446,14 +504,14 @@ void TzRelayPictureDelegate::paint(QPainter *aPainter, const QStyleOptionViewIte
                                    const QModelIndex &aIndex) const
 {
     const int col = aIndex.column();
-    if (!IsPictureColumn(col) || !fGrid->PictureOf) {
+    if (!IsPictureColumn(col)) {
         QStyledItemDelegate::paint(aPainter, aOption, aIndex);
         return;
     }
     const QRect cell = aOption.rect;
     const QRect area = cell.adjusted(0, 2, 0, -2);
     const QRect picture(cell.left() - 1, area.top() + (area.height() - PictureSize) / 2, PictureSize, PictureSize);
-    PanelIcon(fGrid->PictureOf(col, aIndex.row() + 1))
+    PanelIcon(fGrid->Outputs()->Picture(TzRelayGrid::OutputOfCell(col, aIndex.row() + 1)))
         .paint(aPainter, picture, Qt::AlignCenter, fGrid->IsStale() ? QIcon::Disabled : QIcon::Normal);
     if (aOption.state & QStyle::State_HasFocus) {
         QStyleOptionFocusRect focus;

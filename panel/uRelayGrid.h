@@ -1,7 +1,9 @@
 #pragma once
-// The output grid: ten rows of two outputs each (number, state picture, description), with a header
-// row whose picture cells switch ten outputs at once. Rows and columns are reported as the frame
-// counts them: row 0 is the header, rows 1..10 the outputs.
+// The output grid: a view of the outputs' model in ten rows of two outputs each (number, state
+// picture, description), with a header row whose picture cells switch ten outputs at once. It
+// shows what the model says, repaints a cell as soon as the model changes it, and writes the
+// descriptions edited in it into the model. Rows and columns are reported as the frame counts
+// them: row 0 is the header, rows 1..10 the outputs.
 //
 // Keyboard: the arrow keys move between cells, up from the first row into the header and down
 // from the header back; Space on a picture cell or a header picture presses it; F2 or typing opens
@@ -14,6 +16,7 @@
 
 #include <functional>
 
+class TzOutputsModel;
 class TzRelayGrid;
 
 // The longest description the editor takes, in characters.
@@ -67,7 +70,10 @@ class TzRelayGrid : public QTableWidget
     Q_OBJECT
 
 public:
-    explicit TzRelayGrid(QWidget *aParent);
+    TzRelayGrid(TzOutputsModel *aOutputs, QWidget *aParent);
+    TzOutputsModel *Outputs() const { return fOutputs; }
+    // The output shown in a picture cell, 0 for cells without one.
+    static int OutputOfCell(int aCol, int aRow);
 
     // A press on a cell: the left mouse button going down, or Space; row 0 is the header.
     std::function<void(int aCol, int aRow)> OnCellPress;
@@ -75,12 +81,6 @@ public:
     std::function<void(int aCol, int aRow)> OnCellDrag;
     // The left button was released: the drag, if any, is over.
     std::function<void()> OnDragEnd;
-    // The picture of a state cell (columns 1 and 4): a name under ":/pictures/".
-    std::function<QString(int aCol, int aRow)> PictureOf;
-    // The accessible description of a state cell.
-    std::function<QString(int aCol, int aRow)> StateTextOf;
-    // The hint of a state cell while the values are not stale; empty for none.
-    std::function<QString(int aCol, int aRow)> HintOf;
 
     // The cell under a point of the viewport, in the frame's counting; false outside the cells.
     bool CellAt(const QPoint &aPos, int &aCol, int &aRow) const;
@@ -92,10 +92,8 @@ public:
     // Stale pictures are drawn greyed, with aHint as their tool tip; an empty hint when not stale.
     void SetStale(bool aStale, const QString &aHint);
     bool IsStale() const { return fStale; }
-    // The hint of a state cell: the stale hint while stale, else the frame's for that cell.
+    // The hint of a state cell: the stale hint while stale, else the model's for that output.
     QString CellHint(int aCol, int aRow) const;
-    // Repaints the pictures and refreshes what assistive technology reads for them.
-    void Refresh();
     TzRelayGridHeader *Header() const { return fHeader; }
 
 protected:
@@ -107,6 +105,17 @@ protected:
     bool viewportEvent(QEvent *aEvent) override;
 
 private:
+    // The model changed these cells: their pictures, what assistive technology reads of them and
+    // the descriptions shown follow.
+    void OutputsChanged(const QModelIndex &aTopLeft, const QModelIndex &aBottomRight, const QList<int> &aRoles);
+    // Repaints an output's picture and refreshes what assistive technology reads for it.
+    void RefreshState(int aOutput);
+    void RefreshStates();
+    void ShowDescription(int aOutput);
+    // A description cell was edited here: the text goes into the model.
+    void DescriptionEdited(QTableWidgetItem *aItem);
+
+    TzOutputsModel *fOutputs;
     TzRelayGridHeader *fHeader = nullptr;
     // Wheel angle not yet scrolled: touchpads send fractions of a notch.
     int fWheelRemainder = 0;

@@ -62,11 +62,11 @@ void TestMainWindow::testModeCommandTogglesTheTestFeatures()
     TfrmMain window;
     window.show();
     QVERIFY(TestMode);
-    QTRY_VERIFY_WITH_TIMEOUT(window.Frame()->panSnake->isVisible(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.Frame()->findChild<QFrame *>(QStringLiteral("panSnake"))->isVisible(), 5000);
     window.actTestMode->trigger();
     QVERIFY(!TestMode);
     QVERIFY(!window.actTestMode->isChecked());
-    QTRY_VERIFY_WITH_TIMEOUT(!window.Frame()->panSnake->isVisible(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Frame()->findChild<QFrame *>(QStringLiteral("panSnake"))->isVisible(), 5000);
     window.SystemCommand(TfrmMain::CmdTestMode);
     QVERIFY(TestMode);
 }

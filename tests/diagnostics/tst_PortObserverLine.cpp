@@ -131,9 +131,9 @@ void TestPortObserverLine::ConnectSerial()
 TfrmPortObserver *TestPortObserverLine::OpenObserver()
 {
     // The button shows only while connected.
-    [&] { QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnPortObserver->isVisible(), LineTimeout); }();
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnPortObserver")->isVisible(), LineTimeout); }();
     const qsizetype before = PortObservers().size();
-    QTest::mouseClick(Frame()->btnPortObserver, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnPortObserver"), Qt::LeftButton);
     if (PortObservers().size() != before + 1)
         return nullptr;
     TfrmPortObserver *observer = PortObservers().last();
@@ -143,7 +143,7 @@ TfrmPortObserver *TestPortObserverLine::OpenObserver()
 void TestPortObserverLine::ClickOutput(int aOutput)
 {
     // Outputs 1..10 fill column 1 of the grid, one a row.
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     const QPoint centre = grid->visualItemRect(grid->item(aOutput - 1, 1)).center();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
 }

@@ -4,7 +4,9 @@
 #include "link/uQuadrelLink.h"
 #include "model/uDevice.h"
 #include "model/uTag.h"
+#include "panel/uOutputsModel.h"
 #include "panel/uQuadrel.h"
+#include "panel/uRelayGrid.h"
 #include "port/uModbusCRC.h"
 #include "tests/TestSettings.h"
 #include "tests/TestUdpPort.h"
@@ -127,7 +129,7 @@ bool IsPolling(const TfrQuadrel &aFrame)
 
 QString OutputPicture(const TfrQuadrel &aFrame, int aOutput)
 {
-    return aFrame.RelayPicture(aOutput);
+    return aFrame.SG_Relays->Outputs()->Picture(aOutput);
 }
 
 int PendingAnswers(TfrQuadrel &aFrame)

@@ -11,6 +11,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPushButton>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -167,7 +168,12 @@ public:
     template <class T>
     T *Control(const QString &aName) const
     {
-        return fFrame ? fFrame->findChild<T *>(aName) : nullptr;
+        T *control = fFrame ? fFrame->findChild<T *>(aName) : nullptr;
+        // A control renamed or moved out of the frame ends the test here, with its name, rather
+        // than with a null pointer somewhere further on.
+        if (fFrame && !control)
+            qFatal("The frame has no %s named \"%s\"", T::staticMetaObject.className(), qPrintable(aName));
+        return control;
     }
 
     // A pseudo-terminal of the simulator (through aLink when given), put on top of the port list.
@@ -217,6 +223,17 @@ protected:
     TzSimulator *Sim() const { return fPanel.Sim(); }
     TfrmTempLog *Log() const { return fPanel.Log(); }
     TfrQuadrel *Frame() const { return fPanel.Frame(); }
+    // A control of the frame by its object name, e.g. Control<QLineEdit>("txtShimOn").
+    template <class T>
+    T *Control(const QString &aName) const
+    {
+        return fPanel.Control<T>(aName);
+    }
+    // The pulse-width panel's selector button of output aOutput ("#3").
+    QPushButton *ShimButton(int aOutput) const
+    {
+        return fPanel.Control<QPushButton>(QStringLiteral("btnDOUT%1Pan").arg(aOutput));
+    }
 
     TestPanel fPanel;
 };

@@ -239,27 +239,27 @@ void TestPanelSettings::settingsFolderRule()
 void TestPanelSettings::optionsRoundTripThroughThePanel()
 {
     Start();
-    Frame()->cbComPort->setEditText(QStringLiteral("/dev/ttyQUADREL7"));
-    Type(Frame()->txtLineAddr, QStringLiteral("33"));
-    Frame()->cbLineBaudRate->setCurrentIndex(5);
-    Frame()->cbLineFormat->setCurrentIndex(2);
-    Type(Frame()->txtLineTimeout, QStringLiteral("70"));
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
-    Type(Frame()->txtEthernetAddr, QStringLiteral("127.0.0.5"));
-    Type(Frame()->txtEthernetPort, QStringLiteral("40123"));
-    Type(Frame()->txtEthernetTimeout, QStringLiteral("300"));
-    Type(Frame()->txtLineAddrEth, QStringLiteral("44"));
-    Frame()->cbLineFormatEth->setCurrentIndex(3);
+    Control<QComboBox>("cbComPort")->setEditText(QStringLiteral("/dev/ttyQUADREL7"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("33"));
+    Control<QComboBox>("cbLineBaudRate")->setCurrentIndex(5);
+    Control<QComboBox>("cbLineFormat")->setCurrentIndex(2);
+    Type(Control<QLineEdit>("txtLineTimeout"), QStringLiteral("70"));
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
+    Type(Control<QLineEdit>("txtEthernetAddr"), QStringLiteral("127.0.0.5"));
+    Type(Control<QLineEdit>("txtEthernetPort"), QStringLiteral("40123"));
+    Type(Control<QLineEdit>("txtEthernetTimeout"), QStringLiteral("300"));
+    Type(Control<QLineEdit>("txtLineAddrEth"), QStringLiteral("44"));
+    Control<QComboBox>("cbLineFormatEth")->setCurrentIndex(3);
     Options()->SetAnswerEnd(TzAnswerEnd::Gap);
 
-    QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnAutorun"), Qt::LeftButton);
     QVERIFY(fPanel.Control<QFrame>(QStringLiteral("panAutorun"))->isVisible());
-    QVERIFY(Frame()->btnAutorun->isChecked());
+    QVERIFY(Control<QPushButton>("btnAutorun")->isChecked());
     QTest::mouseClick(Box("chkAutoStart"), Qt::LeftButton);
     QTest::mouseClick(Box("chkAutoStartDelay"), Qt::LeftButton);
     QTest::mouseClick(Box("chkAutorunMini"), Qt::LeftButton);
     Type(fPanel.Control<QLineEdit>(QStringLiteral("txtAutostartDelay")), QStringLiteral("25"));
-    Frame()->cbStyles->setCurrentIndex(4);
+    Control<QComboBox>("cbStyles")->setCurrentIndex(4);
 
     fPanel.Control<QCheckBox>("chkProxyUse")->setChecked(true);
     fPanel.Control<QCheckBox>("chkProxyNeedPass")->setChecked(true);
@@ -277,21 +277,21 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     Frame()->SaveOptions();
 
     Restart();
-    QCOMPARE(Frame()->cbComPort->currentText(), QStringLiteral("/dev/ttyQUADREL7"));
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("33"));
-    QCOMPARE(Frame()->cbLineBaudRate->currentIndex(), 5);
+    QCOMPARE(Control<QComboBox>("cbComPort")->currentText(), QStringLiteral("/dev/ttyQUADREL7"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("33"));
+    QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentIndex(), 5);
     QCOMPARE(Frame()->BaudRate, 19200);
-    QCOMPARE(Frame()->cbLineFormat->currentIndex(), 2);
-    QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("70"));
+    QCOMPARE(Control<QComboBox>("cbLineFormat")->currentIndex(), 2);
+    QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("70"));
     QVERIFY(Frame()->IsEthernetPage());
-    QCOMPARE(Frame()->txtEthernetAddr->text(), QStringLiteral("127.0.0.5"));
-    QCOMPARE(Frame()->txtEthernetPort->text(), QStringLiteral("40123"));
-    QCOMPARE(Frame()->txtEthernetTimeout->text(), QStringLiteral("300"));
+    QCOMPARE(Control<QLineEdit>("txtEthernetAddr")->text(), QStringLiteral("127.0.0.5"));
+    QCOMPARE(Control<QLineEdit>("txtEthernetPort")->text(), QStringLiteral("40123"));
+    QCOMPARE(Control<QLineEdit>("txtEthernetTimeout")->text(), QStringLiteral("300"));
     QCOMPARE(EthernetHost, QStringLiteral("127.0.0.5"));
     QCOMPARE(EthernetPort, 40123);
     QCOMPARE(EthernetWaitTime, 300);
-    QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("44"));
-    QCOMPARE(Frame()->cbLineFormatEth->currentIndex(), 3);
+    QCOMPARE(Control<QLineEdit>("txtLineAddrEth")->text(), QStringLiteral("44"));
+    QCOMPARE(Control<QComboBox>("cbLineFormatEth")->currentIndex(), 3);
     QCOMPARE(Options()->AnswerEnd(), TzAnswerEnd::Gap);
     // ...and every engine made from now on ends answers by the line's silence.
     QCOMPARE(DefaultAnswerEnd, AnswerEnd::Gap);
@@ -305,7 +305,7 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     // Not started by autorun: not silent, no connection of its own.
     QVERIFY(!Frame()->SilenceMode);
     QVERIFY(!Timer("AutostartTimer")->isActive());
-    QCOMPARE(Frame()->cbStyles->currentIndex(), 4);
+    QCOMPARE(Control<QComboBox>("cbStyles")->currentIndex(), 4);
     QCOMPARE(Styler()->Style(), 4);
     QVERIFY(fPanel.Control<QCheckBox>("chkProxyUse")->isChecked());
     QVERIFY(fPanel.Control<QCheckBox>("chkProxyNeedPass")->isChecked());
@@ -324,7 +324,7 @@ void TestPanelSettings::freshFileHasItsElementsInOrderAndIsPrivate()
 {
     Start();
     QVERIFY(!QFile::exists(OptionsFileName()));
-    Type(Frame()->txtLineAddr, QStringLiteral("17"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("17"));
     const QByteArray text = ReadText(OptionsFileName());
     QVERIFY(text.startsWith("<?xml version=\"1.0\""));
     const qsizetype comport = text.indexOf("<comport indx="), ethernet = text.indexOf("<ethernet"),
@@ -338,7 +338,7 @@ void TestPanelSettings::freshFileHasItsElementsInOrderAndIsPrivate()
     // Replacing a file others could read makes it private too.
     QVERIFY(QFile::setPermissions(OptionsFileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                          | QFileDevice::ReadGroup | QFileDevice::ReadOther));
-    Type(Frame()->txtLineAddr, QStringLiteral("18"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("18"));
     QVERIFY(IsPrivate(OptionsFileName()));
 }
 
@@ -361,8 +361,8 @@ void TestPanelSettings::ethernetPageOnlyForActiveOne()
     Start();
     QCOMPARE(Frame()->IsEthernetPage(), ethernetPage);
     // A stored host that is no address becomes the converter's factory address.
-    QCOMPARE(Frame()->txtEthernetAddr->text(), QString::fromLatin1(EthernetFactoryHost));
-    QCOMPARE(Frame()->txtEthernetPort->text(), QStringLiteral("40001"));
+    QCOMPARE(Control<QLineEdit>("txtEthernetAddr")->text(), QString::fromLatin1(EthernetFactoryHost));
+    QCOMPARE(Control<QLineEdit>("txtEthernetPort")->text(), QStringLiteral("40001"));
 }
 
 void TestPanelSettings::invalidEthernetFieldsKeepTheStoredElement()
@@ -370,8 +370,8 @@ void TestPanelSettings::invalidEthernetFieldsKeepTheStoredElement()
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?><options><ethernet active=\"1\" host=\"127.0.0.9\" "
                                  "port=\"40002\" timeout=\"250\" addr=\"5\" format=\"1\"/></options>");
     Start();
-    Type(Frame()->txtEthernetTimeout, QStringLiteral("20"));
-    Type(Frame()->txtLineAddrEth, QStringLiteral("6"));
+    Type(Control<QLineEdit>("txtEthernetTimeout"), QStringLiteral("20"));
+    Type(Control<QLineEdit>("txtLineAddrEth"), QStringLiteral("6"));
     TzStoredOptions stored;
     QCOMPARE(ReadOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
     QCOMPARE(stored.EthernetTimeout, std::optional<int>(250));
@@ -388,10 +388,10 @@ void TestPanelSettings::handWrittenTextSurvivesSaves()
     WriteText(OptionsFileName(), "<?xml version=\"1.0\"?>\n<options>Шкаф 3,&#13;\nне менять<comport addr=\"17\"/>"
                                  "<note>left<b/>right</note>\n</options>\n");
     Start();
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
     const QByteArray first = ReadText(OptionsFileName());
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnCOM);
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnCOM"));
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
     // The same settings saved again give the same file, and the notes read as they were written.
     QCOMPARE(ReadText(OptionsFileName()), first);
     QDomDocument document;
@@ -407,8 +407,8 @@ void TestPanelSettings::foreignRootIsNeverWritten()
     const QByteArray foreign = "<?xml version=\"1.0\"?><settings><comport addr=\"99\"/></settings>\n";
     WriteText(OptionsFileName(), foreign);
     Start();
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
-    Type(Frame()->txtLineAddr, QStringLiteral("21"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("21"));
     QTest::mouseClick(fPanel.Control<QPushButton>("btnHTTP_Apply"), Qt::LeftButton);
     QCOMPARE(ReadText(OptionsFileName()), foreign);
     QVERIFY(!Log()->Lines().join(u'\n').contains(QStringLiteral("Ошибка")));
@@ -419,7 +419,7 @@ void TestPanelSettings::malformedFileIsSetAsideAndNeverOverwritten()
     const QByteArray broken = "<?xml version=\"1.0\"?><options><comport addr=\"77\"><http><proxy pass=\"hunter2\"";
     WriteText(OptionsFileName(), broken);
     Start();
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
     // Said once at start, naming the file and the place of the damage, never its contents.
     const QStringList said = Log()->Lines().filter(QuotedPath(OptionsFileName()));
     QCOMPARE(said.size(), 1);
@@ -428,7 +428,7 @@ void TestPanelSettings::malformedFileIsSetAsideAndNeverOverwritten()
     QCOMPARE(aside.size(), 1);
     QVERIFY(said[0].contains(aside[0]));
     // The operator's next change is saved into a new file; the damaged one stays as it was.
-    Type(Frame()->txtLineAddr, QStringLiteral("123"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("123"));
     QTest::mouseClick(fPanel.Control<QPushButton>("btnHTTP_Apply"), Qt::LeftButton);
     QCOMPARE(ReadText(TestSettingsFolder() + u'/' + aside[0]), broken);
     TzStoredOptions stored;
@@ -441,7 +441,7 @@ void TestPanelSettings::malformedFileIsSetAsideAndNeverOverwritten()
 void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
 {
     Start();
-    Type(Frame()->txtLineAddr, QStringLiteral("40"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("40"));
     const QByteArray before = ReadText(OptionsFileName());
     QVERIFY(before.contains("addr=\"40\""));
     const QString folder = TestSettingsFolder();
@@ -453,8 +453,8 @@ void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
     const bool asRoot = ::geteuid() == 0;
     if (asRoot)
         ::setfsuid(65534);
-    Type(Frame()->txtLineAddr, QStringLiteral("41"));
-    Type(Frame()->txtLineAddr, QStringLiteral("42"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("41"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("42"));
     if (asRoot)
         ::setfsuid(0);
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
@@ -468,7 +468,7 @@ void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
     QVERIFY(!HasEnglishFileText(Log()->Lines()));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Options.xml")});
     // Once the folder is writable again the next change is saved.
-    Type(Frame()->txtLineAddr, QStringLiteral("43"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("43"));
     QVERIFY(ReadText(OptionsFileName()).contains("addr=\"43\""));
 }
 
@@ -559,15 +559,15 @@ void TestPanelSettings::unusableFilesAreSaidAtStartAndNeverLost()
     }
     // What came whole before the damage is on the screen.
     for (int n = 1; n <= 20; ++n)
-        QCOMPARE(Frame()->SG_Relays->Description(n),
+        QCOMPARE(Control<TzRelayGrid>("SG_Relays")->Description(n),
                  n <= descriptions
                      ? (shape == QStringLiteral("file") && descriptions == 1 ? QStringLiteral("первое")
                                                                              : QStringLiteral("описание %1").arg(n))
                      : QString());
 
     // The operator changes a setting and a description, and closes the panel.
-    Type(Frame()->txtLineAddr, QStringLiteral("61"));
-    Frame()->SG_Relays->SetDescription(20, QStringLiteral("после"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("61"));
+    Control<TzRelayGrid>("SG_Relays")->SetDescription(20, QStringLiteral("после"));
     fPanel.DeleteFrame();
     QVERIFY(!HasEnglishFileText(Log()->Lines()));
 
@@ -620,10 +620,10 @@ void TestPanelSettings::foreignNestingNeverGrows()
     const QByteArray original = Nested("options", depth);
     WriteText(OptionsFileName(), original);
     Start();
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
     const QByteArray once = ReadText(OptionsFileName());
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnCOM);
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnCOM"));
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
     const QByteArray twice = ReadText(OptionsFileName());
     const QStringList aside = SetAside(OptionsFileName(), QStringLiteral("damaged"));
     qInfo("depth %d: %lld bytes before, %lld after one save, %lld after two, %lld set aside", depth,
@@ -673,7 +673,7 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
 {
     Start();
     QVERIFY(!Box("chkAutorun")->isChecked());
-    QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnAutorun"), Qt::LeftButton);
     QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
     const QString program = QCoreApplication::applicationFilePath();
     const QString entry = QString::fromUtf8(ReadText(AutostartEntryFileName()));
@@ -681,7 +681,7 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
     QVERIFY(entry.contains(QStringLiteral("\nExec=\"") + program + QStringLiteral("\" /autorun\n")));
     QVERIFY(RunKeyValueMatches());
     // The check box is refreshed from the entry at the next start (the options file exists).
-    Type(Frame()->txtLineAddr, QStringLiteral("16"));
+    Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("16"));
     Restart();
     QVERIFY(Box("chkAutorun")->isChecked());
 
@@ -690,7 +690,7 @@ void TestPanelSettings::autorunCheckBoxWritesAndRemovesTheEntry()
     Restart();
     QVERIFY(!Box("chkAutorun")->isChecked());
 
-    QTest::mouseClick(Frame()->btnAutorun, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnAutorun"), Qt::LeftButton);
     QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
     QVERIFY(RunKeyValueMatches());
     QTest::mouseClick(Box("chkAutorun"), Qt::LeftButton);
@@ -719,10 +719,10 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
     QTest::failOnWarning(
         QRegularExpression(QStringLiteral("stylesheet|style sheet"), QRegularExpression::CaseInsensitiveOption));
     Start();
-    QCOMPARE(Frame()->cbStyles->count(), 23);
-    QCOMPARE(Frame()->cbStyles->currentText(), QStringLiteral("Terminal"));
-    QCOMPARE(Frame()->cbStyles->itemText(0), QStringLiteral("Office 2003 Blue"));
-    QCOMPARE(Frame()->cbStyles->itemText(22), QStringLiteral("Custom"));
+    QCOMPARE(Control<QComboBox>("cbStyles")->count(), 23);
+    QCOMPARE(Control<QComboBox>("cbStyles")->currentText(), QStringLiteral("Terminal"));
+    QCOMPARE(Control<QComboBox>("cbStyles")->itemText(0), QStringLiteral("Office 2003 Blue"));
+    QCOMPARE(Control<QComboBox>("cbStyles")->itemText(22), QStringLiteral("Custom"));
     QCOMPARE(qApp->palette().color(QPalette::Window), StylePalette(DefaultStyleIndex).color(QPalette::Window));
     QSet<QRgb> windows;
     for (int i = 0; i < 23; ++i) {
@@ -734,9 +734,9 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
 
     // The list works from the keyboard; every choice is applied and saved.
     TestMode = true;
-    QTRY_VERIFY(Frame()->cbStyles->isVisible());
-    Frame()->cbStyles->setFocus();
-    QTest::keyClick(Frame()->cbStyles, Qt::Key_Down);
+    QTRY_VERIFY(Control<QComboBox>("cbStyles")->isVisible());
+    Control<QComboBox>("cbStyles")->setFocus();
+    QTest::keyClick(Control<QComboBox>("cbStyles"), Qt::Key_Down);
     QCOMPARE(Styler()->Style(), 13);
     QCOMPARE(qApp->palette().color(QPalette::Window), StylePalette(13).color(QPalette::Window));
     QCOMPARE(qApp->styleSheet(), StyleSheetOf(13));
@@ -745,7 +745,7 @@ void TestPanelSettings::stylesAreAppliedAndRemembered()
     QCOMPARE(ReadOptions(OptionsFileName(), stored), TzOptionsRead::Valid);
     QCOMPARE(stored.StyleIndex, std::optional<int>(13));
     Restart();
-    QCOMPARE(Frame()->cbStyles->currentText(), QStringLiteral("Office 2010 Blue"));
+    QCOMPARE(Control<QComboBox>("cbStyles")->currentText(), QStringLiteral("Office 2010 Blue"));
     QCOMPARE(qApp->styleSheet(), StyleSheetOf(13));
 
     // A number outside the list keeps the design style.
@@ -784,13 +784,13 @@ void TestPanelSettings::projectFileCases()
     QFETCH(QStringList, expected);
     Start();
     for (int n = 1; n <= 20; ++n)
-        Frame()->SG_Relays->SetDescription(n, QStringLiteral("old %1").arg(n));
+        Control<TzRelayGrid>("SG_Relays")->SetDescription(n, QStringLiteral("old %1").arg(n));
     Timer("ProjSaveTimer")->stop();
     WriteText(ProjectFile(), file);
     QCOMPARE(Keeper()->Load(ProjectFile()), loaded);
     for (int n = 1; n <= 6; ++n) {
         const QString want = expected[n - 1] == QStringLiteral("-") ? QStringLiteral("old %1").arg(n) : expected[n - 1];
-        QCOMPARE(Frame()->SG_Relays->Description(n), want);
+        QCOMPARE(Control<TzRelayGrid>("SG_Relays")->Description(n), want);
     }
     // The next save replaces any such file with a full project.
     QVERIFY(Keeper()->Save(ProjectFile()));
@@ -848,18 +848,21 @@ void TestPanelSettings::textsXmlCannotCarryNeverSpoilTheFiles()
 void TestPanelSettings::descriptionsAreBackAfterARestart()
 {
     Start();
-    Frame()->SG_Relays->EditDescription(5, 3);
+    Control<TzRelayGrid>("SG_Relays")->EditDescription(5, 3);
     QLineEdit *editor = nullptr;
-    QTRY_VERIFY_WITH_TIMEOUT((editor = Frame()->SG_Relays->viewport()->findChild<QLineEdit *>()) != nullptr, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT((editor = Control<TzRelayGrid>("SG_Relays")->viewport()->findChild<QLineEdit *>())
+                                 != nullptr,
+                             5000);
     QTest::keyClicks(editor, QStringLiteral("<in> & \"out\" "));
     editor->insert(QStringLiteral("Насос"));
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<TzRelayGrid>("SG_Relays")->Description(13),
+                              QStringLiteral("<in> & \"out\" Насос"), 5000);
     QVERIFY(Timer("ProjSaveTimer")->isActive());
     // Closing saves at once, without waiting for the timer.
     Restart();
-    QCOMPARE(Frame()->SG_Relays->Description(13), QStringLiteral("<in> & \"out\" Насос"));
-    QCOMPARE(Frame()->SG_Relays->Description(12), QString());
+    QCOMPARE(Control<TzRelayGrid>("SG_Relays")->Description(13), QStringLiteral("<in> & \"out\" Насос"));
+    QCOMPARE(Control<TzRelayGrid>("SG_Relays")->Description(12), QString());
     QVERIFY(!Timer("ProjSaveTimer")->isActive()); // loading is not an edit
     QCOMPARE(ReadText(ProjectFile()).count("<relay hint="), 20);
 }
@@ -905,8 +908,8 @@ void TestPanelSettings::onlyOwnLeftoversOfKilledSavesAreRemoved()
     }
     Start();
     // A page change saves the options; closing saves the project.
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
-    Frame()->SG_Relays->SetDescription(2, QStringLiteral("Вентилятор"));
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
+    Control<TzRelayGrid>("SG_Relays")->SetDescription(2, QStringLiteral("Вентилятор"));
     fPanel.DeleteFrame();
     QVERIFY(QFile::exists(OptionsFileName()));
     QVERIFY(QFile::exists(ProjectFile()));
@@ -926,7 +929,7 @@ void TestPanelSettings::continuousEditingSavesEveryFiveSeconds()
     int edit = 0;
     // Edit a description every 100 ms for 11 s and watch the file.
     while (clock.elapsed() < 11000) {
-        Frame()->SG_Relays->SetDescription(1, QStringLiteral("edit %1").arg(++edit));
+        Control<TzRelayGrid>("SG_Relays")->SetDescription(1, QStringLiteral("edit %1").arg(++edit));
         QTest::qWait(100);
         TzStoredHints hints;
         if (ReadProjectFile(ProjectFile(), hints) && hints[0] && *hints[0] != lastSaved) {

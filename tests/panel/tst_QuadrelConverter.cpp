@@ -101,10 +101,10 @@ void TestQuadrelConverter::valuesAreTheModulesOwn()
     // The outputs as the module has them, and the module's settings as it holds them.
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_on"), LineTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(18), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labVerPO->text(), QStringLiteral("2.15"), LineTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>("labVerPO")->text(), QStringLiteral("2.15"), LineTimeout);
     QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLabel>("labFormat")->text(), QStringLiteral("RTU 8N1"));
 
     // Polling goes on, and every status value decoded is the module's own.
     const TestValueWatch values = StatusWatch(*Frame()->Link()->Device(), *Sim());
@@ -112,9 +112,9 @@ void TestQuadrelConverter::valuesAreTheModulesOwn()
     QVERIFY2(values.Wrong().isEmpty(), qPrintable(values.Wrong().join(", ")));
     QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_on"));
     QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
-    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("2.15"));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLabel>("labFormat")->text(), QStringLiteral("RTU 8N1"));
+    QCOMPARE(Control<QLabel>("labVerPO")->text(), QStringLiteral("2.15"));
     QVERIFY(fPanel.IsConnected());
 }
 

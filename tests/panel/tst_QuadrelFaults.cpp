@@ -325,9 +325,9 @@ void TestQuadrelFaults::WaitForFreshValues()
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_on"), LineTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(18), QStringLiteral("dout_on"), LineTimeout);
     QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d[.,]\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
-                             LineTimeout);
-    QVERIFY(Frame()->labPower1->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QRegularExpression("^2\\d[.,]\\d\\d В$").match(Control<QLabel>("labPower1")->text()).hasMatch(), LineTimeout);
+    QVERIFY(Control<QLabel>("labPower1")->isEnabled());
 }
 
 void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
@@ -375,7 +375,7 @@ void TestQuadrelFaults::adapterPulledMidPollAndPluggedIn()
     QTRY_VERIFY_WITH_TIMEOUT(!fPanel.ValuesStale(), LineTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(7), QStringLiteral("dout_on"), LineTimeout);
     QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_off"));
-    QVERIFY(Frame()->labPower1->isEnabled());
+    QVERIFY(Control<QLabel>("labPower1")->isEnabled());
     QVERIFY(Log()->Lines().contains(QStringLiteral("Модуль снова отвечает")));
     QCOMPARE(LinesStartingWith(Log()->Lines(), lost), 1);
     QCOMPARE(LinesStartingWith(Log()->Lines(), back), 1);
@@ -416,7 +416,7 @@ void TestQuadrelFaults::converterGoneForAMinute()
     QCOMPARE(int(Log()->Lines().size()), linesGone);
     QVERIFY(fPanel.IsConnected());
     QVERIFY(fPanel.IsPolling());
-    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
+    QCOMPARE(Control<QPushButton>("btnConnect")->text(), QStringLiteral("Отключиться"));
 
     // Back on the same address and port: the values return on their own.
     Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t aNow) { m.SetOutputState(9, true, aNow); });
@@ -452,7 +452,7 @@ void TestQuadrelFaults::someAnswersWithBadChecksums()
     const int staleBefore = LinesStartingWith(Log()->Lines(), staleLine);
 
     Sim()->Faults().SetCorruptCrcPercent(10);
-    TEverWatch everStale([this] { return fPanel.ValuesStale() || !Frame()->labPower1->isEnabled(); });
+    TEverWatch everStale([this] { return fPanel.ValuesStale() || !Control<QLabel>("labPower1")->isEnabled(); });
     TEverWatch everWrongState([this] {
         return fPanel.OutputPicture(1) != QStringLiteral("dout_on")
                || fPanel.OutputPicture(2) != QStringLiteral("dout_off");
@@ -612,25 +612,25 @@ void TestQuadrelFaults::orderedWritesOfAnEndedConnectionNeverReachTheNext()
     Sim()->Faults().SetAnswerDelay(150);
     const size_t mark = ReceivedCount(*Sim());
     if (restart) {
-        QTimer::singleShot(100, Frame(), [this] { Frame()->btnAllOnSlow->click(); });
-        QTest::mouseClick(fPanel.Control<QPushButton>("btnReset"), Qt::LeftButton);
+        QTimer::singleShot(100, Frame(), [this] { Control<QPushButton>("btnAllOnSlow")->click(); });
+        QTest::mouseClick(Control<QPushButton>("btnReset"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!fPanel.IsConnected(), LineTimeout);
     } else {
-        Frame()->btnAllOnSlow->click();
+        Control<QPushButton>("btnAllOnSlow")->click();
         QTRY_VERIFY_WITH_TIMEOUT(Writes(*Sim(), mark, 5).size() >= 3, LineTimeout);
         fPanel.ClickConnect();
         QVERIFY(!fPanel.IsConnected());
     }
 
     Sim()->Faults().SetAnswerDelay(0);
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), LineTimeout);
     fPanel.ClickConnect();
     WaitForPolling();
     const size_t after = ReceivedCount(*Sim());
     // The chain was cut in its middle.
     const qsizetype begun = Writes(*Sim(), mark, 5).size();
     QVERIFY2(begun >= 1 && begun < 20, qPrintable(QString::number(begun)));
-    Frame()->btnAllOff->click();
+    Control<QPushButton>("btnAllOff")->click();
     const QStringList allOff{QStringLiteral("6:60015:0"), QStringLiteral("6:60016:0")};
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), after), allOff, LineTimeout);
     // Several poll cycles later, nothing of the old chain has come after it.

@@ -6,6 +6,7 @@
 #include "link/uQuadrelLink.h"
 #include "panel/uBlinker.h"
 #include "panel/uPictureLabel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "port/uFreePort.h"
@@ -87,6 +88,13 @@ private slots:
     void picturesAreDrawnAtThePixelRatio();
 
 private:
+    // Marks the frame connected (or not) without a module, as the probe's answer would: the frame
+    // and the outputs it shows.
+    void MarkConnected(bool aConnected)
+    {
+        Frame()->Connected = aConnected;
+        Frame()->Outputs().SetConnected(aConnected);
+    }
 };
 
 void TestQuadrelFrame::init()
@@ -106,30 +114,30 @@ void TestQuadrelFrame::constructionBuildsTheModel()
     QCOMPARE(int(Frame()->Link()->Device()->Tags.size()), 19 + 100);
     QVERIFY(!Frame()->InitMode);
     QVERIFY(!fPanel.IsConnected());
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
-    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("9600"));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("..."));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QStringLiteral("9600"));
     QCOMPARE(Frame()->BaudRate, 9600);
-    QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8N1"));
-    QVERIFY(Frame()->cbComPort->count() > 0);
+    QCOMPARE(Control<QComboBox>("cbLineFormat")->currentText(), QStringLiteral("MODBUS RTU 8N1"));
+    QVERIFY(Control<QComboBox>("cbComPort")->count() > 0);
     for (int n = 1; n <= 20; ++n) {
-        QVERIFY(Frame()->DOUTs[size_t(n)].BtnShim);
-        QCOMPARE(Frame()->DOUTs[size_t(n)].BtnShim->text(), QStringLiteral("#%1").arg(n));
-        QVERIFY(Frame()->DOUTs[size_t(n)].Enabled());
+        QVERIFY(ShimButton(n));
+        QCOMPARE(ShimButton(n)->text(), QStringLiteral("#%1").arg(n));
+        QVERIFY(ShimButton(n)->isEnabled());
     }
     // Four rows of five selector buttons.
-    QCOMPARE(Frame()->DOUTs[6].BtnShim->x(), Frame()->DOUTs[1].BtnShim->x());
-    QVERIFY(Frame()->DOUTs[6].BtnShim->y() > Frame()->DOUTs[1].BtnShim->y());
-    QCOMPARE(Frame()->DOUTs[2].BtnShim->x(), Frame()->DOUTs[1].BtnShim->x() + Frame()->DOUTs[1].BtnShim->width() + 8);
-    QCOMPARE(Frame()->DOUTs[3].BtnShim->x(), Frame()->DOUTs[2].BtnShim->x() + Frame()->DOUTs[2].BtnShim->width() + 6);
+    QCOMPARE(ShimButton(6)->x(), ShimButton(1)->x());
+    QVERIFY(ShimButton(6)->y() > ShimButton(1)->y());
+    QCOMPARE(ShimButton(2)->x(), ShimButton(1)->x() + ShimButton(1)->width() + 8);
+    QCOMPARE(ShimButton(3)->x(), ShimButton(2)->x() + ShimButton(2)->width() + 6);
     // The wider gap only after #1: the later rows keep the narrow one throughout.
     for (const int n : {7, 12, 17})
-        QCOMPARE(Frame()->DOUTs[size_t(n)].BtnShim->x(),
-                 Frame()->DOUTs[size_t(n - 1)].BtnShim->x() + Frame()->DOUTs[size_t(n - 1)].BtnShim->width() + 6);
+        QCOMPARE(ShimButton(n)->x(), ShimButton(n - 1)->x() + ShimButton(n - 1)->width() + 6);
     // The command buttons are off from construction, before any timer has run.
     for (QPushButton *button :
-         {Frame()->btnRS485, fPanel.Control<QPushButton>("btnReset"), Frame()->btnDOUT, Frame()->btnAllOn,
-          Frame()->btnAllOff, Frame()->btnAllOnSlow, Frame()->btnAllOffSlow, Frame()->btnSnakeOn, Frame()->btnRunner})
+         {Control<QPushButton>("btnRS485"), Control<QPushButton>("btnReset"), Control<QPushButton>("btnDOUT"),
+          Control<QPushButton>("btnAllOn"), Control<QPushButton>("btnAllOff"), Control<QPushButton>("btnAllOnSlow"),
+          Control<QPushButton>("btnAllOffSlow"), Control<QPushButton>("btnSnakeOn"), Control<QPushButton>("btnRunner")})
         QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
 }
 
@@ -184,30 +192,30 @@ void TestQuadrelFrame::addressOutOfRangeIsCorrectedAndNothingStarts()
 {
     QFETCH(QString, typed);
     QFETCH(QString, corrected);
-    Frame()->txtLineAddr->setText(typed);
+    Control<QLineEdit>("txtLineAddr")->setText(typed);
     fPanel.ClickConnect();
-    QCOMPARE(Frame()->txtLineAddr->text(), corrected);
-    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Frame()->txtLineAddr);
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), corrected);
+    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Control<QLineEdit>("txtLineAddr"));
     QVERIFY(!Frame()->Link()->Engine());
-    QVERIFY(Frame()->btnConnect->isEnabled());
+    QVERIFY(Control<QPushButton>("btnConnect")->isEnabled());
     QVERIFY(!Frame()->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
 }
 
 void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
 {
     Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-no-such-port"));
-    Frame()->txtLineTimeout->setText("5");
+    Control<QLineEdit>("txtLineTimeout")->setText("5");
     fPanel.ClickConnect();
-    QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("30"));
+    QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("30"));
     QVERIFY(Frame()->Link()->Engine()); // the attempt went on
-    QVERIFY(!Frame()->btnConnect->isEnabled());
+    QVERIFY(!Control<QPushButton>("btnConnect")->isEnabled());
     // The port does not exist: in silent mode the notice becomes a log line, then the maroon line.
     const QStringList lines = Log()->Lines();
     QCOMPARE(lines[0], QStringLiteral("/dev/quadrel-no-such-port занят или недоступен"));
     QCOMPARE(Log()->LineColor(0), LogMaroon);
     QCOMPARE(lines[1], QStringLiteral("Выбранный СОМ-порт занят или недоступен"));
     // The one-second check gives the button back and reports the failed attempt.
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), 10000);
     QCOMPARE(Log()->Lines()[0], QStringLiteral("Неудачное подключение: [Адр:16, /dev/quadrel-no-such-port, 9600, "
                                                "MODBUS RTU 8N1]"));
     QVERIFY(!Frame()->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
@@ -215,22 +223,22 @@ void TestQuadrelFrame::shortTimeoutIsRaisedAndTheAttemptGoesOn()
 
 void TestQuadrelFrame::ethernetFieldsAreValidated()
 {
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
-    Frame()->txtEthernetAddr->setText("0.1.2.3");
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
+    Control<QLineEdit>("txtEthernetAddr")->setText("0.1.2.3");
     fPanel.ClickConnect();
-    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Frame()->txtEthernetAddr);
+    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Control<QLineEdit>("txtEthernetAddr"));
     QVERIFY(!Frame()->Link()->Engine());
 
-    Frame()->txtEthernetAddr->setText("127.0.0.2");
-    Frame()->txtEthernetTimeout->setText("20");
+    Control<QLineEdit>("txtEthernetAddr")->setText("127.0.0.2");
+    Control<QLineEdit>("txtEthernetTimeout")->setText("20");
     fPanel.ClickConnect();
-    QCOMPARE(Frame()->txtEthernetTimeout->text(), QStringLiteral("50"));
+    QCOMPARE(Control<QLineEdit>("txtEthernetTimeout")->text(), QStringLiteral("50"));
     QVERIFY(!Frame()->Link()->Engine());
 
-    Frame()->txtEthernetTimeout->setText("200");
-    Frame()->txtEthernetPort->setText("70000");
+    Control<QLineEdit>("txtEthernetTimeout")->setText("200");
+    Control<QLineEdit>("txtEthernetPort")->setText("70000");
     fPanel.ClickConnect();
-    QCOMPARE(Frame()->txtEthernetPort->text(), QStringLiteral("65535"));
+    QCOMPARE(Control<QLineEdit>("txtEthernetPort")->text(), QStringLiteral("65535"));
     QVERIFY(!Frame()->Link()->Engine());
 }
 
@@ -248,16 +256,16 @@ void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
     fPanel.Control<QComboBox>("cbFormat")->setCurrentIndex(1);
     // The window's labels and the device settings panel both fill themselves at the first cycle's end.
     emit Frame() -> Link()->FirstCycleDone();
-    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("1.00"));
+    QCOMPARE(Control<QLabel>("labVerPO")->text(), QStringLiteral("1.00"));
     QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("01-02-03-04-05-06"));
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("16"));
     QCOMPARE(fPanel.Control<QLineEdit>("txtAddr")->text(), QStringLiteral("16"));
-    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("9600"));
+    QCOMPARE(Control<QLabel>("labBaudRate")->text(), QStringLiteral("9600"));
     QCOMPARE(fPanel.Control<QComboBox>("cbBaudRate")->currentIndex(), 3);
-    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("ASCII 7E1"));
+    QCOMPARE(Control<QLabel>("labFormat")->text(), QStringLiteral("ASCII 7E1"));
     QCOMPARE(fPanel.Control<QComboBox>("cbFormat")->currentIndex(), -1);
-    QVERIFY(Frame()->btnRS485->isEnabled());
-    QCOMPARE(Frame()->CurrDoutIndx, 1);
+    QVERIFY(Control<QPushButton>("btnRS485")->isEnabled());
+    QCOMPARE(Frame()->PulseWidth().Current(), 1);
     Frame()->Link()->StopPoll();
 }
 
@@ -265,7 +273,7 @@ void TestQuadrelFrame::afterFirstUpdateLeavesAnIdlePanelAlone()
 {
     SetTag(*Frame(), 28676, 20);
     emit Frame() -> Link()->FirstCycleDone();
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("..."));
     QCOMPARE(fPanel.Control<QLineEdit>("txtAddr")->text(), QStringLiteral("16"));
     QVERIFY(!fPanel.IsPolling());
 }
@@ -278,7 +286,7 @@ void TestQuadrelFrame::identifierNeedsAllThreeWords()
     SetTag(*Frame(), 36867, 0x0304);
     emit Frame() -> Link()->FirstCycleDone();
     QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("AA-BB-CC-DD-EE-FF"));
-    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("..."));
+    QCOMPARE(Control<QLabel>("labVerPO")->text(), QStringLiteral("..."));
     Frame()->Link()->StopPoll();
 }
 
@@ -301,63 +309,63 @@ void TestQuadrelFrame::valueReadBackRefusesStaleOrFailedTags()
 
 void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
 {
-    Frame()->Connected = true;
+    MarkConnected(true);
     SetTag(*Frame(), 60016, 0x8001);
     SetTag(*Frame(), 60015, 0x0008);
     SetTag(*Frame(), 24582, 24582);
     SetTag(*Frame(), 36881, 0x8000);
-    Frame()->DOUTs[5].IsWait = true;
+    Frame()->Outputs().CommandSent(5, false);
     Frame()->InterfaceTimerTimer();
     for (int n = 1; n <= 20; ++n)
-        QCOMPARE(Frame()->DOUTs[size_t(n)].IsOn(), n == 1 || n == 16 || n == 20);
-    QVERIFY(!Frame()->DOUTs[5].IsWait);
-    QCOMPARE(Frame()->labPower1->text(), QStringLiteral("24.58 В"));
-    QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0));
-    QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
-    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
-    QVERIFY(Frame()->btnPortObserver->isVisibleTo(Frame()));
-    QCOMPARE(Frame()->labTest->text(), QStringLiteral("0"));
+        QCOMPARE(Frame()->Outputs().Output(n).IsOn(), n == 1 || n == 16 || n == 20);
+    QVERIFY(!Frame()->Outputs().Output(5).IsWait);
+    QCOMPARE(Control<QLabel>("labPower1")->text(), QStringLiteral("24.58 В"));
+    QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::Window), QColor(255, 0, 0));
+    QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    QCOMPARE(Control<QPushButton>("btnConnect")->text(), QStringLiteral("Отключиться"));
+    QVERIFY(Control<QPushButton>("btnPortObserver")->isVisibleTo(Frame()));
+    QCOMPARE(Control<QLabel>("labTest")->text(), QStringLiteral("0"));
     QCOMPARE(fPanel.OutputPicture(1), QStringLiteral("dout_on"));
     QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
 
     SetTag(*Frame(), 36881, 0x0001);
     Frame()->InterfaceTimerTimer();
-    QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
-    QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::Window), QColor(166, 202, 240));
+    QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::WindowText), QColor(0, 0, 128));
 
-    Frame()->Connected = false;
+    MarkConnected(false);
     Frame()->InterfaceTimerTimer();
-    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Подключиться"));
-    QVERIFY(!Frame()->btnPortObserver->isVisibleTo(Frame()));
+    QCOMPARE(Control<QPushButton>("btnConnect")->text(), QStringLiteral("Подключиться"));
+    QVERIFY(!Control<QPushButton>("btnPortObserver")->isVisibleTo(Frame()));
     QCOMPARE(fPanel.OutputPicture(1), QStringLiteral("dout_off")); // offline: always the off picture
 }
 
 void TestQuadrelFrame::sequenceRunningFreezesTheGrid()
 {
-    Frame()->Connected = true;
+    MarkConnected(true);
     SetTag(*Frame(), 60016, 0xFFFF);
-    Frame()->btnRunner->setChecked(true);
+    Control<QPushButton>("btnRunner")->setChecked(true);
     Frame()->InterfaceTimerTimer();
-    QVERIFY(!Frame()->DOUTs[1].IsOn());
-    Frame()->btnRunner->setChecked(false);
+    QVERIFY(!Frame()->Outputs().Output(1).IsOn());
+    Control<QPushButton>("btnRunner")->setChecked(false);
     Frame()->InterfaceTimerTimer();
-    QVERIFY(Frame()->DOUTs[1].IsOn());
+    QVERIFY(Frame()->Outputs().Output(1).IsOn());
 }
 
 void TestQuadrelFrame::safeStatesFromTheirRegisters()
 {
     TzTag *safe17to20 = Frame()->Link()->Device()->GetTagByID(60013);
     safe17to20->SetValue(0x0002);
-    Frame()->StatusSafeCallback(safe17to20);
-    QCOMPARE(Frame()->DOUTs[18].ShimSafe, 1);
-    QCOMPARE(Frame()->DOUTs[17].ShimSafe, 0);
-    QCOMPARE(Frame()->DOUTs[1].ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
+    emit Frame() -> Link()->SafeStatesRead(safe17to20);
+    QCOMPARE(Frame()->Outputs().Output(18).ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(17).ShimSafe, 0);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimSafe, 0); // 60014 not read yet: outputs 1..16 untouched
     TzTag *safe1to16 = Frame()->Link()->Device()->GetTagByID(60014);
     safe1to16->SetValue(0x0001);
-    Frame()->StatusSafeCallback(safe1to16);
-    QCOMPARE(Frame()->DOUTs[1].ShimSafe, 1);
-    QCOMPARE(Frame()->DOUTs[2].ShimSafe, 0);
-    QCOMPARE(Frame()->DOUTs[18].ShimSafe, 1);
+    emit Frame() -> Link()->SafeStatesRead(safe1to16);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(2).ShimSafe, 0);
+    QCOMPARE(Frame()->Outputs().Output(18).ShimSafe, 1);
 }
 
 void TestQuadrelFrame::pulseParametersFromTheBlocks()
@@ -369,36 +377,36 @@ void TestQuadrelFrame::pulseParametersFromTheBlocks()
     data[4] = 0x01, data[5] = char(0xF4);   // fill 500
     data[58] = 0x03, data[59] = char(0xE8); // output 20: fill 1000
     second->Data = data;
-    Frame()->ShimAllCallback(second);
-    QCOMPARE(Frame()->DOUTs[11].ShimScale, 10);
-    QCOMPARE(Frame()->DOUTs[11].ShimPeriod, 1000);
-    QCOMPARE(Frame()->DOUTs[11].ShimKoef, 500);
-    QCOMPARE(Frame()->DOUTs[20].ShimKoef, 1000);
+    emit Frame() -> Link()->PulseWidthBlockRead(second);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimScale, 10);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimPeriod, 1000);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimKoef, 500);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimKoef, 1000);
     second->Data = data.left(59);
-    Frame()->DOUTs[11].ShimKoef = 7;
-    Frame()->ShimAllCallback(second);
-    QCOMPARE(Frame()->DOUTs[11].ShimKoef, 7); // short data changes nothing
+    Frame()->Outputs().SetFill(11, 7);
+    emit Frame() -> Link()->PulseWidthBlockRead(second);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimKoef, 7); // short data changes nothing
 }
 
 void TestQuadrelFrame::gridPicturesAndClicksOffline()
 {
     Frame()->SG_RelaysMouseDown(4, 2); // output 12
-    QVERIFY(Frame()->DOUTs[12].IsWait);
-    QCOMPARE(Frame()->DOUTs[12].ShimKoef, 1000);
+    QVERIFY(Frame()->Outputs().Output(12).IsWait);
+    QCOMPARE(Frame()->Outputs().Output(12).ShimKoef, 1000);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_off"));
-    Frame()->Connected = true;
+    MarkConnected(true);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_wait"));
-    Frame()->DOUTs[3].ShimKoef = 500;
+    Frame()->Outputs().SetFill(3, 500);
     QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_pulse"));
     Frame()->SG_RelaysMouseDown(0, 3); // number column: nothing
-    QVERIFY(!Frame()->DOUTs[3].IsWait);
+    QVERIFY(!Frame()->Outputs().Output(3).IsWait);
     QVERIFY(!Frame()->Link()->Engine());
 }
 
 void TestQuadrelFrame::gridDragTypingAndWheel()
 {
     fPanel.Show();
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     auto centre = [grid](int aCol, int aRow) { return grid->visualItemRect(grid->item(aRow - 1, aCol)).center(); };
 
     // Dragging down the picture column toggles every output passed over.
@@ -410,7 +418,7 @@ void TestQuadrelFrame::gridDragTypingAndWheel()
     }
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(1, 3));
     for (int n = 1; n <= 4; ++n)
-        QCOMPARE(Frame()->DOUTs[size_t(n)].IsWait, n <= 3);
+        QCOMPARE(Frame()->Outputs().Output(n).IsWait, n <= 3);
 
     // Typing lands only in descriptions; an edit there starts the five-second project save.
     grid->setCurrentCell(0, 0);
@@ -455,11 +463,11 @@ void TestQuadrelFrame::linkTellsTheScreen()
     data[4] = 0x01, data[5] = char(0xF4); // output 1: fill 500
     block->Data = data;
     emit Frame() -> Link()->PulseWidthBlockRead(block);
-    QCOMPARE(Frame()->DOUTs[1].ShimKoef, 500);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimKoef, 500);
     TzTag *safe = Frame()->Link()->Device()->GetTagByID(60013);
     safe->SetValue(0x0001);
     emit Frame() -> Link()->SafeStatesRead(safe);
-    QCOMPARE(Frame()->DOUTs[17].ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(17).ShimSafe, 1);
 
     // The count of an exception code and the link's own lines go to the log.
     emit Frame() -> Link()->ExceptionCounted(2, 1);
@@ -472,36 +480,36 @@ void TestQuadrelFrame::linkTellsTheScreen()
 void TestQuadrelFrame::testModeShowsTheTestFeatures()
 {
     Frame()->InterfaceTimerTimer();
-    QVERIFY(!Frame()->panSnake->isVisibleTo(Frame()));
-    QVERIFY(!fPanel.Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
+    QVERIFY(!Control<QFrame>("panSnake")->isVisibleTo(Frame()));
+    QVERIFY(!Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
     TestMode = true;
     Frame()->InterfaceTimerTimer();
-    QVERIFY(Frame()->panSnake->isVisibleTo(Frame()));
-    QVERIFY(Frame()->cbStyles->isVisibleTo(Frame()));
+    QVERIFY(Control<QFrame>("panSnake")->isVisibleTo(Frame()));
+    QVERIFY(Control<QComboBox>("cbStyles")->isVisibleTo(Frame()));
     QVERIFY(fPanel.Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
     // Placed once, at the bottom-right corner.
-    QCOMPARE(Frame()->panSnake->x() + Frame()->panSnake->width(), Frame()->width() - 12);
+    QCOMPARE(Control<QFrame>("panSnake")->x() + Control<QFrame>("panSnake")->width(), Frame()->width() - 12);
     TestMode = false;
 }
 
 void TestQuadrelFrame::animations()
 {
     Frame()->Anima(true);
-    QVERIFY(!Frame()->btnConnect->isEnabled());
+    QVERIFY(!Control<QPushButton>("btnConnect")->isEnabled());
     QStringList shown;
     for (int i = 0; i < 21; ++i) {
         Frame()->AniTimerTimer();
-        shown << QString::number(Frame()->labAni->text().size());
+        shown << QString::number(Control<QLabel>("labAni")->text().size());
     }
     QCOMPARE(shown.join(','), QStringLiteral("2,3,4,5,6,7,8,9,10,9,8,7,6,5,4,3,2,1,0,1,2"));
     Frame()->Anima(false);
-    QVERIFY(Frame()->btnConnect->isEnabled());
+    QVERIFY(Control<QPushButton>("btnConnect")->isEnabled());
     QCOMPARE(Frame()->AniSlide, 0);
 
     QList<int> lefts;
     for (int i = 0; i < 30; ++i) {
         Frame()->ArrowTimerTimer();
-        lefts << Frame()->imgArrow->x();
+        lefts << Control<TzPictureLabel>("imgArrow")->x();
     }
     QCOMPARE(*std::min_element(lefts.begin(), lefts.end()), 127);
     QCOMPARE(*std::max_element(lefts.begin(), lefts.end()), 136);
@@ -510,31 +518,32 @@ void TestQuadrelFrame::animations()
 void TestQuadrelFrame::popupPanels()
 {
     Frame()->show();
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
-    QVERIFY(Frame()->panComPort->isVisible());
-    QCOMPARE(Frame()->panComPort->x(), Frame()->btnComPort->x() + Frame()->btnComPort->width());
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
+    QCOMPARE(Control<QFrame>("panComPort")->x(),
+             Control<QPushButton>("btnComPort")->x() + Control<QPushButton>("btnComPort")->width());
     auto *results = fPanel.Control<QFrame>(QStringLiteral("panFind"));
     QVERIFY(!results->isVisible()); // nothing found yet
     fPanel.Control<QListWidget>(QStringLiteral("FindListBox"))->addItem("16");
     // Something found: the result panel opens beside the connection panel with it.
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
     QVERIFY(!results->isVisible());
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
-    QVERIFY(Frame()->panComPort->isVisible());
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
     QVERIFY(results->isVisible());
-    QCOMPARE(results->x(), Frame()->panComPort->x() + Frame()->panComPort->width() + 1);
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton); // second click closes
-    QVERIFY(!Frame()->panComPort->isVisible());
-    Frame()->btnRS485->setEnabled(true);
-    QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
+    QCOMPARE(results->x(), Control<QFrame>("panComPort")->x() + Control<QFrame>("panComPort")->width() + 1);
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton); // second click closes
+    QVERIFY(!Control<QFrame>("panComPort")->isVisible());
+    Control<QPushButton>("btnRS485")->setEnabled(true);
+    QTest::mouseClick(Control<QPushButton>("btnRS485"), Qt::LeftButton);
     QVERIFY(fPanel.Control<QFrame>("panRS485")->isVisible());
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton); // one panel at a time
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton); // one panel at a time
     QVERIFY(!fPanel.Control<QFrame>("panRS485")->isVisible());
-    QVERIFY(Frame()->panComPort->isVisible());
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
     Frame()->FrameClick();
-    QVERIFY(!Frame()->panComPort->isVisible());
+    QVERIFY(!Control<QFrame>("panComPort")->isVisible());
     QVERIFY(!results->isVisible());
-    QVERIFY(!Frame()->btnComPort->isChecked());
+    QVERIFY(!Control<QPushButton>("btnComPort")->isChecked());
 }
 
 void TestQuadrelFrame::exceptionsReachTheLog()
@@ -548,10 +557,10 @@ void TestQuadrelFrame::exceptionsReachTheLog()
 
 void TestQuadrelFrame::gridIsAccessible()
 {
-    Frame()->Connected = true;
+    MarkConnected(true);
     SetTag(*Frame(), 60016, 0x0001);
     Frame()->InterfaceTimerTimer();
-    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(Frame()->SG_Relays);
+    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(Control<TzRelayGrid>("SG_Relays"));
     QVERIFY(grid);
     QAccessibleTableInterface *table = grid->tableInterface();
     QVERIFY(table);
@@ -562,7 +571,7 @@ void TestQuadrelFrame::gridIsAccessible()
     QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("Выход 1: включён"));
     QCOMPARE(table->cellAt(1, 4)->text(QAccessible::Name), QStringLiteral("Выход 12: выключен"));
     QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Дискретные выходы"));
-    QCOMPARE(QAccessible::queryAccessibleInterface(Frame()->txtLineAddr)->text(QAccessible::Name),
+    QCOMPARE(QAccessible::queryAccessibleInterface(Control<QLineEdit>("txtLineAddr"))->text(QAccessible::Name),
              QStringLiteral("Адрес прибора"));
 }
 
@@ -583,7 +592,7 @@ void TestQuadrelFrame::wheelAddsUpPartsOfANotch()
     QFETCH(int, start);
     QFETCH(QList<int>, positions);
     fPanel.Show();
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     // Two rows in view, so the grid scrolls by up to eight.
     grid->resize(grid->width(), 40 + 2 * 40 + 2 * grid->frameWidth());
     QTRY_COMPARE_WITH_TIMEOUT(grid->verticalScrollBar()->maximum(), 8, 5000);
@@ -599,26 +608,26 @@ void TestQuadrelFrame::wheelAddsUpPartsOfANotch()
 void TestQuadrelFrame::clicksInsideAPanelKeepItOpen()
 {
     fPanel.Show();
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
-    QVERIFY(Frame()->panComPort->isVisible());
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
     QLabel *caption = nullptr;
-    for (QLabel *label : Frame()->PageConnCOM->findChildren<QLabel *>())
+    for (QLabel *label : Control<QWidget>("PageConnCOM")->findChildren<QLabel *>())
         if (label->text() == QStringLiteral("Скорость:"))
             caption = label;
     QVERIFY(caption);
     QTest::mouseClick(caption, Qt::LeftButton);
-    QVERIFY(Frame()->panComPort->isVisible());
-    QTest::mouseClick(Frame()->imgRefreshPortList, Qt::LeftButton);
-    QVERIFY(Frame()->panComPort->isVisible());
-    QTest::mouseClick(Frame()->panComPort, Qt::LeftButton, {}, QPoint(1, 1)); // the panel's own margin
-    QVERIFY(Frame()->panComPort->isVisible());
-    QVERIFY(Frame()->btnComPort->isChecked());
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
+    QTest::mouseClick(Control<TzPictureLabel>("imgRefreshPortList"), Qt::LeftButton);
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
+    QTest::mouseClick(Control<QFrame>("panComPort"), Qt::LeftButton, {}, QPoint(1, 1)); // the panel's own margin
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
+    QVERIFY(Control<QPushButton>("btnComPort")->isChecked());
     // The frame's bare surface, right of the status block, closes it.
-    const QPoint bare(Frame()->panComPort->geometry().right() + 20, 120);
+    const QPoint bare(Control<QFrame>("panComPort")->geometry().right() + 20, 120);
     QVERIFY(!Frame()->childAt(bare));
     QTest::mouseClick(Frame(), Qt::LeftButton, {}, bare);
-    QVERIFY(!Frame()->panComPort->isVisible());
-    QVERIFY(!Frame()->btnComPort->isChecked());
+    QVERIFY(!Control<QFrame>("panComPort")->isVisible());
+    QVERIFY(!Control<QPushButton>("btnComPort")->isChecked());
 }
 
 void TestQuadrelFrame::panelButtonsToggleThroughTheirAccessibleAction_data()
@@ -672,28 +681,29 @@ void TestQuadrelFrame::pictureButtonsTakeTheKeyboard()
     QFETCH(int, key);
     fPanel.Show();
     for (TzPictureLabel *picture :
-         {Frame()->imgRefreshPortList, Frame()->imgFindDevice, Frame()->imgFindDeviceEth,
-          fPanel.Control<TzPictureLabel>("imgProxySettings"), fPanel.Control<TzPictureLabel>("imgOpenNano")}) {
+         {Control<TzPictureLabel>("imgRefreshPortList"), Control<TzPictureLabel>("imgFindDevice"),
+          Control<TzPictureLabel>("imgFindDeviceEth"), fPanel.Control<TzPictureLabel>("imgProxySettings"),
+          fPanel.Control<TzPictureLabel>("imgOpenNano")}) {
         QCOMPARE(picture->focusPolicy(), Qt::StrongFocus);
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(picture);
         QCOMPARE(accessible->role(), QAccessible::Button);
         QCOMPARE(accessible->text(QAccessible::Name), picture->toolTip());
         QVERIFY(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
     }
-    QCOMPARE(Frame()->imgArrow->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(Control<TzPictureLabel>("imgArrow")->focusPolicy(), Qt::NoFocus);
 
     // The refresh picture, pressed without the mouse, refills the port list; the panel stays open.
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
     Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-gone"));
-    QCOMPARE(Frame()->cbComPort->itemText(0), QStringLiteral("/dev/quadrel-gone"));
+    QCOMPARE(Control<QComboBox>("cbComPort")->itemText(0), QStringLiteral("/dev/quadrel-gone"));
     if (key == 0)
-        QAccessible::queryAccessibleInterface(Frame()->imgRefreshPortList)
+        QAccessible::queryAccessibleInterface(Control<TzPictureLabel>("imgRefreshPortList"))
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::pressAction());
     else
-        QTest::keyClick(Frame()->imgRefreshPortList, Qt::Key(key));
-    QCOMPARE(Frame()->cbComPort->findText(QStringLiteral("/dev/quadrel-gone")), -1);
-    QVERIFY(Frame()->panComPort->isVisible());
+        QTest::keyClick(Control<TzPictureLabel>("imgRefreshPortList"), Qt::Key(key));
+    QCOMPARE(Control<QComboBox>("cbComPort")->findText(QStringLiteral("/dev/quadrel-gone")), -1);
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
 }
 
 void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
@@ -701,7 +711,7 @@ void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
     fPanel.Show();
     Frame()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(Frame()));
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     grid->setFocus();
 
     // F2 on output 2's description opens it.
@@ -732,11 +742,11 @@ void TestQuadrelFrame::descriptionsEditFromTheKeyboard()
     QTest::keyClick(grid, Qt::Key_F2);
     QTest::keyClick(grid, 'x');
     QVERIFY(!OpenEditor(grid));
-    QVERIFY(!Frame()->DOUTs[1].IsWait);
+    QVERIFY(!Frame()->Outputs().Output(1).IsWait);
     // Space there is a press on the picture: the same rule as a click.
     QTest::keyClick(grid, Qt::Key_Space);
-    QVERIFY(Frame()->DOUTs[1].IsWait);
-    QCOMPARE(Frame()->DOUTs[1].ShimKoef, 1000);
+    QVERIFY(Frame()->Outputs().Output(1).IsWait);
+    QCOMPARE(Frame()->Outputs().Output(1).ShimKoef, 1000);
 }
 
 void TestQuadrelFrame::picturesAreDrawnAtThePixelRatio()
@@ -769,13 +779,15 @@ void TestQuadrelFrame::picturesAreDrawnAtThePixelRatio()
         QPainter painter(&canvas);
         QStyleOptionViewItem option;
         option.rect = QRect(1, 0, 40, 40);
-        Frame()->SG_Relays->itemDelegate()->paint(&painter, option, Frame()->SG_Relays->model()->index(0, 1));
+        Control<TzRelayGrid>("SG_Relays")
+            ->itemDelegate()
+            ->paint(&painter, option, Control<TzRelayGrid>("SG_Relays")->model()->index(0, 1));
     }
     canvas.setDevicePixelRatio(1.0);
     QCOMPARE(canvas.copy(0, 8, 64, 64), sharp);
 
     // A picture button on the same screen.
-    TzPictureLabel *refresh = Frame()->imgRefreshPortList;
+    TzPictureLabel *refresh = Control<TzPictureLabel>("imgRefreshPortList");
     const QImage refreshSharp = reference(QStringLiteral("refresh"), refresh->width() * 2);
     QImage label(refresh->size() * 2, QImage::Format_ARGB32_Premultiplied);
     label.setDevicePixelRatio(2.0);

@@ -96,11 +96,10 @@ int LinesStartingWith(const QStringList &aLines, const QString &aStart)
 
 const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
 {
-    return {aFrame->btnRS485,      aFrame->findChild<QPushButton *>("btnReset"),
-            aFrame->btnDOUT,       aFrame->btnAllOn,
-            aFrame->btnAllOff,     aFrame->btnAllOnSlow,
-            aFrame->btnAllOffSlow, aFrame->btnSnakeOn,
-            aFrame->btnRunner};
+    QList<QPushButton *> buttons{aFrame->btnRS485, aFrame->findChild<QPushButton *>("btnReset"), aFrame->btnDOUT};
+    for (const char *name : {"btnAllOn", "btnAllOff", "btnAllOnSlow", "btnAllOffSlow", "btnSnakeOn", "btnRunner"})
+        buttons << aFrame->findChild<QPushButton *>(QString::fromLatin1(name));
+    return buttons;
 }
 
 } // namespace
@@ -165,29 +164,29 @@ void TestQuadrelLine::cleanup()
 void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
 {
     // Disconnected and on screen: the arrow points at the connect button and moves.
-    QVERIFY(Frame()->ArrowTimer->isActive());
-    QVERIFY(Frame()->imgArrow->isVisible());
-    const int left = Frame()->imgArrow->x();
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->imgArrow->x() != left, LineTimeout);
+    QVERIFY(Control<QTimer>("ArrowTimer")->isActive());
+    QVERIFY(Control<TzPictureLabel>("imgArrow")->isVisible());
+    const int left = Control<TzPictureLabel>("imgArrow")->x();
+    QTRY_VERIFY_WITH_TIMEOUT(Control<TzPictureLabel>("imgArrow")->x() != left, LineTimeout);
     // A waiting panel runs no sequence and asks no web service.
-    QVERIFY(!Frame()->Runner_Timer->isActive());
-    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
+    QVERIFY(!Control<QTimer>("Runner_Timer")->isActive());
+    QVERIFY(!Control<QTimer>("PHP_Call_Timer")->isActive());
     // Off the screen, hidden or minimised, there is nothing to move.
     Frame()->hide();
-    QVERIFY(!Frame()->ArrowTimer->isActive());
+    QVERIFY(!Control<QTimer>("ArrowTimer")->isActive());
     Frame()->show();
-    QVERIFY(Frame()->ArrowTimer->isActive());
+    QVERIFY(Control<QTimer>("ArrowTimer")->isActive());
     Frame()->showMinimized();
-    QVERIFY(!Frame()->ArrowTimer->isActive());
+    QVERIFY(!Control<QTimer>("ArrowTimer")->isActive());
     Frame()->showNormal();
-    QVERIFY(Frame()->ArrowTimer->isActive());
+    QVERIFY(Control<QTimer>("ArrowTimer")->isActive());
 
     // Connected: the arrow is gone and stands still.
     QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    QVERIFY(!Frame()->ArrowTimer->isActive());
-    QVERIFY(!Frame()->imgArrow->isVisible());
+    QVERIFY(!Control<QTimer>("ArrowTimer")->isActive());
+    QVERIFY(!Control<TzPictureLabel>("imgArrow")->isVisible());
     QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
 
     // The web poll runs while remote control is ticked (a test feature), the runner's timer while
@@ -195,25 +194,25 @@ void TestQuadrelLine::timersRunOnlyWhileTheyShowSomething()
     TestMode = true;
     const auto testModeOff = qScopeGuard([] { TestMode = false; });
     Frame()->WebBridge().SetHttpBase(QStringLiteral("http://127.0.0.1:9/"));
-    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(true);
-    QVERIFY(fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
-    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(false);
-    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
-    fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(true);
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnRunner->isEnabled(), LineTimeout);
-    Frame()->btnRunner->click();
-    QVERIFY(Frame()->Runner_Timer->isActive());
-    Frame()->btnRunner->click();
-    QVERIFY(!Frame()->Runner_Timer->isActive());
-    Frame()->btnRunner->click();
+    Control<QCheckBox>("chkRemoteControl")->setChecked(true);
+    QVERIFY(Control<QTimer>("PHP_Call_Timer")->isActive());
+    Control<QCheckBox>("chkRemoteControl")->setChecked(false);
+    QVERIFY(!Control<QTimer>("PHP_Call_Timer")->isActive());
+    Control<QCheckBox>("chkRemoteControl")->setChecked(true);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnRunner")->isEnabled(), LineTimeout);
+    Control<QPushButton>("btnRunner")->click();
+    QVERIFY(Control<QTimer>("Runner_Timer")->isActive());
+    Control<QPushButton>("btnRunner")->click();
+    QVERIFY(!Control<QTimer>("Runner_Timer")->isActive());
+    Control<QPushButton>("btnRunner")->click();
 
     // Disconnecting stops both, remote control still ticked, and the arrow moves again.
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
-    QVERIFY(!Frame()->Runner_Timer->isActive());
-    QVERIFY(!fPanel.Control<QTimer>("PHP_Call_Timer")->isActive());
-    QVERIFY(Frame()->ArrowTimer->isActive());
-    QVERIFY(Frame()->imgArrow->isVisible());
+    QVERIFY(!Control<QTimer>("Runner_Timer")->isActive());
+    QVERIFY(!Control<QTimer>("PHP_Call_Timer")->isActive());
+    QVERIFY(Control<QTimer>("ArrowTimer")->isActive());
+    QVERIFY(Control<TzPictureLabel>("imgArrow")->isVisible());
     fPanel.Control<QCheckBox>("chkRemoteControl")->setChecked(false);
 }
 
@@ -250,23 +249,23 @@ void TestQuadrelLine::connectsOverAPseudoTerminal()
     QCOMPARE(Log()->LineColor(int(Log()->Lines().indexOf(
                  QStringLiteral("Успешное подключение: [Адр:16, %1, 9600, RTU 8N1]").arg(fPath)))),
              LogGreen);
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
-    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("9600"));
-    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8N1"));
-    QCOMPARE(Frame()->labVerPO->text(), QStringLiteral("2.15"));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLabel>("labBaudRate")->text(), QStringLiteral("9600"));
+    QCOMPARE(Control<QLabel>("labFormat")->text(), QStringLiteral("RTU 8N1"));
+    QCOMPARE(Control<QLabel>("labVerPO")->text(), QStringLiteral("2.15"));
     QCOMPARE(fPanel.Control<QLabel>("txtMAC")->text(), QStringLiteral("01-02-03-04-05-06"));
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
-                             LineTimeout);
-    QCOMPARE(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240));
-    QVERIFY(Frame()->btnRS485->isEnabled());
-    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QRegularExpression("^2\\d\\.\\d\\d В$").match(Control<QLabel>("labPower1")->text()).hasMatch(), LineTimeout);
+    QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::Window), QColor(166, 202, 240));
+    QVERIFY(Control<QPushButton>("btnRS485")->isEnabled());
+    QCOMPARE(Control<QPushButton>("btnConnect")->text(), QStringLiteral("Отключиться"));
 
     // Disconnecting stops the traffic.
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
     QVERIFY(!fPanel.IsPolling());
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
-    QVERIFY(Frame()->btnConnect->isEnabled());
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("..."));
+    QVERIFY(Control<QPushButton>("btnConnect")->isEnabled());
 }
 
 void TestQuadrelLine::clickSwitchesAnOutputAheadOfPolls()
@@ -277,8 +276,9 @@ void TestQuadrelLine::clickSwitchesAnOutputAheadOfPolls()
     // Let the queue fill with polls, then switch output 12 (row 2 of the right half).
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.PendingAnswers() >= 4, LineTimeout);
     const size_t mark = ReceivedCount(*Sim());
-    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 4, 2));
-    QVERIFY(Frame()->DOUTs[12].IsWait);
+    QTest::mouseClick(Control<TzRelayGrid>("SG_Relays")->viewport(), Qt::LeftButton, {},
+                      CellCentre(Control<TzRelayGrid>("SG_Relays"), 4, 2));
+    QVERIFY(Frame()->Outputs().Output(12).IsWait);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_wait"));
 
     const Request write{ModuleAddress, 5, 5504, 0xFF00};
@@ -304,7 +304,7 @@ void TestQuadrelLine::headerClickWritesTenCoils()
     ConnectSerial();
     WaitForPolling();
     const size_t mark = ReceivedCount(*Sim());
-    QHeaderView *header = Frame()->SG_Relays->horizontalHeader();
+    QHeaderView *header = Control<TzRelayGrid>("SG_Relays")->horizontalHeader();
     const QPoint section(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section);
     QVERIFY(Frame()->TableRelaysA_IsOn);
@@ -326,11 +326,12 @@ void TestQuadrelLine::pulsingOutputShowsThePulsePicture()
     ConnectSerial();
     WaitForPolling();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(3), QStringLiteral("dout_pulse"), LineTimeout);
-    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 500);
-    QCOMPARE(Frame()->DOUTs[3].ShimPeriod, 1000);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimKoef, 500);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimPeriod, 1000);
     QCOMPARE(fPanel.OutputPicture(4), QStringLiteral("dout_off"));
     // A click shows the wait picture until the state is read back.
-    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 3));
+    QTest::mouseClick(Control<TzRelayGrid>("SG_Relays")->viewport(), Qt::LeftButton, {},
+                      CellCentre(Control<TzRelayGrid>("SG_Relays"), 1, 3));
     QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_wait"));
 }
 
@@ -340,20 +341,21 @@ void TestQuadrelLine::powerAlarmPaintsTheVoltage()
     Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &aModule, uint64_t) { aModule.SetPowerStatus(0x8000); });
     ConnectSerial();
     WaitForPolling();
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::Window), QColor(255, 0, 0), LineTimeout);
-    QCOMPARE(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>("labPower1")->palette().color(QPalette::Window), QColor(255, 0, 0),
+                              LineTimeout);
+    QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::WindowText), QColor(255, 255, 0));
 }
 
 void TestQuadrelLine::deviceOfAnotherTypeFails()
 {
     QVERIFY(Sim()->Bus().AddForeignDevice(ModuleAddress, 42));
     ConnectSerial();
-    QVERIFY(!Frame()->btnConnect->isEnabled());
+    QVERIFY(!Control<QPushButton>("btnConnect")->isEnabled());
     const QString failed = QStringLiteral("Неудачное подключение: [Адр:16, %1, 9600, MODBUS RTU 8N1]");
     QTRY_VERIFY_WITH_TIMEOUT(Log()->Lines().contains(failed.arg(fPath)), LineTimeout);
     QCOMPARE(Log()->LineColor(int(Log()->Lines().indexOf(failed.arg(fPath)))), LogMaroon);
     QVERIFY(!fPanel.IsConnected());
-    QVERIFY(Frame()->btnConnect->isEnabled());
+    QVERIFY(Control<QPushButton>("btnConnect")->isEnabled());
     // Only the probe went out.
     QCOMPARE(Describe(ReceivedRequests(*Sim())), Describe({{ModuleAddress, 4, 36864, 1}}));
 }
@@ -378,7 +380,7 @@ void TestQuadrelLine::busyPortIsReported()
     QCOMPARE(notice, QStringLiteral("Уведомление|Выбранный СОМ-порт занят или недоступен"));
     QCOMPARE(Log()->Lines().front(), QStringLiteral("%1 занят или недоступен").arg(fPath));
     QCOMPARE(Log()->LineColor(0), LogMaroon);
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), LineTimeout);
     QVERIFY(!fPanel.IsConnected());
     holder.Stop();
 }
@@ -387,7 +389,7 @@ void TestQuadrelLine::connectsThroughTheConverter()
 {
     QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     fPanel.ConnectConverter();
-    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("Ethernet"));
+    QCOMPARE(Control<QLabel>("labBaudRate")->text(), QStringLiteral("Ethernet"));
     QTRY_VERIFY_WITH_TIMEOUT(ReceivedRequests(*Sim()).size() >= 1 + FirstCycle.size(), LineTimeout);
     QCOMPARE(Describe(ReceivedRequests(*Sim()).mid(1, FirstCycle.size())), Describe(FirstCycle));
     QVERIFY(Sim()->Log().Entries().front().Channel.rfind("udp", 0) == 0);
@@ -412,7 +414,7 @@ void TestQuadrelLine::reconnectAfterDisconnectDuringTheFirstCycle()
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.PendingAnswers(), 0, LineTimeout);
     QVERIFY(!Frame()->Link()->Device()->IsLocked);
     QVERIFY(!fPanel.IsPolling());
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("..."));
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.FrameLog().SentCount(), fPanel.FrameLog().ReceivedCount(), LineTimeout);
     Sim()->Faults().SetAnswerDelay(0);
     fPanel.ClickConnect();
@@ -484,7 +486,7 @@ void TestQuadrelLine::heldPressInOneCellWritesOnce()
     QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     ConnectSerial();
     WaitForPolling();
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     const QPoint centre = CellCentre(grid, 1, 3);
     const size_t mark = ReceivedCount(*Sim());
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre);
@@ -509,7 +511,7 @@ void TestQuadrelLine::dragAcrossFiveOutputsWritesOneValue()
     ConnectSerial();
     WaitForPolling();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(2), QStringLiteral("dout_on"), LineTimeout);
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     const size_t mark = ReceivedCount(*Sim());
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 1, 1));
     // Down to output 5 with several moves in every cell, then back up over the same outputs.
@@ -554,25 +556,25 @@ void TestQuadrelLine::converterLinesNameTheConverter()
     QVERIFY(Sim()->Bus().AddModule(ModuleAddress));
     // The serial page holds other values; none of them may appear in the converter's lines.
     Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-serial-page"));
-    Frame()->txtLineAddr->setText(QStringLiteral("5"));
-    Frame()->cbLineFormat->setCurrentIndex(2);
+    Control<QLineEdit>("txtLineAddr")->setText(QStringLiteral("5"));
+    Control<QComboBox>("cbLineFormat")->setCurrentIndex(2);
     fPanel.ChooseConverter();
     const QString endpoint = QStringLiteral("127.0.0.2:%1").arg(fPanel.UdpPort());
 
     // No module at 17: the failure line names the converter and the address tried.
-    Frame()->txtLineAddrEth->setText(QStringLiteral("17"));
+    Control<QLineEdit>("txtLineAddrEth")->setText(QStringLiteral("17"));
     fPanel.ClickConnect();
     const QString failed =
         QStringLiteral("Неудачное подключение: [Адр:17, %1, Ethernet, MODBUS RTU 8N1]").arg(endpoint);
     QTRY_VERIFY2_WITH_TIMEOUT(Log()->Lines().contains(failed), qPrintable(fPanel.RecentLog(3)), LineTimeout);
 
-    Frame()->txtLineAddrEth->setText(QStringLiteral("16"));
+    Control<QLineEdit>("txtLineAddrEth")->setText(QStringLiteral("16"));
     fPanel.ClickConnect();
     WaitForPolling();
     const QString success = QStringLiteral("Успешное подключение: [Адр:16, %1, Ethernet, RTU 8N1]").arg(endpoint);
     QVERIFY2(Log()->Lines().contains(success), qPrintable(fPanel.RecentLog(3)));
-    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("Ethernet"));
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLabel>("labBaudRate")->text(), QStringLiteral("Ethernet"));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("16"));
 }
 
 void TestQuadrelLine::silentModuleMarksValuesStale()
@@ -583,31 +585,32 @@ void TestQuadrelLine::silentModuleMarksValuesStale()
     ConnectSerial();
     WaitForPolling();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(4), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->labPower1->text().endsWith(QStringLiteral(" В")), LineTimeout);
-    QVERIFY(Frame()->labPower1->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QLabel>("labPower1")->text().endsWith(QStringLiteral(" В")), LineTimeout);
+    QVERIFY(Control<QLabel>("labPower1")->isEnabled());
     QVERIFY(!fPanel.ValuesStale());
 
     Sim()->Faults().SetSilent(true);
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.ValuesStale(), LineTimeout);
-    const QString voltage = Frame()->labPower1->text();
+    const QString voltage = Control<QLabel>("labPower1")->text();
     QVERIFY(voltage.endsWith(QStringLiteral(" В")));
     const QString since = QStringLiteral("Нет ответа от модуля с ");
-    for (QLabel *label : {Frame()->labPower1, Frame()->labAddr, Frame()->labVerPO}) {
+    for (QLabel *label : {Control<QLabel>("labPower1"), Control<QLabel>("labAddr"), Control<QLabel>("labVerPO")}) {
         QVERIFY2(!label->isEnabled(), qPrintable(label->objectName()));
         QVERIFY(QRegularExpression("^Нет ответа от модуля с \\d\\d:\\d\\d:\\d\\d$").match(label->toolTip()).hasMatch());
     }
     // The last values stay in view, greyed: the voltage text, the output picture.
-    QCOMPARE(Frame()->labPower1->text(), voltage);
+    QCOMPARE(Control<QLabel>("labPower1")->text(), voltage);
     QCOMPARE(fPanel.OutputPicture(4), QStringLiteral("dout_on"));
-    QVERIFY(Frame()->SG_Relays->IsStale());
-    QCOMPARE(Frame()->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString(), Frame()->labPower1->toolTip());
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::WindowText), QColor(128, 128, 128),
-                              LineTimeout);
+    QVERIFY(Control<TzRelayGrid>("SG_Relays")->IsStale());
+    QCOMPARE(Control<TzRelayGrid>("SG_Relays")->item(3, 1)->data(Qt::ToolTipRole).toString(),
+             Control<QLabel>("labPower1")->toolTip());
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>("labPower1")->palette().color(QPalette::WindowText),
+                              QColor(128, 128, 128), LineTimeout);
     // Said once, however long the silence lasts; the connection itself stays as it was.
     const size_t mark = ReceivedCount(*Sim());
     QTRY_VERIFY_WITH_TIMEOUT(ReceivedCount(*Sim()) >= mark + 6, LineTimeout);
     QCOMPARE(LinesStartingWith(Log()->Lines(), since), 1);
-    QCOMPARE(Frame()->labPower1->text(), voltage);
+    QCOMPARE(Control<QLabel>("labPower1")->text(), voltage);
     const QStringList lines = Log()->Lines();
     const auto staleLine = std::find_if(lines.begin(), lines.end(),
                                         [&since](const QString &l) { return l.startsWith(since); });
@@ -615,16 +618,16 @@ void TestQuadrelLine::silentModuleMarksValuesStale()
     QCOMPARE(Log()->LineColor(int(staleLine - lines.begin())), LogMaroon);
     QVERIFY(fPanel.IsConnected());
     QVERIFY(fPanel.IsPolling());
-    QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Отключиться"));
+    QCOMPARE(Control<QPushButton>("btnConnect")->text(), QStringLiteral("Отключиться"));
 
     // The next good answer restores the display.
     Sim()->Faults().SetSilent(false);
     QTRY_VERIFY_WITH_TIMEOUT(!fPanel.ValuesStale(), LineTimeout);
-    QVERIFY(Frame()->labPower1->isEnabled());
-    QVERIFY(Frame()->labPower1->toolTip().isEmpty());
-    QVERIFY(!Frame()->SG_Relays->IsStale());
-    QVERIFY(Frame()->SG_Relays->item(3, 1)->data(Qt::ToolTipRole).toString().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->palette().color(QPalette::Window), QColor(166, 202, 240),
+    QVERIFY(Control<QLabel>("labPower1")->isEnabled());
+    QVERIFY(Control<QLabel>("labPower1")->toolTip().isEmpty());
+    QVERIFY(!Control<TzRelayGrid>("SG_Relays")->IsStale());
+    QVERIFY(Control<TzRelayGrid>("SG_Relays")->item(3, 1)->data(Qt::ToolTipRole).toString().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>("labPower1")->palette().color(QPalette::Window), QColor(166, 202, 240),
                               LineTimeout);
     QVERIFY(Log()->Lines().contains(QStringLiteral("Модуль снова отвечает")));
     QCOMPARE(LinesStartingWith(Log()->Lines(), since), 1);
@@ -639,7 +642,7 @@ void TestQuadrelLine::healthyDisconnectIsNotAFailure()
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
     // Well past the one-second check: four screen refreshes.
-    QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
+    QSignalSpy refreshes(Control<QTimer>("InterfaceTimer"), &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 4, LineTimeout);
     QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Неудачное подключение")), 0);
     QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Успешное подключение")), 1);
@@ -661,7 +664,7 @@ void TestQuadrelLine::statusReadsGoOutInWholeCycles()
                             [baudRate](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(baudRate, 4)); });
     // Every character takes its bit times on the line.
     Sim()->Serial().SetPacing({true, 'N', 1, 500});
-    Frame()->cbLineBaudRate->setCurrentText(QString::number(baudRate));
+    Control<QComboBox>("cbLineBaudRate")->setCurrentText(QString::number(baudRate));
     ConnectSerial();
     WaitForPolling();
 
@@ -703,7 +706,7 @@ void TestQuadrelLine::restartWaitActsOnlyOnItsConnection()
     bool lastSaidDisconnect = false;
     size_t lastClickMark = 0;
     auto clickConnectButton = [&] {
-        lastSaidDisconnect = Frame()->btnConnect->text() == QStringLiteral("Отключиться");
+        lastSaidDisconnect = Control<QPushButton>("btnConnect")->text() == QStringLiteral("Отключиться");
         lastClickMark = ReceivedCount(*Sim());
         probesWanted += lastSaidDisconnect ? 0 : 1;
         fPanel.ClickConnect();
@@ -734,12 +737,12 @@ void TestQuadrelLine::restartWaitActsOnlyOnItsConnection()
     } else {
         // "Отключиться" disconnects for good: no probe follows, however long one waits.
         QVERIFY(lastSaidDisconnect);
-        QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
+        QSignalSpy refreshes(Control<QTimer>("InterfaceTimer"), &QTimer::timeout);
         QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 4, LineTimeout);
         QVERIFY(!fPanel.IsConnected());
         QCOMPARE(ReceivedRequests(*Sim(), lastClickMark).count(probe), 0);
-        QCOMPARE(Frame()->btnConnect->text(), QStringLiteral("Подключиться"));
-        QVERIFY(Frame()->btnConnect->isEnabled());
+        QCOMPARE(Control<QPushButton>("btnConnect")->text(), QStringLiteral("Подключиться"));
+        QVERIFY(Control<QPushButton>("btnConnect")->isEnabled());
     }
     QCOMPARE(ReceivedRequests(*Sim(), mark).count(probe), probesWanted);
     QCOMPARE(LinesStartingWith(Log()->Lines(), QStringLiteral("Неудачное подключение")), 0);
@@ -787,7 +790,7 @@ void TestQuadrelLine::gridFromTheKeyboard()
     WaitForPolling();
     Frame()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(Frame()));
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     grid->setFocus();
     grid->setCurrentCell(0, 1); // output 1's picture
     const size_t mark = ReceivedCount(*Sim());

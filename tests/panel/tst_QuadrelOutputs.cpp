@@ -10,8 +10,10 @@
 #include "link/uQuadrelLink.h"
 #include "panel/uBlinker.h"
 #include "panel/uDeviceSettingsPanel.h"
+#include "panel/uPulseWidthPanel.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
+#include "panel/uSequencePanel.h"
 #include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 #include "sim/uSimulator.h"
@@ -155,9 +157,9 @@ void TestQuadrelOutputs::ConnectSerial()
 
 void TestQuadrelOutputs::OpenPulsePanel()
 {
-    QTest::mouseClick(Frame()->btnDOUT, Qt::LeftButton);
-    QVERIFY(Frame()->panDOUT->isVisible());
-    QVERIFY(Frame()->panShim->isVisible());
+    QTest::mouseClick(Control<QPushButton>("btnDOUT"), Qt::LeftButton);
+    QVERIFY(Control<QFrame>("panDOUT")->isVisible());
+    QVERIFY(Control<QFrame>("panShim")->isVisible());
 }
 
 void TestQuadrelOutputs::WaitForPollAfter(size_t aMark)
@@ -176,41 +178,41 @@ void TestQuadrelOutputs::blockAnswersFillTheOutputs()
         QVERIFY(m.SetPwm(20, 240, 36000, 999, now));
     });
     ConnectSerial();
-    const TzDiscretOutParams &out11 = Frame()->DOUTs[11];
+    const TzDiscretOutParams &out11 = Frame()->Outputs().Output(11);
     QCOMPARE(out11.ShimScale, 2);
     QCOMPARE(out11.ShimPeriod, 60);
     QCOMPARE(out11.ShimKoef, 500);
-    QCOMPARE(Frame()->DOUTs[10].ShimPeriod, 100);
-    QCOMPARE(Frame()->DOUTs[10].ShimKoef, 10);
-    QCOMPARE(Frame()->DOUTs[20].ShimScale, 240);
-    QCOMPARE(Frame()->DOUTs[20].ShimKoef, 999);
-    QVERIFY(Frame()->DOUTs[20].ShimOn());
-    QCOMPARE(Frame()->DOUTs[12].ShimScale, 1); // the module's factory values
-    QCOMPARE(Frame()->DOUTs[12].ShimPeriod, 50);
+    QCOMPARE(Frame()->Outputs().Output(10).ShimPeriod, 100);
+    QCOMPARE(Frame()->Outputs().Output(10).ShimKoef, 10);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimScale, 240);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimKoef, 999);
+    QVERIFY(Frame()->Outputs().Output(20).ShimOn());
+    QCOMPARE(Frame()->Outputs().Output(12).ShimScale, 1); // the module's factory values
+    QCOMPARE(Frame()->Outputs().Output(12).ShimPeriod, 50);
 
     // Output 1 is selected on connection; the panel shows it with its durations.
     OpenPulsePanel();
-    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("3"));
-    QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("777"));
-    QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("333"));
-    QCOMPARE(Frame()->txtShimOn->text(), QStringLiteral("00:00:07.740"));
-    QCOMPARE(Frame()->txtShimOff->text(), QStringLiteral("00:00:15.570"));
-    QCOMPARE(Frame()->btnDOUT_Apply->text(), QStringLiteral("Применить #1"));
+    QCOMPARE(Control<QLineEdit>("txtShimScale")->text(), QStringLiteral("3"));
+    QCOMPARE(Control<QLineEdit>("txtShimPeriod")->text(), QStringLiteral("777"));
+    QCOMPARE(Control<QLineEdit>("txtShimKoef")->text(), QStringLiteral("333"));
+    QCOMPARE(Control<QLineEdit>("txtShimOn")->text(), QStringLiteral("00:00:07.740"));
+    QCOMPARE(Control<QLineEdit>("txtShimOff")->text(), QStringLiteral("00:00:15.570"));
+    QCOMPARE(Control<QPushButton>("btnDOUT_Apply")->text(), QStringLiteral("Применить #1"));
 
     // Selecting #11 loads its record.
-    QTest::mouseClick(Frame()->DOUTs[11].BtnShim, Qt::LeftButton);
-    QCOMPARE(Frame()->CurrDoutIndx, 11);
-    QVERIFY(Frame()->DOUTs[11].BtnShim->isChecked());
-    QVERIFY(!Frame()->DOUTs[1].BtnShim->isChecked());
-    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("2"));
-    QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("60"));
-    QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("500"));
-    QCOMPARE(Frame()->btnDOUT_Apply->text(), QStringLiteral("Применить #11"));
+    QTest::mouseClick(ShimButton(11), Qt::LeftButton);
+    QCOMPARE(Frame()->PulseWidth().Current(), 11);
+    QVERIFY(ShimButton(11)->isChecked());
+    QVERIFY(!ShimButton(1)->isChecked());
+    QCOMPARE(Control<QLineEdit>("txtShimScale")->text(), QStringLiteral("2"));
+    QCOMPARE(Control<QLineEdit>("txtShimPeriod")->text(), QStringLiteral("60"));
+    QCOMPARE(Control<QLineEdit>("txtShimKoef")->text(), QStringLiteral("500"));
+    QCOMPARE(Control<QPushButton>("btnDOUT_Apply")->text(), QStringLiteral("Применить #11"));
 
     // A later poll does not touch the fields an operator may be editing.
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { QVERIFY(m.SetPwm(11, 5, 70, 100, now)); });
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->DOUTs[11].ShimScale, 5, LineTimeout);
-    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("2"));
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->Outputs().Output(11).ShimScale, 5, LineTimeout);
+    QCOMPARE(Control<QLineEdit>("txtShimScale")->text(), QStringLiteral("2"));
 
     // A block answer shorter than 30 registers changes nothing.
     Frame()->Link()->StopPoll();
@@ -219,9 +221,9 @@ void TestQuadrelOutputs::blockAnswersFillTheOutputs()
     const QByteArray full = block->Data;
     QCOMPARE(full.size(), 60);
     block->Data = QByteArray(58, '\x01');
-    Frame()->ShimAllCallback(block);
-    QCOMPARE(Frame()->DOUTs[11].ShimScale, 5);
-    QCOMPARE(Frame()->DOUTs[20].ShimPeriod, 36000);
+    emit Frame() -> Link()->PulseWidthBlockRead(block);
+    QCOMPARE(Frame()->Outputs().Output(11).ShimScale, 5);
+    QCOMPARE(Frame()->Outputs().Output(20).ShimPeriod, 36000);
     block->Data = full;
 }
 
@@ -229,21 +231,21 @@ void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
 {
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(Frame()->DOUTs[3].BtnShim, Qt::LeftButton);
-    TypeInto(Frame()->txtShimScale, QStringLiteral("3"));
-    TypeInto(Frame()->txtShimPeriod, QStringLiteral("777"));
-    TypeInto(Frame()->txtShimKoef, QStringLiteral("333"));
-    Frame()->chkShimSecure->setFocus();
-    QTest::keyClick(Frame()->chkShimSecure, Qt::Key_Space);
-    QVERIFY(Frame()->chkShimSecure->isChecked());
+    QTest::mouseClick(ShimButton(3), Qt::LeftButton);
+    TypeInto(Control<QLineEdit>("txtShimScale"), QStringLiteral("3"));
+    TypeInto(Control<QLineEdit>("txtShimPeriod"), QStringLiteral("777"));
+    TypeInto(Control<QLineEdit>("txtShimKoef"), QStringLiteral("333"));
+    Control<QCheckBox>("chkShimSecure")->setFocus();
+    QTest::keyClick(Control<QCheckBox>("chkShimSecure"), Qt::Key_Space);
+    QVERIFY(Control<QCheckBox>("chkShimSecure")->isChecked());
     const size_t mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnDOUT_Apply, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnDOUT_Apply"), Qt::LeftButton);
 
     const QList<Request> expected{{16, 6, 4355, 3}, {16, 6, 4356, 777}, {16, 6, 4357, 333}, {16, 5, 4360, 0xFF00}};
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), expected.size(), LineTimeout);
     QCOMPARE(Describe(Writes(*Sim(), mark)), Describe(expected));
-    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 333);
-    QCOMPARE(Frame()->DOUTs[3].ShimSafe, 1);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimKoef, 333);
+    QCOMPARE(Frame()->Outputs().Output(3).ShimSafe, 1);
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
         QCOMPARE(m.PwmUnit(3), uint16_t(3));
         QCOMPARE(m.PwmPeriod(3), uint16_t(777));
@@ -252,14 +254,14 @@ void TestQuadrelOutputs::applyWritesFourTargetsInOrder()
     });
 
     // Enter in a field applies too; factory values reach the module only through apply.
-    QTest::mouseClick(Frame()->btnDOUT_Default, Qt::LeftButton);
-    QCOMPARE(Frame()->txtShimScale->text(), QStringLiteral("1"));
-    QCOMPARE(Frame()->txtShimPeriod->text(), QStringLiteral("50"));
-    QCOMPARE(Frame()->txtShimKoef->text(), QStringLiteral("0"));
-    QVERIFY(!Frame()->chkShimSecure->isChecked());
-    QCOMPARE(Frame()->DOUTs[3].ShimKoef, 333);
+    QTest::mouseClick(Control<QPushButton>("btnDOUT_Default"), Qt::LeftButton);
+    QCOMPARE(Control<QLineEdit>("txtShimScale")->text(), QStringLiteral("1"));
+    QCOMPARE(Control<QLineEdit>("txtShimPeriod")->text(), QStringLiteral("50"));
+    QCOMPARE(Control<QLineEdit>("txtShimKoef")->text(), QStringLiteral("0"));
+    QVERIFY(!Control<QCheckBox>("chkShimSecure")->isChecked());
+    QCOMPARE(Frame()->Outputs().Output(3).ShimKoef, 333);
     const size_t beforeEnter = LogMark(*Sim());
-    QTest::keyClick(Frame()->txtShimKoef, Qt::Key_Return);
+    QTest::keyClick(Control<QLineEdit>("txtShimKoef"), Qt::Key_Return);
     const QList<Request> factory{{16, 6, 4355, 1}, {16, 6, 4356, 50}, {16, 6, 4357, 0}, {16, 5, 4360, 0}};
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), beforeEnter).size(), factory.size(), LineTimeout);
     QCOMPARE(Describe(Writes(*Sim(), beforeEnter)), Describe(factory));
@@ -289,23 +291,23 @@ void TestQuadrelOutputs::applyRefusesAWrongField()
     QFETCH(QString, corrected);
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(Frame()->DOUTs[2].BtnShim, Qt::LeftButton);
-    TypeInto(Frame()->txtShimScale, scale);
-    TypeInto(Frame()->txtShimPeriod, period);
-    TypeInto(Frame()->txtShimKoef, koef);
-    const TzDiscretOutParams before = Frame()->DOUTs[2];
+    QTest::mouseClick(ShimButton(2), Qt::LeftButton);
+    TypeInto(Control<QLineEdit>("txtShimScale"), scale);
+    TypeInto(Control<QLineEdit>("txtShimPeriod"), period);
+    TypeInto(Control<QLineEdit>("txtShimKoef"), koef);
+    const TzDiscretOutParams before = Frame()->Outputs().Output(2);
     const size_t mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnDOUT_Apply, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnDOUT_Apply"), Qt::LeftButton);
 
     auto *flashed = Frame()->findChild<QLineEdit *>(field);
     QVERIFY(flashed);
     QVERIFY(Flashing(flashed));
     QCOMPARE(flashed->text(), corrected);
     if (field == QStringLiteral("txtShimScale"))
-        QCOMPARE(Frame()->txtShimPeriod->text(), period); // the later fields are not examined
-    QCOMPARE(Frame()->DOUTs[2].ShimScale, before.ShimScale);
-    QCOMPARE(Frame()->DOUTs[2].ShimPeriod, before.ShimPeriod);
-    QCOMPARE(Frame()->DOUTs[2].ShimKoef, before.ShimKoef);
+        QCOMPARE(Control<QLineEdit>("txtShimPeriod")->text(), period); // the later fields are not examined
+    QCOMPARE(Frame()->Outputs().Output(2).ShimScale, before.ShimScale);
+    QCOMPARE(Frame()->Outputs().Output(2).ShimPeriod, before.ShimPeriod);
+    QCOMPARE(Frame()->Outputs().Output(2).ShimKoef, before.ShimKoef);
     WaitForPollAfter(mark);
     QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 }
@@ -334,11 +336,11 @@ void TestQuadrelOutputs::durationDisplay()
     QFETCH(QString, on);
     QFETCH(QString, off);
     // The display follows every keystroke, connected or not.
-    TypeInto(Frame()->txtShimScale, scale);
-    TypeInto(Frame()->txtShimPeriod, period);
-    TypeInto(Frame()->txtShimKoef, koef);
-    QCOMPARE(Frame()->txtShimOn->text(), on);
-    QCOMPARE(Frame()->txtShimOff->text(), off);
+    TypeInto(Control<QLineEdit>("txtShimScale"), scale);
+    TypeInto(Control<QLineEdit>("txtShimPeriod"), period);
+    TypeInto(Control<QLineEdit>("txtShimKoef"), koef);
+    QCOMPARE(Control<QLineEdit>("txtShimOn")->text(), on);
+    QCOMPARE(Control<QLineEdit>("txtShimOff")->text(), off);
 }
 
 void TestQuadrelOutputs::calculatorFillsTheParameters_data()
@@ -374,42 +376,42 @@ void TestQuadrelOutputs::calculatorFillsTheParameters()
     QFETCH(QString, flashes);
     ConnectSerial();
     OpenPulsePanel();
-    QTest::mouseClick(Frame()->DOUTs[5].BtnShim, Qt::LeftButton);
-    const TzDiscretOutParams before = Frame()->DOUTs[5];
-    QVERIFY(Frame()->btnShimSet->isVisible());
-    QVERIFY(!Frame()->txtShimOn->isReadOnly());
+    QTest::mouseClick(ShimButton(5), Qt::LeftButton);
+    const TzDiscretOutParams before = Frame()->Outputs().Output(5);
+    QVERIFY(Control<QPushButton>("btnShimSet")->isVisible());
+    QVERIFY(!Control<QLineEdit>("txtShimOn")->isReadOnly());
 
     // Typed into the masked fields, digit by digit, as an operator does.
-    Frame()->txtShimOn->setFocus();
-    Frame()->txtShimOn->clear();
-    Frame()->txtShimOn->home(false);
-    QTest::keyClicks(Frame()->txtShimOn, QString(on).remove(':').remove('.'));
-    QCOMPARE(Frame()->txtShimOn->text(), on);
-    Frame()->txtShimOff->setFocus();
-    Frame()->txtShimOff->clear();
-    Frame()->txtShimOff->home(false);
-    QTest::keyClicks(Frame()->txtShimOff, QString(off).remove(':').remove('.'));
-    QCOMPARE(Frame()->txtShimOff->text(), off);
+    Control<QLineEdit>("txtShimOn")->setFocus();
+    Control<QLineEdit>("txtShimOn")->clear();
+    Control<QLineEdit>("txtShimOn")->home(false);
+    QTest::keyClicks(Control<QLineEdit>("txtShimOn"), QString(on).remove(':').remove('.'));
+    QCOMPARE(Control<QLineEdit>("txtShimOn")->text(), on);
+    Control<QLineEdit>("txtShimOff")->setFocus();
+    Control<QLineEdit>("txtShimOff")->clear();
+    Control<QLineEdit>("txtShimOff")->home(false);
+    QTest::keyClicks(Control<QLineEdit>("txtShimOff"), QString(off).remove(':').remove('.'));
+    QCOMPARE(Control<QLineEdit>("txtShimOff")->text(), off);
 
     const size_t mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnShimSet, Qt::LeftButton);
-    QCOMPARE(Frame()->txtShimOn->text(), gotOn);
-    QCOMPARE(Frame()->txtShimOff->text(), gotOff);
+    QTest::mouseClick(Control<QPushButton>("btnShimSet"), Qt::LeftButton);
+    QCOMPARE(Control<QLineEdit>("txtShimOn")->text(), gotOn);
+    QCOMPARE(Control<QLineEdit>("txtShimOff")->text(), gotOff);
     if (flashes.isEmpty())
-        QVERIFY(!Flashing(Frame()->txtShimOn) && !Flashing(Frame()->txtShimOff));
+        QVERIFY(!Flashing(Control<QLineEdit>("txtShimOn")) && !Flashing(Control<QLineEdit>("txtShimOff")));
     else
         QVERIFY(Flashing(Frame()->findChild<QLineEdit *>(flashes)));
 
     // The three parameter fields give these durations when applied; nothing is written before.
     int scale = 0, period = 0, koef = 0;
-    QVERIFY(TryStrToInt(Frame()->txtShimScale->text(), scale));
-    QVERIFY(TryStrToInt(Frame()->txtShimPeriod->text(), period));
-    QVERIFY(TryStrToInt(Frame()->txtShimKoef->text(), koef));
-    QCOMPARE(Frame()->DOUTs[5].ShimScale, before.ShimScale);
+    QVERIFY(TryStrToInt(Control<QLineEdit>("txtShimScale")->text(), scale));
+    QVERIFY(TryStrToInt(Control<QLineEdit>("txtShimPeriod")->text(), period));
+    QVERIFY(TryStrToInt(Control<QLineEdit>("txtShimKoef")->text(), koef));
+    QCOMPARE(Frame()->Outputs().Output(5).ShimScale, before.ShimScale);
     WaitForPollAfter(mark);
     QCOMPARE(Describe(Writes(*Sim(), mark)), QString());
 
-    QTest::keyClick(Frame()->txtShimScale, Qt::Key_Return);
+    QTest::keyClick(Control<QLineEdit>("txtShimScale"), Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(Writes(*Sim(), mark).size(), qsizetype(4), LineTimeout);
     Sim()->Bus().WithModule(16, [&](TzSimModule &m, uint64_t) {
         QCOMPARE(int(m.PwmUnit(5)), scale);
@@ -423,16 +425,16 @@ void TestQuadrelOutputs::calculatorFillsTheParameters()
 void TestQuadrelOutputs::snakeWalksDownAndBackUp()
 {
     ConnectSerial();
-    QTRY_VERIFY(Frame()->panSnake->isVisible());
-    Frame()->SnakeSpeedScroll->setValue(1950); // 100 ms steps
-    QCOMPARE(Frame()->SnakeTimer->interval(), 100);
+    QTRY_VERIFY(Control<QFrame>("panSnake")->isVisible());
+    Control<QScrollBar>("SnakeSpeedScroll")->setValue(1950); // 100 ms steps
+    QCOMPARE(Control<QTimer>("SnakeTimer")->interval(), 100);
     const size_t mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
-    QCOMPARE(Frame()->btnSnakeOn->text(), QStringLiteral("Отключить"));
+    QTest::mouseClick(Control<QPushButton>("btnSnakeOn"), Qt::LeftButton);
+    QCOMPARE(Control<QPushButton>("btnSnakeOn")->text(), QStringLiteral("Отключить"));
     QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*Sim(), mark)).size() >= 21, LineTimeout);
-    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
-    QCOMPARE(Frame()->btnSnakeOn->text(), QStringLiteral("Включить"));
-    QVERIFY(!Frame()->SnakeTimer->isActive());
+    QTest::mouseClick(Control<QPushButton>("btnSnakeOn"), Qt::LeftButton);
+    QCOMPARE(Control<QPushButton>("btnSnakeOn")->text(), QStringLiteral("Включить"));
+    QVERIFY(!Control<QTimer>("SnakeTimer")->isActive());
 
     const QList<Request> writes = Writes(*Sim(), mark);
     // All outputs open first, then one output lit per step: 1..10 down the left column, 20..11
@@ -451,16 +453,16 @@ void TestQuadrelOutputs::snakeWalksDownAndBackUp()
     }
     // The grid showed the sequence, not the polled states, while it ran.
     int lastLit = lit.back();
-    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->DOUTs[size_t(lastLit)].IsOn(), LineTimeout); // polls show the module again
+    QTRY_VERIFY_WITH_TIMEOUT(!Frame()->Outputs().Output(lastLit).IsOn(), LineTimeout); // polls show the module again
 }
 
 void TestQuadrelOutputs::runnerPausesWhileTheSnakeRuns()
 {
     ConnectSerial();
-    Frame()->SnakeSpeedScroll->setValue(1950);
+    Control<QScrollBar>("SnakeSpeedScroll")->setValue(1950);
     size_t mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnRunner, Qt::LeftButton);
-    QVERIFY(Frame()->btnRunner->isChecked());
+    QTest::mouseClick(Control<QPushButton>("btnRunner"), Qt::LeftButton);
+    QVERIFY(Control<QPushButton>("btnRunner")->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(Writes(*Sim(), mark)).size() >= 4, LineTimeout);
     QList<int> lit = CoilsOn(Writes(*Sim(), mark));
     QCOMPARE(lit.mid(0, 4), (QList<int>{1, 11, 2, 12}));
@@ -469,42 +471,42 @@ void TestQuadrelOutputs::runnerPausesWhileTheSnakeRuns()
     // The snake starts: after its "all open", only its single outputs are lit until it stops.
     // (Runner writes queued before the click still go out first, in their order.)
     mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
-    const int runnerNext = Frame()->RunnerPos;
+    QTest::mouseClick(Control<QPushButton>("btnSnakeOn"), Qt::LeftButton);
+    const int runnerNext = Frame()->Sequences().RunnerPos();
     QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*Sim(), mark))).size() >= 5, LineTimeout);
-    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnSnakeOn"), Qt::LeftButton);
     lit = CoilsOn(AfterAllOpen(Writes(*Sim(), mark)));
     QCOMPARE(lit.mid(0, 5), (QList<int>{1, 2, 3, 4, 5}));
-    QCOMPARE(Frame()->RunnerPos, runnerNext);
+    QCOMPARE(Frame()->Sequences().RunnerPos(), runnerNext);
 
     // Stopped, the runner goes on from its pair.
     mark = LogMark(*Sim());
     QTRY_VERIFY_WITH_TIMEOUT(CoilsOn(AfterAllOpen(Writes(*Sim(), mark))).size() >= 2, LineTimeout);
     QCOMPARE(CoilsOn(AfterAllOpen(Writes(*Sim(), mark))).mid(0, 2), (QList<int>{runnerNext, runnerNext + 10}));
-    QTest::mouseClick(Frame()->btnRunner, Qt::LeftButton);
-    QVERIFY(!Frame()->btnRunner->isChecked());
+    QTest::mouseClick(Control<QPushButton>("btnRunner"), Qt::LeftButton);
+    QVERIFY(!Control<QPushButton>("btnRunner")->isChecked());
 }
 
 void TestQuadrelOutputs::allOutputsButtons()
 {
     ConnectSerial();
     size_t mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnAllOn, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnAllOn"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*Sim(), mark)), Describe({{16, 6, 60015, 15}, {16, 6, 60016, 65535}}),
                               LineTimeout);
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
         for (int n = 1; n <= 20; ++n)
             QVERIFY(m.OutputState(n, now));
     });
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[20].IsOn() && Frame()->DOUTs[1].IsOn(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->Outputs().Output(20).IsOn() && Frame()->Outputs().Output(1).IsOn(), LineTimeout);
 
     mark = LogMark(*Sim());
-    QTest::mouseClick(Frame()->btnAllOff, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnAllOff"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(Describe(Writes(*Sim(), mark)), Describe({{16, 6, 60015, 0}, {16, 6, 60016, 0}}),
                               LineTimeout);
 
-    for (QPushButton *button : {Frame()->btnAllOnSlow, Frame()->btnAllOffSlow}) {
-        const bool on = button == Frame()->btnAllOnSlow;
+    for (QPushButton *button : {Control<QPushButton>("btnAllOnSlow"), Control<QPushButton>("btnAllOffSlow")}) {
+        const bool on = button == Control<QPushButton>("btnAllOnSlow");
         mark = LogMark(*Sim());
         // From the keyboard this time.
         button->setFocus();
@@ -523,9 +525,9 @@ void TestQuadrelOutputs::allOutputsButtons()
 
 void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
 {
-    QScrollBar *scroll = Frame()->SnakeSpeedScroll;
+    QScrollBar *scroll = Control<QScrollBar>("SnakeSpeedScroll");
     QCOMPARE(scroll->value(), 1600);
-    QCOMPARE(Frame()->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 450 мс)"));
+    QCOMPARE(Control<QLabel>("labSnakeSpeed")->text(), QStringLiteral("Скорость: (Шаг в 450 мс)"));
     QCOMPARE(scroll->accessibleName(), QStringLiteral("Скорость"));
 
     // The thumb held and moved by hand lands on multiples of 5.
@@ -533,12 +535,12 @@ void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
     scroll->setSliderPosition(1603);
     scroll->setSliderDown(false);
     QCOMPARE(scroll->value(), 1605);
-    QCOMPARE(Frame()->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в 445 мс)"));
-    QCOMPARE(Frame()->SnakeTimer->interval(), 445);
-    QCOMPARE(Frame()->Runner_Timer->interval(), 445);
+    QCOMPARE(Control<QLabel>("labSnakeSpeed")->text(), QStringLiteral("Скорость: (Шаг в 445 мс)"));
+    QCOMPARE(Control<QTimer>("SnakeTimer")->interval(), 445);
+    QCOMPARE(Control<QTimer>("Runner_Timer")->interval(), 445);
 
     // A real drag of the thumb with the mouse.
-    QTRY_VERIFY(Frame()->panSnake->isVisible());
+    QTRY_VERIFY(Control<QFrame>("panSnake")->isVisible());
     QStyleOptionSlider option;
     option.initFrom(scroll);
     option.orientation = Qt::Horizontal;
@@ -558,42 +560,43 @@ void TestQuadrelOutputs::stepTimeScrollBarAndCaptionDrag()
     QTest::mouseRelease(scroll, Qt::LeftButton, {}, handle.center() + QPoint(-21, 0));
     QVERIFY(scroll->value() < 1605); // the thumb went left: a longer step
     QCOMPARE(scroll->value() % 5, 0);
-    QCOMPARE(Frame()->labSnakeSpeed->text(), QStringLiteral("Скорость: (Шаг в %1 мс)").arg(2050 - scroll->value()));
+    QCOMPARE(Control<QLabel>("labSnakeSpeed")->text(),
+             QStringLiteral("Скорость: (Шаг в %1 мс)").arg(2050 - scroll->value()));
 
     // And from the keyboard: one small step is 5.
     scroll->setValue(1600);
     scroll->setFocus();
     QTest::keyClick(scroll, Qt::Key_Right);
     QCOMPARE(scroll->value(), 1605);
-    QCOMPARE(Frame()->SnakeTimer->interval(), 445);
+    QCOMPARE(Control<QTimer>("SnakeTimer")->interval(), 445);
 
     // The caption drags the panel, with any mouse button.
-    QLabel *caption = Frame()->labSnakeCaption;
+    QLabel *caption = Control<QLabel>("labSnakeCaption");
     QCOMPARE(caption->text(), QStringLiteral("Тестирование"));
     for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
-        const QPoint start = Frame()->panSnake->pos();
+        const QPoint start = Control<QFrame>("panSnake")->pos();
         const QPoint grip(20, 8);
         QTest::mousePress(caption, button, {}, grip);
         QTest::mouseMove(caption, grip + QPoint(-40, -30));
         QTest::mouseRelease(caption, button, {}, grip + QPoint(-40, -30));
-        QCOMPARE(Frame()->panSnake->pos(), start + QPoint(-40, -30));
+        QCOMPARE(Control<QFrame>("panSnake")->pos(), start + QPoint(-40, -30));
     }
 }
 
 void TestQuadrelOutputs::sequencesStopOnDisconnectAndClose()
 {
     ConnectSerial();
-    Frame()->SnakeSpeedScroll->setValue(2000); // 50 ms steps
-    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
-    QTest::mouseClick(Frame()->btnRunner, Qt::LeftButton);
-    QVERIFY(Frame()->SnakeTimer->isActive());
+    Control<QScrollBar>("SnakeSpeedScroll")->setValue(2000); // 50 ms steps
+    QTest::mouseClick(Control<QPushButton>("btnSnakeOn"), Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnRunner"), Qt::LeftButton);
+    QVERIFY(Control<QTimer>("SnakeTimer")->isActive());
 
     // Disconnecting stops both sequences cleanly.
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
-    QVERIFY(!Frame()->SnakeTimer->isActive());
-    QVERIFY(!Frame()->btnRunner->isChecked());
-    QCOMPARE(Frame()->btnSnakeOn->text(), QStringLiteral("Включить"));
+    QVERIFY(!Control<QTimer>("SnakeTimer")->isActive());
+    QVERIFY(!Control<QPushButton>("btnRunner")->isChecked());
+    QCOMPARE(Control<QPushButton>("btnSnakeOn")->text(), QStringLiteral("Включить"));
 
     // Closing while a snake runs on a line that no longer answers, with writes queued: none of
     // them goes out after the close. The module first answers what it heard before the disconnect.
@@ -601,7 +604,7 @@ void TestQuadrelOutputs::sequencesStopOnDisconnectAndClose()
     fPanel.ClickConnect();
     QTRY_VERIFY2_WITH_TIMEOUT(fPanel.IsPolling(), qPrintable(fPanel.RecentLog()), LineTimeout);
     Sim()->Faults().SetSilent(true);
-    QTest::mouseClick(Frame()->btnSnakeOn, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnSnakeOn"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->Link()->Engine()->Port->RequestList.size() >= 3, LineTimeout);
     fPanel.DeleteFrame();
     const size_t mark = LogMark(*Sim());
@@ -628,7 +631,7 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
         m.SetSafeState(19, true);
     });
     ConnectSerial();
-    QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnRS485"), Qt::LeftButton);
     QVERIFY(fPanel.Control<QFrame>("panRS485")->isVisible());
     QCOMPARE(fPanel.Control<QLineEdit>("txtAddr")->text(), QStringLiteral("16"));
     TypeInto(fPanel.Control<QLineEdit>("txtAddr"), QStringLiteral("20"));
@@ -647,10 +650,10 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QCOMPARE(Describe(Writes(*Sim(), mark)), Describe(expected));
     QVERIFY(Log()->Lines().contains(QString()));
     QVERIFY(!fPanel.Control<QFrame>("panRS485")->isVisible());
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
-    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("19200"));
-    QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
-    QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("20"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("20"));
+    QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QStringLiteral("19200"));
+    QCOMPARE(Control<QComboBox>("cbLineFormat")->currentText(), QStringLiteral("MODBUS RTU 8E1"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddrEth")->text(), QStringLiteral("20"));
     QCOMPARE(Frame()->BaudRate, 19200);
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
         QCOMPARE(m.StoredNetwork().Address, uint8_t(20));
@@ -688,10 +691,10 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QVERIFY(!fPanel.Control<QLabel>("labNeedReset")->isVisible());
     QVERIFY(!fPanel.Control<QTimer>("ResetBtn_Timer")->isActive());
     QVERIFY(fPanel.Control<QPushButton>("btnReset")->palette().color(QPalette::Button) != QColor(255, 0, 0));
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("..."));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("..."));
     for (int n = 1; n <= 20; ++n) {
-        QVERIFY(!Frame()->DOUTs[size_t(n)].IsOn());
-        QCOMPARE(Frame()->DOUTs[size_t(n)].ShimKoef, 0);
+        QVERIFY(!Frame()->Outputs().Output(n).IsOn());
+        QCOMPARE(Frame()->Outputs().Output(n).ShimKoef, 0);
     }
     Sim()->Bus().WithFirstModule([](TzSimModule &m, uint64_t now) {
         QCOMPARE(m.RestartCount(), 1);
@@ -703,14 +706,14 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     });
     // The panel lets go of the engine itself: a restart is not logged as a failed connection.
     QVERIFY(Log()->Lines().filter(QStringLiteral("Неудачное подключение")).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), LineTimeout);
 
     // The old settings no longer reach the module, nor the new address at the old speed.
     auto attempt = [this](const QString &aAddress, const QString &aSpeed, const QString &aFormat) {
         const qsizetype failures = Log()->Lines().filter(QStringLiteral("Неудачное подключение")).size();
-        Frame()->txtLineAddr->setText(aAddress);
-        Frame()->cbLineBaudRate->setCurrentText(aSpeed);
-        Frame()->cbLineFormat->setCurrentText(aFormat);
+        Control<QLineEdit>("txtLineAddr")->setText(aAddress);
+        Control<QComboBox>("cbLineBaudRate")->setCurrentText(aSpeed);
+        Control<QComboBox>("cbLineFormat")->setCurrentText(aFormat);
         fPanel.ClickConnect();
         [[maybe_unused]] const bool settled = QTest::qWaitFor(
             [&] {
@@ -722,13 +725,13 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     };
     QVERIFY(!attempt(QStringLiteral("16"), QStringLiteral("9600"), QStringLiteral("MODBUS RTU 8N1")));
     QVERIFY(!attempt(QStringLiteral("20"), QStringLiteral("9600"), QStringLiteral("MODBUS RTU 8E1")));
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), LineTimeout);
     mark = LogMark(*Sim());
     QVERIFY(attempt(QStringLiteral("20"), QStringLiteral("19200"), QStringLiteral("MODBUS RTU 8E1")));
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsPolling(), LineTimeout);
-    QCOMPARE(Frame()->labAddr->text(), QStringLiteral("20"));
-    QCOMPARE(Frame()->labBaudRate->text(), QStringLiteral("19200"));
-    QCOMPARE(Frame()->labFormat->text(), QStringLiteral("RTU 8E1"));
+    QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("20"));
+    QCOMPARE(Control<QLabel>("labBaudRate")->text(), QStringLiteral("19200"));
+    QCOMPARE(Control<QLabel>("labFormat")->text(), QStringLiteral("RTU 8E1"));
     QCOMPARE(Frame()->Link()->Engine()->LocDCB().BaudRate, 19200);
     QCOMPARE(int(Frame()->Link()->Engine()->LocDCB().Parity), 2); // even
     QVERIFY(Received(*Sim(), mark).contains(Request{20, 4, 36864, 1}));
@@ -768,7 +771,7 @@ void TestQuadrelOutputs::networkSettingsRefuseWrongInput()
 
     ConnectSerial();
     QCOMPARE(fPanel.Control<QComboBox>("cbFormat")->currentIndex(), formatCode >= 4 ? formatCode - 4 : -1);
-    QTest::mouseClick(Frame()->btnRS485, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnRS485"), Qt::LeftButton);
     TypeInto(fPanel.Control<QLineEdit>("txtAddr"), address);
     TypeInto(fPanel.Control<QLineEdit>("txtTimeout"), timeout);
     const size_t mark = LogMark(*Sim());
@@ -778,7 +781,7 @@ void TestQuadrelOutputs::networkSettingsRefuseWrongInput()
     QVERIFY(Flashing(flashed));
     if (auto *edit = qobject_cast<QLineEdit *>(flashed))
         QCOMPARE(edit->text(), corrected);
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
     QVERIFY(!fPanel.Control<QLabel>("labNeedReset")->isVisible());
     QVERIFY(!fPanel.Control<QTimer>("ResetBtn_Timer")->isActive());
     WaitForPollAfter(mark);
@@ -824,7 +827,7 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     Sim()->Faults().SetAnswerDelay(250);
     fPanel.ChooseSerial();
     fPath = fPanel.Path();
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
     QVERIFY(table);
     // Picture, accessible text and hint of outputs 1 (row 1 left) and 12 (row 2 right).
@@ -855,7 +858,7 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     // fresh line, so that late answers to the last connection's polls cannot meet the probe.
     fPanel.ClickConnect();
     QVERIFY(!fPanel.IsConnected());
-    QTRY_VERIFY(Frame()->btnConnect->isEnabled());
+    QTRY_VERIFY(Control<QPushButton>("btnConnect")->isEnabled());
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) { m.SetOutputState(1, false, now); });
     fPanel.ChooseSerial();
     fPath = fPanel.Path();
@@ -868,26 +871,28 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     QTRY_COMPARE_WITH_TIMEOUT(states->Quality(), QualityFailed, 60000);
     Frame()->InterfaceTimerTimer();
     expectUnknown();
-    QVERIFY(!Frame()->DOUTs[1].IsOn());
+    QVERIFY(!Frame()->Outputs().Output(1).IsOn());
 }
 
 void TestQuadrelOutputs::gridShowsAStateAsSoonAsItIsRead()
 {
     ConnectSerial();
     // Both states registers read and taken over: outputs 7 and 18 are known to be off.
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[7].StateKnown && Frame()->DOUTs[18].StateKnown, LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->Outputs().Output(7).StateKnown && Frame()->Outputs().Output(18).StateKnown,
+                             LineTimeout);
     QCOMPARE(fPanel.OutputPicture(7), QStringLiteral("dout_off"));
     // Without the half-second screen refresh, the next answer of the poll alone shows the change.
-    Frame()->InterfaceTimer->stop();
+    Control<QTimer>("InterfaceTimer")->stop();
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t now) {
         m.SetOutputState(7, true, now);
         m.SetOutputState(18, true, now);
     });
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(7), QStringLiteral("dout_on"), LineTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(18), QStringLiteral("dout_on"), LineTimeout);
-    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(Frame()->SG_Relays)->tableInterface();
+    QAccessibleTableInterface *table =
+        QAccessible::queryAccessibleInterface(Control<TzRelayGrid>("SG_Relays"))->tableInterface();
     QCOMPARE(table->cellAt(7 - 1, 1)->text(QAccessible::Name), QStringLiteral("Выход 7: включён"));
-    QVERIFY(!Frame()->InterfaceTimer->isActive());
+    QVERIFY(!Control<QTimer>("InterfaceTimer")->isActive());
 }
 
 QTEST_MAIN(TestQuadrelOutputs)

@@ -14,6 +14,7 @@
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSearchPanel.h"
+#include "panel/uSequencePanel.h"
 #include "search/uFindDevice.h"
 #include "tests/panel/PanelTestKit.h"
 
@@ -132,7 +133,7 @@ void TestQuadrelScreen::cleanup()
 
 TzDescriptionEdit *TestQuadrelScreen::EditDescription(int aOutput)
 {
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
     const int col = aOutput <= 10 ? 2 : 5;
     const QPoint at = grid->visualItemRect(grid->item((aOutput - 1) % 10, col)).center();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
@@ -145,10 +146,10 @@ void TestQuadrelScreen::busyConverterPortNamesTheConverter()
     const TzHeldUdpPort held;
     QVERIFY(held.Port() != 0);
     const QString busy = QStringLiteral("127.0.0.2:%1 занят или недоступен").arg(held.Port());
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
-    Frame()->ConnectPager->setCurrentWidget(Frame()->PageConnEthernet);
-    Frame()->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-    Frame()->txtEthernetPort->setText(QString::number(held.Port()));
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
+    Control<QTabWidget>("ConnectPager")->setCurrentWidget(Control<QWidget>("PageConnEthernet"));
+    Control<QLineEdit>("txtEthernetAddr")->setText(QStringLiteral("127.0.0.2"));
+    Control<QLineEdit>("txtEthernetPort")->setText(QString::number(held.Port()));
 
     // Connecting: the converter is named, not the serial port of the other page.
     fPanel.ClickConnect();
@@ -156,26 +157,26 @@ void TestQuadrelScreen::busyConverterPortNamesTheConverter()
     QVERIFY2(Log()->Lines().contains(busy), qPrintable(Log()->Lines().join(" | ")));
     QCOMPARE(Log()->LineColor(int(Log()->Lines().indexOf(busy))), LogMaroon);
     QVERIFY(!Log()->Lines().contains(Frame()->PortCaption() + QStringLiteral(" занят или недоступен")));
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->btnConnect->isEnabled(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), 10000);
 
     // Searching through the same converter.
-    QTest::mouseClick(Frame()->imgFindDeviceEth, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDeviceEth"), Qt::LeftButton);
     QVERIFY(!Frame()->findChild<TzSearchPanel *>()->Engine().InFindProgress());
     QCOMPARE(Log()->Lines().count(busy), 2);
     QCOMPARE(Log()->Lines().front(), busy);
-    QVERIFY(Frame()->txtEthernetPort->isEnabled()); // the failed start gave the fields back
+    QVERIFY(Control<QLineEdit>("txtEthernetPort")->isEnabled()); // the failed start gave the fields back
 }
 
 void TestQuadrelScreen::refreshedPortListNamesThePortOpened()
 {
     fPanel.Show();
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
     Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-gone77"));
     QCOMPARE(Frame()->ComPort, 77);
 
     // The refreshed list selects its first port: that one is taken over, number included.
-    QTest::mouseClick(Frame()->imgRefreshPortList, Qt::LeftButton);
-    const QString selected = Frame()->cbComPort->currentText();
+    QTest::mouseClick(Control<TzPictureLabel>("imgRefreshPortList"), Qt::LeftButton);
+    const QString selected = Control<QComboBox>("cbComPort")->currentText();
     QVERIFY(selected != QStringLiteral("/dev/quadrel-gone77"));
     int number = -1;
     if (ExtractDigitsToInt(selected, number))
@@ -187,10 +188,10 @@ void TestQuadrelScreen::refreshedPortListNamesThePortOpened()
     Frame()->AddPortOnTop(QStringLiteral("COM7"));
     QCOMPARE(Frame()->ComPort, 7);
     {
-        const QSignalBlocker quiet(Frame()->cbComPort);
-        Frame()->cbComPort->clear();
-        Frame()->cbComPort->addItems({QStringLiteral("COM1"), QStringLiteral("COM4")});
-        Frame()->cbComPort->setCurrentIndex(0);
+        const QSignalBlocker quiet(Control<QComboBox>("cbComPort"));
+        Control<QComboBox>("cbComPort")->clear();
+        Control<QComboBox>("cbComPort")->addItems({QStringLiteral("COM1"), QStringLiteral("COM4")});
+        Control<QComboBox>("cbComPort")->setCurrentIndex(0);
     }
     QCOMPARE(Frame()->PortCaption(), QStringLiteral("COM1"));
     fPanel.ClickConnect();
@@ -229,8 +230,8 @@ void TestQuadrelScreen::valueLabelsAreReadWithTheirValue()
         Frame()->DeviceSettings().SetMAC(QByteArray("\x01\x02\x03\x0A\x0B\x0C", 6));
         value = QStringLiteral("01-02-03-0A-0B-0C");
     } else if (label == QStringLiteral("labSnakeSpeed")) {
-        Frame()->SnakeSpeedScroll->setValue(700);
-        value = QString::number(Frame()->SnakeStepTime());
+        Control<QScrollBar>("SnakeSpeedScroll")->setValue(700);
+        value = QString::number(Frame()->Sequences().StepTime());
     } else {
         shown->setText(value);
     }
@@ -247,7 +248,7 @@ void TestQuadrelScreen::valueLabelsAreReadWithTheirValue()
 void TestQuadrelScreen::searchPanelHasItsTitle()
 {
     fPanel.Show();
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
     auto *results = fPanel.Control<QFrame>(QStringLiteral("panFind"));
     results->show();
     QLabel *title = nullptr;
@@ -285,11 +286,10 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
     }
     fPanel.Show();
     Frame()->InterfaceTimerTimer();
-    for (QWidget *panel :
-         std::initializer_list<QWidget *>{Frame()->panComPort, fPanel.Control<QFrame>("panFind"),
-                                          fPanel.Control<QFrame>("panRS485"), Frame()->panDOUT, Frame()->panShim,
-                                          Frame()->panSnake, fPanel.Control<QFrame>("panProxy"),
-                                          fPanel.Control<QFrame>("panAutorun")})
+    for (QWidget *panel : std::initializer_list<QWidget *>{Control<QFrame>("panComPort"), Control<QFrame>("panFind"),
+                                                           Control<QFrame>("panRS485"), Control<QFrame>("panDOUT"),
+                                                           Control<QFrame>("panShim"), Control<QFrame>("panSnake"),
+                                                           Control<QFrame>("panProxy"), Control<QFrame>("panAutorun")})
         panel->show();
     QCoreApplication::processEvents();
 
@@ -316,17 +316,17 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
         QVERIFY(elided > 0);
 
     // A caption that changes to a longer one gets its hint; back to a short one, loses it again.
-    Frame()->btnPortObserver->setToolTip(QStringLiteral("Запросы и ответы на линии"));
-    Frame()->btnPortObserver->show();
+    Control<QPushButton>("btnPortObserver")->setToolTip(QStringLiteral("Запросы и ответы на линии"));
+    Control<QPushButton>("btnPortObserver")->show();
     const QString longer = QStringLiteral("Монитор обмена с модулем по линии RS-485 через преобразователь");
-    Frame()->btnPortObserver->setText(longer);
-    Frame()->btnPortObserver->grab();
-    QVERIFY(Frame()->btnPortObserver->toolTip().startsWith(longer));
-    QVERIFY(Frame()->btnPortObserver->toolTip().endsWith(QStringLiteral("Запросы и ответы на линии")));
-    Frame()->btnPortObserver->setText(QStringLiteral("Монитор"));
-    Frame()->btnPortObserver->grab();
-    QCOMPARE(Frame()->btnPortObserver->toolTip(), QStringLiteral("Запросы и ответы на линии"));
-    QVERIFY(Frame()->btnPortObserver->property("elidedCaption").toString().isEmpty());
+    Control<QPushButton>("btnPortObserver")->setText(longer);
+    Control<QPushButton>("btnPortObserver")->grab();
+    QVERIFY(Control<QPushButton>("btnPortObserver")->toolTip().startsWith(longer));
+    QVERIFY(Control<QPushButton>("btnPortObserver")->toolTip().endsWith(QStringLiteral("Запросы и ответы на линии")));
+    Control<QPushButton>("btnPortObserver")->setText(QStringLiteral("Монитор"));
+    Control<QPushButton>("btnPortObserver")->grab();
+    QCOMPARE(Control<QPushButton>("btnPortObserver")->toolTip(), QStringLiteral("Запросы и ответы на линии"));
+    QVERIFY(Control<QPushButton>("btnPortObserver")->property("elidedCaption").toString().isEmpty());
 }
 
 void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved_data()
@@ -356,7 +356,7 @@ void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved()
     QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(editor->text(), kept);
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(Frame()->SG_Relays->Description(13), kept);
+    QTRY_COMPARE(Control<TzRelayGrid>("SG_Relays")->Description(13), kept);
     QVERIFY(fPanel.Control<QTimer>(QStringLiteral("ProjSaveTimer"))->isActive());
 
     // What the grid shows is what the file holds.
@@ -365,13 +365,13 @@ void TestQuadrelScreen::pastedDescriptionIsWhatIsSaved()
     TzStoredHints stored;
     QVERIFY(ReadProjectFile(project->Path(), stored));
     QVERIFY(stored[12].has_value());
-    QCOMPARE(*stored[12], Frame()->SG_Relays->Description(13));
+    QCOMPARE(*stored[12], Control<TzRelayGrid>("SG_Relays")->Description(13));
 }
 
 void TestQuadrelScreen::descriptionCutAtTheLimitFlashes()
 {
     fPanel.Show();
-    TzRelayGrid *grid = Frame()->SG_Relays;
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
 
     // A paste far over the limit (and over the line edit's own) keeps the limit, and flashes.
     TzDescriptionEdit *editor = EditDescription(1);

@@ -118,8 +118,8 @@ void TestQuadrelSearch::OpenSerialPage()
 {
     fPanel.ChooseSerial();
     fPath = fPanel.Path();
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
-    QVERIFY(Frame()->panComPort->isVisible());
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
 }
 
 QPoint TestQuadrelSearch::EntryCentre(const QString &aText)
@@ -132,31 +132,32 @@ void TestQuadrelSearch::passesListEachModuleOnce()
 {
     ThreeDevices();
     OpenSerialPage();
-    Frame()->txtLineTimeout->setText(QStringLiteral("20"));
-    QVERIFY(Shows(Frame()->imgFindDevice, "find_idle"));
+    Control<QLineEdit>("txtLineTimeout")->setText(QStringLiteral("20"));
+    QVERIFY(Shows(Control<TzPictureLabel>("imgFindDevice"), "find_idle"));
 
     // The list as it stands when each new pass begins.
     QMap<int, QStringList> atPassStart;
     connect(&Engine(), &TfrmFindDevice::PassStarted, this,
             [this, &atPassStart](int aPass) { atPassStart[aPass] = Entries(List()); });
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
     QVERIFY(Engine().InFindProgress());
 
     // 20 ms is too short at 9600: the field shows the shortest allowed, flashes, and the scan uses it.
-    QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("30"));
-    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Frame()->txtLineTimeout);
+    QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("30"));
+    QCOMPARE(TBlinkTimerObj::Instance()->Flashing(), Control<QLineEdit>("txtLineTimeout"));
     QCOMPARE(Engine().CurrentLine().Timeout, 30);
     QCOMPARE(Engine().ScanPort()->LocTimeouts().ReadTotalTimeoutConstant, 30);
 
-    QVERIFY(Shows(Frame()->imgFindDevice, "find_busy"));
-    QVERIFY(Shows(Frame()->imgFindDeviceEth, "find_busy"));
+    QVERIFY(Shows(Control<TzPictureLabel>("imgFindDevice"), "find_busy"));
+    QVERIFY(Shows(Control<TzPictureLabel>("imgFindDeviceEth"), "find_busy"));
     for (QWidget *field :
-         std::initializer_list<QWidget *>{Frame()->cbComPort, Frame()->txtLineAddr, Frame()->cbLineBaudRate,
-                                          Frame()->cbLineFormat, Frame()->txtLineTimeout, AllSettings()})
+         std::initializer_list<QWidget *>{Control<QComboBox>("cbComPort"), Control<QLineEdit>("txtLineAddr"),
+                                          Control<QComboBox>("cbLineBaudRate"), Control<QComboBox>("cbLineFormat"),
+                                          Control<QLineEdit>("txtLineTimeout"), AllSettings()})
         QVERIFY2(!field->isEnabled(), qPrintable(field->objectName()));
-    QVERIFY(!Frame()->btnConnect->isEnabled());
+    QVERIFY(!Control<QPushButton>("btnConnect")->isEnabled());
     // The connection panel stays open, the result panel opens beside it.
-    QVERIFY(Frame()->panComPort->isVisible());
+    QVERIFY(Control<QFrame>("panComPort")->isVisible());
     QVERIFY(fPanel.Control<QFrame>("panFind")->isVisible());
     QVERIFY(Progress()->isVisible());
 
@@ -176,13 +177,13 @@ void TestQuadrelSearch::passesListEachModuleOnce()
     QCOMPARE(Progress()->value(), 1);
     QCOMPARE(Engine().CurrentLine().Timeout, 30);
 
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
     QVERIFY(!Engine().InFindProgress());
     QVERIFY(!Engine().ScanPort());
-    QVERIFY(Shows(Frame()->imgFindDevice, "find_idle"));
-    QVERIFY(Shows(Frame()->imgFindDeviceEth, "find_idle"));
-    QVERIFY(Frame()->txtLineTimeout->isEnabled() && Frame()->cbComPort->isEnabled());
-    QVERIFY(Frame()->btnConnect->isEnabled());
+    QVERIFY(Shows(Control<TzPictureLabel>("imgFindDevice"), "find_idle"));
+    QVERIFY(Shows(Control<TzPictureLabel>("imgFindDeviceEth"), "find_idle"));
+    QVERIFY(Control<QLineEdit>("txtLineTimeout")->isEnabled() && Control<QComboBox>("cbComPort")->isEnabled());
+    QVERIFY(Control<QPushButton>("btnConnect")->isEnabled());
     QVERIFY(!Progress()->isVisible());
     // The progress line goes, the results stay.
     const QStringList results = Entries(List());
@@ -201,36 +202,36 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
 {
     ThreeDevices();
     OpenSerialPage();
-    Frame()->txtLineTimeout->setText(QStringLiteral("45"));
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    Control<QLineEdit>("txtLineTimeout")->setText(QStringLiteral("45"));
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[24] Unknown")), Generous);
     QVERIFY(Entry(List(), QStringLiteral("[20] Quadrel")));
 
     // The page changed meanwhile; a click on a result puts the module's settings back.
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
     QVERIFY(!Engine().InFindProgress());
-    Frame()->txtLineAddr->setText(QStringLiteral("7"));
-    Frame()->cbLineBaudRate->setCurrentText(QStringLiteral("19200"));
-    Frame()->cbLineFormat->setCurrentIndex(3);
-    Frame()->txtLineTimeout->setText(QStringLiteral("99"));
-    Frame()->cbComPort->insertItem(0, QStringLiteral("/dev/ttyS-none"));
-    Frame()->cbComPort->setCurrentIndex(0);
+    Control<QLineEdit>("txtLineAddr")->setText(QStringLiteral("7"));
+    Control<QComboBox>("cbLineBaudRate")->setCurrentText(QStringLiteral("19200"));
+    Control<QComboBox>("cbLineFormat")->setCurrentIndex(3);
+    Control<QLineEdit>("txtLineTimeout")->setText(QStringLiteral("99"));
+    Control<QComboBox>("cbComPort")->insertItem(0, QStringLiteral("/dev/ttyS-none"));
+    Control<QComboBox>("cbComPort")->setCurrentIndex(0);
 
     // An unidentified entry changes nothing.
     QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[24] Unknown")));
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("7"));
-    QCOMPARE(Frame()->cbComPort->currentText(), QStringLiteral("/dev/ttyS-none"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("7"));
+    QCOMPARE(Control<QComboBox>("cbComPort")->currentText(), QStringLiteral("/dev/ttyS-none"));
 
     QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
-    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("9600"));
-    QCOMPARE(Frame()->cbLineFormat->currentIndex(), 0);
-    QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("45"));
-    QCOMPARE(Frame()->cbComPort->currentText(), fPath);
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("20"));
+    QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(Control<QComboBox>("cbLineFormat")->currentIndex(), 0);
+    QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("45"));
+    QCOMPARE(Control<QComboBox>("cbComPort")->currentText(), fPath);
     QCOMPARE(Frame()->BaudRate, 9600);
 
     // Scanning again, a double click ends the scan (it holds the port) and connects to module 20.
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
     QVERIFY(Engine().InFindProgress());
     QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[20] Quadrel")), Generous);
     const QPoint at = EntryCentre(QStringLiteral("[20] Quadrel"));
@@ -249,7 +250,7 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
                              Generous);
 
     // While connected the search picture does nothing.
-    Frame()->imgFindDevice->Click();
+    Control<TzPictureLabel>("imgFindDevice")->Click();
     QVERIFY(!Engine().InFindProgress());
     // Disconnecting leaves the search idle.
     fPanel.ClickConnect();
@@ -261,23 +262,23 @@ void TestQuadrelSearch::keyboardScansAndConnects()
 {
     ThreeDevices();
     OpenSerialPage();
-    Frame()->imgFindDevice->setFocus();
-    QTRY_VERIFY(Frame()->imgFindDevice->hasFocus());
-    QTest::keyClick(Frame()->imgFindDevice, Qt::Key_Space);
+    Control<TzPictureLabel>("imgFindDevice")->setFocus();
+    QTRY_VERIFY(Control<TzPictureLabel>("imgFindDevice")->hasFocus());
+    QTest::keyClick(Control<TzPictureLabel>("imgFindDevice"), Qt::Key_Space);
     QVERIFY(Engine().InFindProgress());
     QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[24] Unknown")), Generous);
-    QTest::keyClick(Frame()->imgFindDevice, Qt::Key_Return);
+    QTest::keyClick(Control<TzPictureLabel>("imgFindDevice"), Qt::Key_Return);
     QVERIFY(!Engine().InFindProgress());
 
     // Entries now: [16] Quadrel, [20] Quadrel, [24] Unknown. Arrow keys take a result over.
-    Frame()->txtLineAddr->setText(QStringLiteral("3"));
+    Control<QLineEdit>("txtLineAddr")->setText(QStringLiteral("3"));
     List()->setFocus();
     List()->setCurrentRow(2);
     QTest::keyClick(List(), Qt::Key_Up);
     QCOMPARE(List()->currentItem()->text(), QStringLiteral("[20] Quadrel"));
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("20"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("20"));
     QTest::keyClick(List(), Qt::Key_Up);
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
     QTest::keyClick(List(), Qt::Key_Enter);
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
     QCOMPARE(Frame()->DevAddr, 16);
@@ -286,16 +287,18 @@ void TestQuadrelSearch::keyboardScansAndConnects()
 void TestQuadrelSearch::scansThroughTheConverter()
 {
     ThreeDevices();
-    QTest::mouseClick(Frame()->btnComPort, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
     fPanel.ChooseConverter();
-    Frame()->txtEthernetTimeout->setText(QStringLiteral("50"));
-    Frame()->txtLineAddrEth->setText(QStringLiteral("1"));
+    Control<QLineEdit>("txtEthernetTimeout")->setText(QStringLiteral("50"));
+    Control<QLineEdit>("txtLineAddrEth")->setText(QStringLiteral("1"));
 
-    QTest::mouseClick(Frame()->imgFindDeviceEth, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDeviceEth"), Qt::LeftButton);
     QVERIFY(Engine().InFindProgress());
     // The scan goes on with the converter it started with: its fields take no edits meanwhile.
-    const QList<QLineEdit *> ethernetFields{Frame()->txtEthernetAddr, Frame()->txtEthernetPort,
-                                            Frame()->txtEthernetTimeout, Frame()->txtLineAddrEth};
+    const QList<QLineEdit *> ethernetFields{Control<QLineEdit>("txtEthernetAddr"),
+                                            Control<QLineEdit>("txtEthernetPort"),
+                                            Control<QLineEdit>("txtEthernetTimeout"),
+                                            Control<QLineEdit>("txtLineAddrEth")};
     for (QLineEdit *field : ethernetFields) {
         QVERIFY2(!field->isEnabled(), qPrintable(field->objectName()));
         const QString before = field->text();
@@ -303,15 +306,15 @@ void TestQuadrelSearch::scansThroughTheConverter()
         QTest::keyClicks(field, QStringLiteral("9"));
         QCOMPARE(field->text(), before);
     }
-    QVERIFY(!Frame()->cbLineFormatEth->isEnabled());
+    QVERIFY(!Control<QComboBox>("cbLineFormatEth")->isEnabled());
     QCOMPARE(EthernetPort, int(fPanel.UdpPort()));
     QVERIFY(Engine().ScanPort()->ByEthernet());
     QVERIFY(Engine().ScanPort()->ByEthernetFinding());
-    QVERIFY(Shows(Frame()->imgFindDevice, "find_busy"));
+    QVERIFY(Shows(Control<TzPictureLabel>("imgFindDevice"), "find_busy"));
     QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[24] Unknown")), Generous);
     QVERIFY(Entry(List(), QStringLiteral("[16] Quadrel")));
     QVERIFY(Entry(List(), QStringLiteral("[20] Quadrel")));
-    QTest::mouseClick(Frame()->imgFindDeviceEth, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDeviceEth"), Qt::LeftButton);
     QVERIFY(!Engine().InFindProgress());
     for (QLineEdit *field : ethernetFields)
         QVERIFY2(field->isEnabled(), qPrintable(field->objectName()));
@@ -326,7 +329,7 @@ void TestQuadrelSearch::scansThroughTheConverter()
     // A result found through the converter gives the Ethernet page its address; a double click
     // connects through the converter.
     QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
-    QCOMPARE(Frame()->txtLineAddrEth->text(), QStringLiteral("20"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddrEth")->text(), QStringLiteral("20"));
     QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
     QCOMPARE(Frame()->DevAddr, 20);
@@ -342,9 +345,9 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
         aModule.Restart(aNow);
     });
     OpenSerialPage();
-    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("9600"));
-    QCOMPARE(Frame()->cbLineFormat->currentIndex(), 0);
-    Frame()->txtLineTimeout->setText(QStringLiteral("30"));
+    QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(Control<QComboBox>("cbLineFormat")->currentIndex(), 0);
+    Control<QLineEdit>("txtLineTimeout")->setText(QStringLiteral("30"));
     QVERIFY(!AllSettings()->isChecked());
     QTest::mouseClick(AllSettings(), Qt::LeftButton, {}, QPoint(5, AllSettings()->height() / 2));
     QVERIFY(AllSettings()->isChecked());
@@ -361,10 +364,10 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
         if (List()->count() > 1 && progressWhenFound.isEmpty())
             progressWhenFound = List()->item(0)->text();
     });
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
     QVERIFY(Engine().InFindProgress());
     QTRY_VERIFY_WITH_TIMEOUT(Entry(List(), QStringLiteral("[16] Quadrel")), 20 * PassLimit);
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
 
     QVERIFY2(progressWhenFound.startsWith(QStringLiteral("[16] 19200, RTU 8E1 .")), qPrintable(progressWhenFound));
     // In turn from the page's own settings: the formats at 9600, then on at 14400 where the port
@@ -377,10 +380,10 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
     QCOMPARE(passes, expected);
 
     QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[16] Quadrel")));
-    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QStringLiteral("19200"));
-    QCOMPARE(Frame()->cbLineFormat->currentText(), QStringLiteral("MODBUS RTU 8E1"));
-    QCOMPARE(Frame()->txtLineAddr->text(), QStringLiteral("16"));
-    QCOMPARE(Frame()->txtLineTimeout->text(), QStringLiteral("30"));
+    QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QStringLiteral("19200"));
+    QCOMPARE(Control<QComboBox>("cbLineFormat")->currentText(), QStringLiteral("MODBUS RTU 8E1"));
+    QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
+    QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("30"));
     QCOMPARE(Frame()->BaudRate, 19200);
 }
 
@@ -388,7 +391,7 @@ void TestQuadrelSearch::closingDuringAScan()
 {
     ThreeDevices();
     OpenSerialPage();
-    QTest::mouseClick(Frame()->imgFindDevice, Qt::LeftButton);
+    QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Progress()->value() >= 5, Generous);
     QElapsedTimer closing;
     closing.start();

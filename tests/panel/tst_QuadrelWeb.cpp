@@ -200,7 +200,7 @@ void TestQuadrelWeb::answerSwitchesOutputsOnTheModule()
                             [](TzSimModule &aModule, uint64_t aNow) { aModule.SetOutputState(2, true, aNow); });
     fServer->Answer = [answer](const TzSeenRequest &) { return HttpAnswer(answer); };
     ConnectPanel();
-    QTRY_VERIFY_WITH_TIMEOUT(Frame()->DOUTs[2].IsOn(), LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Frame()->Outputs().Output(2).IsOn(), LineTimeout);
     // Nothing is asked of the service until remote control is ticked.
     QTest::qWait(1500);
     QCOMPARE(PollsSeen(*fServer), 0);
@@ -242,10 +242,11 @@ void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
     ConnectPanel();
     RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
-    QVERIFY(!Frame()->DOUTs[7].IsOn());
+    QVERIFY(!Frame()->Outputs().Output(7).IsOn());
 
     const size_t mark = ReceivedCount(*Sim());
-    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 7));
+    QTest::mouseClick(Control<TzRelayGrid>("SG_Relays")->viewport(), Qt::LeftButton, {},
+                      CellCentre(Control<TzRelayGrid>("SG_Relays"), 1, 7));
     QCOMPARE(fPanel.OutputPicture(7), QStringLiteral("dout_wait"));
     auto setRequest = [this]() -> const TzSeenRequest * {
         for (const TzSeenRequest &request : fServer->Requests)
@@ -274,7 +275,7 @@ void TestQuadrelWeb::remoteClickAsksTheServiceAndWritesNothing()
 
     // The header click still writes directly.
     const size_t headerMark = ReceivedCount(*Sim());
-    QHeaderView *header = Frame()->SG_Relays->horizontalHeader();
+    QHeaderView *header = Control<TzRelayGrid>("SG_Relays")->horizontalHeader();
     const QPoint section(header->sectionViewportPosition(4) + header->sectionSize(4) / 2, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section);
     QStringList tenOn;
@@ -302,7 +303,8 @@ void TestQuadrelWeb::clickWhileTheFirstRequestIsOutIsSentAfterIt()
     RemoteControl()->click();
     QTRY_VERIFY_WITH_TIMEOUT(PollsSeen(*fServer) >= 1, WebPatience);
     const auto clickOutput7 = [this] {
-        QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 7));
+        QTest::mouseClick(Control<TzRelayGrid>("SG_Relays")->viewport(), Qt::LeftButton, {},
+                          CellCentre(Control<TzRelayGrid>("SG_Relays"), 1, 7));
     };
 
     clickOutput7();
@@ -341,7 +343,8 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
     // an output: it is written to the module, and the hidden box is unticked, with a log line.
     TestMode = false;
     const size_t mark = ReceivedCount(*Sim());
-    QTest::mouseClick(Frame()->SG_Relays->viewport(), Qt::LeftButton, {}, CellCentre(Frame()->SG_Relays, 1, 5));
+    QTest::mouseClick(Control<TzRelayGrid>("SG_Relays")->viewport(), Qt::LeftButton, {},
+                      CellCentre(Control<TzRelayGrid>("SG_Relays"), 1, 5));
     QTRY_COMPARE_WITH_TIMEOUT(OutputWrites(*Sim(), mark), QStringList{QStringLiteral("5:1")}, LineTimeout);
     QVERIFY(!RemoteControl()->isChecked());
     QCOMPARE(Log()->Lines().filter(QStringLiteral("удалённое управление отключено")).size(), 1);
@@ -357,7 +360,7 @@ void TestQuadrelWeb::leavingTestModeEndsRemoteControl()
 
     // Test mode back on: remote control stays off until the operator ticks it again.
     TestMode = true;
-    QSignalSpy refreshes(Frame()->InterfaceTimer, &QTimer::timeout);
+    QSignalSpy refreshes(Control<QTimer>("InterfaceTimer"), &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= 3, LineTimeout);
     QVERIFY(RemoteControl()->isVisible());
     QVERIFY(!RemoteControl()->isChecked());

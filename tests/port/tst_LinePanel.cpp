@@ -76,15 +76,15 @@ void TestLinePanel::pollsAtSpeedsWithoutATermiosCode()
     // The simulator answers only at the module's own speed, which it compares with the line's.
     Sim()->Bus().WithModule(ModuleAddress, [&](TzSimModule &m, uint64_t) { QVERIFY(m.SetLineSettings(speed, 4)); });
     fPanel.ChooseSerial();
-    Frame()->cbLineBaudRate->setCurrentText(QString::number(speed));
-    QCOMPARE(Frame()->cbLineBaudRate->currentText(), QString::number(speed));
+    Control<QComboBox>("cbLineBaudRate")->setCurrentText(QString::number(speed));
+    QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QString::number(speed));
     fPanel.ClickConnect();
     WaitForPolling();
-    QCOMPARE(Frame()->labBaudRate->text(), QString::number(speed));
+    QCOMPARE(Control<QLabel>("labBaudRate")->text(), QString::number(speed));
     const size_t sent = fPanel.FrameLog().SentCount();
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.FrameLog().SentCount() >= sent + 16, LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
-                             LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QRegularExpression("^2\\d\\.\\d\\d В$").match(Control<QLabel>("labPower1")->text()).hasMatch(), LineTimeout);
 }
 
 void TestLinePanel::lateAnswersNeverReachAnotherTag_data()
@@ -112,14 +112,14 @@ void TestLinePanel::lateAnswersNeverReachAnotherTag()
     fPanel.ClickConnect();
     WaitForPolling();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(1), QStringLiteral("dout_on"), LineTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^2\\d\\.\\d\\d В$").match(Frame()->labPower1->text()).hasMatch(),
-                             LineTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QRegularExpression("^2\\d\\.\\d\\d В$").match(Control<QLabel>("labPower1")->text()).hasMatch(), LineTimeout);
 
     // Watch the screen as the operator would, all along.
     QStringList wrong;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
-        if (Frame()->labPower1->palette().color(QPalette::Window) == AlarmColour)
+        if (Control<QLabel>("labPower1")->palette().color(QPalette::Window) == AlarmColour)
             wrong << QStringLiteral("false power alarm");
         if (fPanel.OutputPicture(1) == QStringLiteral("dout_off"))
             wrong << QStringLiteral("output 1 shown off");
@@ -138,7 +138,7 @@ void TestLinePanel::lateAnswersNeverReachAnotherTag()
     // The module is quick again: the panel shows good values again.
     Sim()->Faults().SetAnswerDelay(0);
     Sim()->Bus().WithModule(ModuleAddress, [](TzSimModule &m, uint64_t) { m.SetSupply(23000, 0); });
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->labPower1->text(), QStringLiteral("23.00 В"), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>("labPower1")->text(), QStringLiteral("23.00 В"), 60000);
     QCOMPARE(fPanel.OutputPicture(1), QStringLiteral("dout_on"));
     watch.stop();
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 3).join(", ")));

@@ -93,7 +93,7 @@ int main(int argc, char *argv[])
     mainWindow.ShowAtStart();
 
     if (options.Connect && mainWindow.Frame())
-        QTimer::singleShot(0, mainWindow.Frame(), [&mainWindow] { mainWindow.Frame()->btnConnect->click(); });
+        QTimer::singleShot(0, mainWindow.Frame(), [&mainWindow] { mainWindow.Frame()->ConnectAsClicked(); });
 
     if (const QString screenshot = options.Screenshot; !screenshot.isEmpty()) {
         QTimer::singleShot(options.ScreenshotAfterMs, &mainWindow, [&mainWindow, screenshot] {

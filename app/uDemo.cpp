@@ -37,8 +37,9 @@ bool TzDemo::Start(TfrQuadrel *aFrame, QString *aError)
         aFrame->AddPortOnTop(QString::fromStdString(path));
         // The converter is a bonus: another program may hold its port.
         if (fSim->StartUdp("127.0.0.2", DemoConverterPort)) {
-            aFrame->txtEthernetAddr->setText(QStringLiteral("127.0.0.2"));
-            aFrame->txtEthernetPort->setText(QString::number(DemoConverterPort));
+            aFrame->findChild<QLineEdit *>(QStringLiteral("txtEthernetAddr"))->setText(QStringLiteral("127.0.0.2"));
+            aFrame->findChild<QLineEdit *>(QStringLiteral("txtEthernetPort"))
+                ->setText(QString::number(DemoConverterPort));
         }
     }
     return true;

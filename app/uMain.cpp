@@ -69,11 +69,11 @@ void TfrmMain::FormCreate()
     // Without a system menu the two commands live in the logo's context menu, which the keyboard
     // opens too: the logo takes focus, and the menu key or Shift+F10 shows the menu.
     if (fFrame) {
-        fFrame->imgLogo->setContextMenuPolicy(Qt::ActionsContextMenu);
-        fFrame->imgLogo->setFocusPolicy(Qt::StrongFocus);
-        fFrame->imgLogo->setAccessibleName(QStringLiteral("Quadrel: меню окна"));
-        fFrame->imgLogo->addAction(actTestMode);
-        fFrame->imgLogo->addAction(actStayOnTop);
+        fFrame->Logo()->setContextMenuPolicy(Qt::ActionsContextMenu);
+        fFrame->Logo()->setFocusPolicy(Qt::StrongFocus);
+        fFrame->Logo()->setAccessibleName(QStringLiteral("Quadrel: меню окна"));
+        fFrame->Logo()->addAction(actTestMode);
+        fFrame->Logo()->addAction(actStayOnTop);
     }
 #endif
 }

@@ -313,6 +313,11 @@ void TfrQuadrel::btnHelpClick()
                   QStringLiteral("Уведомление"), 0x40);
 }
 
+void TfrQuadrel::ConnectAsClicked()
+{
+    btnConnect->click();
+}
+
 void TfrQuadrel::FrameClick()
 {
     CloseAllPanel();

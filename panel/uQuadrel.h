@@ -79,51 +79,74 @@ public:
     void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition) override;
     void CloseAllPanel() override;
 
-    // --- construction (uQuadrel.cpp) ---
+    // --- for the application ---
     // Puts a port at the top of the list and selects it (the demo's simulated module).
     void AddPortOnTop(const QString &aPortName);
-    void FrameClick();
     // "COM12" for Windows-style names, otherwise the port's own name ("/dev/ttyUSB0").
     QString PortCaption() const;
+    // Connects as a click on "Подключиться" does (the demo's "--connect").
+    void ConnectAsClicked();
+    // The logo picture: the window's system menu opens from it.
+    TzPictureLabel *Logo() const { return imgLogo; }
+    // Whether the main window starts minimised: an autorun start with "Autorun_mini" set.
+    bool StartMinimised() const;
+    // An "/autorun" start: notices become log lines, nothing waits for the operator.
+    bool Silent() const { return SilenceMode; }
+    void SetSilent(bool aSilent) { SilenceMode = aSilent; }
+    // The frame is still being built (its saves are held back meanwhile).
+    bool Initialising() const { return InitMode; }
 
-    // --- connection and polling (uQuadrelConnection.cpp) ---
+    // --- what the screen shows of the connection ---
     void Disconnect();
-    // The first cycle is done: the labels show the module (the device settings panel fills itself).
-    void AfterFirstUpdate();
+    // The screen refresh of every 500 ms: labels, animations, stale marking.
     void InterfaceTimerTimer();
-    void ButtonsEnabled(bool aEnabled);
-    void Anima(bool aEnabled);
-    void AniTimerTimer();
-    void ArrowTimerTimer();
     bool IsEthernetPage() const;
     bool ValuesStale() const { return fValuesStale; }
     // The register template loaded; without it the panel refuses to connect.
     bool TemplateLoaded() const;
+    // The module address, serial port number and line speed the panel connects with.
+    int ModuleAddress() const { return DevAddr; }
+    int ComPortNumber() const { return ComPort; }
+    int LineSpeed() const { return BaudRate; }
 
     // --- register access through the link (uQuadrelRegisters.cpp) ---
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
+    // A write that reaches the module in the order given, through the link.
+    void SetRegInOrder(int aID, double aValue);
+
+    // --- the features' panels ---
+    TzDeviceSettingsPanel &DeviceSettings() const { return *fDeviceSettings; }
+    TzWebBridgePanel &WebBridge() const { return *fWebBridge; }
+    // Saves the connection, autorun and style settings as shown (not while the frame is built).
+    void SaveOptions();
+
+protected:
+    void resizeEvent(QResizeEvent *aEvent) override;
+    void showEvent(QShowEvent *aEvent) override;
+    void hideEvent(QHideEvent *aEvent) override;
+    void mousePressEvent(QMouseEvent *aEvent) override;
+
+private:
+    // What only the frame itself calls: its handlers, features and state.
+
+    // --- construction (uQuadrel.cpp) ---
+    void FrameClick();
+
+    // --- connection and polling (uQuadrelConnection.cpp) ---
+    // The first cycle is done: the labels show the module (the device settings panel fills itself).
+    void AfterFirstUpdate();
+    void ButtonsEnabled(bool aEnabled);
+    void Anima(bool aEnabled);
+    void AniTimerTimer();
+    void ArrowTimerTimer();
 
     // --- outputs (uQuadrelRelays.cpp) ---
     void SendDOUT(int aIndex, bool aOn);
     void SG_RelaysMouseDown(int aCol, int aRow);
 
-    // --- writes that reach the module in the order given, through the link ---
-    void SetRegInOrder(int aID, double aValue);
-
-    // --- device settings, restart and identifier (uDeviceSettingsPanel.cpp) ---
-    TzDeviceSettingsPanel &DeviceSettings() const { return *fDeviceSettings; }
-
-    // --- web bridge (uWebBridgePanel.cpp) ---
-    TzWebBridgePanel &WebBridge() const { return *fWebBridge; }
-
-    // --- options file (TzPanelOptions), autorun and styles (TzAutorunPanel) ---
-    // Saves the connection, autorun and style settings as shown (not while the frame is built).
-    void SaveOptions();
     // The web bridge's settings from its controls into the options file.
     void SaveHTTPOptions();
-    // Whether the main window starts minimised: an autorun start with "Autorun_mini" set.
-    bool StartMinimised() const;
 
     // --- state ---
     bool InitMode = false;
@@ -180,15 +203,6 @@ public:
 
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
-
-protected:
-    void resizeEvent(QResizeEvent *aEvent) override;
-    void showEvent(QShowEvent *aEvent) override;
-    void hideEvent(QHideEvent *aEvent) override;
-    void mousePressEvent(QMouseEvent *aEvent) override;
-
-private:
-    // What only the frame itself calls: its handlers, features and state.
 
     // --- construction (uQuadrel.cpp) ---
     void EnumSerialPorts();

@@ -145,14 +145,14 @@ int MemoryOverTime(int aSeconds, const QString &aSimPath)
     frame->resize(800, 750);
     main.show();
     frame->AddPortOnTop(path);
-    frame->cbLineBaudRate->setCurrentText(QStringLiteral("115200"));
-    frame->btnConnect->click();
+    frame->findChild<QComboBox *>("cbLineBaudRate")->setCurrentText(QStringLiteral("115200"));
+    frame->findChild<QPushButton *>("btnConnect")->click();
     if (!WaitFor([frame] { return frame->Link()->Polling(); }, 20000)
-        || !WaitFor([frame] { return frame->btnPortObserver->isVisible(); }, 5000)) {
+        || !WaitFor([frame] { return frame->findChild<QPushButton *>("btnPortObserver")->isVisible(); }, 5000)) {
         std::fprintf(stderr, "the panel did not connect to %s\n", qPrintable(path));
         return 1;
     }
-    frame->btnPortObserver->click();
+    frame->findChild<QPushButton *>("btnPortObserver")->click();
     TfrmPortObserver *observer = PortObservers().last();
     observer->rbDinamica->click();
 
@@ -198,7 +198,7 @@ int MemoryOverTime(int aSeconds, const QString &aSimPath)
     std::printf(
         "rss: start %ld kB, end %ld kB, max %ld kB; slope after 2 min %.3f kB/min; extrapolated to 1 h: %.0f kB\n",
         first, last, highest, slope * 60.0, hour);
-    frame->btnConnect->click();
+    frame->findChild<QPushButton *>("btnConnect")->click();
     sim.closeWriteChannel();
     sim.terminate();
     sim.waitForFinished(5000);

@@ -79,9 +79,9 @@ int main(int argc, char **argv)
     stalls.Start();
     frame->AddPortOnTop(path);
     clock.restart();
-    frame->btnConnect->click();
+    frame->findChild<QPushButton *>("btnConnect")->click();
     // Connected once the probe is answered; the first cycle is then queued over a few turns.
-    if (!WaitFor([&] { return frame->Connected && !frame->Link()->FirstCycleQueuing(); }, 30 * 60 * 1000)) {
+    if (!WaitFor([&] { return frame->HostConnected() && !frame->Link()->FirstCycleQueuing(); }, 30 * 60 * 1000)) {
         std::printf("the panel did not connect\n");
         return 1;
     }
@@ -107,14 +107,14 @@ int main(int argc, char **argv)
     stalls.Start();
     const int left = frame->Link()->PendingAnswers();
     clock.restart();
-    frame->btnConnect->click();
+    frame->findChild<QPushButton *>("btnConnect")->click();
     const bool drained = WaitFor([&] { return frame->Link()->PendingAnswers() == 0; }, 30 * 60 * 1000);
     std::printf("disconnect: %d queued requests reported as failed in %lld ms%s; longest interface stall %lld ms\n",
                 left, clock.elapsed(), drained ? "" : " (not all)", stalls.MaxLatenessMs());
 
     // Closing with a full queue: connect again and close at once.
-    frame->btnConnect->click();
-    WaitFor([&] { return frame->Connected; }, 30 * 60 * 1000);
+    frame->findChild<QPushButton *>("btnConnect")->click();
+    WaitFor([&] { return frame->HostConnected(); }, 30 * 60 * 1000);
     Spin(500);
     const int pendingAtClose = frame->Link()->PendingAnswers();
     clock.restart();

@@ -70,9 +70,9 @@ void Measure(int aBaudRate, int aSeconds)
     }
     auto *frame = new TfrQuadrel;
     frame->AddPortOnTop(path);
-    frame->cbLineBaudRate->setCurrentText(QString::number(aBaudRate));
-    frame->btnConnect->click();
-    if (!WaitFor([&] { return frame->Connected && frame->Link()->Polling(); }, 30000)) {
+    frame->findChild<QComboBox *>("cbLineBaudRate")->setCurrentText(QString::number(aBaudRate));
+    frame->findChild<QPushButton *>("btnConnect")->click();
+    if (!WaitFor([&] { return frame->HostConnected() && frame->Link()->Polling(); }, 30000)) {
         std::printf("%6d bit/s: the panel did not start polling\n", aBaudRate);
         delete frame;
         return;
@@ -80,7 +80,7 @@ void Measure(int aBaudRate, int aSeconds)
     Wait(1000); // past the first cycle
     sim.Log().Clear();
     Wait(aSeconds * 1000);
-    frame->btnConnect->click(); // disconnect
+    frame->findChild<QPushButton *>("btnConnect")->click(); // disconnect
     delete frame;
 
     // A timer tick finds part of a slow cycle still queued and queues only the rest (a frame

@@ -131,8 +131,8 @@ int main(int argc, char **argv)
     TfrQuadrel *frame = mainWindow.Frame();
     mainWindow.ShowAtStart();
     frame->AddPortOnTop(path);
-    frame->btnConnect->click();
-    if (!WaitFor([&] { return frame->Connected && frame->Link()->Polling(); }, 30000)) {
+    frame->findChild<QPushButton *>("btnConnect")->click();
+    if (!WaitFor([&] { return frame->HostConnected() && frame->Link()->Polling(); }, 30000)) {
         std::printf("the panel did not start polling %s\n", qPrintable(path));
         return 1;
     }
@@ -150,7 +150,7 @@ int main(int argc, char **argv)
 
     const auto share = [&](long long aTicks) { return 100.0 * double(aTicks) / double(clockTicks) / elapsed; };
     std::printf("The panel polling a simulated module for %.1f s (%s, still connected: %s)\n", elapsed,
-                qPrintable(path), frame->Connected ? "yes" : "no");
+                qPrintable(path), frame->HostConnected() ? "yes" : "no");
     std::printf("  whole process: %.2f %% of one core\n", share(processAfter - processBefore));
     for (const auto &[tid, now] : after) {
         const auto then = before.find(tid);
@@ -169,7 +169,7 @@ int main(int argc, char **argv)
                             timer->interval());
     std::printf("\n");
 
-    frame->btnConnect->click(); // disconnect
+    frame->findChild<QPushButton *>("btnConnect")->click(); // disconnect
     sim.terminate();
     sim.waitForFinished(10000);
     return 0;

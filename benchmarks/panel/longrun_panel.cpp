@@ -94,14 +94,14 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     main.show();
     frame->WebBridge().SetHttpBase(aServiceBase);
     frame->AddPortOnTop(path);
-    frame->cbLineBaudRate->setCurrentText(QStringLiteral("115200"));
-    frame->btnConnect->click();
+    frame->findChild<QComboBox *>("cbLineBaudRate")->setCurrentText(QStringLiteral("115200"));
+    frame->findChild<QPushButton *>("btnConnect")->click();
     if (!WaitFor([frame] { return frame->Link()->Polling(); }, 20000)
-        || !WaitFor([frame] { return frame->btnPortObserver->isVisible(); }, 5000)) {
+        || !WaitFor([frame] { return frame->findChild<QPushButton *>("btnPortObserver")->isVisible(); }, 5000)) {
         std::fprintf(stderr, "the panel did not connect to %s\n", qPrintable(path));
         return 1;
     }
-    frame->btnPortObserver->click();
+    frame->findChild<QPushButton *>("btnPortObserver")->click();
     TfrmPortObserver *observer = PortObservers().last();
     observer->rbDinamica->click();
     // Remote control is a test feature: it stays on only while test mode is.
@@ -136,7 +136,7 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     PrintTrend("fds", samples, &Sample::Fds);
     PrintTrend("threads", samples, &Sample::Threads);
     remoteControl->setChecked(false);
-    frame->btnConnect->click();
+    frame->findChild<QPushButton *>("btnConnect")->click();
     sim.closeWriteChannel();
     sim.terminate();
     sim.waitForFinished(5000);

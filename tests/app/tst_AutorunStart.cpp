@@ -86,7 +86,7 @@ void TestAutorunStart::startsSilentMinimisedAndConnectsAfterTheDelay()
     TfrQuadrel *frame = window.Frame();
     QVERIFY(frame);
     window.ShowAtStart();
-    QCOMPARE(frame->SilenceMode, RealAutorun);
+    QCOMPARE(frame->Silent(), RealAutorun);
     QCOMPARE(window.isMinimized(), RealAutorun);
     QCOMPARE(frame->findChild<QTimer *>(QStringLiteral("AutostartTimer"))->isActive(), RealAutorun);
     QCOMPARE(frame->findChild<QTimer *>(QStringLiteral("AutostartTimer"))->interval(), 2000);
@@ -110,10 +110,10 @@ void TestAutorunStart::withoutAutorunElementNothingHappens()
     TfrmTempLog log;
     TfrmMain window;
     window.ShowAtStart();
-    QVERIFY(!window.Frame()->SilenceMode);
+    QVERIFY(!window.Frame()->Silent());
     QVERIFY(!window.isMinimized());
     QVERIFY(!window.Frame()->findChild<QTimer *>(QStringLiteral("AutostartTimer"))->isActive());
-    QCOMPARE(window.Frame()->txtLineAddr->text(), QStringLiteral("20"));
+    QCOMPARE(window.Frame()->findChild<QLineEdit *>("txtLineAddr")->text(), QStringLiteral("20"));
 }
 
 void TestAutorunStart::helpNoticeFollowsTheSilentRule()
@@ -133,7 +133,7 @@ void TestAutorunStart::helpNoticeFollowsTheSilentRule()
         }
     });
     closer.start(20);
-    QTest::mouseClick(window.Frame()->btnHelp, Qt::LeftButton);
+    QTest::mouseClick(window.Frame()->findChild<QPushButton *>("btnHelp"), Qt::LeftButton);
     if (RealAutorun) {
         // Silent: a log line instead of a box that would wait for someone who is not there.
         QVERIFY(boxes.isEmpty());

@@ -102,7 +102,7 @@ void TestMainWindow::logoMenuFromTheKeyboard()
     TfrmMain window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    TzPictureLabel *logo = window.Frame()->imgLogo;
+    TzPictureLabel *logo = window.Frame()->findChild<TzPictureLabel *>("imgLogo");
     QCOMPARE(logo->focusPolicy(), Qt::StrongFocus);
     QVERIFY(!window.StayOnTop());
 
@@ -142,7 +142,7 @@ void TestMainWindow::hintsComeQuicklyAndStay()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 200);
-    QLineEdit *address = window.Frame()->txtLineAddr;
+    QLineEdit *address = window.Frame()->findChild<QLineEdit *>("txtLineAddr");
     QVERIFY(!address->toolTip().isEmpty());
     QHelpEvent hint(QEvent::ToolTip, QPoint(2, 2), address->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(address, &hint);

@@ -119,7 +119,7 @@ namespace TestPanelState {
 
 bool IsConnected(const TfrQuadrel &aFrame)
 {
-    return aFrame.Connected;
+    return aFrame.HostConnected();
 }
 
 bool IsPolling(const TfrQuadrel &aFrame)
@@ -129,7 +129,7 @@ bool IsPolling(const TfrQuadrel &aFrame)
 
 QString OutputPicture(const TfrQuadrel &aFrame, int aOutput)
 {
-    return aFrame.SG_Relays->Outputs()->Picture(aOutput);
+    return aFrame.Outputs().Picture(aOutput);
 }
 
 int PendingAnswers(TfrQuadrel &aFrame)
@@ -180,7 +180,7 @@ void TestPanel::CreateFrame(const TSetup &aSetup)
     }
     fFrame = new TfrQuadrel(fMain);
     if (aSetup.Silent)
-        fFrame->SilenceMode = true;
+        fFrame->SetSilent(true);
     if (aSetup.Size.isValid())
         fFrame->resize(aSetup.Size);
 }

@@ -280,7 +280,7 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     QCOMPARE(Control<QComboBox>("cbComPort")->currentText(), QStringLiteral("/dev/ttyQUADREL7"));
     QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("33"));
     QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentIndex(), 5);
-    QCOMPARE(Frame()->BaudRate, 19200);
+    QCOMPARE(Frame()->LineSpeed(), 19200);
     QCOMPARE(Control<QComboBox>("cbLineFormat")->currentIndex(), 2);
     QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("70"));
     QVERIFY(Frame()->IsEthernetPage());
@@ -303,7 +303,7 @@ void TestPanelSettings::optionsRoundTripThroughThePanel()
     QCOMPARE(Autorun()->Settings().DelayValue, 25);
     QCOMPARE(Timer("AutostartTimer")->interval(), 25000);
     // Not started by autorun: not silent, no connection of its own.
-    QVERIFY(!Frame()->SilenceMode);
+    QVERIFY(!Frame()->Silent());
     QVERIFY(!Timer("AutostartTimer")->isActive());
     QCOMPARE(Control<QComboBox>("cbStyles")->currentIndex(), 4);
     QCOMPARE(Styler()->Style(), 4);

@@ -92,8 +92,8 @@ private:
     // and the outputs it shows.
     void MarkConnected(bool aConnected)
     {
-        Frame()->Connected = aConnected;
-        Frame()->Outputs().SetConnected(aConnected);
+        // The link's probe answer is what connects the frame.
+        emit Frame() -> Link()->ProbeAnswered(aConnected);
     }
 };
 
@@ -112,12 +112,12 @@ void TestQuadrelFrame::constructionBuildsTheModel()
 {
     QVERIFY(Frame()->Link()->Device()->Ready);
     QCOMPARE(int(Frame()->Link()->Device()->Tags.size()), 19 + 100);
-    QVERIFY(!Frame()->InitMode);
+    QVERIFY(!Frame()->Initialising());
     QVERIFY(!fPanel.IsConnected());
     QCOMPARE(Control<QLabel>("labAddr")->text(), QStringLiteral("..."));
     QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
     QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QStringLiteral("9600"));
-    QCOMPARE(Frame()->BaudRate, 9600);
+    QCOMPARE(Frame()->LineSpeed(), 9600);
     QCOMPARE(Control<QComboBox>("cbLineFormat")->currentText(), QStringLiteral("MODBUS RTU 8N1"));
     QVERIFY(Control<QComboBox>("cbComPort")->count() > 0);
     for (int n = 1; n <= 20; ++n) {
@@ -244,7 +244,7 @@ void TestQuadrelFrame::ethernetFieldsAreValidated()
 
 void TestQuadrelFrame::afterFirstUpdateShowsTheModule()
 {
-    Frame()->Connected = true;
+    emit Frame() -> Link()->ProbeAnswered(true);
     SetTag(*Frame(), 36864, 73);
     SetTag(*Frame(), 36869, 100);
     SetTag(*Frame(), 36866, 0x0102);
@@ -280,7 +280,7 @@ void TestQuadrelFrame::afterFirstUpdateLeavesAnIdlePanelAlone()
 
 void TestQuadrelFrame::identifierNeedsAllThreeWords()
 {
-    Frame()->Connected = true;
+    emit Frame() -> Link()->ProbeAnswered(true);
     fPanel.Control<QLabel>("txtMAC")->setText("AA-BB-CC-DD-EE-FF");
     SetTag(*Frame(), 36866, 0x0102);
     SetTag(*Frame(), 36867, 0x0304);
@@ -390,7 +390,14 @@ void TestQuadrelFrame::pulseParametersFromTheBlocks()
 
 void TestQuadrelFrame::gridPicturesAndClicksOffline()
 {
-    Frame()->SG_RelaysMouseDown(4, 2); // output 12
+    fPanel.Show();
+    TzRelayGrid *grid = Control<TzRelayGrid>("SG_Relays");
+    auto press = [grid](int aCol, int aRow) {
+        const QPoint centre = grid->visualItemRect(grid->item(aRow - 1, aCol)).center();
+        QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre);
+        QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre);
+    };
+    press(4, 2); // output 12
     QVERIFY(Frame()->Outputs().Output(12).IsWait);
     QCOMPARE(Frame()->Outputs().Output(12).ShimKoef, 1000);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_off"));
@@ -398,7 +405,7 @@ void TestQuadrelFrame::gridPicturesAndClicksOffline()
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_wait"));
     Frame()->Outputs().SetFill(3, 500);
     QCOMPARE(fPanel.OutputPicture(3), QStringLiteral("dout_pulse"));
-    Frame()->SG_RelaysMouseDown(0, 3); // number column: nothing
+    press(0, 3); // number column: nothing
     QVERIFY(!Frame()->Outputs().Output(3).IsWait);
     QVERIFY(!Frame()->Link()->Engine());
 }
@@ -494,21 +501,31 @@ void TestQuadrelFrame::testModeShowsTheTestFeatures()
 
 void TestQuadrelFrame::animations()
 {
-    Frame()->Anima(true);
+    // A connection attempt on a bus without the module: the dots run until the attempt fails.
+    // The timers' ticks are driven here one by one, through the timers themselves.
+    fPanel.StartSim(false);
+    fPanel.ChooseSerial();
+    fPanel.ClickConnect();
     QVERIFY(!Control<QPushButton>("btnConnect")->isEnabled());
+    auto tick = [](QTimer *aTimer) { QVERIFY(QMetaObject::invokeMethod(aTimer, "timeout")); };
+    QTimer *aniTimer = Control<QTimer>("AniTimer");
     QStringList shown;
     for (int i = 0; i < 21; ++i) {
-        Frame()->AniTimerTimer();
+        tick(aniTimer);
         shown << QString::number(Control<QLabel>("labAni")->text().size());
     }
     QCOMPARE(shown.join(','), QStringLiteral("2,3,4,5,6,7,8,9,10,9,8,7,6,5,4,3,2,1,0,1,2"));
-    Frame()->Anima(false);
-    QVERIFY(Control<QPushButton>("btnConnect")->isEnabled());
-    QCOMPARE(Frame()->AniSlide, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), 15000);
+    QVERIFY(!aniTimer->isActive());
+    // The next attempt starts the dots from the beginning.
+    fPanel.ClickConnect();
+    tick(aniTimer);
+    QCOMPARE(Control<QLabel>("labAni")->text().size(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QPushButton>("btnConnect")->isEnabled(), 15000);
 
     QList<int> lefts;
     for (int i = 0; i < 30; ++i) {
-        Frame()->ArrowTimerTimer();
+        tick(Control<QTimer>("ArrowTimer"));
         lefts << Control<TzPictureLabel>("imgArrow")->x();
     }
     QCOMPARE(*std::min_element(lefts.begin(), lefts.end()), 127);
@@ -540,7 +557,14 @@ void TestQuadrelFrame::popupPanels()
     QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton); // one panel at a time
     QVERIFY(!fPanel.Control<QFrame>("panRS485")->isVisible());
     QVERIFY(Control<QFrame>("panComPort")->isVisible());
-    Frame()->FrameClick();
+    // A press on the frame's own bare surface closes the pop-up panels.
+    QPoint bare;
+    for (int y = 2; y < Frame()->height() && bare.isNull(); y += 4)
+        for (int x = 2; x < Frame()->width() && bare.isNull(); x += 4)
+            if (!Frame()->childAt(x, y))
+                bare = QPoint(x, y);
+    QVERIFY(!bare.isNull());
+    QTest::mouseClick(Frame(), Qt::LeftButton, {}, bare);
     QVERIFY(!Control<QFrame>("panComPort")->isVisible());
     QVERIFY(!results->isVisible());
     QVERIFY(!Control<QPushButton>("btnComPort")->isChecked());
@@ -644,10 +668,10 @@ void TestQuadrelFrame::panelButtonsToggleThroughTheirAccessibleAction()
     QFETCH(QString, button);
     QFETCH(QString, panel);
     fPanel.Show();
-    Frame()->ButtonsEnabled(true);
     auto *pushButton = Frame()->findChild<QPushButton *>(button);
     auto *popup = Frame()->findChild<QWidget *>(panel);
     QVERIFY(pushButton && popup);
+    pushButton->setEnabled(true); // as the first cycle's end enables it
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(pushButton);
     QVERIFY(accessible && accessible->actionInterface());
     QAccessibleActionInterface *actions = accessible->actionInterface();

@@ -96,7 +96,9 @@ int LinesStartingWith(const QStringList &aLines, const QString &aStart)
 
 const QList<QPushButton *> CommandButtons(TfrQuadrel *aFrame)
 {
-    QList<QPushButton *> buttons{aFrame->btnRS485, aFrame->findChild<QPushButton *>("btnReset"), aFrame->btnDOUT};
+    QList<QPushButton *> buttons{aFrame->findChild<QPushButton *>("btnRS485"),
+                                 aFrame->findChild<QPushButton *>("btnReset"),
+                                 aFrame->findChild<QPushButton *>("btnDOUT")};
     for (const char *name : {"btnAllOn", "btnAllOff", "btnAllOnSlow", "btnAllOffSlow", "btnSnakeOn", "btnRunner"})
         buttons << aFrame->findChild<QPushButton *>(QString::fromLatin1(name));
     return buttons;
@@ -307,7 +309,8 @@ void TestQuadrelLine::headerClickWritesTenCoils()
     QHeaderView *header = Control<TzRelayGrid>("SG_Relays")->horizontalHeader();
     const QPoint section(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section);
-    QVERIFY(Frame()->TableRelaysA_IsOn);
+    // The header switched its ten outputs on: every write below is "on"; a second click switches
+    // them off again.
     for (int n = 1; n <= 10; ++n) {
         const Request write{ModuleAddress, 5, 4096 + 128 * (n - 1), 0xFF00};
         QTRY_VERIFY2_WITH_TIMEOUT(ReceivedRequests(*Sim(), mark).contains(write), qPrintable(QString::number(n)),
@@ -315,6 +318,13 @@ void TestQuadrelLine::headerClickWritesTenCoils()
     }
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(10), QStringLiteral("dout_on"), LineTimeout);
     QCOMPARE(fPanel.OutputPicture(11), QStringLiteral("dout_off"));
+    const size_t markOff = ReceivedCount(*Sim());
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, section);
+    for (int n = 1; n <= 10; ++n) {
+        const Request write{ModuleAddress, 5, 4096 + 128 * (n - 1), 0x0000};
+        QTRY_VERIFY2_WITH_TIMEOUT(ReceivedRequests(*Sim(), markOff).contains(write), qPrintable(QString::number(n)),
+                                  LineTimeout);
+    }
 }
 
 void TestQuadrelLine::pulsingOutputShowsThePulsePicture()
@@ -772,13 +782,13 @@ void TestQuadrelLine::brokenTemplateRefusesToConnect()
     frame->AddPortOnTop(fPath);
     frame->show();
     QTimer::singleShot(0, this, closeNotice);
-    QTest::mouseClick(frame->btnConnect, Qt::LeftButton);
+    QTest::mouseClick(frame->findChild<QPushButton *>("btnConnect"), Qt::LeftButton);
     const QString refusal = QStringLiteral("Подключение невозможно: таблица регистров не загружена");
     QCOMPARE(notices.value(1), refusal);
     QCOMPARE(Log()->Lines().front(), refusal);
     QVERIFY(!frame->Link()->Engine());
     QVERIFY(!TestPanelState::IsConnected(*frame));
-    QVERIFY(frame->btnConnect->isEnabled());
+    QVERIFY(frame->findChild<QPushButton *>("btnConnect")->isEnabled());
     QVERIFY(!frame->Link()->findChild<QTimer *>("ConnectBtnTimer")->isActive());
     QCOMPARE(ReceivedCount(*Sim()), size_t(0));
 }
@@ -829,7 +839,7 @@ void TestQuadrelLine::gridFromTheKeyboard()
     QCOMPARE(header->CurrentSection(), 4);
     const size_t beforeHeader = ReceivedCount(*Sim());
     QTest::keyClick(header, Qt::Key_Space);
-    QVERIFY(Frame()->TableRelaysB_IsOn);
+    // Space switched outputs 11 to 20 on: every write below is "on".
     for (int n = 11; n <= 20; ++n)
         QTRY_VERIFY2_WITH_TIMEOUT(
             CoilWrites(*Sim(), beforeHeader).contains(Request{ModuleAddress, 5, OutputCoil(n), 0xFF00}),

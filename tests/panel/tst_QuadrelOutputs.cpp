@@ -654,7 +654,7 @@ void TestQuadrelOutputs::networkSettingsApplyRestartAndReconnect()
     QCOMPARE(Control<QComboBox>("cbLineBaudRate")->currentText(), QStringLiteral("19200"));
     QCOMPARE(Control<QComboBox>("cbLineFormat")->currentText(), QStringLiteral("MODBUS RTU 8E1"));
     QCOMPARE(Control<QLineEdit>("txtLineAddrEth")->text(), QStringLiteral("20"));
-    QCOMPARE(Frame()->BaudRate, 19200);
+    QCOMPARE(Frame()->LineSpeed(), 19200);
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t) {
         QCOMPARE(m.StoredNetwork().Address, uint8_t(20));
         QCOMPARE(m.ActiveNetwork().Address, uint8_t(16)); // not before a restart

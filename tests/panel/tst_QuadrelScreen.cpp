@@ -172,7 +172,7 @@ void TestQuadrelScreen::refreshedPortListNamesThePortOpened()
     fPanel.Show();
     QTest::mouseClick(Control<QPushButton>("btnComPort"), Qt::LeftButton);
     Frame()->AddPortOnTop(QStringLiteral("/dev/quadrel-gone77"));
-    QCOMPARE(Frame()->ComPort, 77);
+    QCOMPARE(Frame()->ComPortNumber(), 77);
 
     // The refreshed list selects its first port: that one is taken over, number included.
     QTest::mouseClick(Control<TzPictureLabel>("imgRefreshPortList"), Qt::LeftButton);
@@ -180,13 +180,13 @@ void TestQuadrelScreen::refreshedPortListNamesThePortOpened()
     QVERIFY(selected != QStringLiteral("/dev/quadrel-gone77"));
     int number = -1;
     if (ExtractDigitsToInt(selected, number))
-        QCOMPARE(Frame()->ComPort, number);
+        QCOMPARE(Frame()->ComPortNumber(), number);
     QCOMPARE(Frame()->PortCaption(), selected);
 
     // A list of Windows names, filled with its signals held back as the refresh fills it: the
     // lines of the next attempt name the port it opens, not the one selected before.
     Frame()->AddPortOnTop(QStringLiteral("COM7"));
-    QCOMPARE(Frame()->ComPort, 7);
+    QCOMPARE(Frame()->ComPortNumber(), 7);
     {
         const QSignalBlocker quiet(Control<QComboBox>("cbComPort"));
         Control<QComboBox>("cbComPort")->clear();

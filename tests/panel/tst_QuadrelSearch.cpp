@@ -228,7 +228,7 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
     QCOMPARE(Control<QComboBox>("cbLineFormat")->currentIndex(), 0);
     QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("45"));
     QCOMPARE(Control<QComboBox>("cbComPort")->currentText(), fPath);
-    QCOMPARE(Frame()->BaudRate, 9600);
+    QCOMPARE(Frame()->LineSpeed(), 9600);
 
     // Scanning again, a double click ends the scan (it holds the port) and connects to module 20.
     QTest::mouseClick(Control<TzPictureLabel>("imgFindDevice"), Qt::LeftButton);
@@ -240,7 +240,7 @@ void TestQuadrelSearch::clickTakesOverDoubleClickConnects()
     QVERIFY(!Engine().InFindProgress());
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsPolling(), Generous);
-    QCOMPARE(Frame()->DevAddr, 20);
+    QCOMPARE(Frame()->ModuleAddress(), 20);
     // The panel polls module 20: reads of the output states reach address 20.
     QTRY_VERIFY_WITH_TIMEOUT(std::ranges::any_of(fPanel.FrameLog().ReceivedFrames(),
                                                  [](const TSimBytes &f) {
@@ -281,7 +281,7 @@ void TestQuadrelSearch::keyboardScansAndConnects()
     QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
     QTest::keyClick(List(), Qt::Key_Enter);
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
-    QCOMPARE(Frame()->DevAddr, 16);
+    QCOMPARE(Frame()->ModuleAddress(), 16);
 }
 
 void TestQuadrelSearch::scansThroughTheConverter()
@@ -332,7 +332,7 @@ void TestQuadrelSearch::scansThroughTheConverter()
     QCOMPARE(Control<QLineEdit>("txtLineAddrEth")->text(), QStringLiteral("20"));
     QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, EntryCentre(QStringLiteral("[20] Quadrel")));
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), Generous);
-    QCOMPARE(Frame()->DevAddr, 20);
+    QCOMPARE(Frame()->ModuleAddress(), 20);
 }
 
 void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
@@ -384,7 +384,7 @@ void TestQuadrelSearch::everySpeedAndFormatFindsAModule()
     QCOMPARE(Control<QComboBox>("cbLineFormat")->currentText(), QStringLiteral("MODBUS RTU 8E1"));
     QCOMPARE(Control<QLineEdit>("txtLineAddr")->text(), QStringLiteral("16"));
     QCOMPARE(Control<QLineEdit>("txtLineTimeout")->text(), QStringLiteral("30"));
-    QCOMPARE(Frame()->BaudRate, 19200);
+    QCOMPARE(Frame()->LineSpeed(), 19200);
 }
 
 void TestQuadrelSearch::closingDuringAScan()

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -61,20 +62,24 @@ void Apply(TfrQuadrel &aFrame, const TzSet &aSet, int aRound)
     QLineEdit *delay = Part<QLineEdit>(aFrame, "txtAutostartDelay");
     TzFormStyler *styler = Part<TzFormStyler>(aFrame, "AdvFormStyler1");
     {
-        const QSignalBlocker b1(aFrame.txtLineAddr), b2(aFrame.txtLineTimeout), b3(aFrame.cbLineBaudRate),
-            b4(aFrame.cbLineFormat), b5(aFrame.txtEthernetAddr), b6(aFrame.txtEthernetPort),
-            b7(aFrame.txtEthernetTimeout), b8(aFrame.txtLineAddrEth), b9(aFrame.cbLineFormatEth),
-            b10(aFrame.ConnectPager), b11(delay), b12(styler), b13(aFrame.cbStyles);
-        aFrame.txtLineAddr->setText(aSet.Addr);
-        aFrame.txtLineTimeout->setText(aSet.Timeout);
-        aFrame.cbLineBaudRate->setCurrentIndex(aSet.Baud);
-        aFrame.cbLineFormat->setCurrentIndex(aSet.Format);
-        aFrame.txtEthernetAddr->setText(aSet.Host);
-        aFrame.txtEthernetPort->setText(QString::number(aSet.Port));
-        aFrame.txtEthernetTimeout->setText(QString::number(aSet.Wait));
-        aFrame.txtLineAddrEth->setText(aSet.EthAddr);
-        aFrame.cbLineFormatEth->setCurrentIndex(aSet.EthFormat);
-        aFrame.ConnectPager->setCurrentWidget(aSet.Ethernet ? aFrame.PageConnEthernet : aFrame.PageConnCOM);
+        const QSignalBlocker b1(Part<QLineEdit>(aFrame, "txtLineAddr")), b2(Part<QLineEdit>(aFrame, "txtLineTimeout")),
+            b3(Part<QComboBox>(aFrame, "cbLineBaudRate")), b4(Part<QComboBox>(aFrame, "cbLineFormat")),
+            b5(Part<QLineEdit>(aFrame, "txtEthernetAddr")), b6(Part<QLineEdit>(aFrame, "txtEthernetPort")),
+            b7(Part<QLineEdit>(aFrame, "txtEthernetTimeout")), b8(Part<QLineEdit>(aFrame, "txtLineAddrEth")),
+            b9(Part<QComboBox>(aFrame, "cbLineFormatEth")), b10(Part<QTabWidget>(aFrame, "ConnectPager")), b11(delay),
+            b12(styler), b13(Part<QComboBox>(aFrame, "cbStyles"));
+        Part<QLineEdit>(aFrame, "txtLineAddr")->setText(aSet.Addr);
+        Part<QLineEdit>(aFrame, "txtLineTimeout")->setText(aSet.Timeout);
+        Part<QComboBox>(aFrame, "cbLineBaudRate")->setCurrentIndex(aSet.Baud);
+        Part<QComboBox>(aFrame, "cbLineFormat")->setCurrentIndex(aSet.Format);
+        Part<QLineEdit>(aFrame, "txtEthernetAddr")->setText(aSet.Host);
+        Part<QLineEdit>(aFrame, "txtEthernetPort")->setText(QString::number(aSet.Port));
+        Part<QLineEdit>(aFrame, "txtEthernetTimeout")->setText(QString::number(aSet.Wait));
+        Part<QLineEdit>(aFrame, "txtLineAddrEth")->setText(aSet.EthAddr);
+        Part<QComboBox>(aFrame, "cbLineFormatEth")->setCurrentIndex(aSet.EthFormat);
+        Part<QTabWidget>(aFrame, "ConnectPager")
+            ->setCurrentWidget(aSet.Ethernet ? Part<QWidget>(aFrame, "PageConnEthernet")
+                                             : Part<QWidget>(aFrame, "PageConnCOM"));
         mini->setChecked(aSet.Mini);
         autostart->setChecked(aSet.Autostart);
         delayOn->setChecked(aSet.DelayOn);
@@ -88,10 +93,11 @@ void Apply(TfrQuadrel &aFrame, const TzSet &aSet, int aRound)
     aFrame.findChild<QLineEdit *>(QStringLiteral("txtProxyServer"))->setText(aSet.ProxyServer);
     aFrame.findChild<QLineEdit *>(QStringLiteral("txtProxyPass"))->setText(aSet.ProxyPass);
     aFrame.findChild<QLineEdit *>(QStringLiteral("txtAuthKey"))->setText(aSet.Key);
-    aFrame.SaveHTTPOptions();
+    // "Сохранить" of the web bridge's panel saves its settings.
+    Part<QPushButton>(aFrame, "btnHTTP_Apply")->click();
 
     for (int n = 1; n <= 20; ++n)
-        aFrame.SG_Relays->SetDescription(n, aSet.Hint + QString::number(n));
+        Part<TzRelayGrid>(aFrame, "SG_Relays")->SetDescription(n, aSet.Hint + QString::number(n));
     TzProjectKeeper *project = Part<TzProjectKeeper>(aFrame, "ProjectKeeper");
     project->Save(project->Path());
 

@@ -98,8 +98,6 @@ public:
 
     // --- what the screen shows of the connection ---
     void Disconnect();
-    // The screen refresh of every 500 ms: labels, animations, stale marking.
-    void InterfaceTimerTimer();
     bool IsEthernetPage() const;
     bool ValuesStale() const { return fValuesStale; }
     // The register template loaded; without it the panel refuses to connect.
@@ -132,6 +130,8 @@ private:
 
     // --- construction (uQuadrel.cpp) ---
     void FrameClick();
+    // The screen refresh of every 500 ms: labels, animations, stale marking.
+    void InterfaceTimerTimer();
 
     // --- connection and polling (uQuadrelConnection.cpp) ---
     // The first cycle is done: the labels show the module (the device settings panel fills itself).

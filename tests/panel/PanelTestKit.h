@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QSize>
 #include <QString>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -223,6 +225,11 @@ protected:
     TzSimulator *Sim() const { return fPanel.Sim(); }
     TfrmTempLog *Log() const { return fPanel.Log(); }
     TfrQuadrel *Frame() const { return fPanel.Frame(); }
+    // The screen refresh runs now, as its 500 ms timer runs it.
+    void RefreshScreen() const
+    {
+        QVERIFY(QMetaObject::invokeMethod(Control<QTimer>(QStringLiteral("InterfaceTimer")), "timeout"));
+    }
     // A control of the frame by its object name, e.g. Control<QLineEdit>("txtShimOn").
     template <class T>
     T *Control(const QString &aName) const

@@ -315,7 +315,7 @@ void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
     SetTag(*Frame(), 24582, 24582);
     SetTag(*Frame(), 36881, 0x8000);
     Frame()->Outputs().CommandSent(5, false);
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     for (int n = 1; n <= 20; ++n)
         QCOMPARE(Frame()->Outputs().Output(n).IsOn(), n == 1 || n == 16 || n == 20);
     QVERIFY(!Frame()->Outputs().Output(5).IsWait);
@@ -329,12 +329,12 @@ void TestQuadrelFrame::interfaceTimerShowsStatesAndVoltage()
     QCOMPARE(fPanel.OutputPicture(2), QStringLiteral("dout_off"));
 
     SetTag(*Frame(), 36881, 0x0001);
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::Window), QColor(166, 202, 240));
     QCOMPARE(Control<QLabel>("labPower1")->palette().color(QPalette::WindowText), QColor(0, 0, 128));
 
     MarkConnected(false);
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     QCOMPARE(Control<QPushButton>("btnConnect")->text(), QStringLiteral("Подключиться"));
     QVERIFY(!Control<QPushButton>("btnPortObserver")->isVisibleTo(Frame()));
     QCOMPARE(fPanel.OutputPicture(1), QStringLiteral("dout_off")); // offline: always the off picture
@@ -345,10 +345,10 @@ void TestQuadrelFrame::sequenceRunningFreezesTheGrid()
     MarkConnected(true);
     SetTag(*Frame(), 60016, 0xFFFF);
     Control<QPushButton>("btnRunner")->setChecked(true);
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     QVERIFY(!Frame()->Outputs().Output(1).IsOn());
     Control<QPushButton>("btnRunner")->setChecked(false);
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     QVERIFY(Frame()->Outputs().Output(1).IsOn());
 }
 
@@ -486,11 +486,11 @@ void TestQuadrelFrame::linkTellsTheScreen()
 
 void TestQuadrelFrame::testModeShowsTheTestFeatures()
 {
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     QVERIFY(!Control<QFrame>("panSnake")->isVisibleTo(Frame()));
     QVERIFY(!Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
     TestMode = true;
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     QVERIFY(Control<QFrame>("panSnake")->isVisibleTo(Frame()));
     QVERIFY(Control<QComboBox>("cbStyles")->isVisibleTo(Frame()));
     QVERIFY(fPanel.Control<QCheckBox>("chkRemoteControl")->isVisibleTo(Frame()));
@@ -583,7 +583,7 @@ void TestQuadrelFrame::gridIsAccessible()
 {
     MarkConnected(true);
     SetTag(*Frame(), 60016, 0x0001);
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(Control<TzRelayGrid>("SG_Relays"));
     QVERIFY(grid);
     QAccessibleTableInterface *table = grid->tableInterface();

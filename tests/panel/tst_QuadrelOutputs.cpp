@@ -846,7 +846,7 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     fPanel.ClickConnect();
     QTRY_VERIFY_WITH_TIMEOUT(fPanel.IsConnected(), LineTimeout);
     expectUnknown();
-    Frame()->InterfaceTimerTimer(); // the screen refresh finds nothing read yet
+    RefreshScreen(); // the screen refresh finds nothing read yet
     expectUnknown();
     QTRY_COMPARE_WITH_TIMEOUT(fPanel.OutputPicture(1), QStringLiteral("dout_on"), LineTimeout);
     QCOMPARE(fPanel.OutputPicture(12), QStringLiteral("dout_off"));
@@ -869,7 +869,7 @@ void TestQuadrelOutputs::outputsAreUnknownUntilRead()
     // The read of the states goes unanswered; the screen refresh still has nothing to show.
     TzTag *states = Frame()->Link()->Device()->GetTagByID(60016);
     QTRY_COMPARE_WITH_TIMEOUT(states->Quality(), QualityFailed, 60000);
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     expectUnknown();
     QVERIFY(!Frame()->Outputs().Output(1).IsOn());
 }

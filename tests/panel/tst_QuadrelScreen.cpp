@@ -285,7 +285,7 @@ void TestQuadrelScreen::captionsFitOrAreElidedWithTheirHint()
         fPanel.CreateFrame({.Silent = true});
     }
     fPanel.Show();
-    Frame()->InterfaceTimerTimer();
+    RefreshScreen();
     for (QWidget *panel : std::initializer_list<QWidget *>{Control<QFrame>("panComPort"), Control<QFrame>("panFind"),
                                                            Control<QFrame>("panRS485"), Control<QFrame>("panDOUT"),
                                                            Control<QFrame>("panShim"), Control<QFrame>("panSnake"),

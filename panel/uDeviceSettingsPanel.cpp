@@ -9,6 +9,7 @@
 #include "model/uConnectionRules.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uControlBuilders.h"
 #include "panel/uFieldCheck.h"
 #include "panel/uPanelHost.h"
 #include "panel/uPictureLabel.h"
@@ -29,21 +30,15 @@
 
 namespace {
 
+using PanelControls::Combo;
+using PanelControls::DigitsEdit;
+
 using namespace QuadrelMap;
 constexpr int RestartWaitMs = 1200;
 constexpr int ReminderBlinkMs = 350;
 
 const QColor ResetRed(255, 0, 0);
 const QColor ResetRedTo(255, 13, 13);
-
-QLineEdit *DigitsEdit(QWidget *aParent, const char *aName, const QString &aText, int aMaxLength)
-{
-    auto *edit = new QLineEdit(aText, aParent);
-    edit->setObjectName(QString::fromLatin1(aName));
-    edit->setMaxLength(aMaxLength);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), edit));
-    return edit;
-}
 
 // The module's speed codes in order, from 0 ("1200") on: the list item is the code.
 QStringList SpeedItems()
@@ -61,17 +56,6 @@ QStringList FormatItems()
     for (int item = 0; !LineFormatLabel(item).isEmpty(); ++item)
         items << QStringLiteral("MODBUS ") + LineFormatLabel(item);
     return items;
-}
-
-QComboBox *Combo(QWidget *aParent, const char *aName, const QStringList &aItems, int aSelected,
-                 const QString &aAccessibleName)
-{
-    auto *combo = new QComboBox(aParent);
-    combo->setObjectName(QString::fromLatin1(aName));
-    combo->addItems(aItems);
-    combo->setCurrentIndex(aSelected);
-    combo->setAccessibleName(aAccessibleName);
-    return combo;
 }
 
 } // namespace
@@ -104,7 +88,7 @@ void TzDeviceSettingsPanel::CreateControls(QWidget *aFrame)
     fPanel->hide();
     auto *form = new QFormLayout(fPanel);
     form->addRow(new QLabel(QStringLiteral("Устройство"), fPanel));
-    fAddress = DigitsEdit(fPanel, "txtAddr", QStringLiteral("16"), 6);
+    fAddress = DigitsEdit(fPanel, "txtAddr", QStringLiteral("16"), QString(), 6);
     fAddress->setAccessibleName(QStringLiteral("Адрес прибора"));
     fAddress->setToolTip(QStringLiteral("Адрес прибора\r\nДиапазон: 1..247"));
     form->addRow(QStringLiteral("Адрес:"), fAddress);
@@ -112,7 +96,7 @@ void TzDeviceSettingsPanel::CreateControls(QWidget *aFrame)
     form->addRow(QStringLiteral("Скорость:"), fSpeed);
     fFormat = Combo(fPanel, "cbFormat", FormatItems(), 0, QStringLiteral("Формат символа"));
     form->addRow(QStringLiteral("Формат:"), fFormat);
-    fTimeout = DigitsEdit(fPanel, "txtTimeout", QStringLiteral("0"), 4);
+    fTimeout = DigitsEdit(fPanel, "txtTimeout", QStringLiteral("0"), QString(), 4);
     fTimeout->setToolTip(QStringLiteral("Сетевой тайм-аут в секундах\r\nДиапазон: 0..600"));
     fTimeout->setAccessibleName(QStringLiteral("Сетевой тайм-аут"));
     auto *timeoutRow = new QHBoxLayout;

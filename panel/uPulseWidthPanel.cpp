@@ -8,6 +8,7 @@
 #include "link/uQuadrelLink.h"
 #include "model/uQuadrelMap.h"
 #include "panel/uBlinker.h"
+#include "panel/uControlBuilders.h"
 #include "panel/uFieldCheck.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uPanelHost.h"
@@ -22,6 +23,9 @@
 #include <QRegularExpressionValidator>
 
 namespace {
+
+using PanelControls::DigitsEdit;
+using PanelControls::PopupFrame;
 
 const char *const ZeroDuration = "00:00:00.000";
 
@@ -61,10 +65,7 @@ QLabel *FieldLabel(QWidget *aParent, const QString &aText, QWidget *aBuddy, cons
 
 QLineEdit *NumberEdit(QWidget *aParent, const char *aName, const QString &aText, int aMaxLength, const QRect &aGeometry)
 {
-    auto *edit = new QLineEdit(aText, aParent);
-    edit->setObjectName(QString::fromLatin1(aName));
-    edit->setMaxLength(aMaxLength);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), edit));
+    QLineEdit *edit = DigitsEdit(aParent, aName, aText, QString(), aMaxLength);
     edit->setGeometry(aGeometry);
     return edit;
 }
@@ -77,17 +78,6 @@ QLineEdit *DurationEdit(QWidget *aParent, const char *aName, const QRect &aGeome
     edit->setInputMask(QStringLiteral("99:99:99.999; "));
     edit->setGeometry(aGeometry);
     return edit;
-}
-
-QFrame *PopupFrame(QWidget *aParent, const char *aName, const QSize &aSize)
-{
-    auto *panel = new QFrame(aParent);
-    panel->setObjectName(QString::fromLatin1(aName));
-    panel->setFrameShape(QFrame::StyledPanel);
-    panel->setAutoFillBackground(true);
-    panel->resize(aSize);
-    panel->hide();
-    return panel;
 }
 
 void Hint(QWidget *aParent, const char *aName, const QString &aHint, const QPoint &aPosition)

@@ -8,6 +8,7 @@
 #include "panel/uSearchPanel.h"
 #include "panel/uSequencePanel.h"
 
+#include "panel/uControlBuilders.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -26,60 +27,14 @@
 
 namespace {
 
+using PanelControls::Button;
+using PanelControls::Combo;
+using PanelControls::DigitsEdit;
+using PanelControls::Label;
+using PanelControls::PopupFrame;
+
 const QStringList LineSpeeds{"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400", "57600", "115200"};
 const QStringList LineFormats{"MODBUS RTU 8N1", "MODBUS RTU 8O1", "MODBUS RTU 8E1", "MODBUS RTU 8N2"};
-
-QPushButton *Button(QWidget *aParent, const char *aName, const QString &aCaption, const QRect &aGeometry,
-                    bool aCheckable = false)
-{
-    auto *button = new QPushButton(aCaption, aParent);
-    button->setObjectName(QString::fromLatin1(aName));
-    button->setGeometry(aGeometry);
-    button->setCheckable(aCheckable);
-    return button;
-}
-
-QLabel *Label(QWidget *aParent, const char *aName, const QString &aText, const QRect &aGeometry)
-{
-    auto *label = new QLabel(aText, aParent);
-    label->setObjectName(QString::fromLatin1(aName));
-    label->setGeometry(aGeometry);
-    return label;
-}
-
-// A digits-only field, as the connection and device pages use them.
-QLineEdit *DigitsEdit(QWidget *aParent, const char *aName, const QString &aText, const QString &aAccessibleName,
-                      int aMaxLength = 6)
-{
-    auto *edit = new QLineEdit(aText, aParent);
-    edit->setObjectName(QString::fromLatin1(aName));
-    edit->setAccessibleName(aAccessibleName);
-    edit->setMaxLength(aMaxLength);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), edit));
-    return edit;
-}
-
-QComboBox *Combo(QWidget *aParent, const char *aName, const QStringList &aItems, int aSelected,
-                 const QString &aAccessibleName)
-{
-    auto *combo = new QComboBox(aParent);
-    combo->setObjectName(QString::fromLatin1(aName));
-    combo->addItems(aItems);
-    combo->setCurrentIndex(aSelected);
-    combo->setAccessibleName(aAccessibleName);
-    return combo;
-}
-
-QFrame *PopupFrame(QWidget *aParent, const char *aName, const QSize &aSize)
-{
-    auto *panel = new QFrame(aParent);
-    panel->setObjectName(QString::fromLatin1(aName));
-    panel->setFrameShape(QFrame::StyledPanel);
-    panel->setAutoFillBackground(true);
-    panel->resize(aSize);
-    panel->hide();
-    return panel;
-}
 
 } // namespace
 

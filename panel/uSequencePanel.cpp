@@ -6,6 +6,7 @@
 #include "common/uUtils.h"
 #include "link/uQuadrelLink.h"
 #include "model/uQuadrelMap.h"
+#include "panel/uControlBuilders.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uPanelHost.h"
 #include "panel/uPictureLabel.h"
@@ -20,6 +21,8 @@
 #include <algorithm>
 
 namespace {
+
+using PanelControls::Button;
 
 constexpr int RegStates1 = QuadrelMap::RegStates1to16;
 constexpr int RegStates17 = QuadrelMap::RegStates17to20;
@@ -76,14 +79,6 @@ private:
     QPoint fGrab;
     bool fDragging = false;
 };
-
-QPushButton *Button(QWidget *aParent, const char *aName, const QString &aCaption, const QRect &aGeometry)
-{
-    auto *button = new QPushButton(aCaption, aParent);
-    button->setObjectName(QString::fromLatin1(aName));
-    button->setGeometry(aGeometry);
-    return button;
-}
 
 QIcon SnakeIcon(bool aRunning)
 {

@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -54,4 +56,23 @@ bool WaitFor(Condition aCondition, int aMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
+}
+
+// Starts quadrel-sim (aSimPath) with the Quadrel at address 16 hearing any speed, and gives the
+// pseudo-terminal it serves; empty, with a line on standard error, when it does not start. Its
+// further output is read and dropped so that its pipes never fill.
+inline QString StartSimProcess(QProcess &aSim, const QString &aSimPath)
+{
+    aSim.setProgram(aSimPath);
+    aSim.setArguments({QStringLiteral("--module"), QStringLiteral("16"), QStringLiteral("--any-speed")});
+    aSim.setProcessChannelMode(QProcess::SeparateChannels);
+    aSim.start();
+    if (!aSim.waitForStarted(10000) || !WaitFor([&aSim] { return aSim.canReadLine(); }, 10000)) {
+        std::fprintf(stderr, "no pty path from %s\n", qPrintable(aSimPath));
+        return QString();
+    }
+    const QString path = QString::fromUtf8(aSim.readLine()).trimmed();
+    QObject::connect(&aSim, &QProcess::readyReadStandardOutput, &aSim, [&aSim] { aSim.readAllStandardOutput(); });
+    QObject::connect(&aSim, &QProcess::readyReadStandardError, &aSim, [&aSim] { aSim.readAllStandardError(); });
+    return path;
 }

@@ -5,6 +5,7 @@
 #include "common/uUtils.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uAutorun.h"
+#include "panel/uControlBuilders.h"
 #include "panel/uPanelHost.h"
 #include "panel/uStyles.h"
 
@@ -76,12 +77,7 @@ void TzAutorunPanel::CreateControls(QWidget *aFrame)
     // The autorun panel opens under its button.
     fButton->setText(QStringLiteral(" Автозагрузка"));
     fButton->show();
-    fPanel = new QFrame(aFrame);
-    fPanel->setObjectName(QStringLiteral("panAutorun"));
-    fPanel->setFrameShape(QFrame::StyledPanel);
-    fPanel->setAutoFillBackground(true);
-    fPanel->resize(340, 130);
-    fPanel->hide();
+    fPanel = PanelControls::PopupFrame(aFrame, "panAutorun", QSize(340, 130));
     auto *column = new QVBoxLayout(fPanel);
 #ifdef Q_OS_WIN
     fRegistered = CheckBox(fPanel, "chkAutorun", QStringLiteral("Запускать автоматически вместе с Windows"));

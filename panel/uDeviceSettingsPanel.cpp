@@ -80,12 +80,7 @@ void TzDeviceSettingsPanel::CreateControls(QWidget *aFrame)
     fResetButton->setObjectName(QStringLiteral("btnReset"));
     fResetButton->setGeometry(8, 104, 200, 28);
 
-    fPanel = new QFrame(aFrame);
-    fPanel->setObjectName(QStringLiteral("panRS485"));
-    fPanel->setFrameShape(QFrame::StyledPanel);
-    fPanel->setAutoFillBackground(true);
-    fPanel->resize(300, 200);
-    fPanel->hide();
+    fPanel = PanelControls::PopupFrame(aFrame, "panRS485", QSize(300, 200));
     auto *form = new QFormLayout(fPanel);
     form->addRow(new QLabel(QStringLiteral("Устройство"), fPanel));
     fAddress = DigitsEdit(fPanel, "txtAddr", QStringLiteral("16"), QString(), 6);

@@ -128,26 +128,6 @@ protected:
 private:
     // What only the frame itself calls: its handlers, features and state.
 
-    // --- construction (uQuadrel.cpp) ---
-    void FrameClick();
-    // The screen refresh of every 500 ms: labels, animations, stale marking.
-    void InterfaceTimerTimer();
-
-    // --- connection and polling (uQuadrelConnection.cpp) ---
-    // The first cycle is done: the labels show the module (the device settings panel fills itself).
-    void AfterFirstUpdate();
-    void ButtonsEnabled(bool aEnabled);
-    void Anima(bool aEnabled);
-    void AniTimerTimer();
-    void ArrowTimerTimer();
-
-    // --- outputs (uQuadrelRelays.cpp) ---
-    void SendDOUT(int aIndex, bool aOn);
-    void SG_RelaysMouseDown(int aCol, int aRow);
-
-    // The web bridge's settings from its controls into the options file.
-    void SaveHTTPOptions();
-
     // --- state ---
     bool InitMode = false;
     bool SilenceMode = false;
@@ -201,10 +181,19 @@ private:
 
     TzRelayGrid *SG_Relays = nullptr;
 
+    QPushButton *btnVerInfo = nullptr;
+    QPushButton *btnTempLog = nullptr;
+    QLabel *labDate = nullptr;
+    QLabel *labTime = nullptr;
+    QLabel *labDOUTS = nullptr;
+    TzPictureLabel *imgHat = nullptr;
+
     QTimer *InterfaceTimer = nullptr;
     QTimer *ArrowTimer = nullptr;
+    QTimer *AniTimer = nullptr;
 
     // --- construction (uQuadrel.cpp) ---
+    void FrameClick();
     void EnumSerialPorts();
     void CreateNewStyleRelaysGrid();
     void FrameResize();
@@ -213,6 +202,14 @@ private:
     int MessageBoxNew(QWidget *hWnd, const QString &lpText, const QString &lpCaption, int uType);
 
     // --- connection and polling (uQuadrelConnection.cpp) ---
+    // The screen refresh of every 500 ms: labels, animations, stale marking.
+    void InterfaceTimerTimer();
+    // The first cycle is done: the labels show the module (the device settings panel fills itself).
+    void AfterFirstUpdate();
+    void ButtonsEnabled(bool aEnabled);
+    void Anima(bool aEnabled);
+    void AniTimerTimer();
+    void ArrowTimerTimer();
     void btnConnectClick();
     void DoConnect();
     // The link's probe was answered: connected when the answer names a Quadrel.
@@ -236,6 +233,8 @@ private:
     void SetRegByID(int aID, double aValue, bool aForced);
 
     // --- outputs (uQuadrelRelays.cpp) ---
+    void SendDOUT(int aIndex, bool aOn);
+    void SG_RelaysMouseDown(int aCol, int aRow);
     void SetDOUT(int aIndex, bool aOn);
     // Switches one output on or off on the operator's request (the toggle and the drag).
     void SwitchRelay(int aIndex, bool aOn);
@@ -281,21 +280,14 @@ private:
     // The web bridge's settings from the options file into its controls; a bridge without a key
     // gets one of its own.
     void LoadHTTPOptions();
+    // The web bridge's settings from its controls into the options file.
+    void SaveHTTPOptions();
 
     // --- state ---
     QPointer<QWidget> CurrPanel;
     int AniDirect = 1;
     int ArrowStep = 1;
     bool DoItOnceOnStart = true;
-
-    // --- controls, by the names the operator's tools and the tests find them ---
-    QPushButton *btnVerInfo = nullptr;
-    QPushButton *btnTempLog = nullptr;
-    QLabel *labDate = nullptr;
-    QLabel *labTime = nullptr;
-    QLabel *labDOUTS = nullptr;
-    TzPictureLabel *imgHat = nullptr;
-    QTimer *AniTimer = nullptr;
 
     // uQuadrelControls.cpp: builds every control with its name, caption, hint and accessible name.
     void CreateControls();

@@ -7,6 +7,7 @@
 #include "diagnostics/uTempLog.h"
 #include "model/uConnectionRules.h"
 #include "panel/uBlinker.h"
+#include "panel/uControlBuilders.h"
 #include "panel/uFieldCheck.h"
 #include "panel/uPanelHost.h"
 #include "panel/uPictureLabel.h"
@@ -102,12 +103,7 @@ TzSearchPanel::~TzSearchPanel()
 void TzSearchPanel::CreateControls(QWidget *aFrame)
 {
     // The result panel, beside the connection panel.
-    fResults = new QFrame(aFrame);
-    fResults->setObjectName(QStringLiteral("panFind"));
-    fResults->setFrameShape(QFrame::StyledPanel);
-    fResults->setAutoFillBackground(true);
-    fResults->resize(200, 230);
-    fResults->hide();
+    fResults = PanelControls::PopupFrame(aFrame, "panFind", QSize(200, 230));
     auto *column = new QVBoxLayout(fResults);
     auto *title = new QLabel(QStringLiteral("Устройства"), fResults);
     title->setObjectName(QStringLiteral("labFindCaption"));

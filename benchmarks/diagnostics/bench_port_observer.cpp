@@ -125,18 +125,9 @@ void AnnouncementAtTenThousandRows(bool aStatic)
 int MemoryOverTime(int aSeconds, const QString &aSimPath)
 {
     QProcess sim;
-    sim.setProgram(aSimPath);
-    sim.setArguments({QStringLiteral("--module"), QStringLiteral("16"), QStringLiteral("--any-speed")});
-    sim.setProcessChannelMode(QProcess::SeparateChannels);
-    sim.start();
-    if (!sim.waitForStarted(10000) || !WaitFor([&sim] { return sim.canReadLine(); }, 10000)) {
-        std::fprintf(stderr, "no pty path from %s\n", qPrintable(aSimPath));
+    const QString path = StartSimProcess(sim, aSimPath);
+    if (path.isEmpty())
         return 1;
-    }
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
-    // The simulator's further output is not needed; reading it keeps its pipe from filling.
-    QObject::connect(&sim, &QProcess::readyReadStandardOutput, &sim, [&sim] { sim.readAllStandardOutput(); });
-    QObject::connect(&sim, &QProcess::readyReadStandardError, &sim, [&sim] { sim.readAllStandardError(); });
 
     TfrmTempLog log;
     QWidget main;

@@ -9,6 +9,7 @@
 //   bench_big_template [tags] [seconds of the first cycle]   (defaults 100000 and 10)
 
 #include "app/uApplication.h"
+#include "benchmarks/BenchProcess.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "port/uFreePort.h"
@@ -26,18 +27,6 @@
 namespace {
 
 constexpr uint8_t ModuleAddress = 16;
-
-bool WaitFor(const std::function<bool()> &aCondition, int aMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!aCondition()) {
-        if (timer.elapsed() > aMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 void Spin(int aMs)
 {

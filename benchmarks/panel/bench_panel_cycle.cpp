@@ -7,6 +7,7 @@
 //   bench_panel_cycle [seconds per speed]   (default 8)
 
 #include "app/uApplication.h"
+#include "benchmarks/BenchProcess.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "sim/uSimulator.h"
@@ -43,18 +44,6 @@ void Wait(int aMs)
     timer.start();
     while (timer.elapsed() < aMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-bool WaitFor(const std::function<bool()> &aCondition, int aMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!aCondition()) {
-        if (timer.elapsed() > aMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 void Measure(int aBaudRate, int aSeconds)

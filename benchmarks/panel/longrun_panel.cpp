@@ -75,16 +75,9 @@ void PrintTrend(const char *aName, const std::vector<Sample> &aSamples, long Sam
 int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
 {
     QProcess sim;
-    sim.setProgram(aSimPath);
-    sim.setArguments({QStringLiteral("--module"), QStringLiteral("16"), QStringLiteral("--any-speed")});
-    sim.start();
-    if (!sim.waitForStarted(10000) || !WaitFor([&sim] { return sim.canReadLine(); }, 10000)) {
-        std::fprintf(stderr, "no pty path from %s\n", qPrintable(aSimPath));
+    const QString path = StartSimProcess(sim, aSimPath);
+    if (path.isEmpty())
         return 1;
-    }
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
-    QObject::connect(&sim, &QProcess::readyReadStandardOutput, &sim, [&sim] { sim.readAllStandardOutput(); });
-    QObject::connect(&sim, &QProcess::readyReadStandardError, &sim, [&sim] { sim.readAllStandardError(); });
 
     TfrmTempLog log;
     QWidget main;

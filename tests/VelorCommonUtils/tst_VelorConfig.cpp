@@ -4,6 +4,7 @@
 #include "VelorCommonUtils/PathUtils.h"
 #include "VelorCommonUtils/VelorFilePath.h"
 #include "VelorCommonUtils/VelorIniFiles.h"
+#include "tests/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,19 +27,6 @@ public:
         return true;
     }
 };
-
-void WriteText(const QString &aFileName, const QByteArray &aText)
-{
-    QFile file(aFileName);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(aText);
-}
-
-QByteArray ReadText(const QString &aFileName)
-{
-    QFile file(aFileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 

@@ -17,6 +17,7 @@
 #include "panel/uStyles.h"
 #include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
+#include "tests/TestFiles.h"
 #include "tests/TestSettings.h"
 #include "tests/panel/PanelTestKit.h"
 
@@ -39,19 +40,6 @@
 #include <unistd.h>
 
 namespace {
-
-void WriteText(const QString &aFileName, const QByteArray &aText)
-{
-    QFile file(aFileName);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(aText);
-}
-
-QByteArray ReadText(const QString &aFileName)
-{
-    QFile file(aFileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Replaces a field's text by typing, as the operator does.
 void Type(QLineEdit *aEdit, const QString &aText)

@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QTabWidget>

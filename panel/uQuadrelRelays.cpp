@@ -8,8 +8,6 @@
 #include "panel/uSequencePanel.h"
 #include "panel/uWebBridgePanel.h"
 
-#include <QCheckBox>
-
 void TfrQuadrel::SendDOUT(int aIndex, bool aOn)
 {
     fLink->SendDOUT(aIndex, aOn);

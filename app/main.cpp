@@ -13,14 +13,10 @@
 #ifdef QUADREL_HAS_DEMO
 #include "app/uDemo.h"
 #endif
-#include "VelorCommonUtils/VelorFilePath.h"
-#include "app/uMain.h"
-#include "diagnostics/uTempLog.h"
-#include "diagnostics/uVerInfo.h"
+#include "app/uPanelWindows.h"
 #include "panel/uQuadrel.h"
 
 #include <QDir>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -68,16 +64,9 @@ int main(int argc, char *argv[])
     if (const int exitCode = AnswerCommandLine(commandLine); exitCode >= 0)
         return exitCode;
     const TzCommandLine &options = commandLine.Options;
-    RegisterQuadrelFrame();
-    InitStandardPaths();
-
-    // The log window exists before the main window, so nothing the frame reports while it is being
-    // built is lost. Closing the main window ends the program even while these two are open.
-    TfrmTempLog log;
-    log.setAttribute(Qt::WA_QuitOnClose, false);
-    TfrmVerInfo versions;
-    versions.setAttribute(Qt::WA_QuitOnClose, false);
-    TfrmMain mainWindow;
+    PreparePanelStart();
+    TzPanelWindows windows;
+    TfrmMain &mainWindow = windows.Main;
 
 #ifdef QUADREL_HAS_DEMO
     TzDemo demo;

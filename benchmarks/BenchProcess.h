@@ -12,6 +12,15 @@
 #include <fstream>
 #include <string>
 
+// The benchmarks draw their windows off screen unless told otherwise, and print whole lines at
+// once so that a reader following the output sees each figure as it comes.
+inline void PrepareBenchmarkOutput()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
 // A "Name:   value" line of /proc/self/status as a number; -1 when absent.
 inline long ProcStatusValue(const char *aName)
 {
@@ -58,21 +67,39 @@ bool WaitFor(Condition aCondition, int aMs)
     return true;
 }
 
-// Starts quadrel-sim (aSimPath) with the Quadrel at address 16 hearing any speed, and gives the
-// pseudo-terminal it serves; empty, with a line on standard error, when it does not start. Its
-// further output is read and dropped so that its pipes never fill.
-inline QString StartSimProcess(QProcess &aSim, const QString &aSimPath)
+// quadrel-sim (aSimPath) as a process of its own, with the Quadrel at address 16 hearing any
+// speed. Its further output is read and dropped so that its pipes never fill. It is ended when
+// this goes: it stops when its standard input closes, and is told to stop in case it does not.
+class TSimProcess
 {
-    aSim.setProgram(aSimPath);
-    aSim.setArguments({QStringLiteral("--module"), QStringLiteral("16"), QStringLiteral("--any-speed")});
-    aSim.setProcessChannelMode(QProcess::SeparateChannels);
-    aSim.start();
-    if (!aSim.waitForStarted(10000) || !WaitFor([&aSim] { return aSim.canReadLine(); }, 10000)) {
-        std::fprintf(stderr, "no pty path from %s\n", qPrintable(aSimPath));
-        return QString();
+public:
+    explicit TSimProcess(const QString &aSimPath)
+    {
+        fSim.setProgram(aSimPath);
+        fSim.setArguments({QStringLiteral("--module"), QStringLiteral("16"), QStringLiteral("--any-speed")});
+        fSim.setProcessChannelMode(QProcess::SeparateChannels);
+        fSim.start();
+        if (!fSim.waitForStarted(10000) || !WaitFor([this] { return fSim.canReadLine(); }, 10000)) {
+            std::fprintf(stderr, "no pty path from %s\n", qPrintable(aSimPath));
+            return;
+        }
+        fPtyPath = QString::fromUtf8(fSim.readLine()).trimmed();
+        QObject::connect(&fSim, &QProcess::readyReadStandardOutput, &fSim, [this] { fSim.readAllStandardOutput(); });
+        QObject::connect(&fSim, &QProcess::readyReadStandardError, &fSim, [this] { fSim.readAllStandardError(); });
     }
-    const QString path = QString::fromUtf8(aSim.readLine()).trimmed();
-    QObject::connect(&aSim, &QProcess::readyReadStandardOutput, &aSim, [&aSim] { aSim.readAllStandardOutput(); });
-    QObject::connect(&aSim, &QProcess::readyReadStandardError, &aSim, [&aSim] { aSim.readAllStandardError(); });
-    return path;
-}
+    ~TSimProcess()
+    {
+        fSim.closeWriteChannel();
+        fSim.terminate();
+        fSim.waitForFinished(5000);
+    }
+    TSimProcess(const TSimProcess &) = delete;
+    TSimProcess &operator=(const TSimProcess &) = delete;
+
+    // The pseudo-terminal it serves; empty, with a line on standard error, when it did not start.
+    QString PtyPath() const { return fPtyPath; }
+
+private:
+    QProcess fSim;
+    QString fPtyPath;
+};

@@ -10,17 +10,13 @@
 //   bench_port_observer [seconds] [path-to-quadrel-sim]     (default 600 s)
 
 #include "app/uApplication.h"
-#include "benchmarks/BenchProcess.h"
+#include "benchmarks/BenchPanel.h"
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
-#include "diagnostics/uTempLog.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 
@@ -124,28 +120,15 @@ void AnnouncementAtTenThousandRows(bool aStatic)
 
 int MemoryOverTime(int aSeconds, const QString &aSimPath)
 {
-    QProcess sim;
-    const QString path = StartSimProcess(sim, aSimPath);
+    TSimProcess sim(aSimPath);
+    const QString path = sim.PtyPath();
     if (path.isEmpty())
         return 1;
 
-    TfrmTempLog log;
-    QWidget main;
-    main.resize(800, 750);
-    auto *frame = new TfrQuadrel(&main);
-    frame->resize(800, 750);
-    main.show();
-    frame->AddPortOnTop(path);
-    frame->findChild<QComboBox *>("cbLineBaudRate")->setCurrentText(QStringLiteral("115200"));
-    frame->findChild<QPushButton *>("btnConnect")->click();
-    if (!WaitFor([frame] { return frame->Link()->Polling(); }, 20000)
-        || !WaitFor([frame] { return frame->findChild<QPushButton *>("btnPortObserver")->isVisible(); }, 5000)) {
-        std::fprintf(stderr, "the panel did not connect to %s\n", qPrintable(path));
+    TBenchPanel panel;
+    TfrmPortObserver *observer = panel.ConnectAndObserve(path);
+    if (!observer)
         return 1;
-    }
-    frame->findChild<QPushButton *>("btnPortObserver")->click();
-    TfrmPortObserver *observer = PortObservers().last();
-    observer->rbDinamica->click();
 
     std::printf("\nsoak: %d s, panel polling quadrel-sim on %s at 115200 bit/s, observer in the dynamic mode\n",
                 aSeconds, qPrintable(path));
@@ -189,10 +172,6 @@ int MemoryOverTime(int aSeconds, const QString &aSimPath)
     std::printf(
         "rss: start %ld kB, end %ld kB, max %ld kB; slope after 2 min %.3f kB/min; extrapolated to 1 h: %.0f kB\n",
         first, last, highest, slope * 60.0, hour);
-    frame->findChild<QPushButton *>("btnConnect")->click();
-    sim.closeWriteChannel();
-    sim.terminate();
-    sim.waitForFinished(5000);
     return 0;
 }
 
@@ -200,8 +179,7 @@ int MemoryOverTime(int aSeconds, const QString &aSimPath)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareBenchmarkOutput();
     TzApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 600;
     const QString simPath = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(QUADREL_SIM_PATH);

@@ -37,10 +37,8 @@ void Spin(int aMs)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareBenchmarkOutput();
     TzApplication app(argc, argv);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int extra = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
     const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
 

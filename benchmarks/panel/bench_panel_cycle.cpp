@@ -136,10 +136,8 @@ void Measure(int aBaudRate, int aSeconds)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareBenchmarkOutput();
     TzApplication app(argc, argv);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 8;
     std::printf("The panel frame polling the simulated module on a paced line (turnaround 0.5 ms)\n");
     for (int speed : {9600, 115200})

@@ -7,13 +7,10 @@
 //
 //   bench_panel_idle [seconds]   (default 60)
 
-#include "VelorCommonUtils/VelorFilePath.h"
 #include "app/uApplication.h"
-#include "app/uMain.h"
+#include "app/uPanelWindows.h"
 #include "app/uProgramInfo.h"
 #include "benchmarks/BenchProcess.h"
-#include "diagnostics/uTempLog.h"
-#include "diagnostics/uVerInfo.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 
@@ -21,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -101,8 +97,7 @@ void Run(int aMs)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareBenchmarkOutput();
     // Settings of this run only, never the user's.
     QTemporaryDir settings;
     qputenv("QUADREL_SETTINGS_DIR", QFile::encodeName(settings.path()));
@@ -110,26 +105,17 @@ int main(int argc, char **argv)
 
     TzApplication app(argc, argv);
     ApplyProgramIdentity();
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 60;
 
-    QProcess sim;
-    sim.start(QStringLiteral(QUADREL_SIM_PATH), {QStringLiteral("--module"), QStringLiteral("16")});
-    if (!sim.waitForStarted(10000) || !WaitFor([&] { return sim.canReadLine(); }, 10000)) {
-        std::printf("quadrel-sim did not start\n");
+    TSimProcess sim(QStringLiteral(QUADREL_SIM_PATH));
+    const QString path = sim.PtyPath();
+    if (path.isEmpty())
         return 1;
-    }
-    const QString path = QString::fromUtf8(sim.readLine()).trimmed();
 
-    RegisterQuadrelFrame();
-    InitStandardPaths();
-    TfrmTempLog log;
-    log.setAttribute(Qt::WA_QuitOnClose, false);
-    TfrmVerInfo versions;
-    versions.setAttribute(Qt::WA_QuitOnClose, false);
-    TfrmMain mainWindow;
-    TfrQuadrel *frame = mainWindow.Frame();
-    mainWindow.ShowAtStart();
+    PreparePanelStart();
+    TzPanelWindows windows;
+    TfrQuadrel *frame = windows.Main.Frame();
+    windows.Main.ShowAtStart();
     frame->AddPortOnTop(path);
     frame->findChild<QPushButton *>("btnConnect")->click();
     if (!WaitFor([&] { return frame->HostConnected() && frame->Link()->Polling(); }, 30000)) {
@@ -170,7 +156,5 @@ int main(int argc, char **argv)
     std::printf("\n");
 
     frame->findChild<QPushButton *>("btnConnect")->click(); // disconnect
-    sim.terminate();
-    sim.waitForFinished(10000);
     return 0;
 }

@@ -7,22 +7,16 @@
 // scripts/long-run.sh starts a local service and runs this for an hour.
 
 #include "app/uApplication.h"
-#include "benchmarks/BenchProcess.h"
+#include "benchmarks/BenchPanel.h"
 #include "common/uGlobVar.h"
-#include "diagnostics/uPortObserver.h"
 #include "diagnostics/uPortObserverModel.h"
-#include "diagnostics/uTempLog.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uQuadrel.h"
 #include "panel/uWebBridgePanel.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -74,29 +68,17 @@ void PrintTrend(const char *aName, const std::vector<Sample> &aSamples, long Sam
 
 int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
 {
-    QProcess sim;
-    const QString path = StartSimProcess(sim, aSimPath);
+    TSimProcess sim(aSimPath);
+    const QString path = sim.PtyPath();
     if (path.isEmpty())
         return 1;
 
-    TfrmTempLog log;
-    QWidget main;
-    main.resize(800, 750);
-    auto *frame = new TfrQuadrel(&main);
-    frame->resize(800, 750);
-    main.show();
+    TBenchPanel panel;
+    TfrQuadrel *frame = panel.Frame;
     frame->WebBridge().SetHttpBase(aServiceBase);
-    frame->AddPortOnTop(path);
-    frame->findChild<QComboBox *>("cbLineBaudRate")->setCurrentText(QStringLiteral("115200"));
-    frame->findChild<QPushButton *>("btnConnect")->click();
-    if (!WaitFor([frame] { return frame->Link()->Polling(); }, 20000)
-        || !WaitFor([frame] { return frame->findChild<QPushButton *>("btnPortObserver")->isVisible(); }, 5000)) {
-        std::fprintf(stderr, "the panel did not connect to %s\n", qPrintable(path));
+    TfrmPortObserver *observer = panel.ConnectAndObserve(path);
+    if (!observer)
         return 1;
-    }
-    frame->findChild<QPushButton *>("btnPortObserver")->click();
-    TfrmPortObserver *observer = PortObservers().last();
-    observer->rbDinamica->click();
     // Remote control is a test feature: it stays on only while test mode is.
     TestMode = true;
     auto *remoteControl = frame->findChild<QCheckBox *>(QStringLiteral("chkRemoteControl"));
@@ -129,10 +111,6 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
     PrintTrend("fds", samples, &Sample::Fds);
     PrintTrend("threads", samples, &Sample::Threads);
     remoteControl->setChecked(false);
-    frame->findChild<QPushButton *>("btnConnect")->click();
-    sim.closeWriteChannel();
-    sim.terminate();
-    sim.waitForFinished(5000);
     return 0;
 }
 
@@ -140,8 +118,7 @@ int Run(int aMinutes, const QString &aServiceBase, const QString &aSimPath)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareBenchmarkOutput();
     TzApplication app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: longrun_panel MINUTES SERVICE_BASE [path-to-quadrel-sim]\n");

@@ -58,11 +58,9 @@ TResult RunEngine(const QString &aPath, int aInterval, int aMaxExchanges, int aM
     port.LocDCB().ByteSize = 8;
     port.LocDCB().Parity = 0;
     port.LocDCB().StopBits = 0;
-    port.LocTimeouts().ReadIntervalTimeout = aInterval;
-    port.LocTimeouts().ReadTotalTimeoutMultiplier = 1;
-    port.LocTimeouts().ReadTotalTimeoutConstant = 400;
-    port.LocTimeouts().WriteTotalTimeoutMultiplier = 50;
-    port.LocTimeouts().WriteTotalTimeoutConstant = 100;
+    TzLineTimeouts timeouts = ModbusLineTimeouts;
+    timeouts.ReadIntervalTimeout = uint32_t(aInterval);
+    port.LocTimeouts().ChooseAll(timeouts);
     const TStringBytes frames[3] = {ReadFrame(FirstRegister), ReadFrame(FirstRegister + RegisterCount),
                                     ReadFrame(FirstRegister + 2 * RegisterCount)};
     QEventLoop loop;

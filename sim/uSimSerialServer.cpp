@@ -24,23 +24,10 @@ constexpr size_t MaxFrameBytes = 512; // beyond any RTU frame; the rest is read 
 
 } // namespace
 
-TzSimSerialServer::TzSimSerialServer(TzSimBus &aBus, TzSimFrameLog &aLog, TzSimFaults &aFaults)
-    : fBus(aBus), fLog(aLog), fFaults(aFaults)
-{
-}
-
-TzSimSerialServer::~TzSimSerialServer()
-{
-    Stop();
-}
-
 void TzSimSerialServer::CloseAll()
 {
-    if (fFd >= 0)
-        close(fFd);
-    if (fHoldFd >= 0)
-        close(fHoldFd);
-    fFd = fHoldFd = -1;
+    CloseFd(fFd);
+    CloseFd(fHoldFd);
 }
 
 std::string TzSimSerialServer::StartPty(const std::string &aStableLink)
@@ -74,8 +61,7 @@ std::string TzSimSerialServer::StartPty(const std::string &aStableLink)
     }
     fIsPty = true;
     fPath = name;
-    fStopping = false;
-    fThread = std::thread([this] { Run(); });
+    fService.Start([this] { Run(); });
     return fLink.empty() ? fPath : fLink;
 }
 
@@ -98,19 +84,13 @@ bool TzSimSerialServer::StartDevice(const std::string &aPath, int aBaudRate, cha
     fBaudRate = aBaudRate;
     fParity = aParity;
     fStopBits = aStopBits;
-    fStopping = false;
-    fThread = std::thread([this] { Run(); });
+    fService.Start([this] { Run(); });
     return true;
 }
 
 void TzSimSerialServer::Stop()
 {
-    if (fThread.joinable()) {
-        fStopping = true;
-        fWaker.Wake();
-        fThread.join();
-        fWaker.Drain();
-    }
+    fService.Stop();
     fQueue.Clear();
     fPaced.clear();
     CloseAll();
@@ -160,7 +140,7 @@ void TzSimSerialServer::Run()
     int64_t charUs = 0;
     uint8_t buffer[256];
 
-    while (!fStopping) {
+    while (!fService.Stopping()) {
         const int64_t nowUs = SteadyUs();
         // Sleep until the frame's silence is over, the next late answer or paced character is
         // due, or input.
@@ -174,10 +154,10 @@ void TzSimSerialServer::Run()
             const int64_t dueUs = next.StartUs + int64_t(next.Written + 1) * CharUs(CurrentBaudRate());
             waitUs = std::min<int64_t>(waitUs, std::max<int64_t>(0, dueUs - nowUs));
         }
-        pollfd fds[2] = {{fWaker.Fd(), POLLIN, 0}, {fFd, POLLIN, 0}};
+        pollfd fds[2] = {{fService.WakeFd(), POLLIN, 0}, {fFd, POLLIN, 0}};
         const timespec timeout{waitUs / 1'000'000, (waitUs % 1'000'000) * 1000};
         const int ready = ppoll(fds, 2, &timeout, nullptr);
-        if (fStopping)
+        if (fService.Stopping())
             break;
         if (ready < 0 && errno != EINTR)
             break;
@@ -206,7 +186,7 @@ void TzSimSerialServer::Run()
             }
         } else if (ready > 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
             // A device that went away: wait for stop instead of spinning.
-            pollfd wake{fWaker.Fd(), POLLIN, 0};
+            pollfd wake{fService.WakeFd(), POLLIN, 0};
             poll(&wake, 1, 100);
         }
 
@@ -255,7 +235,7 @@ void TzSimSerialServer::WriteFrame(const TSimBytes &aFrame, const std::string &a
 
 int64_t TzSimSerialServer::PumpPaced(int64_t aNowUs)
 {
-    while (!fPaced.empty() && !fStopping) {
+    while (!fPaced.empty() && !fService.Stopping()) {
         TPaced &paced = fPaced.front();
         const int64_t charUs = std::max<int64_t>(1, CharUs(CurrentBaudRate()));
         const int64_t elapsed = aNowUs - paced.StartUs;
@@ -283,7 +263,7 @@ int64_t TzSimSerialServer::PumpPaced(int64_t aNowUs)
 void TzSimSerialServer::WriteNow(const TSimBytes &aFrame, const std::string &aNote)
 {
     size_t done = 0;
-    while (done < aFrame.size() && !fStopping) {
+    while (done < aFrame.size() && !fService.Stopping()) {
         const ssize_t n = write(fFd, aFrame.data() + done, aFrame.size() - done);
         if (n > 0) {
             done += size_t(n);

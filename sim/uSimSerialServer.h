@@ -3,18 +3,13 @@
 // or a real device. Its own thread frames requests by the line's silence, hands them to the bus
 // and writes the answers, as late as the faults say.
 
-#include "sim/uSimBus.h"
-#include "sim/uSimFaults.h"
-#include "sim/uSimFrameLog.h"
-#include "sim/uSimLastError.h"
 #include "sim/uSimSendQueue.h"
-#include "sim/uSimWaker.h"
+#include "sim/uSimTransport.h"
 
 #include <atomic>
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 
 // A line that keeps time on a pty, where bytes otherwise cross at once: every character takes its
 // bit times (start, 8 data, parity, stop bits) at the speed the panel set, requests are heard at
@@ -28,13 +23,11 @@ struct TzSimPacing
     int TurnaroundUs = 500; // from the end of the request's frame gap to the answer's first bit
 };
 
-class TzSimSerialServer
+class TzSimSerialServer : public TzSimTransport
 {
 public:
-    TzSimSerialServer(TzSimBus &aBus, TzSimFrameLog &aLog, TzSimFaults &aFaults);
-    ~TzSimSerialServer();
-    TzSimSerialServer(const TzSimSerialServer &) = delete;
-    TzSimSerialServer &operator=(const TzSimSerialServer &) = delete;
+    using TzSimTransport::TzSimTransport;
+    ~TzSimSerialServer() { Stop(); }
 
     // Creates a pty pair and serves it; the path the panel opens (/dev/pts/N), empty on failure.
     // With aStableLink, that symbolic link is pointed at the new pty and is the path returned: a
@@ -45,11 +38,9 @@ public:
     bool StartDevice(const std::string &aPath, int aBaudRate, char aParity, int aStopBits);
     void Stop();
 
-    bool Running() const { return fThread.joinable(); }
     std::string Path() const { return fPath; }
     // The stable link of the pty, empty when none was asked for.
     std::string LinkPath() const { return fLink; }
-    std::string LastError() const { return fError.Get(); }
     // On a pty, a module answers only when the speed the panel set matches its own (as on a real
     // line); off, every speed is heard.
     void SetCheckLineSpeed(bool aOn) { fCheckSpeed = aOn; }
@@ -85,15 +76,8 @@ private:
     int64_t PumpPaced(int64_t aNowUs);
     TzSimLineParams LineParams() const;
     void FollowModuleSettings();
-    void Fail(const std::string &aError) { fError.SetFromErrno(aError); }
     void CloseAll();
 
-    TzSimBus &fBus;
-    TzSimFrameLog &fLog;
-    TzSimFaults &fFaults;
-    TzSimWaker fWaker;
-    std::thread fThread;
-    std::atomic<bool> fStopping{false};
     std::atomic<bool> fCheckSpeed{true};
     int fFd = -1;     // the side the simulator reads and writes
     int fHoldFd = -1; // the pty's slave side, held open so the master never sees a hang-up
@@ -103,7 +87,6 @@ private:
     int fBaudRate = 9600;
     char fParity = 'N';
     int fStopBits = 1;
-    TzSimLastError fError;
     TzSimSendQueue<TPending> fQueue; // touched by the server's thread only
     TzSimPacing fPacing;
     std::deque<TPaced> fPaced; // touched by the server's thread only

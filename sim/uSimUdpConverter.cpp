@@ -47,23 +47,10 @@ std::string SimAddressText(const sockaddr_in &aAddr)
     return std::string(text) + ":" + std::to_string(ntohs(aAddr.sin_port));
 }
 
-TzSimUdpConverter::TzSimUdpConverter(TzSimBus &aBus, TzSimFrameLog &aLog, TzSimFaults &aFaults)
-    : fBus(aBus), fLog(aLog), fFaults(aFaults)
-{
-}
-
-TzSimUdpConverter::~TzSimUdpConverter()
-{
-    Stop();
-}
-
 void TzSimUdpConverter::CloseAll()
 {
-    if (fFd >= 0)
-        close(fFd);
-    if (fForeignFd >= 0)
-        close(fForeignFd);
-    fFd = fForeignFd = -1;
+    CloseFd(fFd);
+    CloseFd(fForeignFd);
 }
 
 bool TzSimUdpConverter::Start(const std::string &aHost, uint16_t aPort, const std::string &aForeignHost)
@@ -80,19 +67,13 @@ bool TzSimUdpConverter::Start(const std::string &aHost, uint16_t aPort, const st
     fPort = ntohs(bound.sin_port);
     // Without it the foreign-sender fault has nothing to send from; the converter still works.
     fForeignFd = BindUdp(aForeignHost, 0);
-    fStopping = false;
-    fThread = std::thread([this] { Run(); });
+    fService.Start([this] { Run(); });
     return true;
 }
 
 void TzSimUdpConverter::Stop()
 {
-    if (fThread.joinable()) {
-        fStopping = true;
-        fWaker.Wake();
-        fThread.join();
-        fWaker.Drain();
-    }
+    fService.Stop();
     fQueue.Clear();
     fHeld.clear();
     CloseAll();
@@ -101,7 +82,7 @@ void TzSimUdpConverter::Stop()
 void TzSimUdpConverter::Run()
 {
     static thread_local uint8_t buffer[8192];
-    while (!fStopping) {
+    while (!fService.Stopping()) {
         int waitMs = 500;
         if (const auto due = fQueue.NextDue()) {
             const uint64_t now = SimSteadyMs();
@@ -111,9 +92,9 @@ void TzSimUdpConverter::Run()
             const uint64_t now = SimSteadyMs();
             waitMs = std::min(waitMs, fHeldUntil <= now ? 0 : int(std::min<uint64_t>(fHeldUntil - now, 500)));
         }
-        pollfd fds[2] = {{fWaker.Fd(), POLLIN, 0}, {fFd, POLLIN, 0}};
+        pollfd fds[2] = {{fService.WakeFd(), POLLIN, 0}, {fFd, POLLIN, 0}};
         const int ready = poll(fds, 2, waitMs);
-        if (fStopping)
+        if (fService.Stopping())
             break;
         if (ready < 0 && errno != EINTR)
             break;

@@ -3,41 +3,32 @@
 // panel can bind the same port on the wildcard address) that unwraps each datagram's frame, puts
 // it on the bus and sends the answer back to the sender wrapped in the converter's header.
 
-#include "sim/uSimBus.h"
-#include "sim/uSimFaults.h"
-#include "sim/uSimFrameLog.h"
-#include "sim/uSimLastError.h"
 #include "sim/uSimSendQueue.h"
-#include "sim/uSimWaker.h"
+#include "sim/uSimTransport.h"
 
 #include <netinet/in.h>
 
 #include <atomic>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-class TzSimUdpConverter
+class TzSimUdpConverter : public TzSimTransport
 {
 public:
-    TzSimUdpConverter(TzSimBus &aBus, TzSimFrameLog &aLog, TzSimFaults &aFaults);
-    ~TzSimUdpConverter();
-    TzSimUdpConverter(const TzSimUdpConverter &) = delete;
-    TzSimUdpConverter &operator=(const TzSimUdpConverter &) = delete;
+    using TzSimTransport::TzSimTransport;
+    ~TzSimUdpConverter() { Stop(); }
 
     // Binds aHost:aPort (port 0 picks a free one) and serves it. Decoys of the foreign-sender
     // fault leave from aForeignHost, an address the panel does not know.
     bool Start(const std::string &aHost, uint16_t aPort, const std::string &aForeignHost = "127.0.0.3");
     void Stop();
 
-    bool Running() const { return fThread.joinable(); }
     uint16_t Port() const { return fPort; }
     // Whether answers carry the sequence number of their request (on by default); off, every
     // answer carries 0, as a converter that keeps no count would send.
     void SetEchoNumbers(bool aOn) { fEchoNumbers = aOn; }
     bool EchoNumbers() const { return fEchoNumbers; }
-    std::string LastError() const { return fError.Get(); }
 
 private:
     struct TPending
@@ -55,20 +46,12 @@ private:
     void Serve(const uint8_t *aData, size_t aSize, const sockaddr_in &aFrom);
     void SendDatagram(const TPending &aPending);
     void SendHeld();
-    void Fail(const std::string &aError) { fError.SetFromErrno(aError); }
     void CloseAll();
 
-    TzSimBus &fBus;
-    TzSimFrameLog &fLog;
-    TzSimFaults &fFaults;
-    TzSimWaker fWaker;
-    std::thread fThread;
-    std::atomic<bool> fStopping{false};
     std::atomic<bool> fEchoNumbers{true};
     int fFd = -1;
     int fForeignFd = -1;
     uint16_t fPort = 0;
-    TzSimLastError fError;
     TzSimSendQueue<TPending> fQueue;
     std::vector<TPending> fHeld; // the reorder fault's answer that waits for the next one
     uint64_t fHeldUntil = 0;

@@ -73,12 +73,7 @@ bool TzQuadrelLink::Connect(const TzLinkSettings &aSettings)
     fEngine->SetOnAsyncAnswerProc([this](const TzAnswerRec &aAnswerRec) { ModbusAsyncAnswer(aAnswerRec); });
     fEngine->LocDCB().BaudRate = aSettings.BaudRate;
     fEngine->SetByEthernet(aSettings.ByEthernet);
-    TzTimeouts &timeouts = fEngine->LocTimeouts();
-    timeouts.ReadIntervalTimeout = 50;
-    timeouts.ReadTotalTimeoutMultiplier = 1;
-    timeouts.ReadTotalTimeoutConstant = 400;
-    timeouts.WriteTotalTimeoutMultiplier = 50;
-    timeouts.WriteTotalTimeoutConstant = 100;
+    fEngine->LocTimeouts().ChooseAll(ModbusLineTimeouts);
     TzDCB &dcb = fEngine->LocDCB();
     dcb.ByteSize = 8;
     const TzLineFormat format = LineFormatOfItem(aSettings.FormatItem);

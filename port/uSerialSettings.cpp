@@ -52,6 +52,15 @@ void TzTimeouts::Clear()
     WriteTotalTimeoutMultiplier = WriteTotalTimeoutConstant = NotSetValue;
 }
 
+void TzTimeouts::ChooseAll(const TzLineTimeouts &aTimeouts)
+{
+    ReadIntervalTimeout = int32_t(aTimeouts.ReadIntervalTimeout);
+    ReadTotalTimeoutMultiplier = int32_t(aTimeouts.ReadTotalTimeoutMultiplier);
+    ReadTotalTimeoutConstant = int32_t(aTimeouts.ReadTotalTimeoutConstant);
+    WriteTotalTimeoutMultiplier = int32_t(aTimeouts.WriteTotalTimeoutMultiplier);
+    WriteTotalTimeoutConstant = int32_t(aTimeouts.WriteTotalTimeoutConstant);
+}
+
 void TzTimeouts::AssignTo(TzLineTimeouts &aTimeouts) const
 {
     CopyIfSet(ReadIntervalTimeout, aTimeouts.ReadIntervalTimeout);

@@ -48,6 +48,10 @@ struct TzLineTimeouts
     uint32_t WriteTotalTimeoutConstant = 0;
 };
 
+// The time-outs the panel sets on its line: a 50 ms pause between characters ends an answer, and a
+// silent module costs 400 ms plus 1 ms a byte asked for.
+constexpr TzLineTimeouts ModbusLineTimeouts{50, 1, 400, 50, 100};
+
 // Integer fields holding this value are "not set".
 constexpr int32_t NotSetValue = 2147483647;
 
@@ -121,6 +125,8 @@ public:
     TzTimeouts() { Clear(); }
     void Clear();
     void AssignTo(TzLineTimeouts &aTimeouts) const;
+    // Chooses all five at once.
+    void ChooseAll(const TzLineTimeouts &aTimeouts);
 
     int32_t ReadIntervalTimeout;
     int32_t ReadTotalTimeoutMultiplier;

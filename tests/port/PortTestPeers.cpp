@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "port/uFreePort.h"
 #include "port/uModbusCRC.h"
 
 #include <modbus/modbus.h>
@@ -203,4 +204,23 @@ QByteArray WithCrc(const QByteArray &aBody)
 QByteArray Hex(const char *aText)
 {
     return QByteArray::fromHex(QByteArray(aText).replace(' ', ""));
+}
+
+std::unique_ptr<TzFreePort> SerialEngineAt(const QString &aPath, int aBaudRate, int aParity,
+                                           const TzLineTimeouts &aTimeouts)
+{
+    auto port = std::make_unique<TzFreePort>(aPath);
+    port->LocDCB().BaudRate = aBaudRate;
+    port->LocDCB().ByteSize = 8;
+    port->LocDCB().Parity = aParity;
+    port->LocDCB().StopBits = 0;
+    port->LocTimeouts().ChooseAll(aTimeouts);
+    return port;
+}
+
+std::unique_ptr<TzFreePort> ConverterEngine()
+{
+    auto port = std::make_unique<TzFreePort>(1);
+    port->SetByEthernet(true);
+    return port;
 }

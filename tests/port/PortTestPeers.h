@@ -3,12 +3,15 @@
 // RTU slave on it, a scripted device that answers what a test tells it to, and a UDP peer that
 // plays the converter (or a stranger) on a loopback address.
 
+#include "port/uSerialSettings.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -97,3 +100,12 @@ uint16_t FreeUdpPort();
 // A Modbus RTU frame with its CRC appended.
 QByteArray WithCrc(const QByteArray &aBody);
 QByteArray Hex(const char *aText);
+
+class TzFreePort;
+
+// An engine on the serial line at aPath: 8 data bits, one stop bit, the speed and parity (a Win32
+// code) given, and the panel's time-outs unless others are given. Not started.
+std::unique_ptr<TzFreePort> SerialEngineAt(const QString &aPath, int aBaudRate = 9600, int aParity = 0,
+                                           const TzLineTimeouts &aTimeouts = ModbusLineTimeouts);
+// An engine through the converter named by EthernetHost and EthernetPort. Not started.
+std::unique_ptr<TzFreePort> ConverterEngine();

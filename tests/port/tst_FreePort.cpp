@@ -53,6 +53,11 @@ private:
     {
         return [this](const TzAnswerRec &a) { fAnswers.push_back(a); };
     }
+    // An engine on the pty, its answers collected, started; nullptr when it does not start.
+    std::unique_ptr<TzFreePort> StartedEngine(const TPtyPair &aPty,
+                                              const TzLineTimeouts &aTimeouts = ModbusLineTimeouts);
+    // The same through the converter of EthernetHost/EthernetPort, as the port numbered aComPort.
+    std::unique_ptr<TzFreePort> StartedConverterEngine(int aComPort = 1, bool aFinding = false);
 };
 
 namespace {
@@ -69,20 +74,34 @@ QByteArray ReadHolding(int aAddr, int aRegister, int aCount)
 }
 
 // An engine on the pty with the panel's line settings and time-outs.
-std::unique_ptr<TzFreePort> SerialEngine(const TPtyPair &aPty, TzLineTimeouts aTimeouts = {50, 1, 400, 50, 100})
+std::unique_ptr<TzFreePort> SerialEngine(const TPtyPair &aPty, const TzLineTimeouts &aTimeouts = ModbusLineTimeouts)
 {
-    auto port = std::make_unique<TzFreePort>(aPty.SlavePath);
-    port->LocDCB().BaudRate = 9600;
-    port->LocDCB().ByteSize = 8;
-    port->LocDCB().Parity = 0;
-    port->LocDCB().StopBits = 0;
-    port->LocTimeouts().ReadIntervalTimeout = int32_t(aTimeouts.ReadIntervalTimeout);
-    port->LocTimeouts().ReadTotalTimeoutMultiplier = int32_t(aTimeouts.ReadTotalTimeoutMultiplier);
-    port->LocTimeouts().ReadTotalTimeoutConstant = int32_t(aTimeouts.ReadTotalTimeoutConstant);
-    port->LocTimeouts().WriteTotalTimeoutMultiplier = int32_t(aTimeouts.WriteTotalTimeoutMultiplier);
-    port->LocTimeouts().WriteTotalTimeoutConstant = int32_t(aTimeouts.WriteTotalTimeoutConstant);
+    return SerialEngineAt(aPty.SlavePath, 9600, 0, aTimeouts);
+}
+
+} // namespace
+
+std::unique_ptr<TzFreePort> TestFreePort::StartedEngine(const TPtyPair &aPty, const TzLineTimeouts &aTimeouts)
+{
+    auto port = SerialEngine(aPty, aTimeouts);
+    port->SetOnAsyncAnswerProc(Collector());
+    if (!port->Start())
+        return nullptr;
     return port;
 }
+
+std::unique_ptr<TzFreePort> TestFreePort::StartedConverterEngine(int aComPort, bool aFinding)
+{
+    auto port = std::make_unique<TzFreePort>(aComPort);
+    port->SetByEthernet(true);
+    port->SetByEthernetFinding(aFinding);
+    port->SetOnAsyncAnswerProc(Collector());
+    if (!port->Start())
+        return nullptr;
+    return port;
+}
+
+namespace {
 
 QList<QByteArray> Queue(TzFreePort &aPort)
 {
@@ -273,9 +292,8 @@ void TestFreePort::duplicateCheckFollowsServedFailedAndClearedRequests()
         }
         return QByteArray();
     });
-    auto port = SerialEngine(pty, {50, 1, 100, 50, 100});
-    port->SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port->Start());
+    auto port = StartedEngine(pty, {50, 1, 100, 50, 100});
+    QVERIFY(port);
 
     const QByteArray slow = ReadHolding(1, 0, 1), silent = ReadHolding(1, 1, 1), forced = ReadHolding(1, 2, 1);
     const std::optional<uint32_t> original = port->SendCmd(slow, 1);
@@ -318,9 +336,8 @@ void TestFreePort::libmodbusSlaveAnswersThroughTheEngine()
 {
     TPtyPair pty;
     TLibmodbusSlave slave(pty.MasterFd);
-    auto port = SerialEngine(pty);
-    port->SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port->Start());
+    auto port = StartedEngine(pty);
+    QVERIFY(port);
 
     const std::optional<uint32_t> queued = port->SendCmd(ReadHolding(1, 5, 1), 1);
     QVERIFY(queued);
@@ -375,9 +392,8 @@ void TestFreePort::faultyDevices()
             answer.clear();
         return answer;
     });
-    auto port = SerialEngine(pty);
-    port->SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port->Start());
+    auto port = StartedEngine(pty);
+    QVERIFY(port);
     QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
     QCOMPARE(fAnswers[0].ErrCode, errCode);
@@ -405,9 +421,8 @@ void TestFreePort::unpluggedDeviceGivesPortFailure()
         pty.Unplug();
         return QByteArray();
     });
-    auto port = SerialEngine(pty, {50, 1, 5000, 50, 100});
-    port->SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port->Start());
+    auto port = StartedEngine(pty, {50, 1, 5000, 50, 100});
+    QVERIFY(port);
     QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
     QCOMPARE(fAnswers[0].ErrCode, ErrPortFailure);
@@ -446,9 +461,8 @@ void TestFreePort::stopKeepsTheWorkerAndFailsWhatIsQueued()
 {
     TPtyPair pty;
     TLibmodbusSlave slave(pty.MasterFd);
-    auto port = SerialEngine(pty);
-    port->SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port->Start());
+    auto port = StartedEngine(pty);
+    QVERIFY(port);
     QVERIFY(port->Stop());
     QVERIFY(port->Port->isRunning());
     QVERIFY(!port->Port->IsActive());
@@ -490,9 +504,8 @@ void TestFreePort::destroyWhileAHandOverIsPending()
 {
     TPtyPair pty;
     TLibmodbusSlave slave(pty.MasterFd);
-    auto port = SerialEngine(pty);
-    port->SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port->Start());
+    auto port = StartedEngine(pty);
+    QVERIFY(port);
     QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
     // No events are processed here, so the worker stays in its hand-over.
     QElapsedTimer timer;
@@ -511,9 +524,8 @@ void TestFreePort::destroyDuringALongRead()
 {
     TPtyPair pty;
     TScriptedDevice device(pty.MasterFd, [](const QByteArray &) { return QByteArray(); });
-    auto port = SerialEngine(pty, {0, 0, 120000, 0, 0});
-    port->SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port->Start());
+    auto port = StartedEngine(pty, {0, 0, 120000, 0, 0});
+    QVERIFY(port);
     QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
     QTRY_COMPARE_WITH_TIMEOUT(device.RequestCount(), 1, 20000);
     QElapsedTimer timer;
@@ -556,17 +568,15 @@ void TestFreePort::ethernetExchange()
     TConverter converter(udpPort, [](const QByteArray &aFrame) {
         return aFrame == ReadHolding(1, 0, 1) ? WithCrc(Hex("01 03 02 00 49")) : QByteArray();
     });
-    TzFreePort port(5);
-    port.SetByEthernet(true);
-    port.SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port.Start());
-    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    auto port = StartedConverterEngine(5);
+    QVERIFY(port);
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
     QCOMPARE(fAnswers[0].ErrCode, ErrAnswerOK);
     QCOMPARE(fAnswers[0].Answer.AsBytes(), WithCrc(Hex("01 03 02 00 49")));
     QCOMPARE(fAnswers[0].ComPort, 5);
     QCOMPARE(converter.Received(), 1);
-    QCOMPARE(port.Port->CurrentECS()->WaitTime(), 200);
+    QCOMPARE(port->Port->CurrentECS()->WaitTime(), 200);
 }
 
 void TestFreePort::silentConverterIsTriedEthernetTriesTimes_data()
@@ -584,12 +594,9 @@ void TestFreePort::silentConverterIsTriedEthernetTriesTimes()
     const uint16_t udpPort = FreeUdpPort();
     TEthernetSettings settings(udpPort, 200, 3);
     TConverter converter(udpPort, [](const QByteArray &) { return QByteArray(); });
-    TzFreePort port(1);
-    port.SetByEthernet(true);
-    port.SetByEthernetFinding(finding);
-    port.SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port.Start());
-    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    auto port = StartedConverterEngine(1, finding);
+    QVERIFY(port);
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
     QCOMPARE(fAnswers[0].ErrCode, ErrNoAnswer);
     QCOMPARE(fAnswers[0].Answer.Size(), uint8_t(0));
@@ -615,13 +622,11 @@ void TestFreePort::stopDuringEthernetWaitEndsTheExchangeAtOnce()
     const uint16_t udpPort = FreeUdpPort();
     TEthernetSettings settings(udpPort, 60000, 3);
     TConverter converter(udpPort, [](const QByteArray &) { return QByteArray(); });
-    TzFreePort port(1);
-    port.SetByEthernet(true);
-    port.SetOnAsyncAnswerProc(Collector());
-    QVERIFY(port.Start());
-    QVERIFY(port.SendCmd(ReadHolding(1, 0, 1), 1));
+    auto port = StartedConverterEngine();
+    QVERIFY(port);
+    QVERIFY(port->SendCmd(ReadHolding(1, 0, 1), 1));
     QTRY_COMPARE_WITH_TIMEOUT(converter.Received(), 1, 20000);
-    QVERIFY(port.Stop());
+    QVERIFY(port->Stop());
     // Three waits of a minute each would follow without the stop.
     QTRY_COMPARE_WITH_TIMEOUT(fAnswers.size(), size_t(1), 20000);
     QCOMPARE(fAnswers[0].ErrCode, ErrNoAnswer);

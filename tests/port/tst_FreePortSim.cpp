@@ -84,18 +84,8 @@ void TestFreePortSim::init()
 
 std::unique_ptr<TzFreePort> TestFreePortSim::SerialEngine(const std::string &aPath)
 {
-    auto port = std::make_unique<TzFreePort>(QString::fromStdString(aPath));
+    auto port = SerialEngineAt(QString::fromStdString(aPath));
     port->SetOnAsyncAnswerProc([this](const TzAnswerRec &a) { fAnswers.push_back(a); });
-    port->LocDCB().BaudRate = 9600;
-    port->LocDCB().ByteSize = 8;
-    port->LocDCB().Parity = 0;
-    port->LocDCB().StopBits = 0;
-    TzTimeouts &timeouts = port->LocTimeouts();
-    timeouts.ReadIntervalTimeout = 50;
-    timeouts.ReadTotalTimeoutMultiplier = 1;
-    timeouts.ReadTotalTimeoutConstant = 400;
-    timeouts.WriteTotalTimeoutMultiplier = 50;
-    timeouts.WriteTotalTimeoutConstant = 100;
     return port;
 }
 
@@ -106,8 +96,7 @@ std::unique_ptr<TzFreePort> TestFreePortSim::EthernetEngine()
         return nullptr;
     EthernetHost = QStringLiteral("127.0.0.2");
     EthernetPort = fUdpPort;
-    auto port = std::make_unique<TzFreePort>(1);
-    port->SetByEthernet(true);
+    auto port = ConverterEngine();
     port->SetOnAsyncAnswerProc([this](const TzAnswerRec &a) { fAnswers.push_back(a); });
     return port;
 }

@@ -104,27 +104,15 @@ void TestLineEngine::cleanup()
 
 std::unique_ptr<TzFreePort> TestLineEngine::SerialEngine(const QString &aPath, int aBaudRate, int aParity)
 {
-    auto port = std::make_unique<TzFreePort>(aPath);
+    auto port = SerialEngineAt(aPath, aBaudRate, aParity);
     port->SetOnAsyncAnswerProc([this](const TzAnswerRec &a) { fAnswers.push_back(a); });
-    port->LocDCB().BaudRate = aBaudRate;
-    port->LocDCB().ByteSize = 8;
-    port->LocDCB().Parity = aParity;
-    port->LocDCB().StopBits = 0;
-    // The panel's time-outs.
-    TzTimeouts &timeouts = port->LocTimeouts();
-    timeouts.ReadIntervalTimeout = 50;
-    timeouts.ReadTotalTimeoutMultiplier = 1;
-    timeouts.ReadTotalTimeoutConstant = 400;
-    timeouts.WriteTotalTimeoutMultiplier = 50;
-    timeouts.WriteTotalTimeoutConstant = 100;
     return port;
 }
 
 std::unique_ptr<TzFreePort> TestLineEngine::EthernetEngine(uint16_t aPort)
 {
     EthernetPort = aPort;
-    auto port = std::make_unique<TzFreePort>(1);
-    port->SetByEthernet(true);
+    auto port = ConverterEngine();
     port->SetOnAsyncAnswerProc([this](const TzAnswerRec &a) { fAnswers.push_back(a); });
     return port;
 }

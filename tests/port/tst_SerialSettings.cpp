@@ -211,6 +211,15 @@ void TestSerialSettings::timeoutsOverlayOnlySetFields()
     QCOMPARE(line.ReadTotalTimeoutConstant, 400u);
     QCOMPARE(line.WriteTotalTimeoutMultiplier, 7u);
     QCOMPARE(line.WriteTotalTimeoutConstant, 100u);
+
+    // Choosing all five leaves nothing of the line's own.
+    timeouts.ChooseAll({60, 2, 300, 40, 90});
+    timeouts.AssignTo(line);
+    QCOMPARE(line.ReadIntervalTimeout, 60u);
+    QCOMPARE(line.ReadTotalTimeoutMultiplier, 2u);
+    QCOMPARE(line.ReadTotalTimeoutConstant, 300u);
+    QCOMPARE(line.WriteTotalTimeoutMultiplier, 40u);
+    QCOMPARE(line.WriteTotalTimeoutConstant, 90u);
 }
 
 void TestSerialSettings::readEndRule_data()

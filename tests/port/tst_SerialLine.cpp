@@ -43,6 +43,38 @@ void WriteMaster(const TPtyPair &aPty, const QByteArray &aBytes)
     [[maybe_unused]] const ssize_t n = ::write(aPty.MasterFd, aBytes.constData(), size_t(aBytes.size()));
 }
 
+// One read of up to 255 bytes: what it gave (nothing when the read failed) and how long it took.
+struct TRead
+{
+    bool Ok = false;
+    QByteArray Bytes;
+    qint64 Ms = 0;
+};
+
+TRead ReadOnce(TzSerialLine &aLine)
+{
+    uint8_t buffer[255];
+    uint32_t read = 256; // no read can give it: a read that does not set the count fails here
+    QElapsedTimer timer;
+    timer.start();
+    TRead result;
+    result.Ok = aLine.Read(buffer, 255, read) && read <= 255;
+    result.Ms = timer.elapsed();
+    if (result.Ok)
+        result.Bytes = QByteArray(reinterpret_cast<const char *>(buffer), int(read));
+    return result;
+}
+
+// Starts a read that waits without limit on its own thread and gives the thread; aDone is set when
+// the read comes back.
+std::jthread PendingRead(TzSerialLine &aLine, std::atomic<bool> &aDone)
+{
+    return std::jthread([&aLine, &aDone] {
+        ReadOnce(aLine);
+        aDone = true;
+    });
+}
+
 } // namespace
 
 void TestSerialLine::bytesPassBothWays()
@@ -59,10 +91,9 @@ void TestSerialLine::bytesPassBothWays()
     QCOMPARE(QByteArray(got, 8), frame);
 
     WriteMaster(pty, Hex("01 03 02 12 34 B5 33"));
-    uint8_t buffer[255];
-    uint32_t read = 0;
-    QVERIFY(line.Read(buffer, 255, read));
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), int(read)), Hex("01 03 02 12 34 B5 33"));
+    const TRead answer = ReadOnce(line);
+    QVERIFY(answer.Ok);
+    QCOMPARE(answer.Bytes, Hex("01 03 02 12 34 B5 33"));
 }
 
 void TestSerialLine::readEndsAt255Bytes()
@@ -72,13 +103,10 @@ void TestSerialLine::readEndsAt255Bytes()
     // Without the 255-byte rule this read would wait a minute.
     QVERIFY(OpenLine(line, pty, {0, 0, 60000, 0, 0}));
     WriteMaster(pty, QByteArray(300, '\x55'));
-    uint8_t buffer[255];
-    uint32_t read = 0;
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(line.Read(buffer, 255, read));
-    QCOMPARE(read, 255u);
-    QVERIFY(timer.elapsed() < 30000);
+    const TRead first = ReadOnce(line);
+    QVERIFY(first.Ok);
+    QCOMPARE(first.Bytes.size(), 255);
+    QVERIFY(first.Ms < 30000);
 }
 
 void TestSerialLine::readEndsAfterAGap()
@@ -91,14 +119,14 @@ void TestSerialLine::readEndsAfterAGap()
         ::usleep(800 * 1000);
         WriteMaster(pty, "def");
     });
-    uint8_t buffer[255];
-    uint32_t read = 0;
-    QVERIFY(line.Read(buffer, 255, read));
+    const TRead first = ReadOnce(line);
     writer.join();
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), int(read)), QByteArray("abc"));
+    QVERIFY(first.Ok);
+    QCOMPARE(first.Bytes, QByteArray("abc"));
     // The rest waits for the next read.
-    QVERIFY(line.Read(buffer, 255, read));
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), int(read)), QByteArray("def"));
+    const TRead second = ReadOnce(line);
+    QVERIFY(second.Ok);
+    QCOMPARE(second.Bytes, QByteArray("def"));
 }
 
 void TestSerialLine::readEndsAtTotalTimeDuringATrickle()
@@ -113,16 +141,12 @@ void TestSerialLine::readEndsAtTotalTimeDuringATrickle()
             ::usleep(30 * 1000);
         }
     });
-    uint8_t buffer[255];
-    uint32_t read = 0;
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(line.Read(buffer, 255, read));
-    const qint64 elapsed = timer.elapsed();
+    const TRead trickle = ReadOnce(line);
     stop = true;
     writer.join();
-    QVERIFY2(read > 0 && read < 100, qPrintable(QString::number(read)));
-    QVERIFY(elapsed >= 295);
+    QVERIFY(trickle.Ok);
+    QVERIFY2(trickle.Bytes.size() > 0 && trickle.Bytes.size() < 100, qPrintable(QString::number(trickle.Bytes.size())));
+    QVERIFY(trickle.Ms >= 295);
 }
 
 void TestSerialLine::silentReadCostsTheTotalTime()
@@ -130,13 +154,10 @@ void TestSerialLine::silentReadCostsTheTotalTime()
     TPtyPair pty;
     TzSerialLine line;
     QVERIFY(OpenLine(line, pty, {50, 1, 400, 50, 100}));
-    uint8_t buffer[255];
-    uint32_t read = 99;
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(line.Read(buffer, 255, read));
-    QCOMPARE(read, 0u);
-    QVERIFY2(timer.elapsed() >= 650, qPrintable(QString::number(timer.elapsed())));
+    const TRead silence = ReadOnce(line);
+    QVERIFY(silence.Ok);
+    QCOMPARE(silence.Bytes, QByteArray());
+    QVERIFY2(silence.Ms >= 650, qPrintable(QString::number(silence.Ms)));
 }
 
 void TestSerialLine::openIsExclusive()
@@ -216,12 +237,7 @@ void TestSerialLine::closeEndsAPendingRead()
     TzSerialLine line;
     QVERIFY(OpenLine(line, pty, {0, 0, 0, 0, 0})); // reads wait without limit
     std::atomic<bool> done{false};
-    std::jthread reader([&] {
-        uint8_t buffer[255];
-        uint32_t read = 0;
-        line.Read(buffer, 255, read);
-        done = true;
-    });
+    std::jthread reader = PendingRead(line, done);
     QTest::qWait(100);
     QVERIFY(!done);
     // Asking whether the line is open must not wait for the pending read.
@@ -239,12 +255,7 @@ void TestSerialLine::unpluggedLineEndsTheReadAndFailsErrorCheck()
     QVERIFY(OpenLine(line, pty, {0, 0, 0, 0, 0}));
     QVERIFY(line.ClearErrors());
     std::atomic<bool> done{false};
-    std::jthread reader([&] {
-        uint8_t buffer[255];
-        uint32_t read = 0;
-        line.Read(buffer, 255, read);
-        done = true;
-    });
+    std::jthread reader = PendingRead(line, done);
     pty.Unplug();
     QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     reader.join();

@@ -55,8 +55,7 @@ private:
 class TzSimTransport
 {
 public:
-    TzSimTransport(TzSimBus &aBus, TzSimFrameLog &aLog, TzSimFaults &aFaults)
-        : fBus(aBus), fLog(aLog), fFaults(aFaults)
+    TzSimTransport(TzSimBus &aBus, TzSimFrameLog &aLog, TzSimFaults &aFaults) : fBus(aBus), fLog(aLog), fFaults(aFaults)
     {
     }
     TzSimTransport(const TzSimTransport &) = delete;

@@ -1,6 +1,6 @@
 #include "app/uStopSignals.h"
 
-#include "app/uStopSignalPipe.h"
+#include "common/uStopSignalPipe.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -10,7 +10,7 @@
 #include "FuzzCheck.h"
 #include "FuzzFiles.h"
 
-#include "panel/uOptionsFile.h"
+#include "settings/uOptionsFile.h"
 
 #include <cstdint>
 

@@ -8,8 +8,8 @@
 #include "panel/uBlinker.h"
 #include "panel/uFieldCheck.h"
 #include "panel/uSettingsFaults.h"
-#include "panel/uSettingsPlace.h"
 #include "port/uFreePort.h"
+#include "settings/uSettingsPlace.h"
 
 #include <QComboBox>
 #include <QFile>

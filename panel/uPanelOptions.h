@@ -6,7 +6,7 @@
 // cannot be used is said once and set aside; a file of another program is never written.
 
 #include "panel/uConnectionPage.h"
-#include "panel/uOptionsFile.h"
+#include "settings/uOptionsFile.h"
 
 #include <QObject>
 

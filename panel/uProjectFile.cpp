@@ -1,7 +1,7 @@
 #include "panel/uProjectFile.h"
 
 #include "common/uSafeSave.h"
-#include "panel/uXmlSettings.h"
+#include "settings/uXmlSettings.h"
 
 #include <QDomDocument>
 #include <QXmlStreamReader>

@@ -6,7 +6,7 @@
 #include "panel/uProjectFile.h"
 #include "panel/uRelayGrid.h"
 #include "panel/uSettingsFaults.h"
-#include "panel/uSettingsPlace.h"
+#include "settings/uSettingsPlace.h"
 
 #include <QDir>
 #include <QFileInfo>

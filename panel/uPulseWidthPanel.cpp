@@ -7,13 +7,13 @@
 #include "common/uUtils.h"
 #include "link/uQuadrelLink.h"
 #include "model/uQuadrelMap.h"
+#include "model/uShimCalc.h"
 #include "panel/uBlinker.h"
 #include "panel/uControlBuilders.h"
 #include "panel/uFieldCheck.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uPanelHost.h"
 #include "panel/uPictureLabel.h"
-#include "panel/uShimCalc.h"
 
 #include <QCheckBox>
 #include <QFrame>

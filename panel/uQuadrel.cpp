@@ -21,9 +21,9 @@
 #include "panel/uSearchPanel.h"
 #include "panel/uSequencePanel.h"
 #include "panel/uSettingsFaults.h"
-#include "panel/uSettingsPlace.h"
 #include "panel/uWebBridgePanel.h"
 #include "port/uFreePort.h"
+#include "settings/uSettingsPlace.h"
 
 #include <QCheckBox>
 #include <QComboBox>

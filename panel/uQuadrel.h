@@ -12,9 +12,9 @@
 // panel and styles (TzAutorunPanel) and project file (TzProjectKeeper).
 
 #include "model/uGlobals.h"
-#include "panel/uOptionsFile.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uPanelHost.h"
+#include "settings/uOptionsFile.h"
 
 #include <QDateTime>
 #include <QFrame>

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks that each folder includes only headers of the layers it may depend on, and fails listing
 # every file:line that breaks a rule. The layers, bottom up: common (and VelorCommonUtils), then
-# model and port, then the link, with search, web and diagnostics beside it, then the panel and the
-# application on top. Nothing below the panel may use a widget, the GUI module or a window.
+# model and port, then the link and the settings files, with search, web and diagnostics beside
+# them, then the panel and the application on top; the command-line tool (ctl) stands on the link,
+# the settings and the search. Nothing below the panel, and nothing of the tool, may use a widget,
+# the GUI module or a window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,11 +12,12 @@ cd "$(dirname "$0")/.."
 # Each rule: the folders it holds for | what their files may not include.
 # An entry on the right is a glob on the included name, or a group named below.
 rules=(
-  "common VelorCommonUtils model port link search web | @qt-gui @window"
-  "common model port link search web                  | panel/* app/*"
-  "model port                                         | link/* search/* web/* diagnostics/*"
-  "link                                               | search/* web/* diagnostics/*"
-  "search web                                         | link/* diagnostics/*"
+  "common VelorCommonUtils model port link settings search web ctl | @qt-gui @window"
+  "common model port link settings search web ctl                  | panel/* app/*"
+  "model port                                                      | link/* settings/* search/* web/* diagnostics/* ctl/*"
+  "link settings                                                   | search/* web/* diagnostics/* ctl/*"
+  "search web                                                      | link/* settings/* diagnostics/* ctl/*"
+  "ctl                                                             | web/* diagnostics/*"
 )
 # The headers of the windows: the panel, the application and the diagnostic windows.
 window_headers=("panel/*" "app/*" "diagnostics/u*Observer.h" "diagnostics/uTempLog.h" "diagnostics/uVerInfo.h")

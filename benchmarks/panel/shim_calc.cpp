@@ -2,7 +2,7 @@
 // durations, including the costliest (long cycles that many units of count can make exactly), and
 // prints the median and the worst time of one calculation.
 
-#include "panel/uShimCalc.h"
+#include "model/uShimCalc.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,7 @@
 #include "app/uMain.h"
 #include "diagnostics/uTempLog.h"
 #include "panel/uQuadrel.h"
-#include "panel/uSettingsPlace.h"
+#include "settings/uSettingsPlace.h"
 #include "sim/uSimulator.h"
 #include "tests/TestSettings.h"
 #include "tests/panel/PanelTestKit.h"

@@ -4,8 +4,8 @@
 // signal that comes while a notice is open closes the notice too.
 
 #include "app/uStopSignals.h"
-#include "panel/uOptionsFile.h"
 #include "panel/uProjectFile.h"
+#include "settings/uOptionsFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>

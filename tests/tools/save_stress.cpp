@@ -7,13 +7,13 @@
 
 #include "VelorCommonUtils/VelorIniFiles.h"
 #include "diagnostics/uTempLog.h"
-#include "panel/uOptionsFile.h"
 #include "panel/uProjectFile.h"
 #include "panel/uProjectKeeper.h"
 #include "panel/uQuadrel.h"
 #include "panel/uRelayGrid.h"
-#include "panel/uSettingsPlace.h"
 #include "panel/uStyles.h"
+#include "settings/uOptionsFile.h"
+#include "settings/uSettingsPlace.h"
 
 #include <QApplication>
 #include <QCheckBox>

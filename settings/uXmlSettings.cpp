@@ -1,4 +1,4 @@
-#include "panel/uXmlSettings.h"
+#include "settings/uXmlSettings.h"
 
 #include "common/uSafeSave.h"
 

@@ -1,4 +1,4 @@
-#include "panel/uShimCalc.h"
+#include "model/uShimCalc.h"
 
 #include <QRegularExpression>
 

@@ -1,4 +1,4 @@
-#include "panel/uSettingsPlace.h"
+#include "settings/uSettingsPlace.h"
 
 #include "VelorCommonUtils/PathUtils.h"
 

@@ -2,7 +2,7 @@
 // way back from two durations to the parameters, and the duration text.
 
 #include "common/uUtils.h"
-#include "panel/uShimCalc.h"
+#include "model/uShimCalc.h"
 
 #include <QtTest>
 

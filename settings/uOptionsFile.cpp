@@ -1,8 +1,8 @@
-#include "panel/uOptionsFile.h"
+#include "settings/uOptionsFile.h"
 
 #include "common/uSafeSave.h"
 #include "common/uUtils.h"
-#include "panel/uXmlSettings.h"
+#include "settings/uXmlSettings.h"
 
 #include <QDomDocument>
 

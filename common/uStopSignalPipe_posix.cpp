@@ -1,4 +1,4 @@
-#include "app/uStopSignalPipe.h"
+#include "common/uStopSignalPipe.h"
 
 #include <signal.h>
 #include <sys/socket.h>

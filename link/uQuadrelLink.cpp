@@ -50,7 +50,9 @@ bool TzQuadrelLink::ByEthernet() const
 
 bool TzQuadrelLink::Connect(const TzLinkSettings &aSettings)
 {
-    fProbeTimer->start();
+    fFirstCycleAndPoll = aSettings.FirstCycleAndPoll;
+    fProbedType = -1;
+    fProbeTimer->start(aSettings.ProbeWaitMs);
     if (aSettings.ByEthernet) {
         EthernetHost = aSettings.Host;
         EthernetPort = aSettings.UdpPort;
@@ -73,7 +75,7 @@ bool TzQuadrelLink::Connect(const TzLinkSettings &aSettings)
     fEngine->SetOnAsyncAnswerProc([this](const TzAnswerRec &aAnswerRec) { ModbusAsyncAnswer(aAnswerRec); });
     fEngine->LocDCB().BaudRate = aSettings.BaudRate;
     fEngine->SetByEthernet(aSettings.ByEthernet);
-    fEngine->LocTimeouts().ChooseAll(ModbusLineTimeouts);
+    fEngine->LocTimeouts().ChooseAll(aSettings.Timeouts);
     TzDCB &dcb = fEngine->LocDCB();
     dcb.ByteSize = 8;
     const TzLineFormat format = LineFormatOfItem(aSettings.FormatItem);
@@ -129,6 +131,7 @@ void TzQuadrelLink::SendProbe()
 
 void TzQuadrelLink::ProbeAnswer(TzTag *aTag)
 {
+    fProbedType = aTag ? int(aTag->Value()) : -1;
     fConnected = aTag && aTag->Value() == QuadrelMap::DeviceType;
     if (fConnected) {
         // Confirmed: the one-second check has done its job. Left running, its next tick after a
@@ -141,7 +144,8 @@ void TzQuadrelLink::ProbeAnswer(TzTag *aTag)
             fDevice->DevVersion = QuadrelMap::DeviceType;
     }
     emit ProbeAnswered(fConnected);
-    LetsDoIt();
+    if (fFirstCycleAndPoll)
+        LetsDoIt();
 }
 
 void TzQuadrelLink::ProbeTimeUp()
@@ -183,7 +187,11 @@ void TzQuadrelLink::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
     emit AnswerHandled(announcement);
     announcement.Port = fComPort;
 
+    TzRequestOutcome outcome;
+    outcome.Request = aAnswerRec.UID;
+    outcome.ErrCode = aAnswerRec.ErrCode;
     if (TzTag *tag = record->Tag) {
+        outcome.ID = tag->ID;
         bool decoded = false;
         if (aAnswerRec.ErrCode != 0) {
             tag->SetQuality(QualityFailed);
@@ -215,6 +223,7 @@ void TzQuadrelLink::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
             const int slot = code >= 1 && code <= 8 ? code : 9;
             ++fModbusErrors[size_t(slot)];
             emit ExceptionCounted(code, fModbusErrors[size_t(slot)]);
+            outcome.Exception = code > 0 ? code : 9;
         } else if (decoded) {
             announcement.Value = tag->ValueStr;
             emit AnswerHandled(announcement);
@@ -230,6 +239,7 @@ void TzQuadrelLink::ModbusAsyncAnswer(const TzAnswerRec &aAnswerRec)
         }
     OrderedWriteAnswered(aAnswerRec.UID);
     PollReadAnswered(aAnswerRec.UID);
+    emit RequestFinished(outcome);
 }
 
 void TzQuadrelLink::TellAnswered(TzTag *aTag)

@@ -9,6 +9,7 @@
 
 #include "model/uGlobals.h"
 #include "port/uPortTraffic.h"
+#include "port/uSerialSettings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -37,6 +38,24 @@ struct TzLinkSettings
     int UdpPort = 0;
     int WaitMs = 0;
     int Address = 16;
+    // How long the probe may take before the attempt counts as failed.
+    int ProbeWaitMs = 1000;
+    // After the probe: read every tag once and then poll (the panel), or do nothing until asked
+    // (a tool that reads and writes only what it was told to).
+    bool FirstCycleAndPoll = true;
+    // The line's time-outs (serial only); the panel's by default.
+    TzLineTimeouts Timeouts = ModbusLineTimeouts;
+};
+
+// How one request ended: the engine's outcome (0 an answer, ErrNoAnswer, ErrAnswerCRC,
+// ErrPortFailure, ...) and, for an answer, the Modbus exception code it carried (0 for none).
+struct TzRequestOutcome
+{
+    uint32_t Request = 0;
+    int ID = 0; // the tag's identifier
+    uint32_t ErrCode = 0;
+    int Exception = 0;
+    bool Answered() const { return ErrCode == 0 && Exception == 0; }
 };
 
 // Colours of the lines the link writes to the log: a note or a failure.
@@ -68,6 +87,8 @@ public:
     // dropped, the engine closes the port.
     void Disconnect();
     bool IsConnected() const { return fConnected; }
+    // The device type the last probe's answer named (73 for a Quadrel); -1 before any answer.
+    int ProbedDeviceType() const { return fProbedType; }
     // Counts connection attempts, so that what belongs to one (a restart's wait) is told apart.
     quint64 ConnectionSerial() const { return fConnectionSerial; }
     bool ByEthernet() const;
@@ -85,6 +106,11 @@ public:
     bool TryValueByID(int aID, int &aValue) const;
     bool TryValueByID(int aID, double &aValue) const;
     int PendingAnswers() const { return int(fPending.size()); }
+    // A read or a write of a tag (by identifier) queued near the head of the engine's queue, for
+    // a caller that waits for its outcome (RequestFinished): the request's number, or nothing
+    // when not connected, the tag is unknown or the engine refused it.
+    std::optional<uint32_t> RequestRead(int aID);
+    std::optional<uint32_t> RequestWrite(int aID, double aValue);
     // Drops the requests still queued in the engine (not those on the line).
     void ClearRequests();
 
@@ -138,6 +164,8 @@ signals:
     // A line for the log, and the running count of a Modbus exception code.
     void LogLine(const QString &aText, TzLinkLogKind aKind);
     void ExceptionCounted(int aCode, int aCount);
+    // Every request of a tag ends here once, answered or not, after its answer has been decoded.
+    void RequestFinished(const TzRequestOutcome &aOutcome);
 
 private:
     void SendProbe();
@@ -170,6 +198,8 @@ private:
     std::unique_ptr<TzFreePort> fEngine;
     int fComPort = 0;
     bool fConnected = false;
+    bool fFirstCycleAndPoll = true;
+    int fProbedType = -1;
     quint64 fConnectionSerial = 0;
 
     // The probe: its own one-tag device, and the second it is given.

@@ -107,6 +107,26 @@ void TzQuadrelLink::SetRegByID(int aID, double aValue, bool aForced)
     SetModbusRegRTU(tag, aValue);
 }
 
+std::optional<uint32_t> TzQuadrelLink::RequestRead(int aID)
+{
+    TzTag *tag = fConnected && fDevice ? fDevice->GetTagByID(aID) : nullptr;
+    if (!tag)
+        return std::nullopt;
+    tag->ForceOnce = true;
+    const std::optional<uint32_t> request = QueueRead(tag);
+    tag->ForceOnce = false;
+    return request;
+}
+
+std::optional<uint32_t> TzQuadrelLink::RequestWrite(int aID, double aValue)
+{
+    TzTag *tag = fConnected && fDevice ? fDevice->GetTagByID(aID) : nullptr;
+    if (!tag)
+        return std::nullopt;
+    tag->ForceOnce = true;
+    return QueueWrite(tag, aValue);
+}
+
 void TzQuadrelLink::SendDOUT(int aIndex, bool aOn)
 {
     SetRegByID(QuadrelMap::OutputCoil(aIndex), aOn ? 1 : 0, false);

@@ -256,6 +256,7 @@ void TfrmFindDevice::AsyncAnswer(const TzAnswerRec &aAnswerRec)
             FreePort->ClearRequestList();
             if (AllLineSettings && !ByEthernet && !NextLine()) {
                 Stop();
+                emit ScanEnded();
                 return;
             }
             ++fPass;
@@ -266,9 +267,13 @@ void TfrmFindDevice::AsyncAnswer(const TzAnswerRec &aAnswerRec)
         InProgress = false;
         CloseScanPort();
     }
-    std::lock_guard lock(CS);
-    const auto it = std::find_if(AnswerList.begin(), AnswerList.end(),
-                                 [&probe](const TzFindAnswer &a) { return a.Code == probe.Code; });
-    if (it != AnswerList.end())
-        AnswerList.erase(it);
+    {
+        std::lock_guard lock(CS);
+        const auto it = std::find_if(AnswerList.begin(), AnswerList.end(),
+                                     [&probe](const TzFindAnswer &a) { return a.Code == probe.Code; });
+        if (it != AnswerList.end())
+            AnswerList.erase(it);
+    }
+    if (!InProgress)
+        emit ScanEnded();
 }

@@ -102,6 +102,9 @@ public:
 signals:
     // A pass begins: its number and line settings. Also emitted for the first pass.
     void PassStarted(int aPass, int aBaudRate, int aFormat);
+    // The scan ran out by itself: its one pass is over, or the last line setting has been tried.
+    // Not emitted for Stop().
+    void ScanEnded();
 
 private:
     bool OpenScanPort();

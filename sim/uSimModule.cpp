@@ -230,6 +230,8 @@ uint8_t TzSimModule::ReadDiscreteInput(uint16_t aAddr, uint64_t aNowMs, bool &aV
 
 uint8_t TzSimModule::WriteCoil(uint16_t aAddr, bool aValue, uint64_t aNowMs)
 {
+    if (fRefuseWrites != 0)
+        return fRefuseWrites;
     const TOutputSlot slot = CoilSlot(aAddr);
     if (slot.Output == 0)
         return SimExIllegalAddress;
@@ -298,6 +300,8 @@ void TzSimModule::StoreHolding(uint16_t aReg, uint16_t aValue, uint64_t aNowMs)
 
 uint8_t TzSimModule::WriteHoldings(uint16_t aAddr, const std::vector<uint16_t> &aValues, uint64_t aNowMs)
 {
+    if (fRefuseWrites != 0)
+        return fRefuseWrites;
     // Addresses first, then values, so a run with a hole answers 02 whatever its values.
     for (size_t i = 0; i < aValues.size(); ++i)
         if (CheckHolding(static_cast<uint16_t>(aAddr + i), 0) == SimExIllegalAddress)

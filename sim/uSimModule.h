@@ -49,6 +49,9 @@ public:
     uint8_t WriteRegister(uint16_t aReg, uint16_t aValue, uint64_t aNowMs);
 
     void SetPowerStatus(uint16_t aValue) { fPowerStatus = aValue; }
+    // A module that refuses every write with this exception code (0: writes are served), as a
+    // protected or failing one would: for tests of how a master reports a refusal.
+    void SetRefuseWrites(uint8_t aCode) { fRefuseWrites = aCode; }
     void SetFirmwareVersion(uint16_t aValue) { fFirmware = aValue; }
     void SetHardwareVersion(uint16_t aValue) { fHardware = aValue; }
     void SetIdentifier(uint16_t aW1, uint16_t aW2, uint16_t aW3) { fId = {aW1, aW2, aW3}; }
@@ -121,6 +124,7 @@ private:
     uint16_t fFirmware = 215;
     std::array<uint16_t, 3> fId{};
     uint16_t fPowerStatus = 0;
+    uint8_t fRefuseWrites = 0;
     uint16_t fSupplyMv = 24000;
     uint16_t fSupplyNoiseMv = 40;
     std::minstd_rand fNoise;

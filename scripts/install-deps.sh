@@ -20,6 +20,8 @@ packages=(
   g++-mingw-w64-x86-64-posix
   # the Debian package (cpack's dependency scan)
   dpkg-dev file
+  # quadrelctl's manual page is checked with groff
+  groff-base
   # rendering the panel to a picture without a display
   xvfb xauth fonts-dejavu-core
   # scripts/format.sh (the formatting check needs this exact version)

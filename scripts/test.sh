@@ -30,6 +30,7 @@ find "$build_dir" -path '*_autogen/timestamp' -delete 2>/dev/null || true
 cmake --build "$build_dir" --parallel 2
 
 bash scripts/check-windows-sources.sh
+bash scripts/check-quadrelctl.sh "$build_dir"
 if [ "$build_dir" = build ]; then
   bash scripts/check-package.sh "$build_dir"
 fi

@@ -108,22 +108,9 @@ void TzQuadrelLink::SendProbe()
 {
     // The previous probe's record, if its answer never came, was dropped with the pending list.
     fProbeDevice = NewQuadrelDevice(fDevice ? fDevice->DevAddr : 16);
-    TzTag *probe = fProbeDevice->AddTag();
-    probe->ID = QuadrelMap::RegDeviceType;
-    probe->Reg = QuadrelMap::RegDeviceType;
-    probe->RegType = 2;
-    probe->ValType = 2;
-    probe->ReadCmd = 4;
-    probe->SegSize = 1;
-    probe->Offset = 0;
-    probe->DataSize = 2;
-    probe->DataType = 18;
-    probe->Order = QStringLiteral("21");
-    probe->OrderMas = QByteArray("\x02\x01", 2);
+    // One input register, read with function 4.
+    TzTag *probe = fProbeDevice->AddRegisterTag(QuadrelMap::RegDeviceType, {2, 2, 2, 18, 4, 0});
     probe->Enabled = true;
-    probe->Force = true;
-    probe->ReadPriority = 1;
-    probe->WritePriority = 1;
     probe->GUID = QStringLiteral("{355ADFD2-9A2A-4E26-8DE3-0FB81E88BD68}");
     probe->OnResponse = [this](TzTag *aTag) { ProbeAnswer(aTag); };
     GetModbusRegRTU(probe);

@@ -5,8 +5,6 @@
 
 #include "model/uQuadrelMap.h"
 
-#include <QUuid>
-
 #include <exception>
 
 namespace {
@@ -16,20 +14,15 @@ struct OutputTagKind
 {
     int Offset;
     const char *Name;
-    int RegType;
-    int ValType;
-    int DataSize;
-    int DataType;
-    int ReadCmd;
-    int WriteCmd;
+    TzDevice::TzTagKind Kind;
 };
 
 const OutputTagKind OutputTagKinds[] = {
-    {0, "Реле #", 1, 8, 1, 17, 1, 5},
-    {QuadrelMap::OffsetScale, "DOUT Shim Scale #", 3, 2, 2, 2, 3, 6},
-    {QuadrelMap::OffsetPeriod, "DOUT Shim Period #", 3, 2, 2, 2, 3, 6},
-    {QuadrelMap::OffsetFill, "DOUT Shim Koef #", 3, 2, 2, 2, 3, 6},
-    {QuadrelMap::OffsetSafe, "DOUT State Safe #", 1, 8, 1, 17, 1, 5},
+    {0, "Реле #", {1, 8, 1, 17, 1, 5}},
+    {QuadrelMap::OffsetScale, "DOUT Shim Scale #", {3, 2, 2, 2, 3, 6}},
+    {QuadrelMap::OffsetPeriod, "DOUT Shim Period #", {3, 2, 2, 2, 3, 6}},
+    {QuadrelMap::OffsetFill, "DOUT Shim Koef #", {3, 2, 2, 2, 3, 6}},
+    {QuadrelMap::OffsetSafe, "DOUT State Safe #", {1, 8, 1, 17, 1, 5}},
 };
 
 } // namespace
@@ -70,26 +63,10 @@ void TzQuadrelLink::AddOtherQuadrelTags(TzDevice *aDevice)
         return;
     for (const OutputTagKind &kind : OutputTagKinds) {
         for (int n = 1; n <= QuadrelMap::OutputCount; ++n) {
-            TzTag *tag = aDevice->AddTag();
-            tag->ID = QuadrelMap::OutputCoil(n) + kind.Offset;
-            tag->Reg = tag->ID;
+            TzTag *tag = aDevice->AddRegisterTag(QuadrelMap::OutputCoil(n) + kind.Offset, kind.Kind);
             tag->OPCName = QString::fromUtf8(kind.Name) + QString::number(n);
-            tag->RegType = kind.RegType;
-            tag->ValType = kind.ValType;
-            tag->DataSize = kind.DataSize;
-            tag->DataType = kind.DataType;
-            tag->ReadCmd = kind.ReadCmd;
-            tag->WriteCmd = kind.WriteCmd;
             tag->Enabled = false;
             tag->CanRead = false;
-            tag->Order = QStringLiteral("21");
-            tag->OrderMas = QByteArray("\x02\x01", 2);
-            tag->SegSize = 1;
-            tag->Offset = 0;
-            tag->Force = true;
-            tag->ReadPriority = 1;
-            tag->WritePriority = 1;
-            tag->GUID = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
         }
     }
 }

@@ -4,6 +4,7 @@
 
 #include <QDomDocument>
 #include <QFile>
+#include <QUuid>
 
 TzTag *TzDevice::AddTag()
 {
@@ -11,6 +12,28 @@ TzTag *TzDevice::AddTag()
     tag->Device = this;
     Tags.push_back(std::move(tag));
     return Tags.back().get();
+}
+
+TzTag *TzDevice::AddRegisterTag(int aID, const TzTagKind &aKind)
+{
+    TzTag *tag = AddTag();
+    tag->ID = aID;
+    tag->Reg = aID;
+    tag->RegType = aKind.RegType;
+    tag->ValType = aKind.ValType;
+    tag->DataSize = aKind.DataSize;
+    tag->DataType = aKind.DataType;
+    tag->ReadCmd = aKind.ReadCmd;
+    tag->WriteCmd = aKind.WriteCmd;
+    tag->SegSize = 1;
+    tag->Offset = 0;
+    tag->Order = QStringLiteral("21");
+    tag->OrderMas = QByteArray("\x02\x01", 2);
+    tag->Force = true;
+    tag->ReadPriority = 1;
+    tag->WritePriority = 1;
+    tag->GUID = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
+    return tag;
 }
 
 TzTag *TzDevice::GetTagByID(int aID) const

@@ -25,6 +25,15 @@ public:
 
     // Creates a tag with its initial values, attaches it to this device and appends it.
     TzTag *AddTag();
+    // What a tag made by code reads and writes; by default a holding register, read with 3,
+    // written with 6, a 16-bit unsigned value.
+    struct TzTagKind
+    {
+        int RegType = 3, ValType = 2, DataSize = 2, DataType = 18, ReadCmd = 3, WriteCmd = 6;
+    };
+    // AddTag for a tag made by code: one register or coil, numbered as its identifier, high byte
+    // first, forced with priority 1, with a new GUID.
+    TzTag *AddRegisterTag(int aID, const TzTagKind &aKind);
     // The first tag in list order with that identifier, or null.
     TzTag *GetTagByID(int aID) const;
 

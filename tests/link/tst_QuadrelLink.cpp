@@ -41,21 +41,9 @@ int RequestsFor(const TzSimulator &aSim, int aFunction, int aRegister)
 // A tag of the link's device for one holding register, read with function 3.
 TzTag *HoldingTag(TzDevice &aDevice, int aID, int aRegister)
 {
-    TzTag *tag = aDevice.AddTag();
-    tag->ID = aID;
+    TzTag *tag = aDevice.AddRegisterTag(aID, {});
     tag->Reg = aRegister;
-    tag->RegType = 3;
-    tag->ValType = 2;
-    tag->ReadCmd = 3;
-    tag->WriteCmd = 6;
-    tag->SegSize = 1;
-    tag->DataSize = 2;
-    tag->DataType = 18;
-    tag->Order = QStringLiteral("21");
-    tag->OrderMas = QByteArray("\x02\x01", 2);
     tag->Enabled = false; // not part of the first cycle
-    tag->Force = true;
-    tag->ReadPriority = 1;
     return tag;
 }
 

@@ -77,7 +77,9 @@ int main(int argc, char *argv[])
     const TzCtlParseResult parsed = ParseCtlCommandLine(arguments);
     switch (parsed.Outcome) {
     case TzCtlParse::Help: Print(stdout, parsed.Text); return CtlOk;
-    case TzCtlParse::Version: Print(stdout, QStringLiteral("quadrelctl %1\n").arg(QStringLiteral(QUADREL_VERSION))); return CtlOk;
+    case TzCtlParse::Version:
+        Print(stdout, QStringLiteral("quadrelctl %1\n").arg(QStringLiteral(QUADREL_VERSION)));
+        return CtlOk;
     case TzCtlParse::Mistake:
         Print(stderr, QStringLiteral("quadrelctl: %1\nСправка: quadrelctl --help\n").arg(parsed.Text));
         return CtlUsage;

@@ -14,12 +14,12 @@ namespace {
 const std::map<QString, TzCtlCommand> &CommandWords()
 {
     static const std::map<QString, TzCtlCommand> words{
-        {QStringLiteral("status"), TzCtlCommand::Status}, {QStringLiteral("on"), TzCtlCommand::On},
-        {QStringLiteral("off"), TzCtlCommand::Off},       {QStringLiteral("toggle"), TzCtlCommand::Toggle},
-        {QStringLiteral("all"), TzCtlCommand::All},       {QStringLiteral("safe"), TzCtlCommand::Safe},
-        {QStringLiteral("pwm"), TzCtlCommand::Pwm},       {QStringLiteral("network"), TzCtlCommand::Network},
+        {QStringLiteral("status"), TzCtlCommand::Status},   {QStringLiteral("on"), TzCtlCommand::On},
+        {QStringLiteral("off"), TzCtlCommand::Off},         {QStringLiteral("toggle"), TzCtlCommand::Toggle},
+        {QStringLiteral("all"), TzCtlCommand::All},         {QStringLiteral("safe"), TzCtlCommand::Safe},
+        {QStringLiteral("pwm"), TzCtlCommand::Pwm},         {QStringLiteral("network"), TzCtlCommand::Network},
         {QStringLiteral("restart"), TzCtlCommand::Restart}, {QStringLiteral("id"), TzCtlCommand::Id},
-        {QStringLiteral("scan"), TzCtlCommand::Scan},     {QStringLiteral("watch"), TzCtlCommand::Watch}};
+        {QStringLiteral("scan"), TzCtlCommand::Scan},       {QStringLiteral("watch"), TzCtlCommand::Watch}};
     return words;
 }
 
@@ -33,16 +33,23 @@ struct TOptionInfo
 const std::map<QString, TOptionInfo> &Options()
 {
     using C = TzCtlCommand;
-    static const std::map<QString, TOptionInfo> options{
-        {QStringLiteral("port"), {true, {}}},     {QStringLiteral("udp"), {true, {}}},
-        {QStringLiteral("baud"), {true, {}}},     {QStringLiteral("format"), {true, {}}},
-        {QStringLiteral("addr"), {true, {}}},     {QStringLiteral("timeout"), {true, {}}},
-        {QStringLiteral("json"), {false, {}}},    {QStringLiteral("no-verify"), {false, {}}},
-        {QStringLiteral("help"), {false, {}}},    {QStringLiteral("version"), {false, {}}},
-        {QStringLiteral("unit"), {true, {C::Pwm}}}, {QStringLiteral("period"), {true, {C::Pwm}}},
-        {QStringLiteral("fill"), {true, {C::Pwm}}}, {QStringLiteral("closed"), {true, {C::Pwm}}},
-        {QStringLiteral("open"), {true, {C::Pwm}}}, {QStringLiteral("all-speeds"), {false, {C::Scan}}},
-        {QStringLiteral("deadband"), {true, {C::Watch}}}};
+    static const std::map<QString, TOptionInfo> options{{QStringLiteral("port"), {true, {}}},
+                                                        {QStringLiteral("udp"), {true, {}}},
+                                                        {QStringLiteral("baud"), {true, {}}},
+                                                        {QStringLiteral("format"), {true, {}}},
+                                                        {QStringLiteral("addr"), {true, {}}},
+                                                        {QStringLiteral("timeout"), {true, {}}},
+                                                        {QStringLiteral("json"), {false, {}}},
+                                                        {QStringLiteral("no-verify"), {false, {}}},
+                                                        {QStringLiteral("help"), {false, {}}},
+                                                        {QStringLiteral("version"), {false, {}}},
+                                                        {QStringLiteral("unit"), {true, {C::Pwm}}},
+                                                        {QStringLiteral("period"), {true, {C::Pwm}}},
+                                                        {QStringLiteral("fill"), {true, {C::Pwm}}},
+                                                        {QStringLiteral("closed"), {true, {C::Pwm}}},
+                                                        {QStringLiteral("open"), {true, {C::Pwm}}},
+                                                        {QStringLiteral("all-speeds"), {false, {C::Scan}}},
+                                                        {QStringLiteral("deadband"), {true, {C::Watch}}}};
     return options;
 }
 
@@ -149,8 +156,9 @@ bool TParser::Option(const QString &aName, const QString &aValue, bool aAfterCom
         const int colon = int(aValue.lastIndexOf(u':'));
         const QString host = colon < 0 ? aValue : aValue.left(colon);
         if (!IsValidIPv4(host))
-            return Mistake(QStringLiteral("«--udp» ждёт IPv4-адрес преобразователя (и порт через двоеточие), получено «%1»")
-                               .arg(aValue));
+            return Mistake(
+                QStringLiteral("«--udp» ждёт IPv4-адрес преобразователя (и порт через двоеточие), получено «%1»")
+                    .arg(aValue));
         if (colon >= 0) {
             if (!NumberIn(aName, aValue.mid(colon + 1), 1, 65535, number))
                 return false;
@@ -314,8 +322,8 @@ bool TParser::Positionals()
         const bool durations = fRequest.ClosedMs || fRequest.OpenMs;
         if (parameters == durations || (parameters && !(fRequest.Unit && fRequest.Period && fRequest.Fill))
             || (durations && !(fRequest.ClosedMs && fRequest.OpenMs)))
-            return Mistake(QStringLiteral(
-                "команде «pwm» нужны либо «--unit», «--period» и «--fill», либо «--closed» и «--open»"));
+            return Mistake(
+                QStringLiteral("команде «pwm» нужны либо «--unit», «--period» и «--fill», либо «--closed» и «--open»"));
         if (durations) {
             const qint64 cycle = *fRequest.ClosedMs + *fRequest.OpenMs;
             if (cycle < ShimCalc::MinCycleMs || cycle > ShimCalc::MaxCycleMs)

@@ -26,8 +26,8 @@ struct TzCtlTarget
 // The new network settings of `network`; what is not given is not written.
 struct TzCtlNetwork
 {
-    std::optional<int> Address;   // 1..247
-    std::optional<int> BaudRate;  // from the speed list
+    std::optional<int> Address;    // 1..247
+    std::optional<int> BaudRate;   // from the speed list
     std::optional<int> FormatItem; // 0..3
     std::optional<int> TimeoutSec; // 0..600
 };

@@ -48,8 +48,9 @@ void TzCtlScan::Start()
     case TfrmFindDevice::feBadTimeout: fPrinter.Err(QStringLiteral("quadrelctl: неверное время ожидания")); break;
     case TfrmFindDevice::feNoPort: fPrinter.Err(QStringLiteral("quadrelctl: не выбран порт")); break;
     default:
-        fPrinter.Err(QStringLiteral("quadrelctl: %1 занят другой программой (возможно, открытой панелью) или недоступен")
-                         .arg(fConnection.Where));
+        fPrinter.Err(
+            QStringLiteral("quadrelctl: %1 занят другой программой (возможно, открытой панелью) или недоступен")
+                .arg(fConnection.Where));
         break;
     }
     End(CtlNoAnswer);
@@ -94,10 +95,10 @@ void TzCtlScan::Progress(int aAddress)
         return;
     const TzFindLine line = fSearch->CurrentLine();
     fPrinter.Progress(QStringLiteral("\r\x1b[KПоиск: адрес %1 из %2, %3 бит/с, %4")
-                     .arg(aAddress)
-                     .arg(FindLastAddr)
-                     .arg(line.BaudRate)
-                     .arg(LineFormatLabel(line.Format)));
+                          .arg(aAddress)
+                          .arg(FindLastAddr)
+                          .arg(line.BaudRate)
+                          .arg(LineFormatLabel(line.Format)));
 }
 
 void TzCtlScan::End(int aStatus)

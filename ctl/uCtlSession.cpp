@@ -266,8 +266,8 @@ void TzCtlSession::Status()
               RegStates1to16, RegStates17to20, RegSafe1to16, RegSafe17to20, TagPulseBlock1, TagPulseBlock11},
              [this] {
                  const QString firmware = FirmwareVersionText(Value(RegFirmware));
-                 const QString identifier =
-                     IdentifierText(Value(RegIdentifier1), Value(RegIdentifier2), Value(RegIdentifier3));
+                 const QString identifier = IdentifierText(Value(RegIdentifier1), Value(RegIdentifier2),
+                                                           Value(RegIdentifier3));
                  const int millivolts = Value(RegSupplyMillivolts);
                  const int power = Value(RegPowerStatus);
                  const bool alarm = IsPowerAlarm(power);
@@ -278,14 +278,16 @@ void TzCtlSession::Status()
                                   {"power_status", power},
                                   {"power_alarm", alarm},
                                   {"identifier", identifier}};
-                 QStringList text{
-                     QStringLiteral("Модуль Quadrel, адрес %1 (%2)").arg(fConnection.Link.Address).arg(fConnection.Where),
-                     QStringLiteral("Прошивка: %1").arg(firmware), QStringLiteral("Идентификатор: %1").arg(identifier),
-                     QStringLiteral("Напряжение питания: %1").arg(VoltageText(millivolts)),
-                     QStringLiteral("Состояние питания: %1 (%2)")
-                         .arg(power)
-                         .arg(alarm ? QStringLiteral("внимание") : QStringLiteral("норма")),
-                     QStringLiteral("Выход  Состояние  Безопасное  Единица  Период  Заполнение")};
+                 QStringList text{QStringLiteral("Модуль Quadrel, адрес %1 (%2)")
+                                      .arg(fConnection.Link.Address)
+                                      .arg(fConnection.Where),
+                                  QStringLiteral("Прошивка: %1").arg(firmware),
+                                  QStringLiteral("Идентификатор: %1").arg(identifier),
+                                  QStringLiteral("Напряжение питания: %1").arg(VoltageText(millivolts)),
+                                  QStringLiteral("Состояние питания: %1 (%2)")
+                                      .arg(power)
+                                      .arg(alarm ? QStringLiteral("внимание") : QStringLiteral("норма")),
+                                  QStringLiteral("Выход  Состояние  Безопасное  Единица  Период  Заполнение")};
                  QJsonArray outputs;
                  for (int n = 1; n <= OutputCount; ++n) {
                      const TzTag *block = fLink->Device()->GetTagByID(n <= 10 ? TagPulseBlock1 : TagPulseBlock11);
@@ -420,7 +422,9 @@ void TzCtlSession::PulseWidth()
     }
     const ShimCalc::TzShimDurations got = ShimCalc::Durations(params);
     const int base = OutputCoil(output);
-    WriteEach({{base + OffsetScale, params.Scale}, {base + OffsetPeriod, params.Period}, {base + OffsetFill, params.Koef}},
+    WriteEach({{base + OffsetScale, params.Scale},
+               {base + OffsetPeriod, params.Period},
+               {base + OffsetFill, params.Koef}},
               [this, output, params, got] {
                   auto done = [this, output, params, got](bool aVerified) {
                       Succeed(QJsonObject{{"command", "pwm"},
@@ -495,9 +499,8 @@ void TzCtlSession::Network()
 
 void TzCtlSession::Restart()
 {
-    Write(RegCommand, RestartCommand, [this] {
-        Succeed(QJsonObject{{"command", "restart"}}, {QStringLiteral("Модуль перезагружается")});
-    });
+    Write(RegCommand, RestartCommand,
+          [this] { Succeed(QJsonObject{{"command", "restart"}}, {QStringLiteral("Модуль перезагружается")}); });
 }
 
 void TzCtlSession::Watch()
@@ -506,8 +509,7 @@ void TzCtlSession::Watch()
     connect(fLink.get(), &TzQuadrelLink::OutputsRead, this, &TzCtlSession::WatchOutputs);
     connect(fLink.get(), &TzQuadrelLink::StatusRead, this, &TzCtlSession::WatchStatus);
     connect(fLink.get(), &TzQuadrelLink::StaleChanged, this, [this](bool aStale, const QString &aHint) {
-        fPrinter.Err(QStringLiteral("quadrelctl: ")
-                     + (aStale ? aHint : QStringLiteral("модуль снова отвечает")));
+        fPrinter.Err(QStringLiteral("quadrelctl: ") + (aStale ? aHint : QStringLiteral("модуль снова отвечает")));
     });
     if (!fRequest.Json)
         fPrinter.Err(QStringLiteral("quadrelctl: слежение за модулем по адресу %1 (%2); Ctrl+C — выход")
@@ -544,10 +546,11 @@ void TzCtlSession::WatchStatus(int aID)
     const int value = Value(aID);
     if (aID == RegPowerStatus) {
         if (fLastPower && *fLastPower != value)
-            WatchLine(QJsonObject{{"kind", "power"}, {"old", *fLastPower}, {"new", value}, {"alarm", IsPowerAlarm(value)}},
-                      QStringLiteral("Состояние питания: %1 (%2)")
-                          .arg(value)
-                          .arg(IsPowerAlarm(value) ? QStringLiteral("внимание") : QStringLiteral("норма")));
+            WatchLine(
+                QJsonObject{{"kind", "power"}, {"old", *fLastPower}, {"new", value}, {"alarm", IsPowerAlarm(value)}},
+                QStringLiteral("Состояние питания: %1 (%2)")
+                    .arg(value)
+                    .arg(IsPowerAlarm(value) ? QStringLiteral("внимание") : QStringLiteral("норма")));
         fLastPower = value;
     } else if (aID == RegSupplyMillivolts) {
         // Reported against the last reported value, so a slow drift shows once it adds up.

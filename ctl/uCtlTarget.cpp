@@ -27,7 +27,8 @@ bool ResolveCtlConnection(const TzCtlTarget &aTarget, const QString &aOptionsFil
     TzStoredOptions stored;
     const bool named = aTarget.Port || aTarget.UdpHost;
     if (!named && ReadOptions(aOptionsFile, stored) != TzOptionsRead::Valid) {
-        aMistake = QStringLiteral("не указано, где модуль: нужен «--port» или «--udp» (настройки панели в %1 не найдены)")
+        aMistake = QStringLiteral(
+                       "не указано, где модуль: нужен «--port» или «--udp» (настройки панели в %1 не найдены)")
                        .arg(aOptionsFile);
         return false;
     }

@@ -29,22 +29,23 @@ struct TzAnswerRec;
 // What a connection uses: the serial port or the converter, the line, the module's address.
 struct TzLinkSettings
 {
+    int Address = 16;
     bool ByEthernet = false;
-    QString PortName; // the serial port's name ("/dev/ttyUSB0", "COM3")
+    // The serial line.
+    QString PortName; // the port's name ("/dev/ttyUSB0", "COM3")
     int ComPort = 0;  // its number, for the observers' announcements
     int BaudRate = 9600;
-    int FormatItem = 0; // item of the line-format list: RTU 8N1, 8O1, 8E1, 8N2
-    QString Host;       // the converter, when ByEthernet
+    int FormatItem = 0;                           // item of the line-format list: RTU 8N1, 8O1, 8E1, 8N2
+    TzLineTimeouts Timeouts = ModbusLineTimeouts; // the panel's by default
+    // The converter.
+    QString Host;
     int UdpPort = 0;
     int WaitMs = 0;
-    int Address = 16;
     // How long the probe may take before the attempt counts as failed.
     int ProbeWaitMs = 1000;
     // After the probe: read every tag once and then poll (the panel), or do nothing until asked
     // (a tool that reads and writes only what it was told to).
     bool FirstCycleAndPoll = true;
-    // The line's time-outs (serial only); the panel's by default.
-    TzLineTimeouts Timeouts = ModbusLineTimeouts;
 };
 
 // How one request ended: the engine's outcome (0 an answer, ErrNoAnswer, ErrAnswerCRC,

@@ -51,8 +51,8 @@ void TestCtlCommandLine::optionsStandBeforeOrAfterTheCommand()
 
 void TestCtlCommandLine::networkTakesItsOwnSettingsAfterTheWord()
 {
-    const TzCtlParseResult result =
-        Parse(QStringLiteral("--addr 16 --baud 9600 --udp 10.0.0.5 network --addr 20 --baud 115200 --format 8n2"));
+    const TzCtlParseResult result = Parse(
+        QStringLiteral("--addr 16 --baud 9600 --udp 10.0.0.5 network --addr 20 --baud 115200 --format 8n2"));
     QCOMPARE(result.Outcome, TzCtlParse::Run);
     const TzCtlRequest &request = result.Request;
     QCOMPARE(request.Target.Address.value_or(0), 16);
@@ -76,28 +76,32 @@ void TestCtlCommandLine::helpAndVersionAnswerBesideAMistake()
 
 void TestCtlCommandLine::pwmTakesParametersOrDurations_data()
 {
+    // A line, and a word of its mistake's message (empty for a valid line).
+    static const char *const cases[][2] = {
+        {"pwm 1 --unit 240 --period 36000 --fill 1000", ""},
+        {"pwm 20 --closed 250 --open 250", ""},
+        {"pwm 2 --closed 0 --open 500", ""},
+        {"pwm 2 --closed 0 --open 499", "499"},
+        {"pwm 2 --unit 1 --period 50 --fill 0 --closed 250 --open 250", "либо"},
+        {"pwm 2 --unit 0 --period 50 --fill 0", "--unit"},
+        {"pwm 2 --unit 1 --period 49 --fill 0", "--period"},
+        {"pwm 2 --unit 1 --period 50 --fill -1", "--fill"},
+        {"pwm 2 --open 500", "--closed"},
+        {"pwm 2 3 --closed 250 --open 250", "номер выхода"},
+    };
     QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("parameters") << "pwm 1 --unit 240 --period 36000 --fill 1000" << true;
-    QTest::newRow("durations") << "pwm 20 --closed 250 --open 250" << true;
-    QTest::newRow("shortest cycle") << "pwm 2 --closed 0 --open 500" << true;
-    QTest::newRow("cycle below 0.5 s") << "pwm 2 --closed 0 --open 499" << false;
-    QTest::newRow("both kinds") << "pwm 2 --unit 1 --period 50 --fill 0 --closed 250 --open 250" << false;
-    QTest::newRow("unit 0") << "pwm 2 --unit 0 --period 50 --fill 0" << false;
-    QTest::newRow("period 49") << "pwm 2 --unit 1 --period 49 --fill 0" << false;
-    QTest::newRow("negative fill") << "pwm 2 --unit 1 --period 50 --fill -1" << false;
-    QTest::newRow("open without closed") << "pwm 2 --open 500" << false;
-    QTest::newRow("two outputs") << "pwm 2 3 --closed 250 --open 250" << false;
+    QTest::addColumn<QString>("mistake");
+    for (const auto &[line, mistake] : cases)
+        QTest::newRow(line) << QString::fromUtf8(line) << QString::fromUtf8(mistake);
 }
 
 void TestCtlCommandLine::pwmTakesParametersOrDurations()
 {
     QFETCH(QString, line);
-    QFETCH(bool, valid);
+    QFETCH(QString, mistake);
     const TzCtlParseResult result = Parse(line);
-    QVERIFY2((result.Outcome == TzCtlParse::Run) == valid, qPrintable(result.Text));
-    if (!valid)
-        QVERIFY(!result.Text.isEmpty());
+    QCOMPARE(result.Outcome, mistake.isEmpty() ? TzCtlParse::Run : TzCtlParse::Mistake);
+    QVERIFY2(result.Text.contains(mistake), qPrintable(result.Text));
 }
 
 void TestCtlCommandLine::connectionFromOptionsFile_data()
@@ -114,14 +118,14 @@ void TestCtlCommandLine::connectionFromOptionsFile_data()
     QByteArray ethernet = serial;
     ethernet.replace("active=\"0\"", "active=\"1\"");
     QTest::newRow("serial page of the panel") << "status" << serial << true << "порт /dev/ttyUSB1" << 21 << 400;
-    QTest::newRow("the line overrides the address") << "--addr 5 status" << serial << true << "порт /dev/ttyUSB1" << 5
-                                                    << 400;
-    QTest::newRow("converter page of the panel") << "status" << ethernet << true << "преобразователь 10.0.0.5:4001"
-                                                 << 22 << 300;
-    QTest::newRow("a named port ignores the file") << "--port /dev/ttyS0 status" << ethernet << true << "порт /dev/ttyS0"
-                                                   << 16 << 400;
-    QTest::newRow("a named converter, default port") << "--udp 10.1.1.1 status" << serial << true
-                                                     << "преобразователь 10.1.1.1:40000" << 16 << 200;
+    QTest::newRow("the line overrides the address")
+        << "--addr 5 status" << serial << true << "порт /dev/ttyUSB1" << 5 << 400;
+    QTest::newRow("converter page of the panel")
+        << "status" << ethernet << true << "преобразователь 10.0.0.5:4001" << 22 << 300;
+    QTest::newRow("a named port ignores the file")
+        << "--port /dev/ttyS0 status" << ethernet << true << "порт /dev/ttyS0" << 16 << 400;
+    QTest::newRow("a named converter, default port")
+        << "--udp 10.1.1.1 status" << serial << true << "преобразователь 10.1.1.1:40000" << 16 << 200;
     QTest::newRow("no file") << "status" << QByteArray() << false << "" << 0 << 0;
     QTest::newRow("corrupt file") << "status" << QByteArray("<options><comport") << false << "" << 0 << 0;
     QTest::newRow("converter wait 20") << "--udp 10.1.1.1 --timeout 20 status" << serial << false << "" << 0 << 0;

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimer>
 
 using namespace QuadrelMap;
 
@@ -508,6 +509,10 @@ void TzCtlSession::Watch()
     fWatching = true;
     connect(fLink.get(), &TzQuadrelLink::OutputsRead, this, &TzCtlSession::WatchOutputs);
     connect(fLink.get(), &TzQuadrelLink::StatusRead, this, &TzCtlSession::WatchStatus);
+    // The poll's answers stopping for a while is told once, and so is their coming back.
+    auto *staleCheck = new QTimer(this);
+    connect(staleCheck, &QTimer::timeout, fLink.get(), &TzQuadrelLink::CheckStale);
+    staleCheck->start(500);
     connect(fLink.get(), &TzQuadrelLink::StaleChanged, this, [this](bool aStale, const QString &aHint) {
         fPrinter.Err(QStringLiteral("quadrelctl: ") + (aStale ? aHint : QStringLiteral("модуль снова отвечает")));
     });

@@ -377,7 +377,8 @@ void TestQuadrelctl::busyAndMissingPortsAreNamed()
     QCOMPARE(RequestsSince(0), QStringList());
 }
 
-// watch prints a line per change as the module shows it, and a SIGTERM ends it with status 0.
+// watch prints a line per change as the module shows it, tells when the module falls silent and
+// comes back, and a SIGTERM ends it with status 0.
 void TestQuadrelctl::watchReportsChangesAndEndsOnSigterm()
 {
     QProcess watch;
@@ -406,6 +407,13 @@ void TestQuadrelctl::watchReportsChangesAndEndsOnSigterm()
         }
     }
     QCOMPARE(kinds, (QSet<QString>{"output", "power"}));
+    // A module that falls silent is said once on standard error, and so is its return; watch goes on.
+    QByteArray err;
+    fSim->Faults().SetSilent(true);
+    QTRY_VERIFY_WITH_TIMEOUT((err += watch.readAllStandardError()).contains("Нет ответа от модуля с"), 20000);
+    fSim->Faults().SetSilent(false);
+    QTRY_VERIFY_WITH_TIMEOUT((err += watch.readAllStandardError()).contains("модуль снова отвечает"), 20000);
+    QCOMPARE(watch.state(), QProcess::Running);
     watch.terminate();
     QVERIFY(watch.waitForFinished(20000));
     QCOMPARE(watch.exitStatus(), QProcess::NormalExit);

@@ -4,8 +4,6 @@
 #include "model/uQuadrelMap.h"
 #include "model/uShimCalc.h"
 
-#include <QRegularExpression>
-
 #include <algorithm>
 #include <map>
 
@@ -56,9 +54,11 @@ const std::map<QString, TOptionInfo> &Options()
 // A whole number written with digits only (no sign, no spaces).
 std::optional<qint64> Digits(const QString &aText)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,12}$"));
-    if (!digits.match(aText).hasMatch())
+    if (aText.isEmpty() || aText.size() > 12)
         return std::nullopt;
+    for (const QChar c : aText)
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
     return aText.toLongLong();
 }
 

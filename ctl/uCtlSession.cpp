@@ -66,11 +66,6 @@ TzCtlSession::~TzCtlSession() = default;
 void TzCtlSession::Start()
 {
     fLink = std::make_unique<TzQuadrelLink>();
-    QString exception;
-    if (!fLink->LoadTemplate(fConnection.Link.Address, &exception)) {
-        Fail(CtlNoAnswer, QStringLiteral("шаблон регистров модуля не загружен: %1").arg(exception));
-        return;
-    }
     connect(fLink.get(), &TzQuadrelLink::ProbeAnswered, this, &TzCtlSession::ProbeAnswered);
     connect(fLink.get(), &TzQuadrelLink::ConnectFailed, this, [this] {
         Fail(CtlNoAnswer, QStringLiteral("нет ответа от модуля по адресу %1 (%2)")
@@ -80,8 +75,14 @@ void TzCtlSession::Start()
     connect(fLink.get(), &TzQuadrelLink::RequestFinished, this, &TzCtlSession::RequestFinished);
     TzLinkSettings settings = fConnection.Link;
     settings.FirstCycleAndPoll = fRequest.Command == TzCtlCommand::Watch;
-    if (fLink->Connect(settings))
+    if (fLink->Connect(settings)) {
+        // The register template is read while the probe is on the line: nothing needs it before
+        // the probe's answer.
+        QString exception;
+        if (!fLink->LoadTemplate(fConnection.Link.Address, &exception))
+            Fail(CtlNoAnswer, QStringLiteral("шаблон регистров модуля не загружен: %1").arg(exception));
         return;
+    }
     fLink->Disconnect();
     if (settings.ByEthernet)
         Fail(CtlNoAnswer, QStringLiteral("порт %1 для преобразователя занят другой программой (возможно, открытой "

@@ -51,6 +51,7 @@ bool TzQuadrelLink::ByEthernet() const
 bool TzQuadrelLink::Connect(const TzLinkSettings &aSettings)
 {
     fFirstCycleAndPoll = aSettings.FirstCycleAndPoll;
+    fProbeAddress = aSettings.Address;
     fProbedType = -1;
     fProbeTimer->start(aSettings.ProbeWaitMs);
     if (aSettings.ByEthernet) {
@@ -107,7 +108,7 @@ void TzQuadrelLink::Disconnect()
 void TzQuadrelLink::SendProbe()
 {
     // The previous probe's record, if its answer never came, was dropped with the pending list.
-    fProbeDevice = NewQuadrelDevice(fDevice ? fDevice->DevAddr : 16);
+    fProbeDevice = NewQuadrelDevice(fProbeAddress);
     // One input register, read with function 4.
     TzTag *probe = fProbeDevice->AddRegisterTag(QuadrelMap::RegDeviceType, {2, 2, 2, 18, 4, 0});
     probe->Enabled = true;

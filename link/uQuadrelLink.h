@@ -200,6 +200,7 @@ private:
     int fComPort = 0;
     bool fConnected = false;
     bool fFirstCycleAndPoll = true;
+    int fProbeAddress = 16;
     int fProbedType = -1;
     quint64 fConnectionSerial = 0;
 

@@ -291,7 +291,7 @@ void TestQuadrelctl::usageMistakesWriteNothing_data()
     QTest::newRow("malformed converter address") << QStringList{"--udp", "300.1.1.1", "status"} << "300.1.1.1";
     QTest::newRow("converter port out of range") << QStringList{"--udp", "127.0.0.2:70000", "status"} << "70000";
     QTest::newRow("module address 248") << QStringList{"--addr", "248", "status"} << "248";
-    QTest::newRow("time-out below the speed's") << QStringList{"--timeout", "5", "status"} << "30";
+    QTest::newRow("time-out below the least") << QStringList{"--timeout", "5", "status"} << "получено 5";
     QTest::newRow("pwm without fill") << QStringList{"pwm", "3", "--unit", "1", "--period", "50"} << "--fill";
     QTest::newRow("pwm fill 1001") << QStringList{"pwm", "3", "--unit", "1", "--period", "50", "--fill", "1001"}
                                    << "1001";

@@ -11,6 +11,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 // A second for the probe's answer.
@@ -50,6 +52,7 @@ bool TzQuadrelLink::ByEthernet() const
 
 bool TzQuadrelLink::Connect(const TzLinkSettings &aSettings)
 {
+    fSettings = aSettings;
     fFirstCycleAndPoll = aSettings.FirstCycleAndPoll;
     fProbeAddress = aSettings.Address;
     fProbedType = -1;
@@ -101,8 +104,10 @@ void TzQuadrelLink::Disconnect()
     ClearOrderedWrites();
     if (fEngine)
         fEngine->Stop();
-    fConnected = false;
+    const bool wasConnected = std::exchange(fConnected, false);
     MarkStale(false);
+    if (wasConnected)
+        emit Disconnected();
 }
 
 void TzQuadrelLink::SendProbe()

@@ -59,6 +59,11 @@ struct TzRequestOutcome
     bool Answered() const { return ErrCode == 0 && Exception == 0; }
 };
 
+// Who asked for a change of an output: the operator (mouse or keyboard), a light sequence, an
+// all-outputs command or the web bridge. Callers other than the operator name themselves with a
+// TzCommandSourceScope around their calls.
+enum class TzCommandSource { Operator, Sequence, AllOutputs, WebBridge };
+
 // Colours of the lines the link writes to the log: a note or a failure.
 enum class TzLinkLogKind { Note, Failure };
 
@@ -88,6 +93,8 @@ public:
     // dropped, the engine closes the port.
     void Disconnect();
     bool IsConnected() const { return fConnected; }
+    // The settings of the last connection attempt.
+    const TzLinkSettings &Settings() const { return fSettings; }
     // The device type the last probe's answer named (73 for a Quadrel); -1 before any answer.
     int ProbedDeviceType() const { return fProbedType; }
     // Counts connection attempts, so that what belongs to one (a restart's wait) is told apart.
@@ -123,6 +130,10 @@ public:
     void SendDOUTInOrder(int aIndex, bool aOn);
     void ClearOrderedWrites();
     int OrderedWritesWaiting() const { return int(fOrderedWrites.size()); }
+
+    // --- who asks ---
+    TzCommandSource CommandSource() const { return fCommandSource; }
+    void SetCommandSource(TzCommandSource aSource) { fCommandSource = aSource; }
 
     // --- first cycle and poll ---
     // The first cycle is still being queued (a large template is queued over several turns).
@@ -167,6 +178,11 @@ signals:
     void ExceptionCounted(int aCode, int aCount);
     // Every request of a tag ends here once, answered or not, after its answer has been decoded.
     void RequestFinished(const TzRequestOutcome &aOutcome);
+    // A write that sets an output was queued (an output's coil, or a states register for each of
+    // its outputs), with who asked for it.
+    void OutputCommanded(int aOutput, bool aOn, TzCommandSource aSource);
+    // A connection that had been confirmed was let go (Disconnect).
+    void Disconnected();
 
 private:
     void SendProbe();
@@ -186,6 +202,7 @@ private:
     std::optional<uint32_t> QueueWrite(TzTag *aTag, double aValue);
     std::optional<uint32_t> QueueFrame(const TzTag &aTag, const TStringBytes &aFrame, int aPriority);
     void SendNextOrderedWrite();
+    void TellOutputCommands(int aID, double aValue);
     void OrderedWriteAnswered(uint32_t aUID);
     void RegisterPending(TzTag *aTag, const TStringBytes &aFrame, uint32_t aUID);
     void AnnounceRequest(const TzTag &aTag, const TStringBytes &aFrame, uint32_t aUID, int aFunction,
@@ -199,6 +216,8 @@ private:
     std::unique_ptr<TzFreePort> fEngine;
     int fComPort = 0;
     bool fConnected = false;
+    TzLinkSettings fSettings;
+    TzCommandSource fCommandSource = TzCommandSource::Operator;
     bool fFirstCycleAndPoll = true;
     int fProbeAddress = 16;
     int fProbedType = -1;
@@ -244,6 +263,23 @@ private:
     bool fValuesStale = false;
 
     std::array<int, 10> fModbusErrors{};
+};
+
+// Names the source of the output commands given while it lives; the previous one comes back after.
+class TzCommandSourceScope
+{
+public:
+    TzCommandSourceScope(TzQuadrelLink &aLink, TzCommandSource aSource) : fLink(aLink), fPrevious(aLink.CommandSource())
+    {
+        fLink.SetCommandSource(aSource);
+    }
+    ~TzCommandSourceScope() { fLink.SetCommandSource(fPrevious); }
+    TzCommandSourceScope(const TzCommandSourceScope &) = delete;
+    TzCommandSourceScope &operator=(const TzCommandSourceScope &) = delete;
+
+private:
+    TzQuadrelLink &fLink;
+    TzCommandSource fPrevious;
 };
 
 // The resource the link loads its register template from (":/" + this name).

@@ -104,7 +104,24 @@ void TzQuadrelLink::SetRegByID(int aID, double aValue, bool aForced)
         return;
     if (aForced)
         tag->ForceOnce = true;
-    SetModbusRegRTU(tag, aValue);
+    if (SetModbusRegRTU(tag, aValue))
+        TellOutputCommands(aID, aValue);
+}
+
+void TzQuadrelLink::TellOutputCommands(int aID, double aValue)
+{
+    using namespace QuadrelMap;
+    const int bits = int(aValue);
+    if (aID == RegStates1to16 || aID == RegStates17to20) {
+        const int first = aID == RegStates1to16 ? 1 : 17;
+        const int last = aID == RegStates1to16 ? 16 : OutputCount;
+        for (int n = first; n <= last; ++n)
+            emit OutputCommanded(n, (bits >> (n - first)) & 1, fCommandSource);
+        return;
+    }
+    const int offset = aID - FirstOutputCoil;
+    if (offset >= 0 && offset % OutputStride == 0 && offset / OutputStride < OutputCount)
+        emit OutputCommanded(offset / OutputStride + 1, bits != 0, fCommandSource);
 }
 
 std::optional<uint32_t> TzQuadrelLink::RequestRead(int aID)
@@ -167,6 +184,7 @@ void TzQuadrelLink::SetRegInOrder(int aID, double aValue)
     if (!fOrderedWrites.empty() && fOrderedWrites.back().ID == aID && fOrderedWrites.back().Value == aValue)
         return;
     fOrderedWrites.push_back({aID, aValue});
+    TellOutputCommands(aID, aValue);
     // A write handed over on an earlier connection will never be answered on this one.
     if (!fOrderedWriteOut || fOrderedWriteConnection != fConnectionSerial)
         SendNextOrderedWrite();

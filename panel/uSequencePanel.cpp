@@ -199,6 +199,7 @@ void TzSequencePanel::TellRunning()
 void TzSequencePanel::SnakeClick()
 {
     TzQuadrelLink &link = fHost.HostLink();
+    const TzCommandSourceScope source(link, TzCommandSource::Sequence);
     link.SetRegInOrder(RegStates17, 0);
     link.SetRegInOrder(RegStates1, 0);
     const bool running = fSnakeTimer->isActive();
@@ -217,6 +218,7 @@ void TzSequencePanel::SnakeClick()
 void TzSequencePanel::SnakeStep()
 {
     TzQuadrelLink &link = fHost.HostLink();
+    const TzCommandSourceScope source(link, TzCommandSource::Sequence);
     if (link.OrderedWritesWaiting() > StepBacklog)
         return;
     if (fSnakePos < 10)
@@ -242,6 +244,7 @@ void TzSequencePanel::RunnerClick()
     fRunnerPosPrev = -1;
     fRunnerTimer->setInterval(StepTime());
     TzQuadrelLink &link = fHost.HostLink();
+    const TzCommandSourceScope source(link, TzCommandSource::Sequence);
     link.SetRegInOrder(RegStates17, 0);
     link.SetRegInOrder(RegStates1, 0);
 }
@@ -249,6 +252,7 @@ void TzSequencePanel::RunnerClick()
 void TzSequencePanel::RunnerStep()
 {
     TzQuadrelLink &link = fHost.HostLink();
+    const TzCommandSourceScope source(link, TzCommandSource::Sequence);
     // A running snake pauses the runner; it goes on from where it was when the snake stops.
     if (!fRunner->isChecked() || fSnakeTimer->isActive() || link.OrderedWritesWaiting() > StepBacklog)
         return;
@@ -270,6 +274,7 @@ void TzSequencePanel::RunnerStep()
 void TzSequencePanel::AllOutputs(QPushButton *aButton)
 {
     TzQuadrelLink &link = fHost.HostLink();
+    const TzCommandSourceScope source(link, TzCommandSource::AllOutputs);
     if (aButton == fAllOn) {
         link.SetRegInOrder(RegStates17, 15); // outputs 17..20 are the four low bits
         link.SetRegInOrder(RegStates1, 65535);

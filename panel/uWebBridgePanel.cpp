@@ -277,6 +277,7 @@ void TzWebBridgePanel::PollAnswered(const TzCallbackInfo &aInfo)
     EndRemoteControlOutsideTestMode();
     if (!aInfo.Success || !RemoteControlOn())
         return;
+    const TzCommandSourceScope source(fHost.HostLink(), TzCommandSource::WebBridge);
     for (const TzRemoteOutput &output : ParseRemoteOutputs(aInfo.Answer, aInfo.Cut))
         if (output.On != fOutputShownOn(output.Index))
             fHost.HostLink().SendDOUT(output.Index, output.On);

@@ -4,6 +4,8 @@
 #include "model/uQuadrelMap.h"
 #include "model/uShimCalc.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <map>
 
@@ -17,7 +19,8 @@ const std::map<QString, TzCtlCommand> &CommandWords()
         {QStringLiteral("all"), TzCtlCommand::All},         {QStringLiteral("safe"), TzCtlCommand::Safe},
         {QStringLiteral("pwm"), TzCtlCommand::Pwm},         {QStringLiteral("network"), TzCtlCommand::Network},
         {QStringLiteral("restart"), TzCtlCommand::Restart}, {QStringLiteral("id"), TzCtlCommand::Id},
-        {QStringLiteral("scan"), TzCtlCommand::Scan},       {QStringLiteral("watch"), TzCtlCommand::Watch}};
+        {QStringLiteral("scan"), TzCtlCommand::Scan},       {QStringLiteral("watch"), TzCtlCommand::Watch},
+        {QStringLiteral("history"), TzCtlCommand::History}};
     return words;
 }
 
@@ -47,7 +50,10 @@ const std::map<QString, TOptionInfo> &Options()
                                                         {QStringLiteral("closed"), {true, {C::Pwm}}},
                                                         {QStringLiteral("open"), {true, {C::Pwm}}},
                                                         {QStringLiteral("all-speeds"), {false, {C::Scan}}},
-                                                        {QStringLiteral("deadband"), {true, {C::Watch}}}};
+                                                        {QStringLiteral("deadband"), {true, {C::Watch}}},
+        {QStringLiteral("from"), {true, {C::History}}},
+        {QStringLiteral("to"), {true, {C::History}}},
+        {QStringLiteral("output"), {true, {C::History}}}};
     return options;
 }
 
@@ -199,6 +205,17 @@ bool TParser::Option(const QString &aName, const QString &aValue, bool aAfterCom
         (aName == QLatin1String("closed") ? fRequest.ClosedMs : fRequest.OpenMs) = number;
     } else if (aName == QLatin1String("all-speeds")) {
         fRequest.AllSpeeds = true;
+    } else if (aName == QLatin1String("from") || aName == QLatin1String("to")) {
+        const std::optional<qint64> moment = ParseCtlMoment(aValue, QDateTime::currentMSecsSinceEpoch());
+        if (!moment)
+            return Mistake(QStringLiteral("«--%1» ждёт дату и время (2026-12-11 08:30) или срок назад (-2h, -7d), "
+                                          "получено «%2»")
+                               .arg(aName, aValue));
+        (aName == QLatin1String("from") ? fRequest.FromMs : fRequest.ToMs) = moment;
+    } else if (aName == QLatin1String("output")) {
+        if (!NumberIn(aName, aValue, 1, QuadrelMap::OutputCount, number))
+            return false;
+        fRequest.HistoryOutput = int(number);
     } else if (aName == QLatin1String("deadband")) {
         if (!NumberIn(aName, aValue, 0, 100000, number))
             return false;
@@ -343,6 +360,10 @@ bool TParser::Positionals()
                 "команде «network» нужен хотя бы один из параметров «--addr», «--baud», «--format», «--timeout»"));
         return true;
     }
+    case TzCtlCommand::History:
+        if (fRequest.FromMs && fRequest.ToMs && *fRequest.FromMs >= *fRequest.ToMs)
+            return Mistake(QStringLiteral("«--from» должно быть раньше «--to»"));
+        return count(0, QStringLiteral("только параметры"));
     default: return fPositionals.isEmpty() || count(0, QStringLiteral("никаких слов после команды"));
     }
 }
@@ -359,6 +380,26 @@ bool TParser::CheckCommandOptions()
 }
 
 } // namespace
+
+std::optional<qint64> ParseCtlMoment(const QString &aText, qint64 aNowMs)
+{
+    if (aText.startsWith(u'-') && aText.size() >= 3) {
+        const std::optional<qint64> amount = Digits(aText.mid(1, aText.size() - 2));
+        static const std::map<QChar, qint64> units{{u'm', 60000}, {u'h', 3600000}, {u'd', 86400000}};
+        const auto unit = units.find(aText.back());
+        if (!amount || unit == units.end())
+            return std::nullopt;
+        return aNowMs - *amount * unit->second;
+    }
+    for (const QString &format : {QStringLiteral("yyyy-MM-dd"), QStringLiteral("yyyy-MM-ddTHH:mm"),
+                                  QStringLiteral("yyyy-MM-dd HH:mm"), QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
+                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")}) {
+        const QDateTime moment = QDateTime::fromString(aText, format);
+        if (moment.isValid())
+            return moment.toMSecsSinceEpoch();
+    }
+    return std::nullopt;
+}
 
 const QStringList &CtlSpeeds()
 {
@@ -441,6 +482,7 @@ QString CtlHelpText()
         "  id                             тип, идентификатор и версия прошивки\n"
         "  scan [--all-speeds]            поиск модулей на шине\n"
         "  watch [--deadband МВ]          следить за изменениями до Ctrl+C\n"
+        "  history [--from T] [--to T] [--output N]   события из журнала панели (по умолчанию за сутки)\n"
         "\n"
         "Код выхода: 0 успех, 1 нет ответа или ошибка связи, 2 ошибка в командной строке,\n"
         "3 модуль отклонил запрос (исключение Modbus).\n");

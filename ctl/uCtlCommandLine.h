@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-enum class TzCtlCommand { None, Status, On, Off, Toggle, All, Safe, Pwm, Network, Restart, Id, Scan, Watch };
+enum class TzCtlCommand { None, Status, On, Off, Toggle, All, Safe, Pwm, Network, Restart, Id, Scan, Watch, History };
 
 // Where the module is, as far as the command line says.
 struct TzCtlTarget
@@ -46,6 +46,10 @@ struct TzCtlRequest
     TzCtlNetwork Network;
     bool AllSpeeds = false; // scan
     int DeadbandMv = 200;   // watch
+    // history: the range (milliseconds since the epoch; unset: the last 24 hours up to now) and
+    // one output (0: all).
+    std::optional<qint64> FromMs, ToMs;
+    int HistoryOutput = 0;
 };
 
 enum class TzCtlParse { Run, Help, Version, Mistake };
@@ -56,6 +60,10 @@ struct TzCtlParseResult
     TzCtlRequest Request;
     QString Text; // the help or version text, or what is wrong (one line, no program name)
 };
+
+// A moment on the command line: "2026-12-11", "2026-12-11T08:30", "2026-12-11 08:30:15" (local
+// time), or back from now: "-90m", "-2h", "-7d".
+std::optional<qint64> ParseCtlMoment(const QString &aText, qint64 aNowMs);
 
 // aArguments without the program's own name.
 TzCtlParseResult ParseCtlCommandLine(const QStringList &aArguments);

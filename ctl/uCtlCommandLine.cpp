@@ -51,9 +51,9 @@ const std::map<QString, TOptionInfo> &Options()
                                                         {QStringLiteral("open"), {true, {C::Pwm}}},
                                                         {QStringLiteral("all-speeds"), {false, {C::Scan}}},
                                                         {QStringLiteral("deadband"), {true, {C::Watch}}},
-        {QStringLiteral("from"), {true, {C::History}}},
-        {QStringLiteral("to"), {true, {C::History}}},
-        {QStringLiteral("output"), {true, {C::History}}}};
+                                                        {QStringLiteral("from"), {true, {C::History}}},
+                                                        {QStringLiteral("to"), {true, {C::History}}},
+                                                        {QStringLiteral("output"), {true, {C::History}}}};
     return options;
 }
 
@@ -391,9 +391,9 @@ std::optional<qint64> ParseCtlMoment(const QString &aText, qint64 aNowMs)
             return std::nullopt;
         return aNowMs - *amount * unit->second;
     }
-    for (const QString &format : {QStringLiteral("yyyy-MM-dd"), QStringLiteral("yyyy-MM-ddTHH:mm"),
-                                  QStringLiteral("yyyy-MM-dd HH:mm"), QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
-                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")}) {
+    for (const QString &format :
+         {QStringLiteral("yyyy-MM-dd"), QStringLiteral("yyyy-MM-ddTHH:mm"), QStringLiteral("yyyy-MM-dd HH:mm"),
+          QStringLiteral("yyyy-MM-ddTHH:mm:ss"), QStringLiteral("yyyy-MM-dd HH:mm:ss")}) {
         const QDateTime moment = QDateTime::fromString(aText, format);
         if (moment.isValid())
             return moment.toMSecsSinceEpoch();

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace QuadrelMap;
 
 namespace {
@@ -77,7 +79,8 @@ TzJournal::TzJournal(TzQuadrelLink &aLink, TBatchSink aSink, QObject *aParent)
     });
     connect(&fLink, &TzQuadrelLink::OutputCommanded, this, [this](int aOutput, bool aOn, TzCommandSource aSource) {
         if (aOutput >= 1 && aOutput <= OutputCount)
-            fExpected[size_t(aOutput)] = TExpected{aOn, JournalSourceWord(aSource), fClock() + CommandExpectMs};
+            fExpected[size_t(aOutput)].push_back(
+                TExpected{aOn, JournalSourceWord(aSource), fClock() + CommandExpectMs});
     });
     connect(&fLink, &TzQuadrelLink::RequestQueued, this, &TzJournal::WriteQueued);
     connect(&fLink, &TzQuadrelLink::RequestFinished, this, &TzJournal::RequestFinished);
@@ -136,7 +139,8 @@ void TzJournal::ConnectionMade()
     fStates17to20.reset();
     fPowerAlarm.reset();
     fPulsing = 0;
-    fExpected.fill(std::nullopt);
+    for (std::deque<TExpected> &expected : fExpected)
+        expected.clear();
     fWrites.clear();
     Add(QStringLiteral("connection_made"),
         QStringLiteral("Подключение к модулю по адресу %1 (%2)").arg(fLink.Settings().Address).arg(Where()));
@@ -155,15 +159,19 @@ void TzJournal::OutputsRead(int aStatesID)
         for (int n = first; n <= last_output; ++n) {
             const bool was = IsBitSet(*last, uint8_t(n - first));
             const bool is = IsBitSet(*states, uint8_t(n - first));
-            std::optional<TExpected> &expected = fExpected[size_t(n)];
-            if (expected && expected->UntilMs < now)
-                expected.reset();
+            std::deque<TExpected> &expected = fExpected[size_t(n)];
+            while (!expected.empty() && expected.front().UntilMs < now)
+                expected.pop_front();
             if (was == is)
                 continue;
+            // The oldest command that asked for this state made the change; those before it
+            // were overtaken.
+            const auto asked = std::find_if(expected.begin(), expected.end(),
+                                            [is](const TExpected &aCommand) { return aCommand.On == is; });
             QString source = JournalModuleSource;
-            if (expected && expected->On == is) {
-                source = expected->Source;
-                expected.reset();
+            if (asked != expected.end()) {
+                source = asked->Source;
+                expected.erase(expected.begin(), asked + 1);
             } else if (fPulsing & (1u << (n - 1))) {
                 // A pulsing output switches by itself with its period: the samples keep that.
                 continue;
@@ -262,7 +270,8 @@ void TzJournal::TellAppliedSettings()
             else
                 parts << QStringLiteral("таймаут %1 с").arg(value);
         }
-        Add(QStringLiteral("network_settings"), QStringLiteral("Сетевые настройки: ") + parts.join(QStringLiteral(", ")));
+        Add(QStringLiteral("network_settings"),
+            QStringLiteral("Сетевые настройки: ") + parts.join(QStringLiteral(", ")));
         fNetworkApplied.clear();
     }
     for (const auto &[output, values] : fPulseApplied) {

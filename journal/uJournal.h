@@ -13,6 +13,7 @@
 #include <QObject>
 
 #include <array>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -77,12 +78,14 @@ private:
     // The outputs as last read (bit n - 1), per states register; unknown after a new connection.
     std::optional<int> fStates1to16, fStates17to20;
     quint32 fPulsing = 0; // outputs whose fill factor makes them switch by themselves
-    std::array<std::optional<TExpected>, 21> fExpected;
+    // The commands given for each output and not yet seen, oldest first: a command's change may
+    // be read after the next command was given (a sequence faster than the poll).
+    std::array<std::deque<TExpected>, 21> fExpected;
     std::optional<bool> fPowerAlarm;
 
     // Writes queued (by request number) and what they set once the module has taken them,
     // gathered so that one apply makes one event.
     std::map<uint32_t, TWrite> fWrites;
-    std::map<int, int> fNetworkApplied;             // register -> value
+    std::map<int, int> fNetworkApplied;              // register -> value
     std::map<int, std::map<int, int>> fPulseApplied; // output -> offset -> value
 };

@@ -8,6 +8,8 @@
 #include "diagnostics/uPortObserver.h"
 #include "diagnostics/uTempLog.h"
 #include "diagnostics/uVerInfo.h"
+#include "journal/uJournal.h"
+#include "journal/uJournalWriter.h"
 #include "link/uQuadrelLink.h"
 #include "panel/uAutorunPanel.h"
 #include "panel/uDeviceSettingsPanel.h"
@@ -45,6 +47,7 @@ TfrQuadrel::TfrQuadrel(QWidget *AOwner) : QFrame(AOwner)
     fLink = std::make_unique<TzQuadrelLink>();
     fOutputs = new TzOutputsModel(this);
     ConnectLink();
+    StartJournal();
     InstallPictureAccessibility();
     CreateControls();
     CreateSettingsKeepers();
@@ -194,11 +197,28 @@ TfrQuadrel::~TfrQuadrel()
     // other children.
     delete SG_Relays;
     SG_Relays = nullptr;
+    // The journal hands its last rows to the writer, which writes them before its thread ends;
+    // both go before the link they listen to.
+    fJournal.reset();
+    fJournalWriter.reset();
     // The link closes its engine and tells nothing more to a frame being destroyed.
     fLink->disconnect(this);
     fLink->disconnect(fDeviceSettings);
     fLink.reset();
     SetAppExceptionHandler(nullptr);
+}
+
+void TfrQuadrel::StartJournal()
+{
+    fJournalWriter = std::make_unique<TzJournalWriter>(SettingsFolder());
+    connect(fJournalWriter.get(), &TzJournalWriter::Note, this,
+            [](const QString &aText) { TempLogAdd(aText, LogMaroon); });
+    connect(fJournalWriter.get(), &TzJournalWriter::Problem, this,
+            [](const QString &aText) { TempLogAdd(aText, LogMaroon); });
+    connect(fJournalWriter.get(), &TzJournalWriter::Resumed, this,
+            [] { TempLogAdd(QStringLiteral("Журнал снова записывается"), LogNavy); });
+    TzJournalWriter *writer = fJournalWriter.get();
+    fJournal = std::make_unique<TzJournal>(*fLink, [writer](TzJournalBatch aBatch) { writer->Append(aBatch); });
 }
 
 void TfrQuadrel::EnumSerialPorts()

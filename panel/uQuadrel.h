@@ -49,6 +49,8 @@ class TzPanelOptions;
 class TzProjectKeeper;
 class TzSettingsFaults;
 class TzQuadrelLink;
+class TzJournal;
+class TzJournalWriter;
 struct TzLinkSettings;
 class TzPictureLabel;
 class TzPulseWidthPanel;
@@ -74,6 +76,8 @@ public:
     TzSequencePanel &Sequences() const { return *fSequences; }
 
     // --- what the features' panels ask of the window (TzPanelHost) ---
+    // The journal's writer: for the journal window and for tests.
+    TzJournalWriter *JournalWriter() const { return fJournalWriter.get(); }
     TzQuadrelLink &HostLink() override { return *fLink; }
     bool HostConnected() const override { return Connected; }
     void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition) override;
@@ -297,12 +301,17 @@ private:
 
     // Each feature builds and wires its own controls in its own file.
     std::unique_ptr<TzQuadrelLink> fLink;
+    // The journal: its writer (a thread of its own, Journal.sqlite beside Options.xml) and the
+    // collector listening to the link.
+    std::unique_ptr<TzJournalWriter> fJournalWriter;
+    std::unique_ptr<TzJournal> fJournal;
     TzOutputsModel *fOutputs = nullptr;
     // The features' panels, children of the frame.
     TzPulseWidthPanel *fPulseWidth = nullptr;
     TzSequencePanel *fSequences = nullptr;
     // Wires the link's signals to what shows them.
     void ConnectLink();
+    void StartJournal();
     void LoadTemplate();
     // The settings of the connection being attempted, for its success and failure lines.
     void RememberAttempt(const TzLinkSettings &aSettings);

@@ -29,6 +29,7 @@ public:
     int StepTime() const;
     // The pair the runner lights next, 1..10.
     int RunnerPos() const { return fRunnerPos; }
+    int SnakePos() const { return fSnakePos; }
     // Stops both sequences without a write and drops the ordered writes not yet handed over: on
     // disconnection, restart and close.
     void Stop();

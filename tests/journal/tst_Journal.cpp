@@ -73,7 +73,8 @@ void TestJournal::init()
     fLink = std::make_unique<TzQuadrelLink>();
     QVERIFY(fLink->LoadTemplate(Module));
     fBatches.clear();
-    fJournal = std::make_unique<TzJournal>(*fLink, [this](TzJournalBatch aBatch) { fBatches.push_back(std::move(aBatch)); });
+    fJournal = std::make_unique<TzJournal>(*fLink,
+                                           [this](TzJournalBatch aBatch) { fBatches.push_back(std::move(aBatch)); });
 }
 
 void TestJournal::cleanup()
@@ -144,7 +145,8 @@ void TestJournal::outputChangesCarryWhoAskedForThem()
     QTRY_VERIFY_WITH_TIMEOUT(Events({"output"}).size() == 3 + 19, 20000);
     for (int n = 1; n <= 20; ++n)
         if (n != 4)
-            QVERIFY2(Events({"output"}).contains(QStringLiteral("output %1 0->1 all_outputs").arg(n)), qPrintable(QString::number(n)));
+            QVERIFY2(Events({"output"}).contains(QStringLiteral("output %1 0->1 all_outputs").arg(n)),
+                     qPrintable(QString::number(n)));
     // The scope ended: the operator again.
     QCOMPARE(fLink->CommandSource(), TzCommandSource::Operator);
 
@@ -204,7 +206,8 @@ void TestJournal::powerAlarmAndAppliedSettings()
             if (event.Kind == "network_settings")
                 networkText = event.Text;
         }
-    QCOMPARE(pulseText, QStringLiteral("Выход 5, ШИМ: единица 2, период 100, заполнение 500, безопасное состояние замкнуто"));
+    QCOMPARE(pulseText,
+             QStringLiteral("Выход 5, ШИМ: единица 2, период 100, заполнение 500, безопасное состояние замкнуто"));
     QCOMPARE(networkText, QStringLiteral("Сетевые настройки: скорость 9600, формат RTU 8N1, адрес 16, таймаут 7 с"));
     // Output 5 now pulses by itself: its switching is no event of its own.
     const int before = int(Events({"output"}).size());
@@ -231,7 +234,8 @@ void TestJournal::samplesOnceASecondWhileConnected()
     for (size_t i = 1; i < samples.size(); ++i) {
         const qint64 step = samples[i].TimeMs - samples[i - 1].TimeMs;
         QVERIFY2(step >= 500 && step <= 3000, qPrintable(QString::number(step))); // the timer's second, loosely
-        QVERIFY2(samples[i].SupplyMv > 20000 && samples[i].SupplyMv < 28000, qPrintable(QString::number(samples[i].SupplyMv)));
+        QVERIFY2(samples[i].SupplyMv > 20000 && samples[i].SupplyMv < 28000,
+                 qPrintable(QString::number(samples[i].SupplyMv)));
     }
     QTRY_VERIFY_WITH_TIMEOUT(Samples().back().Outputs == (1u << 19), 20000);
     // Disconnected: no more samples.

@@ -3,6 +3,7 @@
 
 #include "common/uStopSignalPipe.h"
 #include "ctl/uCtlCommandLine.h"
+#include "ctl/uCtlHistory.h"
 #include "ctl/uCtlScan.h"
 #include "ctl/uCtlSession.h"
 #include "ctl/uCtlTarget.h"
@@ -86,16 +87,19 @@ int main(int argc, char *argv[])
     case TzCtlParse::Run: break;
     }
 
+    TzCtlPrinter printer;
+    printer.Out = [](const QString &aLine) { Print(stdout, aLine + QLatin1Char('\n')); };
+    printer.Err = [](const QString &aLine) { Print(stderr, aLine + QLatin1Char('\n')); };
+    printer.Progress = [](const QString &aText) { Print(stderr, aText); };
+    if (parsed.Request.Command == TzCtlCommand::History)
+        return RunCtlHistory(parsed.Request, SettingsFolder(), printer);
+
     TzCtlConnection connection;
     QString mistake;
     if (!ResolveCtlConnection(parsed.Request.Target, OptionsFileName(), connection, mistake)) {
         Print(stderr, QStringLiteral("quadrelctl: %1\nСправка: quadrelctl --help\n").arg(mistake));
         return CtlUsage;
     }
-    TzCtlPrinter printer;
-    printer.Out = [](const QString &aLine) { Print(stdout, aLine + QLatin1Char('\n')); };
-    printer.Err = [](const QString &aLine) { Print(stderr, aLine + QLatin1Char('\n')); };
-    printer.Progress = [](const QString &aText) { Print(stderr, aText); };
     if (parsed.Request.Command == TzCtlCommand::Scan) {
         TzCtlScan scan(parsed.Request, connection, printer, StandardErrorIsTerminal());
         return Run(scan);

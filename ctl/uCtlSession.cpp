@@ -258,6 +258,7 @@ void TzCtlSession::RunCommand()
     case TzCtlCommand::Restart: Restart(); break;
     case TzCtlCommand::Watch: Watch(); break;
     case TzCtlCommand::Scan:
+    case TzCtlCommand::History:
     case TzCtlCommand::None: End(CtlUsage); break;
     }
 }

@@ -144,11 +144,13 @@ QSqlDatabase TzJournalStore::Database() const
     return QSqlDatabase::database(fConnection, false);
 }
 
-bool TzJournalStore::Connect(QString *aError)
+bool TzJournalStore::Connect(QString *aError, bool aReadOnly)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), fConnection);
     db.setDatabaseName(FileName());
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2")
+                             .arg(BusyTimeoutMs)
+                             .arg(aReadOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     if (db.open())
         return true;
     *aError = Reason(db.lastError());
@@ -171,6 +173,28 @@ void TzJournalStore::Disconnect()
 void TzJournalStore::Close()
 {
     Disconnect();
+}
+
+bool TzJournalStore::OpenForReading(QString *aProblem)
+{
+    Disconnect();
+    if (!QFileInfo(FileName()).isFile()) {
+        *aProblem = QStringLiteral("журнала нет: %1").arg(QDir::toNativeSeparators(FileName()));
+        return false;
+    }
+    QString error;
+    if (!Connect(&error, true)) {
+        *aProblem = QStringLiteral("журнал не открыт: %1").arg(error);
+        return false;
+    }
+    if (Check(&error) != TzCheck::Good) {
+        Disconnect();
+        *aProblem = QStringLiteral("журнал не прочитан: %1")
+                        .arg(error.isEmpty() ? QStringLiteral("файл повреждён или создан другой программой") : error);
+        return false;
+    }
+    fOpen = true;
+    return true;
 }
 
 // What the file on disk is: ours (any version up to this one), empty, damaged or somebody else's.

@@ -40,6 +40,10 @@ public:
     // started: true, and *aNote says so. False when the folder cannot hold the journal or the
     // file is held by another program: *aNote says why. Both notes are one Russian line.
     bool Open(QString *aNote);
+    // Opens an existing journal to read it only, as another program does while the panel writes:
+    // nothing is created, migrated or set aside. False, with *aProblem saying why (Russian, one
+    // line), for a missing, damaged, foreign or newer file.
+    bool OpenForReading(QString *aProblem);
     void Close();
 
     // Writes the batch in one transaction; on failure nothing of it is kept and *aProblem says why.
@@ -62,7 +66,7 @@ public:
 private:
     enum class TzCheck { Good, Empty, Broken, Foreign, Unreadable };
     QSqlDatabase Database() const;
-    bool Connect(QString *aError);
+    bool Connect(QString *aError, bool aReadOnly = false);
     void Disconnect();
     TzCheck Check(QString *aError);
     bool SetUp(QString *aError);

@@ -47,7 +47,7 @@ expect()
         fail "'$line': expected [${want//$'\n'/ }], got [${got//$'\n'/ }]"
 }
 
-commands='status on off toggle all safe pwm network restart id scan watch'
+commands='status on off toggle all safe pwm network restart id scan watch history'
 outputs=$(seq 1 20)
 speeds='1200 2400 4800 9600 14400 19200 28800 38400 57600 115200'
 formats='8N1 8O1 8E1 8N2'
@@ -126,6 +126,10 @@ expect 'quadrelctl scan --all-speeds ' ''
 expect 'quadrelctl watch ' '--deadband'
 expect 'quadrelctl watch --deadband ' ''
 expect 'quadrelctl watch --deadband 300 --' "$connection --json --help --version"
+# history: its range and output.
+expect 'quadrelctl history ' '--from --output --to'
+expect 'quadrelctl history --output ' "$outputs"
+expect 'quadrelctl history --from -2d --' "--output --to $connection --json --help --version"
 
 # --port: serial devices and files. The device patterns are pointed at a folder of our own,
 # so the case does not depend on the machine's ports.

@@ -2,11 +2,13 @@
 // a pseudo-terminal and behind the simulated converter. What it wrote is read from the simulator's
 // frame log, what it printed is parsed, and every exit status is checked.
 
+#include "journal/uJournalStore.h"
 #include "port/uSerialLine.h"
 #include "sim/uSimulator.h"
 #include "tests/TestFiles.h"
 #include "tests/TestUdpPort.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,6 +62,7 @@ private slots:
     void watchReportsChangesAndEndsOnSigterm();
     void scanListsTheDevicesOfTheBus();
     void optionsFileTellsWhereTheModuleIs();
+    void historyPrintsTheJournalsEvents();
 
 private:
     // Starts the simulator's pty or converter; the options that name it.
@@ -476,6 +479,56 @@ void TestQuadrelctl::optionsFileTellsWhereTheModuleIs()
     const TRun none = Run({"status"});
     QCOMPARE(none.Exit, 2);
     QVERIFY2(none.Err.contains("--port"), qPrintable(none.Err));
+}
+
+// history reads the panel's journal beside its Options.xml (while it may be written) and prints
+// the events of a range, of one output when asked.
+void TestQuadrelctl::historyPrintsTheJournalsEvents()
+{
+    if (fConverter)
+        QSKIP("no line is used");
+    const QString folder = qEnvironmentVariable("QUADREL_SETTINGS_DIR");
+    QFile::remove(QDir(folder).filePath(QStringLiteral("Journal.sqlite")));
+    TRun run = Run({"history"});
+    QCOMPARE(run.Exit, 1);
+    QVERIFY2(run.Err.contains("Journal.sqlite"), qPrintable(run.Err));
+
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        TzJournalStore store(folder);
+        QString note;
+        QVERIFY2(store.Open(&note), qPrintable(note));
+        TzJournalBatch batch;
+        batch.Events.push_back({now - 3 * 3600 * 1000, "output", 3, 0, 1, "operator", "Выход 3: включён"});
+        batch.Events.push_back({now - 2 * 3600 * 1000, "output", 4, 1, 0, "module", "Выход 4: выключен"});
+        batch.Events.push_back({now - 3600 * 1000, "connection_ended", 0, {}, {}, {}, "Отключение от модуля"});
+        batch.Events.push_back({now - 40 * 3600 * 1000, "output", 3, 1, 0, "web", "Выход 3: выключен"});
+        QString problem;
+        QVERIFY2(store.Write(batch, &problem), qPrintable(problem));
+    }
+    // The last day by default, in time order.
+    run = Run({"history", "--json"});
+    QVERIFY2(run.Exit == 0, qPrintable(run.Err));
+    QStringList kinds;
+    for (const QString &line : run.Out.trimmed().split('\n'))
+        kinds << QJsonDocument::fromJson(line.toUtf8()).object().value("kind").toString();
+    QCOMPARE(kinds, (QStringList{"output", "output", "connection_ended"}));
+
+    run = Run({"history", "--output", "3", "--from", "-2d", "--json"});
+    QVERIFY2(run.Exit == 0, qPrintable(run.Err));
+    const QStringList lines = run.Out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject first = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    QCOMPARE(first.value("source").toString(), QStringLiteral("web"));
+    QCOMPARE(first.value("output").toInt(), 3);
+    QCOMPARE(first.value("old").toInt(), 1);
+    QCOMPARE(first.value("new").toInt(), 0);
+    QVERIFY(first.value("time").toString().endsWith('Z'));
+
+    run = Run({"history", "--output", "4"});
+    QVERIFY2(run.Exit == 0, qPrintable(run.Err));
+    QVERIFY2(run.Out.contains("Выход 4: выключен (модуль)"), qPrintable(run.Out));
+    QCOMPARE(Run({"history", "--from", "yesterday"}).Exit, 2);
 }
 
 QTEST_GUILESS_MAIN(TestQuadrelctl)

@@ -62,7 +62,7 @@ void TestPanelJournal::init()
     QDir settings(SettingsDir());
     for (const QString &name : settings.entryList({QStringLiteral("Journal.sqlite*")}, QDir::AllEntries))
         QVERIFY(QFileInfo(settings.filePath(name)).isDir() ? QDir(settings.filePath(name)).removeRecursively()
-                                                             : settings.remove(name));
+                                                           : settings.remove(name));
     fPanel.StartSim();
 }
 
@@ -110,7 +110,7 @@ void TestPanelJournal::commandsAreJournalledWithTheirSources()
     QTest::qWait(1500);
     Sim()->Bus().WithModule(16, [](TzSimModule &m, uint64_t aNow) { m.SetOutputState(20, true, aNow); });
     QTRY_VERIFY_WITH_TIMEOUT(Frame()->Outputs().Output(20).IsOn(), LineTimeout);
-    QTest::qWait(2500); // the journal hands its rows over once a second
+    QTest::qWait(2500);    // the journal hands its rows over once a second
     fPanel.ClickConnect(); // disconnect
     fPanel.DeleteFrame();
 
@@ -122,7 +122,8 @@ void TestPanelJournal::commandsAreJournalledWithTheirSources()
         if (n != 12)
             QVERIFY2(outputs.contains(QStringLiteral("%1:1:all_outputs").arg(n)), qPrintable(outputs.join(' ')));
     QVERIFY2(outputs.contains(QStringLiteral("20:0:sequence")), qPrintable(outputs.join(' ')));
-    QVERIFY2(!outputs.filter(QRegularExpression(QStringLiteral(":1:sequence$"))).isEmpty(), qPrintable(outputs.join(' ')));
+    QVERIFY2(!outputs.filter(QRegularExpression(QStringLiteral(":1:sequence$"))).isEmpty(),
+             qPrintable(outputs.join(' ')));
     // Only the change nobody here asked for is the module's.
     QCOMPARE(outputs.filter(QStringLiteral(":module")), QStringList{"20:1:module"});
     QCOMPARE(outputs.back(), QStringLiteral("20:1:module"));

@@ -226,18 +226,18 @@ void TzJournalStoreTest::FoldsOldSamplesIntoMinutes()
     QCOMPARE(store.FirstTime(), std::optional<qint64>(m1));
 
     // A sample that comes late for a folded minute is merged into that minute's row.
-    QVERIFY(WriteOne(store, {{}, {{m1 + 1000, 25000, 0x4000, 0b1000}}}));
+    QVERIFY(WriteOne(store, {{}, {{m1 + 1000, 24000, 0x4000, 0b1000}}}));
     store.Fold(Now);
     QCOMPARE(peek.Value(QStringLiteral("SELECT supply_max || ',' || supply_min || ',' || outputs_or || ',' || "
                                        "outputs_and || ',' || power_max FROM minutes WHERE time = %1")
                             .arg(m1))
                  .toString(),
-             QStringLiteral("25000,23900,15,0,32768"));
+             QStringLiteral("24100,23900,15,0,32768"));
 
     // The chart sees both: the folded minute and the samples.
     const std::vector<TzJournalBucket> buckets = store.Buckets(m1, m1 + 2 * MinuteMs, 2);
     QCOMPARE(buckets.size(), size_t(2));
-    QCOMPARE(buckets[0].SupplyMax, 25000);
+    QCOMPARE(buckets[0].SupplyMax, 24100);
     QCOMPARE(buckets[0].SupplyMin, 23900);
     QVERIFY(buckets[0].PowerAlarmAny);
     QCOMPARE(buckets[1].OutputsLast, quint32(0xF0000));
@@ -512,6 +512,21 @@ void TzJournalStoreTest::LockedFileFailsTheWriteUntilReleased()
     QVERIFY(WriteOne(store, {{Event(Now + 1, QStringLiteral("restart"))}, {{Now + 1, 24000, 0, 0}}}));
     QCOMPARE(store.Events(0, Now * 2).size(), size_t(3));
     QCOMPARE(store.Samples(0, Now * 2).size(), size_t(1));
+    store.Close();
+
+    // A file another program holds for itself cannot be opened, but it is no damaged file: it
+    // stays where it is, and opens once it is free.
+    QVERIFY(other.Run(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE")));
+    QVERIFY(other.Run(QStringLiteral("INSERT INTO events(time, kind) VALUES (2, 'other')")));
+    TzJournalStore second(dir.path());
+    QString note;
+    QVERIFY(!second.Open(&note));
+    QVERIFY2(note.contains(QStringLiteral("занят другой программой")), qPrintable(note));
+    QVERIFY(QDir(dir.path()).entryList({QStringLiteral("Journal.sqlite.broken-*")}).isEmpty());
+    other.Db().close();
+    OpenGood(second, &note);
+    QVERIFY2(note.isEmpty(), qPrintable(note));
+    QCOMPARE(second.Events(0, Now * 2).size(), size_t(4));
 }
 
 QTEST_GUILESS_MAIN(TzJournalStoreTest)

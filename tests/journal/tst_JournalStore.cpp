@@ -7,7 +7,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -101,6 +103,7 @@ private slots:
     void FolderThatCannotHoldTheJournal_data();
     void FolderThatCannotHoldTheJournal();
     void LockedFileFailsTheWriteUntilReleased();
+    void FullDiskFailsTheWriteUntilThereIsRoom();
 };
 
 void TzJournalStoreTest::WritesAndReadsBack()
@@ -527,6 +530,46 @@ void TzJournalStoreTest::LockedFileFailsTheWriteUntilReleased()
     OpenGood(second, &note);
     QVERIFY2(note.isEmpty(), qPrintable(note));
     QCOMPARE(second.Events(0, Now * 2).size(), size_t(4));
+}
+
+void TzJournalStoreTest::FullDiskFailsTheWriteUntilThereIsRoom()
+{
+    QTemporaryDir dir;
+    const QString disk = dir.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    if (::geteuid() != 0
+        || QProcess::execute(QStringLiteral("mount"),
+                             {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                              QStringLiteral("size=512k"), QStringLiteral("tmpfs"), disk})
+               != 0)
+        QSKIP("a small disk of its own needs root (mount -t tmpfs)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {disk}); });
+    {
+        TzJournalStore store(disk);
+        OpenGood(store);
+        QVERIFY(WriteOne(store, {{Event(Now, QStringLiteral("restart"))}, {}}));
+        // Fill the disk to the last byte.
+        QFile filler(QDir(disk).filePath(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) > 0) {
+        }
+        filler.close();
+
+        TzJournalBatch big;
+        for (int i = 0; i < 5000; ++i)
+            big.Samples.push_back({Now + i * 1000LL, 24000, 0, quint32(i)});
+        QString problem;
+        QVERIFY(!store.Write(big, &problem));
+        QVERIFY2(problem.contains(QStringLiteral("диск заполнен")), qPrintable(problem));
+        QCOMPARE(store.Samples(0, Now * 2).size(), size_t(0));
+
+        QVERIFY(filler.remove());
+        QVERIFY(WriteOne(store, big));
+        QCOMPARE(store.Samples(0, Now * 2).size(), size_t(5000));
+    }
+    TzPeek peek(QDir(disk).filePath(QStringLiteral("Journal.sqlite")));
+    QCOMPARE(peek.Value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
 }
 
 QTEST_GUILESS_MAIN(TzJournalStoreTest)

@@ -329,11 +329,17 @@ bool TzJournalStore::Open(QString *aNote)
         return fail(error);
     // The minutes after the last row are rolled up at the next fold, and the last quarter of an
     // hour again in case rows came late before the program stopped.
-    QSqlQuery last(Database());
-    if (!last.exec(QStringLiteral("SELECT MAX(time) FROM minutes")) || !last.next())
-        return fail(Reason(last.lastError()));
-    fRolledUntil = last.value(0).isNull() ? std::numeric_limits<qint64>::min() + FoldChunkMs
-                                          : last.value(0).toLongLong() - RerollMs;
+    error.clear();
+    {
+        QSqlQuery last(Database());
+        if (!last.exec(QStringLiteral("SELECT MAX(time) FROM minutes")) || !last.next())
+            error = Reason(last.lastError());
+        else
+            fRolledUntil = last.value(0).isNull() ? std::numeric_limits<qint64>::min() + FoldChunkMs
+                                                  : last.value(0).toLongLong() - RerollMs;
+    }
+    if (!error.isEmpty())
+        return fail(error);
     fLateFrom = std::numeric_limits<qint64>::max();
     fOpen = true;
     *aNote = note;

@@ -7,7 +7,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -101,6 +103,7 @@ private slots:
     void FolderThatCannotHoldTheJournal_data();
     void FolderThatCannotHoldTheJournal();
     void LockedFileFailsTheWriteUntilReleased();
+    void FullDiskFailsTheWriteUntilThereIsRoom();
 };
 
 void TzJournalStoreTest::WritesAndReadsBack()
@@ -226,18 +229,18 @@ void TzJournalStoreTest::FoldsOldSamplesIntoMinutes()
     QCOMPARE(store.FirstTime(), std::optional<qint64>(m1));
 
     // A sample that comes late for a folded minute is merged into that minute's row.
-    QVERIFY(WriteOne(store, {{}, {{m1 + 1000, 25000, 0x4000, 0b1000}}}));
+    QVERIFY(WriteOne(store, {{}, {{m1 + 1000, 24000, 0x4000, 0b1000}}}));
     store.Fold(Now);
     QCOMPARE(peek.Value(QStringLiteral("SELECT supply_max || ',' || supply_min || ',' || outputs_or || ',' || "
                                        "outputs_and || ',' || power_max FROM minutes WHERE time = %1")
                             .arg(m1))
                  .toString(),
-             QStringLiteral("25000,23900,15,0,32768"));
+             QStringLiteral("24100,23900,15,0,32768"));
 
     // The chart sees both: the folded minute and the samples.
     const std::vector<TzJournalBucket> buckets = store.Buckets(m1, m1 + 2 * MinuteMs, 2);
     QCOMPARE(buckets.size(), size_t(2));
-    QCOMPARE(buckets[0].SupplyMax, 25000);
+    QCOMPARE(buckets[0].SupplyMax, 24100);
     QCOMPARE(buckets[0].SupplyMin, 23900);
     QVERIFY(buckets[0].PowerAlarmAny);
     QCOMPARE(buckets[1].OutputsLast, quint32(0xF0000));
@@ -512,6 +515,61 @@ void TzJournalStoreTest::LockedFileFailsTheWriteUntilReleased()
     QVERIFY(WriteOne(store, {{Event(Now + 1, QStringLiteral("restart"))}, {{Now + 1, 24000, 0, 0}}}));
     QCOMPARE(store.Events(0, Now * 2).size(), size_t(3));
     QCOMPARE(store.Samples(0, Now * 2).size(), size_t(1));
+    store.Close();
+
+    // A file another program holds for itself cannot be opened, but it is no damaged file: it
+    // stays where it is, and opens once it is free.
+    QVERIFY(other.Run(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE")));
+    QVERIFY(other.Run(QStringLiteral("INSERT INTO events(time, kind) VALUES (2, 'other')")));
+    TzJournalStore second(dir.path());
+    QString note;
+    QVERIFY(!second.Open(&note));
+    QVERIFY2(note.contains(QStringLiteral("занят другой программой")), qPrintable(note));
+    QVERIFY(QDir(dir.path()).entryList({QStringLiteral("Journal.sqlite.broken-*")}).isEmpty());
+    other.Db().close();
+    OpenGood(second, &note);
+    QVERIFY2(note.isEmpty(), qPrintable(note));
+    QCOMPARE(second.Events(0, Now * 2).size(), size_t(4));
+}
+
+void TzJournalStoreTest::FullDiskFailsTheWriteUntilThereIsRoom()
+{
+    QTemporaryDir dir;
+    const QString disk = dir.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    if (::geteuid() != 0
+        || QProcess::execute(QStringLiteral("mount"),
+                             {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                              QStringLiteral("size=512k"), QStringLiteral("tmpfs"), disk})
+               != 0)
+        QSKIP("a small disk of its own needs root (mount -t tmpfs)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {disk}); });
+    {
+        TzJournalStore store(disk);
+        OpenGood(store);
+        QVERIFY(WriteOne(store, {{Event(Now, QStringLiteral("restart"))}, {}}));
+        // Fill the disk to the last byte.
+        QFile filler(QDir(disk).filePath(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) > 0) {
+        }
+        filler.close();
+
+        TzJournalBatch big;
+        for (int i = 0; i < 5000; ++i)
+            big.Samples.push_back({Now + i * 1000LL, 24000, 0, quint32(i)});
+        QString problem;
+        QVERIFY(!store.Write(big, &problem));
+        QVERIFY2(problem.contains(QStringLiteral("диск заполнен")), qPrintable(problem));
+        QCOMPARE(store.Samples(0, Now * 2).size(), size_t(0));
+
+        QVERIFY(filler.remove());
+        QVERIFY(WriteOne(store, big));
+        QCOMPARE(store.Samples(0, Now * 2).size(), size_t(5000));
+    }
+    TzPeek peek(QDir(disk).filePath(QStringLiteral("Journal.sqlite")));
+    QCOMPARE(peek.Value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
 }
 
 QTEST_GUILESS_MAIN(TzJournalStoreTest)

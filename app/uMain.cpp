@@ -40,6 +40,15 @@ void TfrmMain::FormCreate()
     actStayOnTop->setCheckable(true);
     connect(actTestMode, &QAction::triggered, this, [this] { SystemCommand(CmdTestMode); });
     connect(actStayOnTop, &QAction::triggered, this, [this] { SystemCommand(CmdStayOnTop); });
+    actJournal = new QAction(QStringLiteral("Журнал"), this);
+    actJournal->setObjectName(QStringLiteral("actJournal"));
+    actJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    actJournal->setShortcutContext(Qt::WindowShortcut);
+    connect(actJournal, &QAction::triggered, this, [this] {
+        if (fFrame)
+            fFrame->ShowJournal();
+    });
+    addAction(actJournal);
 #ifdef Q_OS_WIN
     AppendSystemMenuCommands(reinterpret_cast<void *>(winId()), CmdTestMode, L"Тестовый функционал", CmdStayOnTop,
                              L"Всегда сверху");
@@ -76,6 +85,11 @@ void TfrmMain::FormCreate()
         fFrame->Logo()->addAction(actStayOnTop);
     }
 #endif
+    // The journal is in the logo's menu everywhere (on Windows the only item there).
+    if (fFrame) {
+        fFrame->Logo()->setContextMenuPolicy(Qt::ActionsContextMenu);
+        fFrame->Logo()->addAction(actJournal);
+    }
 }
 
 void TfrmMain::FormActivate()

@@ -28,6 +28,7 @@ public:
     void ShowAtStart();
     QAction *actTestMode = nullptr;
     QAction *actStayOnTop = nullptr;
+    QAction *actJournal = nullptr; // "Журнал", Ctrl+J: in the logo's menu everywhere
     bool First = true;
 
 protected:

@@ -564,8 +564,10 @@ std::vector<TzJournalBucket> TzJournalStore::Buckets(qint64 aFromMs, qint64 aToM
     // rolled up; narrower ones read the samples, and minutes only before the first sample kept.
     // A minute read twice changes nothing: min, max, or and the latest row are the same.
     QString sampleRange = range, minuteRange = range;
+    // Samples written late (after an outage, or a batch of the past) are read as samples until
+    // their minutes are rolled up.
     if (width >= aCount * MinuteMs)
-        sampleRange += QStringLiteral(" AND time >= %1").arg(fRolledUntil);
+        sampleRange += QStringLiteral(" AND time >= %1").arg(std::min(fRolledUntil, fLateFrom));
     else
         minuteRange += QStringLiteral(" AND time < COALESCE((SELECT MIN(time) FROM samples) / %1 * %1, %2)")
                            .arg(MinuteMs)

@@ -53,6 +53,14 @@ public:
             Qt::QueuedConnection);
     }
 
+    void Read(const TzJournalWriter::TzReadJob &aJob)
+    {
+        Flush();
+        std::function<void()> then = aJob(*fStore);
+        if (then)
+            QMetaObject::invokeMethod(fWriter, std::move(then), Qt::QueuedConnection);
+    }
+
     // The last write before the thread stops; the store closes on its own thread.
     void Finish()
     {
@@ -205,4 +213,10 @@ void TzJournalWriter::Query(qint64 aFromMs, qint64 aToMs, int aBuckets, int aOut
             worker->Query(aFromMs, aToMs, aBuckets, aOutput, aKinds, aDone);
         },
         Qt::QueuedConnection);
+}
+
+void TzJournalWriter::Read(TzReadJob aJob)
+{
+    QMetaObject::invokeMethod(
+        fWorker, [worker = fWorker, aJob = std::move(aJob)] { worker->Read(aJob); }, Qt::QueuedConnection);
 }

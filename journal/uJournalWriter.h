@@ -14,6 +14,7 @@
 #include <vector>
 
 class QThread;
+class TzJournalStore;
 class TzJournalWriterWorker;
 
 class TzJournalWriter : public QObject
@@ -37,6 +38,10 @@ public:
     // Runs on the writer's thread (after the rows appended before it are written) and calls aDone
     // on this object's thread with the buckets of the chart and the events of the range.
     void Query(qint64 aFromMs, qint64 aToMs, int aBuckets, int aOutput, QStringList aKinds, TzQueryDone aDone);
+    // Runs aJob with the store on the writer's thread, after the rows appended before it are
+    // written, then what aJob gives back on this object's thread (a window's answer, say).
+    using TzReadJob = std::function<std::function<void()>(const TzJournalStore &)>;
+    void Read(TzReadJob aJob);
 
 public slots:
     // Queues the batch for writing in one transaction.

@@ -14,6 +14,7 @@
 #include "panel/uAutorunPanel.h"
 #include "panel/uDeviceSettingsPanel.h"
 #include "panel/uFrameGlob.h"
+#include "panel/uJournalWindow.h"
 #include "panel/uOutputsModel.h"
 #include "panel/uPanelOptions.h"
 #include "panel/uPictureLabel.h"
@@ -199,6 +200,7 @@ TfrQuadrel::~TfrQuadrel()
     SG_Relays = nullptr;
     // The journal hands its last rows to the writer, which writes them before its thread ends;
     // both go before the link they listen to.
+    fJournalWindow.reset();
     fJournal.reset();
     fJournalWriter.reset();
     // The link closes its engine and tells nothing more to a frame being destroyed.
@@ -219,6 +221,17 @@ void TfrQuadrel::StartJournal()
             [] { TempLogAdd(QStringLiteral("Журнал снова записывается"), LogNavy); });
     TzJournalWriter *writer = fJournalWriter.get();
     fJournal = std::make_unique<TzJournal>(*fLink, [writer](TzJournalBatch aBatch) { writer->Append(aBatch); });
+}
+
+TfrmJournal *TfrQuadrel::ShowJournal()
+{
+    if (!fJournalWindow)
+        fJournalWindow = std::make_unique<TfrmJournal>(*fJournalWriter);
+    fJournalWindow->setAttribute(Qt::WA_QuitOnClose, false);
+    fJournalWindow->show();
+    fJournalWindow->raise();
+    fJournalWindow->activateWindow();
+    return fJournalWindow.get();
 }
 
 void TfrQuadrel::EnumSerialPorts()

@@ -51,6 +51,7 @@ class TzSettingsFaults;
 class TzQuadrelLink;
 class TzJournal;
 class TzJournalWriter;
+class TfrmJournal;
 struct TzLinkSettings;
 class TzPictureLabel;
 class TzPulseWidthPanel;
@@ -78,6 +79,8 @@ public:
     // --- what the features' panels ask of the window (TzPanelHost) ---
     // The journal's writer: for the journal window and for tests.
     TzJournalWriter *JournalWriter() const { return fJournalWriter.get(); }
+    // Opens the window "Журнал" (made on first use) and brings it to the front.
+    TfrmJournal *ShowJournal();
     TzQuadrelLink &HostLink() override { return *fLink; }
     bool HostConnected() const override { return Connected; }
     void PopupPanel(QWidget *aTarget, QWidget *aPanel, TzPanelAlign aPosition) override;
@@ -305,6 +308,7 @@ private:
     // collector listening to the link.
     std::unique_ptr<TzJournalWriter> fJournalWriter;
     std::unique_ptr<TzJournal> fJournal;
+    std::unique_ptr<TfrmJournal> fJournalWindow;
     TzOutputsModel *fOutputs = nullptr;
     // The features' panels, children of the frame.
     TzPulseWidthPanel *fPulseWidth = nullptr;

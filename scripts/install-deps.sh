@@ -7,7 +7,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   # Qt 6: Core, Gui, Widgets, Xml, Network (in qt6-base-dev), Svg, SerialPort
-  qt6-base-dev qt6-svg-dev qt6-serialport-dev libgl-dev
+  qt6-base-dev qt6-svg-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   # the journal: Qt SQL's SQLite driver, and the sqlite3 shell for its kill check
   libqt6sql6-sqlite sqlite3
   # HTTP(S) for the web bridge

@@ -30,6 +30,7 @@ private slots:
     void logoMenuFromTheKeyboard_data();
     void logoMenuFromTheKeyboard();
     void hintsComeQuicklyAndStay();
+    void ctrlJOpensTheJournal();
 };
 
 void TestMainWindow::startsWithTheFrameAndItsLimits()
@@ -118,7 +119,7 @@ void TestMainWindow::logoMenuFromTheKeyboard()
         QTest::keyClick(menu, Qt::Key_Return);
     });
     QTest::keyClick(logo, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    QCOMPARE(items, (QStringList{"Тестовый функционал", "Всегда сверху"}));
+    QCOMPARE(items, (QStringList{"Тестовый функционал", "Всегда сверху", "Журнал"}));
     QVERIFY(window.StayOnTop());
     QVERIFY(window.actStayOnTop->isChecked());
 
@@ -148,6 +149,34 @@ void TestMainWindow::hintsComeQuicklyAndStay()
     QApplication::sendEvent(address, &hint);
     QCOMPARE(address->toolTipDuration(), HintDurationMs);
     QCOMPARE(HintDurationMs, 100000);
+}
+
+// Ctrl+J anywhere in the main window opens the window "Журнал"; the logo's menu has it too.
+void TestMainWindow::ctrlJOpensTheJournal()
+{
+    TfrmTempLog log;
+    TfrmMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QApplication::setActiveWindow(&window);
+    QTRY_VERIFY(window.isActiveWindow());
+    auto journal = [] {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == QStringLiteral("frmJournal") && widget->isVisible())
+                return widget;
+        return static_cast<QWidget *>(nullptr);
+    };
+    QVERIFY(!journal());
+    QTest::keyClick(&window, Qt::Key_J, Qt::ControlModifier);
+    QTRY_VERIFY(journal());
+    QCOMPARE(journal()->windowTitle(), QStringLiteral("Журнал"));
+    journal()->close();
+    QVERIFY(!journal());
+    QVERIFY(window.Frame()->findChild<TzPictureLabel *>("imgLogo")->actions().contains(window.actJournal));
+    window.actJournal->trigger();
+    QTRY_VERIFY(journal());
+    // Closing the journal leaves the program running.
+    QVERIFY(!journal()->testAttribute(Qt::WA_QuitOnClose));
 }
 
 int main(int argc, char *argv[])

@@ -74,8 +74,8 @@ QVariant TzJournalEventsModel::headerData(int aSection, Qt::Orientation aOrienta
 {
     if (aOrientation != Qt::Horizontal || aRole != Qt::DisplayRole)
         return QAbstractTableModel::headerData(aSection, aOrientation, aRole);
-    static const QStringList titles{QStringLiteral("Время"), QStringLiteral("Событие"), QStringLiteral("Выход"),
-                                    QStringLiteral("Было"),  QStringLiteral("Стало"),   QStringLiteral("Источник"),
+    static const QStringList titles{QStringLiteral("Время"),   QStringLiteral("Событие"), QStringLiteral("Выход"),
+                                    QStringLiteral("Было"),    QStringLiteral("Стало"),   QStringLiteral("Источник"),
                                     QStringLiteral("Описание")};
     return titles.value(aSection);
 }

@@ -27,8 +27,8 @@
 #include <QTableView>
 #include <QTextStream>
 #include <QToolTip>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
@@ -67,10 +67,7 @@ public:
     }
 
 protected:
-    qint64 TimeAt(const QPointF &aPos) const
-    {
-        return qint64(chart()->mapToValue(aPos).x());
-    }
+    qint64 TimeAt(const QPointF &aPos) const { return qint64(chart()->mapToValue(aPos).x()); }
     void wheelEvent(QWheelEvent *aEvent) override
     {
         fWindow->Zoom(aEvent->angleDelta().y() > 0 ? 0.5 : 2.0, TimeAt(aEvent->position()));
@@ -92,8 +89,9 @@ protected:
         }
         QChartView::mouseReleaseEvent(aEvent);
         const QDateTimeAxis *axis = qobject_cast<QDateTimeAxis *>(chart()->axes(Qt::Horizontal).value(0));
-        if (axis && (axis->min().toMSecsSinceEpoch() != fWindow->FromMs()
-                     || axis->max().toMSecsSinceEpoch() != fWindow->ToMs()))
+        if (axis
+            && (axis->min().toMSecsSinceEpoch() != fWindow->FromMs()
+                || axis->max().toMSecsSinceEpoch() != fWindow->ToMs()))
             fWindow->ShowSpan(axis->min().toMSecsSinceEpoch(), axis->max().toMSecsSinceEpoch());
     }
 
@@ -110,9 +108,11 @@ TfrmJournal::TfrmJournal(TzJournalWriter &aWriter, QWidget *aParent) : QWidget(a
 
     auto *top = new QHBoxLayout;
     fRanges = new QButtonGroup(this);
-    const std::pair<const char *, const char *> ranges[] = {
-        {"btnRangeHour", "Час"}, {"btnRangeDay", "Сутки"}, {"btnRangeWeek", "Неделя"},
-        {"btnRangeMonth", "Месяц"}, {"btnRangeAll", "Всё"}};
+    const std::pair<const char *, const char *> ranges[] = {{"btnRangeHour", "Час"},
+                                                            {"btnRangeDay", "Сутки"},
+                                                            {"btnRangeWeek", "Неделя"},
+                                                            {"btnRangeMonth", "Месяц"},
+                                                            {"btnRangeAll", "Всё"}};
     int id = 0;
     for (const auto &[name, text] : ranges) {
         auto *button = new QPushButton(QString::fromUtf8(text), this);
@@ -154,8 +154,9 @@ TfrmJournal::TfrmJournal(TzJournalWriter &aWriter, QWidget *aParent) : QWidget(a
     fVoltageAxis = new QValueAxis(fChart);
     fVoltageAxis->setTitleText(QStringLiteral("Напряжение питания, В"));
     fLaneAxis = new QValueAxis(fChart);
-    fLaneAxis->setRange(0, 20);
-    fLaneAxis->setTickCount(5);
+    // The lanes take the lower half of the plot, the supply the upper half.
+    fLaneAxis->setRange(0, 40);
+    fLaneAxis->setTickCount(9);
     fLaneAxis->setLabelFormat(QStringLiteral("%d"));
     fLaneAxis->setTitleText(QStringLiteral("Выходы"));
     fChart->addAxis(fTimeAxis, Qt::AlignBottom);
@@ -185,6 +186,10 @@ TfrmJournal::TfrmJournal(TzJournalWriter &aWriter, QWidget *aParent) : QWidget(a
     split->addWidget(fEventsView);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    split->setChildrenCollapsible(false);
+    fChartView->setMinimumHeight(320);
+    fEventsView->setMinimumHeight(120);
+    split->setSizes({480, 200});
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(split, 1);
@@ -329,7 +334,8 @@ void TfrmJournal::Draw()
         most = 30;
     }
     const double margin = std::max(0.5, (most - least) * 0.1);
-    fVoltageAxis->setRange(std::floor(least - margin), std::ceil(most + margin));
+    const double top = std::ceil(most + margin), bottom = std::floor(least - margin);
+    fVoltageAxis->setRange(bottom - (top - bottom), top);
     // The power alarm: each interval shaded over the whole height.
     for (size_t i = 0; i < fBuckets.size();) {
         if (!fBuckets[i].PowerAlarmAny) {
@@ -402,9 +408,10 @@ QString TfrmJournal::HintAt(qint64 aTimeMs) const
 void TfrmJournal::SaveClicked()
 {
     QString filter;
-    const QString fileName =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить журнал"), QStringLiteral("journal.csv"),
-                                     QStringLiteral("Таблица CSV (*.csv);;Рисунок PNG (*.png)"), &filter);
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить журнал"),
+                                                          QStringLiteral("journal.csv"),
+                                                          QStringLiteral("Таблица CSV (*.csv);;Рисунок PNG (*.png)"),
+                                                          &filter);
     if (fileName.isEmpty())
         return;
     QString error;
@@ -434,18 +441,18 @@ bool TfrmJournal::SaveTo(const QString &aFileName, QString *aError)
     out << "record;time;kind;output;old;new;source;text\n";
     for (int row = 0; row < fEvents->rowCount(); ++row) {
         const TzJournalEvent &event = fEvents->Event(row);
-        out << "event;" << QDateTime::fromMSecsSinceEpoch(event.TimeMs).toString(Qt::ISODateWithMs) << ';'
-            << event.Kind << ';' << (event.Output > 0 ? QString::number(event.Output) : QString()) << ';'
+        out << "event;" << QDateTime::fromMSecsSinceEpoch(event.TimeMs).toString(Qt::ISODateWithMs) << ';' << event.Kind
+            << ';' << (event.Output > 0 ? QString::number(event.Output) : QString()) << ';'
             << (event.Old ? QString::number(*event.Old) : QString()) << ';'
-            << (event.New ? QString::number(*event.New) : QString()) << ';' << event.Source << ';'
-            << quoted(event.Text) << '\n';
+            << (event.New ? QString::number(*event.New) : QString()) << ';' << event.Source << ';' << quoted(event.Text)
+            << '\n';
     }
     out << "record;from;to;supply_min_mv;supply_max_mv;power_status_last;power_alarm;outputs_last;outputs_any_on\n";
     for (const TzJournalBucket &bucket : fBuckets)
         out << "sample;" << QDateTime::fromMSecsSinceEpoch(bucket.FromMs).toString(Qt::ISODateWithMs) << ';'
-            << QDateTime::fromMSecsSinceEpoch(bucket.ToMs).toString(Qt::ISODateWithMs) << ';' << bucket.SupplyMin
-            << ';' << bucket.SupplyMax << ';' << bucket.PowerStatusLast << ';' << (bucket.PowerAlarmAny ? 1 : 0)
-            << ';' << bucket.OutputsLast << ';' << bucket.OutputsAnyOn << '\n';
+            << QDateTime::fromMSecsSinceEpoch(bucket.ToMs).toString(Qt::ISODateWithMs) << ';' << bucket.SupplyMin << ';'
+            << bucket.SupplyMax << ';' << bucket.PowerStatusLast << ';' << (bucket.PowerAlarmAny ? 1 : 0) << ';'
+            << bucket.OutputsLast << ';' << bucket.OutputsAnyOn << '\n';
     out.flush();
     if (file.commit())
         return true;

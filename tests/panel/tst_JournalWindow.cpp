@@ -68,8 +68,8 @@ void TestJournalWindow::FillJournal()
     for (qint64 t = fNow - 23 * HourMs; t < fNow; t += 10000) {
         const bool alarm = t > fNow - 6 * HourMs && t < fNow - 5 * HourMs;
         const bool output3 = t > fNow - 10 * HourMs && t < fNow - 8 * HourMs;
-        batch.Samples.push_back({t, alarm ? 21000 : 24000 + int((t / 10000) % 7) * 10, alarm ? 0x4000 : 0,
-                                 output3 ? 4u : 0u});
+        batch.Samples.push_back(
+            {t, alarm ? 21000 : 24000 + int((t / 10000) % 7) * 10, alarm ? 0x4000 : 0, output3 ? 4u : 0u});
     }
     batch.Events.push_back({fNow - 10 * HourMs, "output", 3, 0, 1, "operator", "Выход 3: включён"});
     batch.Events.push_back({fNow - 8 * HourMs, "output", 3, 1, 0, "module", "Выход 3: выключен"});
@@ -94,11 +94,13 @@ void TestJournalWindow::aDayOfTheJournal()
     // A day: the band of the supply over it, the alarm hour among the buckets.
     QVERIFY(fWindow->ToMs() - fWindow->FromMs() == 24 * HourMs);
     QVERIFY(fWindow->Buckets().size() >= 100);
-    QVERIFY(std::any_of(fWindow->Buckets().begin(), fWindow->Buckets().end(),
-                        [](const TzJournalBucket &aBucket) { return aBucket.PowerAlarmAny && aBucket.SupplyMin == 21000; }));
+    QVERIFY(std::any_of(fWindow->Buckets().begin(), fWindow->Buckets().end(), [](const TzJournalBucket &aBucket) {
+        return aBucket.PowerAlarmAny && aBucket.SupplyMin == 21000;
+    }));
     auto *events = fWindow->findChild<QTableView *>(QStringLiteral("tblJournalEvents"));
     QCOMPARE(events->model()->rowCount(), 5);
-    QCOMPARE(events->model()->index(4, TzJournalEventsModel::ColSource).data().toString(), QStringLiteral("веб-сервис"));
+    QCOMPARE(events->model()->index(4, TzJournalEventsModel::ColSource).data().toString(),
+             QStringLiteral("веб-сервис"));
     // The cross-hair hint at the alarm: time, voltage and the alarm.
     const QString hint = fWindow->HintAt(fNow - 5 * HourMs - HourMs / 2);
     QVERIFY2(hint.contains(QStringLiteral("21")) && hint.contains(QStringLiteral("тревога")), qPrintable(hint));

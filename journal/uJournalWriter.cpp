@@ -17,7 +17,10 @@
 class TzJournalWriterWorker : public QObject
 {
 public:
-    TzJournalWriterWorker(TzJournalWriter *aWriter, const QString &aFolder) : fWriter(aWriter), fFolder(aFolder) {}
+    TzJournalWriterWorker(TzJournalWriter *aWriter, const QString &aFolder, int aKeptMs)
+        : fWriter(aWriter), fFolder(aFolder), fKeptMs(aKeptMs)
+    {
+    }
 
     void Start()
     {
@@ -132,8 +135,7 @@ private:
     {
         // Rows that arrived more than ten minutes before the newest are given up, oldest first.
         if (!fPending.empty()) {
-            const Clock::time_point oldestKept = fPending.back().Arrived
-                                                 - std::chrono::milliseconds(TzJournalWriter::KeptMs);
+            const Clock::time_point oldestKept = fPending.back().Arrived - std::chrono::milliseconds(fKeptMs);
             while (fPending.front().Arrived < oldestKept)
                 fPending.pop_front();
         }
@@ -172,6 +174,7 @@ private:
 
     TzJournalWriter *fWriter;
     QString fFolder;
+    int fKeptMs;
     std::unique_ptr<TzJournalStore> fStore;
     std::deque<TzPending> fPending;
     QTimer *fRetry = nullptr;
@@ -179,9 +182,9 @@ private:
     bool fOutage = false;
 };
 
-TzJournalWriter::TzJournalWriter(const QString &aFolder, QObject *aParent)
+TzJournalWriter::TzJournalWriter(const QString &aFolder, QObject *aParent, int aKeptMs)
     : QObject(aParent), fFileName(TzJournalStore(aFolder).FileName()), fThread(new QThread),
-      fWorker(new TzJournalWriterWorker(this, aFolder))
+      fWorker(new TzJournalWriterWorker(this, aFolder, aKeptMs))
 {
     qRegisterMetaType<TzJournalBatch>();
     fThread->setObjectName(QStringLiteral("journal writer"));

@@ -28,8 +28,9 @@ public:
     static constexpr int RetryMs = 1000;
     static constexpr int FoldEveryMs = 60 * 1000;
 
-    // Starts the thread and opens Journal.sqlite in aFolder there.
-    explicit TzJournalWriter(const QString &aFolder, QObject *aParent = nullptr);
+    // Starts the thread and opens Journal.sqlite in aFolder there. aKeptMs: how much the writer
+    // keeps while the journal cannot be written (rows arrived longer before the newest are dropped).
+    explicit TzJournalWriter(const QString &aFolder, QObject *aParent = nullptr, int aKeptMs = KeptMs);
     // Writes what it still holds, then stops the thread.
     ~TzJournalWriter() override;
 

@@ -18,7 +18,7 @@ rules=(
   "link settings                                                   | search/* web/* diagnostics/* ctl/*"
   "search web                                                      | link/* settings/* diagnostics/* ctl/*"
   "ctl                                                             | web/* diagnostics/*"
-  "journal | @qt-gui @window panel/* app/* search/* web/* diagnostics/* ctl/*"
+  "journal                                                         | @qt-gui @window panel/* app/* search/* web/* diagnostics/* ctl/*"
 )
 # The headers of the windows: the panel, the application and the diagnostic windows.
 window_headers=("panel/*" "app/*" "diagnostics/u*Observer.h" "diagnostics/uTempLog.h" "diagnostics/uVerInfo.h")

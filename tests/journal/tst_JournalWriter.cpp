@@ -7,6 +7,7 @@
 #include "journal/uJournalWriter.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -73,6 +74,7 @@ private slots:
     void OutageGivesOneProblemThenResumes_data();
     void OutageGivesOneProblemThenResumes();
     void DestructionWritesWhatIsLeft();
+    void OutageKeepsOnlyTheNewestRows();
     void DamagedFileIsReportedAndReplaced();
 };
 
@@ -186,6 +188,35 @@ void TzJournalWriterTest::DestructionWritesWhatIsLeft()
         QVERIFY(QFile::remove(blocker));
     }
     QCOMPARE(EventsOnDisk(folder), size_t(200));
+}
+
+// The rows kept through an outage are bounded by their age: those that arrived longer before the
+// newest than the writer keeps are dropped, oldest first (a short bound here, ten minutes in use).
+void TzJournalWriterTest::OutageKeepsOnlyTheNewestRows()
+{
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("sub")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    TzJournalWriter writer(dir.filePath(QStringLiteral("sub/journal")), nullptr, 1500);
+    QSignalSpy problems(&writer, &TzJournalWriter::Problem);
+    QSignalSpy resumed(&writer, &TzJournalWriter::Resumed);
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    writer.Append(Batch(0));
+    writer.Append(Batch(1));
+    QTRY_COMPARE_WITH_TIMEOUT(problems.count(), 1, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(sinceFirst.hasExpired(2500), 20000); // the first two are now too old
+    writer.Append(Batch(2));
+    writer.Append(Batch(3));
+    std::shared_ptr<TzAnswer> answer = Ask(writer);
+    QTRY_VERIFY_WITH_TIMEOUT(answer->Done, 20000);
+    blocker.close();
+    QVERIFY(blocker.remove());
+    QTRY_COMPARE_WITH_TIMEOUT(resumed.count(), 1, 20000);
+    answer = Ask(writer);
+    QTRY_VERIFY_WITH_TIMEOUT(answer->Done, 20000);
+    QCOMPARE(answer->Events.size(), size_t(2));
+    QCOMPARE(answer->Events.front().TimeMs, Now + 2000);
 }
 
 void TzJournalWriterTest::DamagedFileIsReportedAndReplaced()

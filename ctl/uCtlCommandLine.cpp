@@ -7,6 +7,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 namespace {
@@ -154,7 +155,31 @@ bool TParser::Option(const QString &aName, const QString &aValue, bool aAfterCom
         }
     }
     TzCtlTarget &target = fRequest.Target;
-    if (aName == QLatin1String("port")) {
+    // The options that take a whole number: its range and where it goes.
+    struct TInteger
+    {
+        qint64 Min, Max;
+        std::function<void(qint64)> Store;
+    };
+    const std::map<QString, TInteger> integers{
+        {QStringLiteral("addr"), {1, 247, [&](qint64 aValue) { target.Address = int(aValue); }}},
+        {QStringLiteral("timeout"), {1, 60000, [&](qint64 aValue) { target.TimeoutMs = int(aValue); }}},
+        {QStringLiteral("unit"),
+         {ShimCalc::MinScale, ShimCalc::MaxScale, [&](qint64 aValue) { fRequest.Unit = int(aValue); }}},
+        {QStringLiteral("period"),
+         {ShimCalc::MinPeriod, ShimCalc::MaxPeriod, [&](qint64 aValue) { fRequest.Period = int(aValue); }}},
+        {QStringLiteral("fill"),
+         {ShimCalc::MinKoef, ShimCalc::MaxKoef, [&](qint64 aValue) { fRequest.Fill = int(aValue); }}},
+        {QStringLiteral("closed"), {0, ShimCalc::MaxCycleMs, [&](qint64 aValue) { fRequest.ClosedMs = aValue; }}},
+        {QStringLiteral("open"), {0, ShimCalc::MaxCycleMs, [&](qint64 aValue) { fRequest.OpenMs = aValue; }}},
+        {QStringLiteral("output"),
+         {1, QuadrelMap::OutputCount, [&](qint64 aValue) { fRequest.HistoryOutput = int(aValue); }}},
+        {QStringLiteral("deadband"), {0, 100000, [&](qint64 aValue) { fRequest.DeadbandMv = int(aValue); }}}};
+    if (const auto integer = integers.find(aName); integer != integers.end()) {
+        if (!NumberIn(aName, aValue, integer->second.Min, integer->second.Max, number))
+            return false;
+        integer->second.Store(number);
+    } else if (aName == QLatin1String("port")) {
         if (aValue.isEmpty())
             return Mistake(QStringLiteral("«--port» ждёт имя порта"));
         target.Port = aValue;
@@ -175,34 +200,10 @@ bool TParser::Option(const QString &aName, const QString &aValue, bool aAfterCom
         return Speed(aName, aValue, target.BaudRate);
     } else if (aName == QLatin1String("format")) {
         return Format(aName, aValue, target.FormatItem);
-    } else if (aName == QLatin1String("addr")) {
-        if (!NumberIn(aName, aValue, 1, 247, number))
-            return false;
-        target.Address = int(number);
-    } else if (aName == QLatin1String("timeout")) {
-        if (!NumberIn(aName, aValue, 1, 60000, number))
-            return false;
-        target.TimeoutMs = int(number);
     } else if (aName == QLatin1String("json")) {
         fRequest.Json = true;
     } else if (aName == QLatin1String("no-verify")) {
         fRequest.Verify = false;
-    } else if (aName == QLatin1String("unit")) {
-        if (!NumberIn(aName, aValue, ShimCalc::MinScale, ShimCalc::MaxScale, number))
-            return false;
-        fRequest.Unit = int(number);
-    } else if (aName == QLatin1String("period")) {
-        if (!NumberIn(aName, aValue, ShimCalc::MinPeriod, ShimCalc::MaxPeriod, number))
-            return false;
-        fRequest.Period = int(number);
-    } else if (aName == QLatin1String("fill")) {
-        if (!NumberIn(aName, aValue, ShimCalc::MinKoef, ShimCalc::MaxKoef, number))
-            return false;
-        fRequest.Fill = int(number);
-    } else if (aName == QLatin1String("closed") || aName == QLatin1String("open")) {
-        if (!NumberIn(aName, aValue, 0, ShimCalc::MaxCycleMs, number))
-            return false;
-        (aName == QLatin1String("closed") ? fRequest.ClosedMs : fRequest.OpenMs) = number;
     } else if (aName == QLatin1String("all-speeds")) {
         fRequest.AllSpeeds = true;
     } else if (aName == QLatin1String("from") || aName == QLatin1String("to")) {
@@ -212,14 +213,6 @@ bool TParser::Option(const QString &aName, const QString &aValue, bool aAfterCom
                                           "получено «%2»")
                                .arg(aName, aValue));
         (aName == QLatin1String("from") ? fRequest.FromMs : fRequest.ToMs) = moment;
-    } else if (aName == QLatin1String("output")) {
-        if (!NumberIn(aName, aValue, 1, QuadrelMap::OutputCount, number))
-            return false;
-        fRequest.HistoryOutput = int(number);
-    } else if (aName == QLatin1String("deadband")) {
-        if (!NumberIn(aName, aValue, 0, 100000, number))
-            return false;
-        fRequest.DeadbandMv = int(number);
     }
     return true;
 }

@@ -1,29 +1,11 @@
 #include "ctl/uCtlHistory.h"
 
+#include "journal/uJournalEventsModel.h"
 #include "journal/uJournalStore.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-namespace {
-
-QString SourceText(const QString &aSource)
-{
-    if (aSource == QLatin1String("operator"))
-        return QStringLiteral("оператор");
-    if (aSource == QLatin1String("sequence"))
-        return QStringLiteral("световая последовательность");
-    if (aSource == QLatin1String("all_outputs"))
-        return QStringLiteral("команда всем выходам");
-    if (aSource == QLatin1String("web"))
-        return QStringLiteral("веб-сервис");
-    if (aSource == QLatin1String("module"))
-        return QStringLiteral("модуль");
-    return aSource;
-}
-
-} // namespace
 
 int RunCtlHistory(const TzCtlRequest &aRequest, const QString &aFolder, const TzCtlPrinter &aPrinter)
 {
@@ -54,7 +36,7 @@ int RunCtlHistory(const TzCtlRequest &aRequest, const QString &aFolder, const Tz
         } else {
             QString line = time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz  ")) + event.Text;
             if (!event.Source.isEmpty())
-                line += QStringLiteral(" (%1)").arg(SourceText(event.Source));
+                line += QStringLiteral(" (%1)").arg(JournalWordText(event.Source));
             aPrinter.Out(line);
         }
     }

@@ -4,7 +4,7 @@
 
 #include <map>
 
-QString JournalKindText(const QString &aKind)
+QString JournalWordText(const QString &aWord)
 {
     static const std::map<QString, QString> texts{
         {QStringLiteral("connection_made"), QStringLiteral("Подключение")},
@@ -16,20 +16,14 @@ QString JournalKindText(const QString &aKind)
         {QStringLiteral("power_alarm_cleared"), QStringLiteral("Питание в норме")},
         {QStringLiteral("restart"), QStringLiteral("Перезагрузка")},
         {QStringLiteral("network_settings"), QStringLiteral("Сетевые настройки")},
-        {QStringLiteral("pulse_width_settings"), QStringLiteral("Настройки ШИМ")}};
-    const auto text = texts.find(aKind);
-    return text == texts.end() ? aKind : text->second;
-}
-
-QString JournalSourceText(const QString &aSource)
-{
-    static const std::map<QString, QString> texts{{QStringLiteral("operator"), QStringLiteral("оператор")},
-                                                  {QStringLiteral("sequence"), QStringLiteral("последовательность")},
-                                                  {QStringLiteral("all_outputs"), QStringLiteral("все выходы")},
-                                                  {QStringLiteral("web"), QStringLiteral("веб-сервис")},
-                                                  {QStringLiteral("module"), QStringLiteral("модуль")}};
-    const auto text = texts.find(aSource);
-    return text == texts.end() ? aSource : text->second;
+        {QStringLiteral("pulse_width_settings"), QStringLiteral("Настройки ШИМ")},
+        {QStringLiteral("operator"), QStringLiteral("оператор")},
+        {QStringLiteral("sequence"), QStringLiteral("последовательность")},
+        {QStringLiteral("all_outputs"), QStringLiteral("все выходы")},
+        {QStringLiteral("web"), QStringLiteral("веб-сервис")},
+        {QStringLiteral("module"), QStringLiteral("модуль")}};
+    const auto text = texts.find(aWord);
+    return text == texts.end() ? aWord : text->second;
 }
 
 TzJournalEventsModel::TzJournalEventsModel(QObject *aParent) : QAbstractTableModel(aParent) {}
@@ -60,11 +54,11 @@ QVariant TzJournalEventsModel::data(const QModelIndex &aIndex, int aRole) const
     switch (aIndex.column()) {
     case ColTime:
         return QDateTime::fromMSecsSinceEpoch(event.TimeMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss.zzz"));
-    case ColKind: return JournalKindText(event.Kind);
+    case ColKind: return JournalWordText(event.Kind);
     case ColOutput: return event.Output > 0 ? QString::number(event.Output) : QString();
     case ColOld: return state(event.Old);
     case ColNew: return state(event.New);
-    case ColSource: return JournalSourceText(event.Source);
+    case ColSource: return JournalWordText(event.Source);
     case ColText: return event.Text;
     default: return {};
     }

@@ -8,9 +8,8 @@
 
 #include <vector>
 
-// Russian words of the stored kinds and sources.
-QString JournalKindText(const QString &aKind);
-QString JournalSourceText(const QString &aSource);
+// The Russian word of a stored kind or source ("output": "Выход", "module": "модуль").
+QString JournalWordText(const QString &aWord);
 
 class TzJournalEventsModel : public QAbstractTableModel
 {

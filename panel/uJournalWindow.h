@@ -68,21 +68,19 @@ private:
     QStringList KindFilter() const;
 
     TzJournalWriter &fWriter;
+    // The controls: range buttons, filters, chart with its three axes, events, status line.
     QButtonGroup *fRanges = nullptr;
-    QComboBox *fOutputFilter = nullptr;
-    QComboBox *fKindFilter = nullptr;
+    QComboBox *fOutputFilter = nullptr, *fKindFilter = nullptr;
     QPushButton *fSave = nullptr;
     TzJournalChartView *fChartView = nullptr;
     QChart *fChart = nullptr;
     QDateTimeAxis *fTimeAxis = nullptr;
-    QValueAxis *fVoltageAxis = nullptr;
-    QValueAxis *fLaneAxis = nullptr;
+    QValueAxis *fVoltageAxis = nullptr, *fLaneAxis = nullptr;
     QTableView *fEventsView = nullptr;
     TzJournalEventsModel *fEvents = nullptr;
     QLabel *fStatus = nullptr;
 
-    qint64 fFromMs = 0;
-    qint64 fToMs = 0;
+    qint64 fFromMs = 0, fToMs = 0;
     int fAsked = 0; // the newest question: older answers are dropped
     int fAnswers = 0;
     std::vector<TzJournalBucket> fBuckets;

@@ -7,10 +7,12 @@
 #   scripts/kill-during-journal.sh [kills] [build folder]     default: 100 kills, build/
 set -euo pipefail
 cd "$(dirname "$0")/.."
-kills=${1:-100}
-build=${2:-build}
-stress="$build/tests/tools/quadrel-journal-stress"
-[ -x "$stress" ] || { echo "build $stress first (the test build)"; exit 2; }
+readonly kills=${1:-100} build=${2:-build}
+readonly stress="$build/tests/tools/quadrel-journal-stress"
+if [ ! -x "$stress" ]; then
+  echo "build $stress first (the test build)"
+  exit 2
+fi
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -87,6 +87,13 @@ std::optional<TSimBytes> TzSimBus::HandleFrame(const TSimBytes &aFrame, const Tz
     return silent(present ? "line settings differ from the slave's" : "no slave at " + std::to_string(address));
 }
 
+bool TzSimBus::OutputOn(uint8_t aAddress, int aOutput)
+{
+    bool on = false;
+    WithModule(aAddress, [&](TzSimModule &aModule, uint64_t aNow) { on = aModule.OutputState(aOutput, aNow); });
+    return on;
+}
+
 std::optional<uint16_t> TzSimBus::ReadRegister(uint8_t aAddress, uint16_t aReg)
 {
     std::optional<uint16_t> result;

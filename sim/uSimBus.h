@@ -53,6 +53,8 @@ public:
     }
     // Shorthands over WithModule.
     std::optional<uint16_t> ReadRegister(uint8_t aAddress, uint16_t aReg);
+    // Whether output aOutput (1..20) of the module at aAddress is closed now; false without one.
+    bool OutputOn(uint8_t aAddress, int aOutput);
     uint8_t WriteRegister(uint8_t aAddress, uint16_t aReg, uint16_t aValue); // 0xFF: no module
 
     uint64_t Now() const { return fClock(); }

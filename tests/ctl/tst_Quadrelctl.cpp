@@ -70,7 +70,6 @@ private:
     TRun Run(const QStringList &aArguments, int aTimeoutMs = 60000);
     QStringList RequestsSince(size_t aMark) const;
     size_t Mark() const { return fSim->Log().Frames(TzSimDirection::Received).size(); }
-    bool OutputOn(int aOutput);
 
     std::unique_ptr<TzSimulator> fSim;
     QString fPty;
@@ -144,13 +143,6 @@ QStringList TestQuadrelctl::RequestsSince(size_t aMark) const
     return requests;
 }
 
-bool TestQuadrelctl::OutputOn(int aOutput)
-{
-    bool on = false;
-    fSim->Bus().WithModule(Module, [&](TzSimModule &m, uint64_t aNow) { on = m.OutputState(aOutput, aNow); });
-    return on;
-}
-
 void TestQuadrelctl::commandsWriteTheirFramesInOrder_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -198,14 +190,14 @@ void TestQuadrelctl::switchesAreReadBack()
     QCOMPARE(answer.value("command").toString(), QStringLiteral("on"));
     QCOMPARE(answer.value("outputs").toArray(), (QJsonArray{3, 19}));
     QCOMPARE(answer.value("verified").toBool(), true);
-    QVERIFY(OutputOn(3) && OutputOn(19));
+    QVERIFY(fSim->Bus().OutputOn(Module, 3) && fSim->Bus().OutputOn(Module, 19));
     // Both state registers are read back, after the writes.
     QCOMPARE(RequestsSince(0).mid(3), (QStringList{"10 03 EA 70 00 01", "10 03 EA 6F 00 01"}));
 
     // toggle turns each to the other state, as read just before.
     run = Run(fWhere + QStringList{"toggle", "3", "4"});
     QVERIFY2(run.Exit == 0, qPrintable(run.Err));
-    QVERIFY(!OutputOn(3) && OutputOn(4));
+    QVERIFY(!fSim->Bus().OutputOn(Module, 3) && fSim->Bus().OutputOn(Module, 4));
     QCOMPARE(run.Out, QStringLiteral("Выход 3: выключен\nВыход 4: включён\n"));
 
     run = Run(fWhere + QStringList{"safe", "20", "on"});

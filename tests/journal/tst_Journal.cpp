@@ -55,7 +55,6 @@ private:
     // The events collected so far, brief, of the kinds given (all when none).
     QStringList Events(const QStringList &aKinds = {}) const;
     std::vector<TzJournalSample> Samples() const;
-    bool OutputOnInSim(int aOutput);
 
     std::atomic<uint64_t> fSkewMs{0};
     std::unique_ptr<TzSimulator> fSim;
@@ -115,13 +114,6 @@ std::vector<TzJournalSample> TestJournal::Samples() const
     return samples;
 }
 
-bool TestJournal::OutputOnInSim(int aOutput)
-{
-    bool on = false;
-    fSim->Bus().WithModule(Module, [&](TzSimModule &m, uint64_t aNow) { on = m.OutputState(aOutput, aNow); });
-    return on;
-}
-
 void TestJournal::outputChangesCarryWhoAskedForThem()
 {
     Connect();
@@ -171,7 +163,7 @@ void TestJournal::safeStatesAfterTheNetworkTimeoutAreTheModules()
     QTRY_VERIFY_WITH_TIMEOUT(Events({"output"}).contains("output 12 0->1 operator"), 20000);
     // The module hears nothing for longer than its time-out (its clock jumps ahead).
     fSkewMs += 6000;
-    QTRY_VERIFY_WITH_TIMEOUT(OutputOnInSim(7), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(fSim->Bus().OutputOn(Module, 7), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(Events({"output"}).size() == 4, 20000);
     QCOMPARE(Events({"output"}).mid(1),
              (QStringList{"output 2 1->0 module", "output 7 0->1 module", "output 12 1->0 module"}));

@@ -451,13 +451,6 @@ void TzJournalStoreTest::SetsAsideDamagedAndForeignFiles()
     QCOMPARE(again.Events(Now, Now + 1).size(), size_t(1));
 }
 
-void TzJournalStoreTest::FolderThatCannotHoldTheJournal_data()
-{
-    QTest::addColumn<bool>("readOnly");
-    QTest::newRow("a file where the folder should be") << false;
-    QTest::newRow("a read-only folder") << true;
-}
-
 void TzJournalStoreTest::FolderThatCannotHoldTheJournal()
 {
     QFETCH(bool, readOnly);
@@ -493,6 +486,13 @@ void TzJournalStoreTest::FolderThatCannotHoldTheJournal()
     OpenGood(store);
     QVERIFY(WriteOne(store, {{Event(Now, QStringLiteral("restart"))}, {}}));
     QCOMPARE(store.Events(0, Now * 2).size(), size_t(1));
+}
+
+void TzJournalStoreTest::FolderThatCannotHoldTheJournal_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    for (const bool readOnly : {false, true})
+        QTest::newRow(readOnly ? "a read-only folder" : "a file where the folder should be") << readOnly;
 }
 
 void TzJournalStoreTest::LockedFileFailsTheWriteUntilReleased()

@@ -82,9 +82,9 @@ void TzJournalWriterTest::BatchesArriveAndQueriesAnswerHere()
 {
     QTemporaryDir dir;
     TzJournalWriter writer(dir.path());
-    QCOMPARE(writer.FileName(), dir.filePath(QStringLiteral("Journal.sqlite")));
     QSignalSpy problems(&writer, &TzJournalWriter::Problem);
     QSignalSpy notes(&writer, &TzJournalWriter::Note);
+    QCOMPARE(writer.FileName(), dir.filePath(QStringLiteral("Journal.sqlite")));
     for (int second = 0; second < 50; ++second)
         writer.Append(Batch(second));
     // Through a queued connection too, as the collector may send them.
@@ -103,13 +103,6 @@ void TzJournalWriterTest::BatchesArriveAndQueriesAnswerHere()
     QCOMPARE(answer->Buckets.back().OutputsLast, quint32(50));
     QCOMPARE(problems.count(), 0);
     QCOMPARE(notes.count(), 0);
-}
-
-void TzJournalWriterTest::OutageGivesOneProblemThenResumes_data()
-{
-    QTest::addColumn<bool>("locked");
-    QTest::newRow("file locked by another connection") << true;
-    QTest::newRow("folder missing at the start") << false;
 }
 
 void TzJournalWriterTest::OutageGivesOneProblemThenResumes()
@@ -167,6 +160,13 @@ void TzJournalWriterTest::OutageGivesOneProblemThenResumes()
         QSqlDatabase::database(lockName, false).close();
         QSqlDatabase::removeDatabase(lockName);
     }
+}
+
+void TzJournalWriterTest::OutageGivesOneProblemThenResumes_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("file locked by another connection") << true;
+    QTest::newRow("folder missing at the start") << false;
 }
 
 void TzJournalWriterTest::DestructionWritesWhatIsLeft()

@@ -128,8 +128,10 @@ void TestStopSignals::endsLikeClosingTheWindow()
     for (int n = 0; n < 20; ++n)
         QCOMPARE(stored[size_t(n)].value_or(QStringLiteral("(none)")), hints[size_t(n)]);
     QCOMPARE(SavedPort(optionsFile), port);
-    // Every save was completed: no temporary file is left beside the settings.
-    QCOMPARE(QDir(settings).entryList(QDir::Files), QStringList{QStringLiteral("Options.xml")});
+    // Every save was completed: no temporary file is left beside the settings, and the journal
+    // was closed properly (its write-ahead log folded in and removed).
+    QCOMPARE(QDir(settings).entryList(QDir::Files),
+             (QStringList{QStringLiteral("Journal.sqlite"), QStringLiteral("Options.xml")}));
     QCOMPARE(QDir(settings + QStringLiteral("/Projects")).entryList(QDir::Files),
              QStringList{QStringLiteral("DefaultProject.xml")});
 }

@@ -454,7 +454,10 @@ void TestPanelSettings::saveIntoReadOnlyFolderFailsWithOneLogLine()
                  && errors[0].contains(QStringLiteral("нет прав доступа")),
              qPrintable(errors[0]));
     QVERIFY(!HasEnglishFileText(Log()->Lines()));
-    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Options.xml")});
+    // No file of the failed saves is left (the journal beside them is not theirs).
+    QStringList files = QDir(folder).entryList(QDir::Files);
+    files.removeIf([](const QString &aName) { return aName.startsWith(QStringLiteral("Journal.sqlite")); });
+    QCOMPARE(files, QStringList{QStringLiteral("Options.xml")});
     // Once the folder is writable again the next change is saved.
     Type(Control<QLineEdit>("txtLineAddr"), QStringLiteral("43"));
     QVERIFY(ReadText(OptionsFileName()).contains("addr=\"43\""));

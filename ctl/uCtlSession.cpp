@@ -175,7 +175,6 @@ void TzCtlSession::End(int aStatus)
 void TzCtlSession::Read(int aID, TNext aNext)
 {
     fAwaited = fLink->RequestRead(aID);
-    fAwaitedID = aID;
     if (!fAwaited) {
         Fail(CtlNoAnswer, QStringLiteral("запрос регистра %1 не принят").arg(aID));
         return;
@@ -186,7 +185,6 @@ void TzCtlSession::Read(int aID, TNext aNext)
 void TzCtlSession::Write(int aID, double aValue, TNext aNext)
 {
     fAwaited = fLink->RequestWrite(aID, aValue);
-    fAwaitedID = aID;
     if (!fAwaited) {
         Fail(CtlNoAnswer, QStringLiteral("запись регистра %1 не принята").arg(aID));
         return;

@@ -88,7 +88,6 @@ private:
 
     // The request awaited and what follows it.
     std::optional<uint32_t> fAwaited;
-    int fAwaitedID = 0;
     TNext fNext;
 
     // watch: the values last reported.

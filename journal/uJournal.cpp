@@ -153,10 +153,10 @@ void TzJournal::OutputsRead(int aStatesID)
         return;
     std::optional<int> &last = aStatesID == RegStates1to16 ? fStates1to16 : fStates17to20;
     const int first = aStatesID == RegStates1to16 ? 1 : 17;
-    const int last_output = aStatesID == RegStates1to16 ? 16 : OutputCount;
+    const int lastOutput = aStatesID == RegStates1to16 ? 16 : OutputCount;
     const qint64 now = fClock();
     if (last) {
-        for (int n = first; n <= last_output; ++n) {
+        for (int n = first; n <= lastOutput; ++n) {
             const bool was = IsBitSet(*last, uint8_t(n - first));
             const bool is = IsBitSet(*states, uint8_t(n - first));
             std::deque<TExpected> &expected = fExpected[size_t(n)];

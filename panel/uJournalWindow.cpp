@@ -1,6 +1,5 @@
 #include "panel/uJournalWindow.h"
 
-#include "common/uUtils.h"
 #include "journal/uJournalEventsModel.h"
 #include "journal/uJournalStore.h"
 #include "journal/uJournalWriter.h"
@@ -13,7 +12,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
